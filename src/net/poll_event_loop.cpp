@@ -1,0 +1,181 @@
+#include "net/poll_event_loop.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <tuple>
+#include <utility>
+
+namespace qm::net {
+
+namespace {
+
+// Longest single wait of Run(); it only bounds how long a turn sleeps when nothing is due.
+constexpr std::chrono::milliseconds kLongestWait{1000};
+
+// Error and hang-up conditions wake both interests, so the handler meets them in its own I/O.
+constexpr short kTroubleEvents = POLLERR | POLLHUP | POLLNVAL;
+
+bool ReadyFor(short revents, short wanted) { return (revents & (wanted | kTroubleEvents)) != 0; }
+
+int PollFor(std::vector<pollfd>& fds, std::chrono::milliseconds wait) {
+    int const result = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
+    if (result < 0) {
+        // An interrupted wait is an ordinary empty turn.
+        for (pollfd& fd : fds) {
+            fd.revents = 0;
+        }
+        return 0;
+    }
+    return result;
+}
+
+}  // namespace
+
+PollEventLoop::PollEventLoop(TimeSource now)
+    : now_(now ? std::move(now) : TimeSource{[] { return Clock::now(); }}) {}
+
+void PollEventLoop::Watch(int fd, Interest interest, Handler handler) {
+    Watcher& watcher = watchers_[fd];
+    if (interest == Interest::Readable) {
+        watcher.readable = std::move(handler);
+    } else {
+        watcher.writable = std::move(handler);
+    }
+}
+
+void PollEventLoop::Unwatch(int fd, Interest interest) {
+    auto const found = watchers_.find(fd);
+    if (found == watchers_.end()) {
+        return;
+    }
+    Watcher& watcher = found->second;
+    if (interest == Interest::Readable) {
+        watcher.readable = nullptr;
+    } else {
+        watcher.writable = nullptr;
+    }
+    if (!watcher.readable && !watcher.writable) {
+        watchers_.erase(found);
+    }
+}
+
+void PollEventLoop::StartTimer(int id, std::chrono::milliseconds delay, Handler handler) {
+    timers_[id] = Timer{now_() + delay, std::move(handler), ++generation_};
+}
+
+void PollEventLoop::StopTimer(int id) { timers_.erase(id); }
+
+bool PollEventLoop::TimerRunning(int id) const { return timers_.contains(id); }
+
+void PollEventLoop::Hold(bool held) { held_ = held; }
+
+void PollEventLoop::Run() {
+    while (!stopped_) {
+        RunOnce(kLongestWait);
+    }
+}
+
+void PollEventLoop::Stop() { stopped_ = true; }
+
+std::size_t PollEventLoop::WatchCount() const {
+    std::size_t count = timers_.size();
+    for (auto const& [fd, watcher] : watchers_) {
+        count += (watcher.readable ? 1 : 0) + (watcher.writable ? 1 : 0);
+    }
+    return count;
+}
+
+int PollEventLoop::RunOnce(std::chrono::milliseconds maxWait) {
+    if (held_ || stopped_) {
+        // Nothing may run: just let the time pass.
+        std::vector<pollfd> none;
+        PollFor(none, std::max(maxWait, std::chrono::milliseconds{0}));
+        return 0;
+    }
+    std::vector<pollfd> fds;
+    fds.reserve(watchers_.size());
+    for (auto const& [fd, watcher] : watchers_) {
+        short const events = static_cast<short>((watcher.readable ? POLLIN : 0) |
+                                                (watcher.writable ? POLLOUT : 0));
+        fds.push_back(pollfd{fd, events, 0});
+    }
+    int ran = 0;
+    if (PollFor(fds, TimeToNextTimer(maxWait)) > 0) {
+        ran += DispatchReady(fds);
+    }
+    return ran + FireDueTimers();
+}
+
+int PollEventLoop::DispatchReady(std::vector<pollfd> const& fds) {
+    int ran = 0;
+    for (pollfd const& ready : fds) {
+        for (Interest const interest : {Interest::Readable, Interest::Writable}) {
+            short const wanted = interest == Interest::Readable ? POLLIN : POLLOUT;
+            if (held_ || stopped_ || !ReadyFor(ready.revents, wanted)) {
+                continue;
+            }
+            // An earlier handler of this turn may have unwatched the fd: look it up again, and
+            // call a copy, since the handler may unwatch itself.
+            auto const found = watchers_.find(ready.fd);
+            if (found == watchers_.end()) {
+                break;
+            }
+            Handler handler = interest == Interest::Readable ? found->second.readable
+                                                             : found->second.writable;
+            if (handler) {
+                handler();
+                ++ran;
+            }
+        }
+    }
+    return ran;
+}
+
+int PollEventLoop::FireDueTimers() {
+    // Timers due now, earliest first; equal due times in the order they were started.
+    Clock::time_point const now = now_();
+    std::vector<std::tuple<Clock::time_point, unsigned long, int>> due;
+    for (auto const& [id, timer] : timers_) {
+        if (timer.due <= now) {
+            due.emplace_back(timer.due, timer.generation, id);
+        }
+    }
+    std::sort(due.begin(), due.end());
+
+    int ran = 0;
+    for (auto const& [when, generation, id] : due) {
+        if (held_ || stopped_) {
+            break;
+        }
+        // A handler that ran before may have stopped or restarted this timer.
+        auto const found = timers_.find(id);
+        if (found == timers_.end() || found->second.generation != generation) {
+            continue;
+        }
+        Handler handler = std::move(found->second.handler);
+        timers_.erase(found);
+        if (handler) {
+            handler();
+            ++ran;
+        }
+    }
+    return ran;
+}
+
+std::chrono::milliseconds PollEventLoop::TimeToNextTimer(std::chrono::milliseconds cap) const {
+    std::chrono::milliseconds wait = std::max(cap, std::chrono::milliseconds{0});
+    if (timers_.empty()) {
+        return wait;
+    }
+    Clock::time_point earliest = timers_.begin()->second.due;
+    for (auto const& [id, timer] : timers_) {
+        earliest = std::min(earliest, timer.due);
+    }
+    // Rounded up, so that the turn does not wake just before the timer and spin.
+    auto const untilDue = std::chrono::ceil<std::chrono::milliseconds>(earliest - now_());
+    return std::clamp(untilDue, std::chrono::milliseconds{0}, wait);
+}
+
+}  // namespace qm::net

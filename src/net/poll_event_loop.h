@@ -1,0 +1,62 @@
+// EventLoop on poll(2), with an injectable clock so that tests can move time without sleeping.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "net/event_loop.h"
+
+namespace qm::net {
+
+class PollEventLoop final : public EventLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimeSource = std::function<Clock::time_point()>;
+
+    // `now` defaults to the steady clock.
+    explicit PollEventLoop(TimeSource now = {});
+
+    void Watch(int fd, Interest interest, Handler handler) override;
+    void Unwatch(int fd, Interest interest) override;
+    void StartTimer(int id, std::chrono::milliseconds delay, Handler handler) override;
+    void StopTimer(int id) override;
+    bool TimerRunning(int id) const override;
+    void Hold(bool held) override;
+    void Run() override;
+    void Stop() override;
+    bool Stopped() const override { return stopped_; }
+
+    // One turn of the loop: waits at most `maxWait` (less when a timer comes due earlier by the
+    // time source) for ready descriptors, then runs the handlers of ready descriptors and of due
+    // timers. Returns the number of handlers run. With a manual time source, RunOnce(0ms) after
+    // moving the clock fires the timers that are due without sleeping.
+    int RunOnce(std::chrono::milliseconds maxWait);
+
+    // Number of watched (fd, interest) pairs and running timers; for tests.
+    std::size_t WatchCount() const;
+
+private:
+    struct Watcher {
+        Handler readable;
+        Handler writable;
+    };
+    struct Timer {
+        Clock::time_point due;
+        Handler handler;
+        unsigned long generation;
+    };
+    int FireDueTimers();
+    int DispatchReady(std::vector<struct pollfd> const& fds);
+    std::chrono::milliseconds TimeToNextTimer(std::chrono::milliseconds cap) const;
+
+    TimeSource now_;
+    std::map<int, Watcher> watchers_;
+    std::map<int, Timer> timers_;
+    unsigned long generation_ = 0;
+    bool held_ = false;
+    bool stopped_ = false;
+};
+
+}  // namespace qm::net

@@ -1,0 +1,109 @@
+// portwell: the asynchronous socket layer. Sockets are non-blocking; their progress is reported
+// as notifications that the event loop delivers through DispatchSocketEvent to the callbacks of
+// the SocketEventTable.
+//
+// Results: 0 success, -1 failure, -2 (SendAll only) nothing sent because the socket would block.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <span>
+#include <string>
+
+#include "net/event_loop.h"
+
+namespace qm::net {
+
+// Event codes carried in the low 16 bits of a notification's parameter; the error code (an errno
+// value, 0 for none) is carried in the high 16 bits.
+inline constexpr std::uint32_t FD_READ = 1;
+inline constexpr std::uint32_t FD_WRITE = 2;
+inline constexpr std::uint32_t FD_ACCEPT = 8;
+inline constexpr std::uint32_t FD_CONNECT = 16;
+inline constexpr std::uint32_t FD_CLOSE = 32;
+
+inline constexpr std::size_t kReadBufferSize = 2048;
+
+inline constexpr std::uint32_t MakeEventParameter(std::uint32_t event, std::uint32_t error) {
+    return (error << 16) | (event & 0xFFFFu);
+}
+
+struct SocketEventTable {
+    // Notification kinds ("portwell_wsa_read", "portwell_wsa_accept", "portwell_wsa_connect");
+    // 0 until SocketStartup gives them their numbers.
+    std::uint32_t acceptMessageId = 0;
+    std::uint32_t readMessageId = 0;
+    std::uint32_t connectMessageId = 0;
+
+    // Empty slot: the event is not handled. The bytes given to onRead lie in the layer's one read
+    // buffer and stay valid only until the next read notification.
+    std::function<void(int socket, std::span<const std::uint8_t> bytes)> onRead;
+    std::function<void(int socket)> onWrite;
+    std::function<void(int socket)> onClose;
+    std::function<void(int newSocket, int listeningSocket)> onAccept;
+    std::function<void(int socket, int error)> onConnect;
+};
+
+class SocketLayer {
+public:
+    explicit SocketLayer(EventLoop& loop);
+    ~SocketLayer();
+    SocketLayer(SocketLayer const&) = delete;
+    SocketLayer& operator=(SocketLayer const&) = delete;
+
+    SocketEventTable& table() { return table_; }
+
+    // Gives the three notification kinds their numbers. Returns 0.
+    int SocketStartup();
+
+    // Starts a non-blocking TCP connect to `host` (a dotted IPv4 address is used as is, anything
+    // else is looked up by name and its first IPv4 address used) on `port`. The socket is
+    // close-on-exec and bound to 0.0.0.0 port 0. Returns the socket, or -1 (lookup, socket, bind or
+    // connect failure; no socket is left open). The end of the connect arrives as a connect
+    // notification carrying SO_ERROR.
+    int AsyncConnect(std::string const& host, std::uint16_t port);
+
+    // Selects read, write and close notifications for a connected socket (replacing the connect
+    // selection). Writability is reported once now and afterwards only after a send that would
+    // block. Returns 0, or -1 (the socket is then closed).
+    int AsyncReceive(int socket);
+
+    // Listens on `address`:`port` (SO_REUSEADDR) and selects accept notifications. Returns the
+    // listening socket or -1.
+    int AsyncListen(std::string const& address, std::uint16_t port);
+
+    // Handles one notification of kind `message` for `socket`: see the dispatch rules in
+    // portwell.cpp. Returns 1 when the notification was handled, 0 otherwise.
+    int DispatchSocketEvent(std::uint32_t message, int socket, std::uint32_t parameter);
+
+    // Sends all of `bytes`: 0 when all went out, -2 when the socket would block before any byte,
+    // -1 on failure or when it blocked after part of the block went out. Never raises SIGPIPE and
+    // never closes the socket.
+    int SendAll(int socket, std::span<const std::uint8_t> bytes);
+
+    // Removes the socket from the loop, then closes it. Returns close's result.
+    int CloseSocket(int socket);
+
+    // Descriptors this layer currently watches; for tests.
+    std::size_t SelectedCount() const { return selections_.size(); }
+
+private:
+    void SelectConnect(int socket);
+    void SelectRead(int socket);
+    void SelectAccept(int socket);
+    void Deselect(int socket);
+    void OnConnectReady(int socket);
+    void OnReadable(int socket);
+    void ReadOnce(int socket);
+    void Accept(int socket);
+
+    enum class Selection { Connect, Read, Accept };
+    EventLoop& loop_;
+    SocketEventTable table_;
+    std::array<std::uint8_t, kReadBufferSize> readBuffer_{};
+    std::map<int, Selection> selections_;
+};
+
+}  // namespace qm::net

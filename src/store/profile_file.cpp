@@ -1,0 +1,396 @@
+#include "store/profile_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <vector>
+
+namespace qm::store {
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\v\f";
+constexpr mode_t kNewFileMode = 0644;
+
+std::string_view Trim(std::string_view text) {
+    std::size_t const first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// One line of a profile file as it reads: a section header "[name]", an entry "key=value" (a
+// line without '=' is a key with an empty value), a comment starting with ';', or a blank line.
+struct ProfileLine {
+    enum class Kind { kBlank, kComment, kSection, kEntry };
+
+    std::string_view text;    // the line without its line end
+    std::string_view ending;  // "\r\n", "\n", or nothing on a last line without one
+    Kind kind = Kind::kBlank;
+    std::string_view name;   // section name or key, trimmed
+    std::string_view value;  // entry value, trimmed, quotes still on
+
+    static ProfileLine Parse(std::string_view text, std::string_view ending) {
+        ProfileLine line;
+        line.text = text;
+        line.ending = ending;
+        std::string_view const content = Trim(text);
+        if (content.empty()) {
+            return line;
+        }
+        if (content.front() == ';') {
+            line.kind = Kind::kComment;
+            return line;
+        }
+        std::size_t const close = content.find(']');
+        if (content.front() == '[' && close != std::string_view::npos) {
+            line.kind = Kind::kSection;
+            line.name = Trim(content.substr(1, close - 1));
+            return line;
+        }
+        line.kind = Kind::kEntry;
+        std::size_t const equals = content.find('=');
+        line.name = Trim(content.substr(0, equals));
+        if (equals != std::string_view::npos) {
+            line.value = Trim(content.substr(equals + 1));
+        }
+        return line;
+    }
+};
+
+// The lines of one profile file's text, kept byte for byte so that a rewrite changes only the
+// lines it means to change.
+class ProfileDocument {
+public:
+    explicit ProfileDocument(std::string_view content) {
+        while (!content.empty()) {
+            std::size_t const newline = content.find('\n');
+            std::size_t const length = newline == std::string_view::npos ? content.size() : newline;
+            std::size_t const endLength = newline == std::string_view::npos ? 0 : 1;
+            std::string_view text = content.substr(0, length);
+            std::string_view ending = content.substr(length, endLength);
+            if (endLength != 0 && !text.empty() && text.back() == '\r') {
+                text.remove_suffix(1);
+                ending = content.substr(length - 1, 2);
+            }
+            lines_.push_back(ProfileLine::Parse(text, ending));
+            content.remove_prefix(length + endLength);
+        }
+    }
+
+    std::optional<std::string_view> Find(std::string_view section, std::string_view key) const {
+        std::optional<Section> const found = FindSection(section);
+        if (!found) {
+            return std::nullopt;
+        }
+        std::optional<std::size_t> const entry = FindEntry(*found, key);
+        if (!entry) {
+            return std::nullopt;
+        }
+        return lines_[*entry].value;
+    }
+
+    // The whole text with `key` set to `value` in `section`.
+    std::string WithValue(std::string_view section, std::string_view key,
+                          std::string_view value) const {
+        std::string const entryLine = std::string(key) + "=" + std::string(value);
+        std::optional<Section> const found = FindSection(section);
+        if (!found) {
+            std::string text = Join(lines_.size(), "");
+            if (!lines_.empty() && lines_.back().ending.empty()) {
+                text += LineEnd();
+            }
+            std::string const eol(LineEnd());
+            return text + "[" + std::string(section) + "]" + eol + entryLine + eol;
+        }
+        if (std::optional<std::size_t> const entry = FindEntry(*found, key)) {
+            return Join(*entry, entryLine + std::string(lines_[*entry].ending));
+        }
+        std::size_t after = found->header;
+        for (std::size_t i = found->header + 1; i < found->end; ++i) {
+            if (lines_[i].kind == ProfileLine::Kind::kEntry) {
+                after = i;
+            }
+        }
+        std::string inserted = lines_[after].ending.empty() ? std::string(LineEnd()) : "";
+        inserted += entryLine + std::string(LineEnd());
+        return Join(after + 1, inserted, false);
+    }
+
+private:
+    // A header line and the end of the lines that belong to it.
+    struct Section {
+        std::size_t header;
+        std::size_t end;
+    };
+
+    std::optional<Section> FindSection(std::string_view name) const {
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (lines_[i].kind != ProfileLine::Kind::kSection || !SameName(lines_[i].name, name)) {
+                continue;
+            }
+            std::size_t end = i + 1;
+            while (end < lines_.size() && lines_[end].kind != ProfileLine::Kind::kSection) {
+                ++end;
+            }
+            return Section{i, end};
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::size_t> FindEntry(Section const& section, std::string_view key) const {
+        for (std::size_t i = section.header + 1; i < section.end; ++i) {
+            if (lines_[i].kind == ProfileLine::Kind::kEntry && SameName(lines_[i].name, key)) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // New lines take the line end the file already uses.
+    std::string_view LineEnd() const {
+        for (ProfileLine const& line : lines_) {
+            if (!line.ending.empty()) {
+                return line.ending;
+            }
+        }
+        return "\n";
+    }
+
+    // Every line as it was, with `replacement` put at line `at`: in place of it, or in front of
+    // it when `replace` is false. An `at` past the last line appends.
+    std::string Join(std::size_t at, std::string_view replacement, bool replace = true) const {
+        std::string text;
+        for (std::size_t i = 0; i <= lines_.size(); ++i) {
+            if (i == at) {
+                text += replacement;
+                if (replace) {
+                    continue;
+                }
+            }
+            if (i < lines_.size()) {
+                text += lines_[i].text;
+                text += lines_[i].ending;
+            }
+        }
+        return text;
+    }
+
+    std::vector<ProfileLine> lines_;
+};
+
+// Owns one open file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { Close(); }
+    FileDescriptor(FileDescriptor const&) = delete;
+    FileDescriptor& operator=(FileDescriptor const&) = delete;
+
+    int Get() const { return fd_; }
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Close() {
+        int const fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// The text and mode of a file, or why there are none.
+struct FileContents {
+    enum class Outcome { kRead, kMissing, kFailed };
+    Outcome outcome = Outcome::kFailed;
+    std::string text;
+    mode_t mode = kNewFileMode;
+};
+
+FileContents ReadWholeFile(std::string const& path) {
+    FileContents contents;
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        contents.outcome =
+            errno == ENOENT ? FileContents::Outcome::kMissing : FileContents::Outcome::kFailed;
+        return contents;
+    }
+    struct stat status {};
+    if (::fstat(file.Get(), &status) != 0) {
+        return contents;
+    }
+    contents.mode = status.st_mode & 07777;
+    char block[16 * 1024];
+    for (;;) {
+        ssize_t const got = ::read(file.Get(), block, sizeof block);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return contents;
+        }
+        contents.text.append(block, static_cast<std::size_t>(got));
+    }
+    contents.outcome = FileContents::Outcome::kRead;
+    return contents;
+}
+
+bool WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t const written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+std::string DirectoryOf(std::string const& path) {
+    std::size_t const slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A uniquely named file created next to its target; removed again unless it was renamed into
+// place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string const& target)
+        : name_(DirectoryOf(target) + "/." + target.substr(target.rfind('/') + 1) + ".XXXXXX"),
+          file_(::mkostemp(name_.data(), O_CLOEXEC)) {}
+    ~TemporaryFile() {
+        file_.Close();
+        if (file_created_ && !renamed_) {
+            ::unlink(name_.c_str());
+        }
+    }
+    TemporaryFile(TemporaryFile const&) = delete;
+    TemporaryFile& operator=(TemporaryFile const&) = delete;
+
+    bool Fill(std::string_view text, mode_t mode) {
+        return file_.IsOpen() && ::fchmod(file_.Get(), mode) == 0 && WriteAll(file_.Get(), text) &&
+               ::fsync(file_.Get()) == 0 && file_.Close();
+    }
+
+    bool RenameTo(std::string const& target) {
+        renamed_ = ::rename(name_.c_str(), target.c_str()) == 0;
+        return renamed_;
+    }
+
+private:
+    std::string name_;
+    FileDescriptor file_;
+    bool file_created_ = file_.IsOpen();
+    bool renamed_ = false;
+};
+
+// Makes the rename itself durable; the new file is in place whether or not this succeeds.
+void SyncDirectory(std::string const& directory) {
+    FileDescriptor handle(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (handle.IsOpen()) {
+        ::fsync(handle.Get());
+    }
+}
+
+bool ReplaceFile(std::string const& path, std::string_view text, mode_t mode) {
+    TemporaryFile temporary(path);
+    if (!temporary.Fill(text, mode) || !temporary.RenameTo(path)) {
+        return false;
+    }
+    SyncDirectory(DirectoryOf(path));
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadProfileValue(std::string_view fileName, std::string_view section,
+                                            std::string_view key) {
+    FileContents const contents = ReadWholeFile(std::string(fileName));
+    if (contents.outcome != FileContents::Outcome::kRead) {
+        return std::nullopt;
+    }
+    std::optional<std::string_view> const value = ProfileDocument(contents.text).Find(section, key);
+    if (!value) {
+        return std::nullopt;
+    }
+    std::string_view const text = Unquote(*value).substr(0, kProfileValueMax);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return std::string(text);
+}
+
+bool WriteProfileValue(std::string_view fileName, std::string_view section, std::string_view key,
+                       std::string_view value) {
+    // Texts that would not read back as one section, key and value are not written.
+    if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value) ||
+        section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos ||
+        Trim(key).empty()) {
+        return false;
+    }
+    std::string const path(fileName);
+    FileContents const contents = ReadWholeFile(path);
+    if (contents.outcome == FileContents::Outcome::kFailed) {
+        return false;
+    }
+    std::string const text = ProfileDocument(contents.text).WithValue(section, key, value);
+    return ReplaceFile(path, text, contents.mode);
+}
+
+unsigned long ParseUnsignedValue(std::optional<std::string> const& value) {
+    constexpr unsigned long kLargest = 4294967295ul;
+    if (!value) {
+        return 0;
+    }
+    std::size_t i = 0;
+    while (i < value->size() && std::isspace(static_cast<unsigned char>((*value)[i])) != 0) {
+        ++i;
+    }
+    unsigned long result = 0;
+    for (; i < value->size() && std::isdigit(static_cast<unsigned char>((*value)[i])) != 0; ++i) {
+        result = result * 10 + static_cast<unsigned long>((*value)[i] - '0');
+        if (result > kLargest) {
+            return kLargest;
+        }
+    }
+    return result;
+}
+
+}  // namespace qm::store

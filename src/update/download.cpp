@@ -1,0 +1,147 @@
+#include "update/download.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "store/checksum.h"
+
+namespace qm::update {
+namespace {
+
+std::string DirectoryOf(std::string const& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The mode a new file gets from open(2) with 0666 under the process's umask.
+mode_t DefaultFileMode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Permission bits for the installed file: those of the file it replaces, or the default.
+mode_t ModeForTarget(std::string const& targetPath) {
+    struct stat old {};
+    if (lstat(targetPath.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        return old.st_mode & 07777;
+    }
+    return DefaultFileMode();
+}
+
+// Makes a completed rename durable; failures only cost durability, not correctness.
+void SyncDirectory(std::string const& directory) {
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+}  // namespace
+
+std::optional<Download> Download::Begin(std::string const& targetPath) {
+    std::string pattern = DirectoryOf(targetPath) + "/" + kDownloadPrefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    return Download(fd, targetPath, std::string(name.data()));
+}
+
+Download::Download(int fd, std::string targetPath, std::string tempPath)
+    : fd_(fd),
+      targetPath_(std::move(targetPath)),
+      tempPath_(std::move(tempPath)),
+      crcState_(store::kCrcInitial) {}
+
+Download::Download(Download&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      targetPath_(std::move(other.targetPath_)),
+      tempPath_(std::exchange(other.tempPath_, {})),
+      crcState_(other.crcState_),
+      bytesWritten_(other.bytesWritten_) {}
+
+Download& Download::operator=(Download&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        fd_ = std::exchange(other.fd_, -1);
+        targetPath_ = std::move(other.targetPath_);
+        tempPath_ = std::exchange(other.tempPath_, {});
+        crcState_ = other.crcState_;
+        bytesWritten_ = other.bytesWritten_;
+    }
+    return *this;
+}
+
+Download::~Download() { Discard(); }
+
+void Download::Discard() {
+    int savedErrno = errno;
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.empty()) {
+        unlink(tempPath_.c_str());
+        tempPath_.clear();
+    }
+    errno = savedErrno;
+}
+
+bool Download::Append(std::span<const std::uint8_t> data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t written = write(fd_, data.data() + done, data.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    crcState_ = store::Crc32Update(crcState_, data);
+    bytesWritten_ += data.size();
+    return true;
+}
+
+Download::Result Download::Install(std::uint32_t expectedCrc) {
+    if (store::Crc32Final(crcState_) != expectedCrc) {
+        Discard();
+        return Result::ChecksumMismatch;
+    }
+    if (fchmod(fd_, ModeForTarget(targetPath_)) != 0 || fsync(fd_) != 0) {
+        Discard();
+        return Result::WriteFailed;
+    }
+    int closed = close(fd_);
+    fd_ = -1;
+    if (closed != 0) {
+        Discard();
+        return Result::WriteFailed;
+    }
+    if (rename(tempPath_.c_str(), targetPath_.c_str()) != 0) {
+        Discard();
+        return Result::RenameFailed;
+    }
+    tempPath_.clear();
+    SyncDirectory(DirectoryOf(targetPath_));
+    return Result::Installed;
+}
+
+}  // namespace qm::update

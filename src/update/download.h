@@ -1,0 +1,54 @@
+// One file being downloaded: the chunks go into a new temporary file in the target's own
+// directory, which replaces the target in one rename once the whole file has arrived and its
+// checksum is right. Until then the target is untouched; a download that does not complete
+// removes its temporary file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace qm::update {
+
+// Temporary files of downloads start with this name, so that leftovers of a killed run can be
+// recognised.
+inline constexpr char kDownloadPrefix[] = ".quillmesh-download-";
+
+class Download {
+public:
+    enum class Result { Installed, ChecksumMismatch, WriteFailed, RenameFailed };
+
+    // Creates the temporary file exclusively (never following an existing name) beside
+    // `targetPath`. Nothing when it cannot be created; errno tells why.
+    static std::optional<Download> Begin(std::string const& targetPath);
+
+    Download(Download&& other) noexcept;
+    Download& operator=(Download&& other) noexcept;
+    Download(Download const&) = delete;
+    Download& operator=(Download const&) = delete;
+    ~Download();
+
+    // Appends one chunk. False when not all of it could be written; errno tells why.
+    bool Append(std::span<const std::uint8_t> data);
+
+    // Flushes the file to disk, checks that its CRC-32 is `expectedCrc`, gives it the permission
+    // bits of the file it replaces, and renames it over the target. On any failure the target is
+    // untouched, the temporary file removed, and errno tells why.
+    Result Install(std::uint32_t expectedCrc);
+
+    std::string const& temporaryPath() const { return tempPath_; }
+    std::uint64_t bytesWritten() const { return bytesWritten_; }
+
+private:
+    Download(int fd, std::string targetPath, std::string tempPath);
+    void Discard();
+
+    int fd_ = -1;
+    std::string targetPath_;
+    std::string tempPath_;
+    std::uint32_t crcState_;
+    std::uint64_t bytesWritten_ = 0;
+};
+
+}  // namespace qm::update

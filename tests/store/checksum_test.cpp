@@ -1,0 +1,110 @@
+#include "store/checksum.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "store/scratch_directory.h"
+
+namespace qm::store {
+namespace {
+
+// One bit at a time, straight from the definition of the reflected CRC.
+std::uint32_t BitwiseUpdate(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
+    for (std::uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ ((crc & 1u) != 0 ? 0xEDB88320u : 0u);
+        }
+    }
+    return crc;
+}
+
+std::uint32_t BitwiseCrc32(std::span<const std::uint8_t> bytes) {
+    return ~BitwiseUpdate(0xFFFFFFFFu, bytes);
+}
+
+std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t count) {
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<std::uint8_t> bytes(count);
+    for (auto& b : bytes) {
+        b = static_cast<std::uint8_t>(byte(random));
+    }
+    return bytes;
+}
+
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+    return {reinterpret_cast<std::uint8_t const*>(text.data()), text.size()};
+}
+
+TEST(CrcTableTest, HoldsTheReflectedPolynomialTable) {
+    CrcTable const& table = BuildCrcTable();
+    EXPECT_EQ(table[0], 0u);
+    EXPECT_EQ(table[1], 0x77073096u);
+    EXPECT_EQ(table[128], 0xEDB88320u);
+    EXPECT_EQ(table[255], 0x2D02EF8Du);
+    EXPECT_EQ(&BuildCrcTable(), &table);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        std::uint8_t const byte = static_cast<std::uint8_t>(i);
+        // Each entry is the register after one byte, starting from a zero register.
+        EXPECT_EQ(table[i], BitwiseUpdate(0, {&byte, 1})) << "entry " << i;
+    }
+}
+
+TEST(Crc32Test, KnownValues) {
+    EXPECT_EQ(Crc32(AsBytes("123456789")), 0xCBF43926u);
+    std::uint8_t const zero = 0;
+    EXPECT_EQ(Crc32({&zero, 1}), 0xD202EF8Du);
+    EXPECT_EQ(Crc32({}), 0u);
+    EXPECT_EQ(Crc32(AsBytes("The quick brown fox jumps over the lazy dog")), 0x414FA339u);
+}
+
+// Lengths around the width of the table-driven step, start addresses of every alignment, and
+// blocks split anywhere must all give the bitwise result.
+TEST(Crc32Test, AgreesWithBitwiseReferenceOnRandomBlocks) {
+    std::mt19937 random(20240607);
+    std::vector<std::uint8_t> const pool = RandomBytes(random, 4096 + 64);
+    std::uniform_int_distribution<std::size_t> offset(0, 63);
+    std::uniform_int_distribution<std::size_t> shortLength(0, 70);
+    std::uniform_int_distribution<std::size_t> longLength(0, 4096);
+    for (int round = 0; round < 2000; ++round) {
+        std::size_t const length = round % 2 == 0 ? shortLength(random) : longLength(random);
+        std::span<const std::uint8_t> const block(pool.data() + offset(random), length);
+        std::size_t const split = std::uniform_int_distribution<std::size_t>(0, length)(random);
+        std::uint32_t state = Crc32Update(kCrcInitial, block.first(split));
+        state = Crc32Update(state, block.subspan(split));
+        ASSERT_EQ(Crc32Final(state), BitwiseCrc32(block))
+            << "round " << round << ", length " << length << ", split " << split;
+        ASSERT_EQ(Crc32(block), BitwiseCrc32(block)) << "round " << round;
+    }
+}
+
+using FileCrc32Test = testing::ScratchDirectory;
+
+TEST_F(FileCrc32Test, SmallFiles) {
+    WriteFile("check.txt", "123456789");
+    WriteFile("zero.bin", std::string(1, '\0'));
+    WriteFile("empty.bin", "");
+    EXPECT_EQ(FileCrc32("check.txt"), 0xCBF43926u);
+    EXPECT_EQ(FileCrc32("zero.bin"), 0xD202EF8Du);
+    EXPECT_EQ(FileCrc32("empty.bin"), 0u);
+}
+
+TEST_F(FileCrc32Test, UnreadableGivesZero) {
+    EXPECT_EQ(FileCrc32("missing.bin"), 0u);
+    EXPECT_EQ(FileCrc32(""), 0u);
+    std::filesystem::create_directory("folder");
+    EXPECT_EQ(FileCrc32("folder"), 0u);  // opens, but the first read fails
+}
+
+TEST_F(FileCrc32Test, FileSpanningSeveralReadBlocks) {
+    std::mt19937 random(7);
+    std::size_t const size = 3 * kFileReadBlockSize + 12345;
+    std::vector<std::uint8_t> const bytes = RandomBytes(random, size);
+    WriteFile("large.bin", std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(FileCrc32("large.bin"), BitwiseCrc32(bytes));
+}
+
+}  // namespace
+}  // namespace qm::store

@@ -1,0 +1,99 @@
+#include "store/path_check.h"
+
+#include <gtest/gtest.h>
+
+#include "store/scratch_directory.h"
+
+namespace qm::store {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PathCheckTest : public testing::ScratchDirectory {
+protected:
+    void SetUp() override {
+        ScratchDirectory::SetUp();
+        // The client directory is "client" inside the scratch directory, so that "outside" has
+        // a place to be.
+        fs::create_directories("outside/deep");
+        fs::create_directories("client/data/maps");
+        fs::current_path("client");
+    }
+};
+
+struct PathCase {
+    std::string_view path;
+    bool inside;
+};
+
+TEST_F(PathCheckTest, JudgesThePathText) {
+    PathCase const cases[] = {
+        {"quillmesh.exe", true},
+        {"data/maps/town.map", true},
+        {"data\\maps\\town.map", true},
+        {"new/dirs/not/there/yet.txt", true},
+        {"./data/x.txt", true},
+        {"a..b/c..d", true},
+        {"..hidden", true},
+        {"dir:colon/x", true},
+        {"", false},
+        {"/etc/passwd", false},
+        {"\\windows\\x", false},
+        {"C:foo", false},
+        {"c:\\x", false},
+        {"z:/x", false},
+        {"..", false},
+        {"../x", false},
+        {"..\\x", false},
+        {"data/../../x", false},
+        {"data\\..\\x", false},
+        {"data/..", false},
+        {std::string_view("data/x\0/../y", 12), false},
+        {std::string_view("x\0", 2), false},
+    };
+    for (PathCase const& c : cases) {
+        EXPECT_EQ(StaysInsideCurrentDirectory(c.path), c.inside) << '"' << c.path << '"';
+    }
+}
+
+TEST_F(PathCheckTest, DirectoryLinkPointingOutsideIsRefused) {
+    fs::create_directory_symlink(Root() / "outside", "escape");
+    fs::create_directory_symlink("../../outside", "data/relative-escape");
+    EXPECT_FALSE(StaysInsideCurrentDirectory("escape/file.txt"));
+    EXPECT_FALSE(StaysInsideCurrentDirectory("escape\\deep\\file.txt"));
+    EXPECT_FALSE(StaysInsideCurrentDirectory("escape/not/yet/there.txt"));
+    EXPECT_FALSE(StaysInsideCurrentDirectory("data/relative-escape/file.txt"));
+}
+
+TEST_F(PathCheckTest, DirectoryLinkToTheParentIsRefused) {
+    fs::create_directory_symlink("..", "up");
+    fs::create_directory_symlink(Root() / "client-sibling", "dangling");
+    EXPECT_FALSE(StaysInsideCurrentDirectory("up/outside/x"));
+    EXPECT_FALSE(StaysInsideCurrentDirectory("up/client/x"));  // out and back in again
+    EXPECT_FALSE(StaysInsideCurrentDirectory("dangling/x"));
+}
+
+TEST_F(PathCheckTest, LinksThatStayInsideAreAccepted) {
+    fs::create_directory_symlink("data/maps", "maps");
+    fs::create_directory_symlink(fs::current_path() / "data", "absolute-data");
+    fs::create_directory_symlink(".", "self");
+    EXPECT_TRUE(StaysInsideCurrentDirectory("maps/town.map"));
+    EXPECT_TRUE(StaysInsideCurrentDirectory("absolute-data/maps/town.map"));
+    EXPECT_TRUE(StaysInsideCurrentDirectory("self/self/x"));
+}
+
+TEST_F(PathCheckTest, FinalComponentMayBeALinkToAnywhere) {
+    fs::create_directory_symlink(Root() / "outside", "data/outside-dir");
+    fs::create_symlink("/etc/passwd", "passwd-link");
+    EXPECT_TRUE(StaysInsideCurrentDirectory("data/outside-dir"));
+    EXPECT_TRUE(StaysInsideCurrentDirectory("passwd-link"));
+    EXPECT_FALSE(StaysInsideCurrentDirectory("data/outside-dir/x"));
+}
+
+TEST_F(PathCheckTest, RegularFileInTheMiddleIsNoEscape) {
+    WriteFile("data/plain.txt", "x");
+    EXPECT_TRUE(StaysInsideCurrentDirectory("data/plain.txt/sub/x"));
+}
+
+}  // namespace
+}  // namespace qm::store
