@@ -1,5 +1,6 @@
 #include "app/update_dialog.h"
 
+#include "app/program_launch.h"
 #include "store/profile_file.h"
 
 namespace qm::app {

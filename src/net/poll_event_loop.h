@@ -1,6 +1,8 @@
 // EventLoop on poll(2), with an injectable clock so that tests can move time without sleeping.
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
 #include <functional>
 #include <map>

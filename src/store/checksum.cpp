@@ -77,7 +77,7 @@ inline std::uint32_t StepOne(std::uint32_t state, std::uint8_t byte) {
 
 // Owns one open file descriptor.
 class ReadOnlyFile {
-public:
+  public:
     explicit ReadOnlyFile(std::string const& path)
         : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
         if (fd_ >= 0) {
@@ -107,13 +107,15 @@ public:
         }
     }
 
-private:
+  private:
     int fd_;
 };
 
 }  // namespace
 
-CrcTable const& BuildCrcTable() { return kByteTable; }
+CrcTable const& BuildCrcTable() {
+    return kByteTable;
+}
 
 std::uint32_t Crc32Update(std::uint32_t state, std::span<const std::uint8_t> bytes) {
     std::uint8_t const* next = bytes.data();

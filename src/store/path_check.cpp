@@ -15,7 +15,9 @@
 namespace qm::store {
 namespace {
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 std::vector<std::string_view> SplitComponents(std::string_view path) {
     std::vector<std::string_view> components;

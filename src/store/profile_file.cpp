@@ -89,7 +89,7 @@ struct ProfileLine {
 // The lines of one profile file's text, kept byte for byte so that a rewrite changes only the
 // lines it means to change.
 class ProfileDocument {
-public:
+  public:
     explicit ProfileDocument(std::string_view content) {
         while (!content.empty()) {
             std::size_t const newline = content.find('\n');
@@ -145,7 +145,7 @@ public:
         return Join(after + 1, inserted, false);
     }
 
-private:
+  private:
     // A header line and the end of the lines that belong to it.
     struct Section {
         std::size_t header;
@@ -209,7 +209,7 @@ private:
 
 // Owns one open file descriptor.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() { Close(); }
     FileDescriptor(FileDescriptor const&) = delete;
@@ -223,7 +223,7 @@ public:
         return fd < 0 || ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -291,7 +291,7 @@ std::string DirectoryOf(std::string const& path) {
 // A uniquely named file created next to its target; removed again unless it was renamed into
 // place.
 class TemporaryFile {
-public:
+  public:
     explicit TemporaryFile(std::string const& target)
         : name_(DirectoryOf(target) + "/." + target.substr(target.rfind('/') + 1) + ".XXXXXX"),
           file_(::mkostemp(name_.data(), O_CLOEXEC)) {}
@@ -314,7 +314,7 @@ public:
         return renamed_;
     }
 
-private:
+  private:
     std::string name_;
     FileDescriptor file_;
     bool file_created_ = file_.IsOpen();

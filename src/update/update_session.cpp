@@ -22,7 +22,13 @@ constexpr char kClientName[] = "Uploader";
 constexpr std::uint8_t kUpdateService = 4;
 constexpr std::uint64_t kCountedChunkBytes = kChunkDataMax;
 
-enum Action : std::uint8_t { Begin = 0, CheckFile = 1, SwitchList = 2, RepeatList = 3, Delete = 4 };
+enum Action : std::uint8_t {
+    kBeginList = 0,
+    kCheckFile = 1,
+    kSwitchList = 2,
+    kRepeatList = 3,
+    kDeleteFile = 4,
+};
 
 std::string Format(std::string_view before, std::string_view value, std::string_view after) {
     std::string text(before);
@@ -202,14 +208,14 @@ void UpdateSession::OnFileDescription(std::span<const std::uint8_t> frame) {
     ShowStatus(Format("Checking ", description->remoteName, " ..."));
     fileToken = description->fileToken;
     switch (description->action) {
-        case Begin:
+        case kBeginList:
             return BeginList();
-        case CheckFile:
-            return UpdateSession::CheckFile(*description);
-        case SwitchList:
-        case RepeatList:
+        case kCheckFile:
+            return CheckFile(*description);
+        case kSwitchList:
+        case kRepeatList:
             return RecordList(*description);
-        case Delete:
+        case kDeleteFile:
             return DeleteFile(*description);
         default:
             return;
@@ -249,7 +255,7 @@ void UpdateSession::RecordList(FileDescription const& description) {
     if (!RecordListChecksum(FieldText(listName), description.crc)) {
         Fail("Disk access error", "Cannot write the file: ./crc.ini ...");
     }
-    if (description.action == SwitchList) {
+    if (description.action == kSwitchList) {
         std::copy(description.localPathField.begin(), description.localPathField.end(),
                   listName.begin());
     }

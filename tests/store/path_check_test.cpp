@@ -10,7 +10,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class PathCheckTest : public testing::ScratchDirectory {
-protected:
+  protected:
     void SetUp() override {
         ScratchDirectory::SetUp();
         // The client directory is "client" inside the scratch directory, so that "outside" has

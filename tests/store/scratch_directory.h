@@ -13,7 +13,7 @@
 namespace qm::store::testing {
 
 class ScratchDirectory : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::string name = (std::filesystem::temp_directory_path() / "qm-store-XXXXXX").string();
@@ -50,7 +50,7 @@ protected:
         return names;
     }
 
-private:
+  private:
     std::filesystem::path previous_;
     std::filesystem::path root_;
 };

@@ -1,0 +1,18 @@
+#include "net/client_link.h"
+
+namespace qm::net {
+
+int ResetLink(ClientLink& link, SocketLayer& layer) {
+    // Only a connected link owns its socket; a refused one merely forgets it.
+    if (link.connected && link.socket != -1) {
+        layer.CloseSocket(link.socket);
+    }
+    link.socket = -1;
+    link.from_me = 0;
+    link.peerId = 0;
+    link.connected = false;
+    link.bytesReceived = 0;
+    return 0;
+}
+
+}  // namespace qm::net

@@ -1,0 +1,316 @@
+// Dispatch rules of DispatchSocketEvent. The event code is the low 16 bits of the parameter, the
+// error code the high 16 bits. The message is compared with the connect, the accept and the read
+// message in this order; the first match decides:
+//
+//   connect  event not FD_CONNECT          nothing                                        1
+//   connect  FD_CONNECT, error             stop watching the socket, onConnect(s, error)  1
+//   connect  FD_CONNECT, no error          onConnect(s, 0)                                1
+//   accept   error                         nothing                                        1
+//   accept   no error (any event)          accept; onAccept(new, s), else onClose(new),
+//                                          else close the new socket                      1
+//   read     FD_READ                       one recv of at most 2048 bytes (ReadOnce)      1
+//   read     FD_WRITE                      onWrite(s)                                     1
+//   read     FD_CLOSE                      onClose(s), else close the socket              1
+//   read     any other event               nothing                                        0
+//   any other message                      nothing                                        0
+//
+// Empty callback slots are skipped. The notifications themselves come from the event loop: the
+// layer watches its sockets and dispatches to itself when one is ready.
+#include "net/portwell.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <utility>
+
+#include "net/host_address.h"
+
+namespace qm::net {
+
+namespace {
+
+// Numbers of the three notification kinds, clear of the small numbers a front end uses for its
+// own messages.
+constexpr std::uint32_t kFirstMessageId = 0xC000;
+
+constexpr std::uint32_t EventCode(std::uint32_t parameter) { return parameter & 0xFFFFu; }
+constexpr std::uint32_t ErrorCode(std::uint32_t parameter) { return parameter >> 16; }
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// A socket that is closed on every way out unless it is released to its owner.
+class PendingSocket {
+public:
+    explicit PendingSocket(int fd) : fd_(fd) {}
+    ~PendingSocket() {
+        if (fd_ != -1) {
+            ::close(fd_);
+        }
+    }
+    PendingSocket(PendingSocket const&) = delete;
+    PendingSocket& operator=(PendingSocket const&) = delete;
+
+    int fd() const { return fd_; }
+    bool valid() const { return fd_ != -1; }
+    int Release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+PendingSocket OpenTcpSocket() {
+    return PendingSocket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+}
+
+sockaddr_in Ipv4Endpoint(in_addr address, std::uint16_t port) {
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(port);
+    endpoint.sin_addr = address;
+    return endpoint;
+}
+
+bool BindTo(int fd, sockaddr_in const& endpoint) {
+    return ::bind(fd, reinterpret_cast<sockaddr const*>(&endpoint), sizeof endpoint) == 0;
+}
+
+// 0 when the connect finished at once or goes on in the background, else the error.
+int StartConnect(int fd, sockaddr_in const& endpoint) {
+    if (::connect(fd, reinterpret_cast<sockaddr const*>(&endpoint), sizeof endpoint) == 0) {
+        return 0;
+    }
+    // An interrupted non-blocking connect also carries on by itself.
+    return (errno == EINPROGRESS || errno == EINTR) ? 0 : errno;
+}
+
+int PendingError(int fd) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        return errno;
+    }
+    return error;
+}
+
+bool IsOpen(int fd) { return fd >= 0 && ::fcntl(fd, F_GETFD) != -1; }
+
+}  // namespace
+
+SocketLayer::SocketLayer(EventLoop& loop) : loop_(loop) {}
+
+SocketLayer::~SocketLayer() {
+    // The sockets belong to their owners; the layer only stops watching them.
+    for (auto const& [socket, selection] : selections_) {
+        loop_.Forget(socket);
+    }
+}
+
+int SocketLayer::SocketStartup() {
+    table_.readMessageId = kFirstMessageId + 1;
+    table_.acceptMessageId = kFirstMessageId + 2;
+    table_.connectMessageId = kFirstMessageId + 3;
+    return 0;
+}
+
+int SocketLayer::AsyncConnect(std::string const& host, std::uint16_t port) {
+    std::optional<in_addr> const address = ResolveHostAddress(host);
+    if (!address) {
+        return -1;
+    }
+    PendingSocket socket = OpenTcpSocket();
+    if (!socket.valid() || !BindTo(socket.fd(), Ipv4Endpoint(in_addr{INADDR_ANY}, 0))) {
+        return -1;
+    }
+    // Watch before connecting, so that the end of the connect cannot be missed.
+    SelectConnect(socket.fd());
+    if (StartConnect(socket.fd(), Ipv4Endpoint(*address, port)) != 0) {
+        Deselect(socket.fd());
+        return -1;
+    }
+    return socket.Release();
+}
+
+int SocketLayer::AsyncReceive(int socket) {
+    if (!IsOpen(socket)) {
+        CloseSocket(socket);
+        return -1;
+    }
+    SelectRead(socket);
+    return 0;
+}
+
+int SocketLayer::AsyncListen(std::string const& address, std::uint16_t port) {
+    std::optional<in_addr> const local = ResolveHostAddress(address);
+    if (!local) {
+        return -1;
+    }
+    PendingSocket socket = OpenTcpSocket();
+    int const reuse = 1;
+    if (!socket.valid() ||
+        ::setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+        !BindTo(socket.fd(), Ipv4Endpoint(*local, port)) || ::listen(socket.fd(), SOMAXCONN) != 0) {
+        return -1;
+    }
+    SelectAccept(socket.fd());
+    return socket.Release();
+}
+
+int SocketLayer::DispatchSocketEvent(std::uint32_t message, int socket, std::uint32_t parameter) {
+    std::uint32_t const event = EventCode(parameter);
+    int const error = static_cast<int>(ErrorCode(parameter));
+    if (message == 0) {
+        return 0;  // no notification kind is numbered 0
+    }
+    if (message == table_.connectMessageId) {
+        if (event == FD_CONNECT) {
+            if (error != 0) {
+                Deselect(socket);
+            }
+            if (table_.onConnect) {
+                table_.onConnect(socket, error);
+            }
+        }
+        return 1;
+    }
+    if (message == table_.acceptMessageId) {
+        if (error == 0) {
+            Accept(socket);
+        }
+        return 1;
+    }
+    if (message != table_.readMessageId) {
+        return 0;
+    }
+    switch (event) {
+        case FD_READ:
+            ReadOnce(socket);
+            return 1;
+        case FD_WRITE:
+            if (table_.onWrite) {
+                table_.onWrite(socket);
+            }
+            return 1;
+        case FD_CLOSE:
+            if (table_.onClose) {
+                table_.onClose(socket);
+            } else {
+                CloseSocket(socket);
+            }
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+int SocketLayer::SendAll(int socket, std::span<const std::uint8_t> bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        std::span<const std::uint8_t> const rest = bytes.subspan(sent);
+        ssize_t const result = ::send(socket, rest.data(), rest.size(), MSG_NOSIGNAL);
+        if (result > 0) {
+            sent += static_cast<std::size_t>(result);
+            continue;
+        }
+        if (result == 0) {
+            return -1;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (!WouldBlock(errno)) {
+            return -1;
+        }
+        // The owner hears of the socket's writability again once it has room.
+        if (auto const found = selections_.find(socket);
+            found != selections_.end() && found->second == Selection::Read) {
+            SelectRead(socket);
+        }
+        return sent == 0 ? -2 : -1;
+    }
+    return 0;
+}
+
+int SocketLayer::CloseSocket(int socket) {
+    Deselect(socket);
+    return ::close(socket);
+}
+
+void SocketLayer::SelectConnect(int socket) {
+    selections_[socket] = Selection::Connect;
+    loop_.Watch(socket, EventLoop::Interest::Writable, [this, socket] { OnConnectReady(socket); });
+}
+
+void SocketLayer::SelectRead(int socket) {
+    selections_[socket] = Selection::Read;
+    loop_.Watch(socket, EventLoop::Interest::Readable, [this, socket] { OnReadable(socket); });
+    // Writability is reported once; write interest left on would wake every turn.
+    loop_.Watch(socket, EventLoop::Interest::Writable, [this, socket] {
+        loop_.Unwatch(socket, EventLoop::Interest::Writable);
+        DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_WRITE, 0));
+    });
+}
+
+void SocketLayer::SelectAccept(int socket) {
+    selections_[socket] = Selection::Accept;
+    loop_.Watch(socket, EventLoop::Interest::Readable, [this, socket] {
+        DispatchSocketEvent(table_.acceptMessageId, socket, MakeEventParameter(FD_ACCEPT, 0));
+    });
+}
+
+void SocketLayer::Deselect(int socket) {
+    selections_.erase(socket);
+    loop_.Forget(socket);
+}
+
+void SocketLayer::OnConnectReady(int socket) {
+    // A connected socket stays writable; the connect is reported once.
+    loop_.Unwatch(socket, EventLoop::Interest::Writable);
+    auto const error = static_cast<std::uint32_t>(PendingError(socket));
+    DispatchSocketEvent(table_.connectMessageId, socket, MakeEventParameter(FD_CONNECT, error));
+}
+
+void SocketLayer::OnReadable(int socket) {
+    // Level-triggered: while unread data remains the socket stays readable and the next turn
+    // brings the next notification.
+    DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_READ, 0));
+}
+
+void SocketLayer::ReadOnce(int socket) {
+    ssize_t const count = ::recv(socket, readBuffer_.data(), readBuffer_.size(), 0);
+    if (count > 0) {
+        if (table_.onRead) {
+            table_.onRead(socket, std::span<const std::uint8_t>(readBuffer_.data(),
+                                                                static_cast<std::size_t>(count)));
+        }
+        return;
+    }
+    int const error = count == 0 ? 0 : errno;
+    if (WouldBlock(error) || error == EINTR) {
+        return;
+    }
+    // The peer shut down or the socket failed: one close notification, then silence.
+    Deselect(socket);
+    DispatchSocketEvent(table_.readMessageId, socket,
+                        MakeEventParameter(FD_CLOSE, static_cast<std::uint32_t>(error)));
+}
+
+void SocketLayer::Accept(int socket) {
+    int const accepted = ::accept4(socket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (accepted == -1) {
+        return;
+    }
+    if (table_.onAccept) {
+        table_.onAccept(accepted, socket);
+    } else if (table_.onClose) {
+        table_.onClose(accepted);
+    } else {
+        ::close(accepted);
+    }
+}
+
+}  // namespace qm::net

@@ -1,0 +1,86 @@
+#include "net/welcome.h"
+
+#include <algorithm>
+
+#include "net/frame.h"
+
+namespace qm::net {
+
+namespace {
+
+// Where the WELCOME carries its two ids, both big-endian.
+constexpr std::size_t kSenderIdOffset = 3;
+constexpr std::size_t kAssignedIdOffset = 7;
+
+std::uint32_t ReadBigEndian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return static_cast<std::uint32_t>(bytes[offset]) << 24 |
+           static_cast<std::uint32_t>(bytes[offset + 1]) << 16 |
+           static_cast<std::uint32_t>(bytes[offset + 2]) << 8 |
+           static_cast<std::uint32_t>(bytes[offset + 3]);
+}
+
+bool IsWelcome(std::span<const std::uint8_t> frame) {
+    if (frame.size() != kWelcomeLength) {
+        return false;
+    }
+    FrameHeader const header = ReadFrameHeader(frame);
+    return header.length == kWelcomeLength && header.type == 0;
+}
+
+void StoreHostName(ClientLink& link, std::string_view host) {
+    link.hostName.fill('\0');
+    std::size_t const kept = std::min(host.size(), link.hostName.size() - 1);
+    std::copy_n(host.begin(), kept, link.hostName.begin());
+}
+
+}  // namespace
+
+int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_view /*host*/,
+                  std::uint16_t /*port*/) {
+    link.from_me = 0;
+    link.peerId = 0;
+    link.connected = false;
+    link.socket = -1;
+    link.bytesReceived = 0;
+    link.recvState = -2;
+    link.socket = socket;
+    if (socket == -1) {
+        link.awaitingWelcome = false;
+        ResetLink(link, layer);
+        return -1;
+    }
+    link.awaitingWelcome = true;
+    return 0;
+}
+
+bool AcceptWelcome(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame,
+                   std::string_view host) {
+    link.awaitingWelcome = false;
+    if (!IsWelcome(frame)) {
+        // Not connected yet, so the socket stays open: it is forgotten, not closed.
+        ResetLink(link, layer);
+        return false;
+    }
+    link.peerId = ReadBigEndian32(frame, kSenderIdOffset);
+    link.from_me = ReadBigEndian32(frame, kAssignedIdOffset);
+    link.connected = true;
+    StoreHostName(link, host);
+    return true;
+}
+
+int LinkSend(ClientLink& link, SocketLayer& layer, FrameBuffer& buffer, int bodyLength,
+             std::uint8_t type) {
+    if (!link.connected) {
+        return 0;
+    }
+    int const sent = SendFrame(layer, link.socket, buffer, bodyLength, type);
+    if (sent == -2) {
+        return -2;  // nothing went out; the frame is dropped
+    }
+    if (sent == -1) {
+        ResetLink(link, layer);
+    }
+    return 0;
+}
+
+}  // namespace qm::net

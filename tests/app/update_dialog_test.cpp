@@ -1,0 +1,293 @@
+// The window controller's endings, driven by a manual clock and real loopback sockets.
+#include "app/update_dialog.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "net/poll_event_loop.h"
+#include "support/temp_dir.h"
+
+namespace qm::app {
+namespace {
+
+using namespace std::chrono_literals;
+using qm::test::TempDir;
+using qm::test::WriteFile;
+
+// Records what the controller shows, in order.
+class RecordingView final : public UpdateView {
+public:
+    std::vector<std::string> events;
+    std::function<void()> whileBoxOpen;
+
+    void ShowStatus(std::string_view text) override { events.push_back("status: " + S(text)); }
+    void ShowTransfer(std::string_view text) override { events.push_back("transfer: " + S(text)); }
+    void SetProgress(int percent) override {
+        events.push_back("progress: " + std::to_string(percent));
+    }
+    void ShowMessageBox(std::string_view caption, std::string_view text) override {
+        events.push_back("box: [" + S(caption) + "] " + S(text));
+        if (whileBoxOpen) {
+            whileBoxOpen();
+        }
+    }
+    void ShowLaunch(std::string_view line) override { events.push_back("launch: " + S(line)); }
+
+    std::vector<std::string> Boxes() const {
+        std::vector<std::string> boxes;
+        for (auto const& event : events) {
+            if (event.rfind("box: ", 0) == 0) {
+                boxes.push_back(event);
+            }
+        }
+        return boxes;
+    }
+    bool Saw(std::string const& event) const {
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+
+private:
+    static std::string S(std::string_view text) { return std::string(text); }
+};
+
+// A TCP listener on 127.0.0.N:34005 that accepts connections when asked.
+class Listener {
+public:
+    explicit Listener(char const* address) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(34005);
+        inet_pton(AF_INET, address, &where.sin_addr);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+        EXPECT_EQ(listen(fd_, 4), 0);
+    }
+    ~Listener() {
+        if (peer_ >= 0) {
+            close(peer_);
+        }
+        close(fd_);
+    }
+    int Accept() { return peer_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
+
+private:
+    int fd_ = -1;
+    int peer_ = -1;
+};
+
+class UpdateDialogTest : public ::testing::Test {
+protected:
+    UpdateDialogTest()
+        : loop_([this] { return now_; }),
+          layer_(loop_),
+          session_(layer_, link_),
+          dialog_(loop_, layer_, link_, session_, view_) {}
+
+    void Configure(std::string const& contents) { WriteFile("upd.ini", contents); }
+
+    void Advance(std::chrono::milliseconds step) {
+        now_ += step;
+        loop_.RunOnce(0ms);
+    }
+
+    // Turns the loop with real waits on the sockets until `done`, at most about two seconds.
+    template <typename Done>
+    bool RunUntil(Done done) {
+        for (int turn = 0; turn < 200 && !done(); ++turn) {
+            loop_.RunOnce(10ms);
+        }
+        return done();
+    }
+
+    TempDir dir_;
+    net::PollEventLoop::Clock::time_point now_{};
+    net::PollEventLoop loop_;
+    net::SocketLayer layer_;
+    net::ClientLink link_;
+    update::UpdateSession session_;
+    RecordingView view_;
+    UpdateDialog dialog_;
+};
+
+TEST_F(UpdateDialogTest, MissingServerAddressEndsBeforeAnyConnect) {
+    for (std::string contents : {"", "[GENERAL]\nEXE=client\n", "[GENERAL]\nSERVER=\n",
+                                 "[OTHER]\nSERVER=127.0.0.1\n", "[GENERAL]\nSERVER=  \"\" \n"}) {
+        TempDir dir;
+        if (!contents.empty()) {
+            WriteFile("upd.ini", contents);
+        }
+        net::PollEventLoop loop([this] { return now_; });
+        net::SocketLayer layer(loop);
+        net::ClientLink link;
+        update::UpdateSession session(layer, link);
+        RecordingView view;
+        UpdateDialog dialog(loop, layer, link, session, view);
+        dialog.OnOpen();
+        EXPECT_TRUE(dialog.closeRequested()) << contents;
+        EXPECT_EQ(view.Boxes(), std::vector<std::string>{
+                                    "box: [Configuration error:] The server address is "
+                                    "unreachable..."})
+            << contents;
+        EXPECT_EQ(dialog.exitStatus(), kExitConfiguration);
+        EXPECT_EQ(dialog.pendingSocket, -1);
+        EXPECT_EQ(layer.SelectedCount(), 0u);
+    }
+}
+
+TEST_F(UpdateDialogTest, ConnectStartsOneSecondAfterOpening) {
+    Configure("[GENERAL]\nSERVER=127.0.0.30\n");
+    dialog_.OnOpen();
+    EXPECT_FALSE(dialog_.closeRequested());
+    EXPECT_EQ(view_.events, std::vector<std::string>{"progress: 0"});
+    Advance(999ms);
+    EXPECT_FALSE(view_.Saw("status: connecting..."));
+    Advance(1ms);
+    EXPECT_TRUE(view_.Saw("status: connecting..."));
+    EXPECT_NE(dialog_.pendingSocket, -1);
+}
+
+TEST_F(UpdateDialogTest, RefusedConnectEndsWithUnableToJoin) {
+    Configure("[GENERAL]\nSERVER=127.0.0.31\n");
+    dialog_.OnOpen();
+    Advance(1000ms);
+    ASSERT_TRUE(RunUntil([&] { return dialog_.closeRequested(); }));
+    EXPECT_EQ(view_.Boxes(),
+              std::vector<std::string>{"box: [Network error] unable to join the server :-("});
+    EXPECT_EQ(dialog_.exitStatus(), kExitNetwork);
+    EXPECT_EQ(dialog_.errorCount, 0);
+}
+
+TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
+    Configure("[GENERAL]\nSERVER=no-such-host.invalid\n");
+    dialog_.OnOpen();
+    Advance(1000ms);
+    EXPECT_TRUE(view_.Saw("status: connecting..."));
+    EXPECT_TRUE(view_.Saw("status: connection failed"));
+    EXPECT_EQ(view_.Boxes(),
+              std::vector<std::string>{"box: [Network error] unable to connect to the server"});
+    EXPECT_EQ(dialog_.exitStatus(), kExitNetwork);
+}
+
+TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
+    Listener listener("127.0.0.32");
+    Configure("[GENERAL]\nSERVER=127.0.0.32\n");
+    dialog_.OnOpen();
+    Advance(1000ms);
+    ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
+    ASSERT_GE(listener.Accept(), 0);
+    dialog_.Abort();
+    EXPECT_EQ(view_.Boxes(), std::vector<std::string>{
+                                 "box: [Program exit] The user has canceled the operation."});
+    EXPECT_EQ(dialog_.errorCount, 1);
+    EXPECT_EQ(dialog_.exitStatus(), kExitCancelled);
+    // A second cancel after the close changes nothing.
+    dialog_.Abort();
+    EXPECT_EQ(view_.Boxes().size(), 1u);
+}
+
+TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
+    Listener listener("127.0.0.33");
+    Configure("[GENERAL]\nSERVER=127.0.0.33\n");
+    dialog_.OnOpen();
+    Advance(1000ms);
+    ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
+    int peer = listener.Accept();
+    ASSERT_GE(peer, 0);
+    std::vector<std::uint8_t> welcome(151, 0);
+    welcome[0] = 0x00;
+    welcome[1] = 151;
+    welcome[6] = 7;   // sender id 7
+    welcome[10] = 9;  // our id 9
+    ASSERT_EQ(send(peer, welcome.data(), welcome.size(), 0), 151);
+    ASSERT_TRUE(RunUntil([&] { return link_.connected; }));
+    Advance(4999ms);
+    EXPECT_FALSE(dialog_.closeRequested());
+    Advance(1ms);
+    EXPECT_EQ(view_.Boxes(),
+              std::vector<std::string>{"box: [Network Error] no response from the server"});
+    EXPECT_EQ(dialog_.exitStatus(), kExitNetwork);
+}
+
+TEST_F(UpdateDialogTest, TimersAreHeldWhileABoxIsOpen) {
+    Configure("[GENERAL]\nSERVER=127.0.0.34\n");
+    dialog_.OnOpen();
+    bool timerRanInsideBox = false;
+    view_.whileBoxOpen = [&] {
+        now_ += 2000ms;
+        loop_.RunOnce(0ms);
+        timerRanInsideBox = view_.Saw("status: connecting...");
+    };
+    dialog_.EndWithMessage("Disk access error", "test");
+    EXPECT_FALSE(timerRanInsideBox);
+}
+
+struct FinishCase {
+    char const* name;
+    int errors;
+    std::string exe;  // empty: no EXE line
+    std::vector<std::string> boxes;
+    ExitStatus status;
+    bool launched;
+};
+
+TEST_F(UpdateDialogTest, FinishRunEndings) {
+    std::vector<FinishCase> cases = {
+        {"errors counted", 1, "./client.sh",
+         {"box: [Upload failed] 1 errors occured during the upload process, please try again !"},
+         kExitUploadFailed, false},
+        {"program starts", 0, "./client.sh", {}, kExitCompleted, true},
+        {"program missing", 0, "./missing-client",
+         {"box: [Update successfull, but cannot launch:] ./missing-client"}, kExitLaunchFailed,
+         false},
+        {"no program", 0, "", {"box: [Update successfull.] Click \"OK\" to exit."},
+         kExitCompleted, false},
+    };
+    for (auto const& c : cases) {
+        TempDir dir;
+        WriteFile("client.sh", "#!/bin/sh\necho \"$@\" > started\n");
+        chmod("client.sh", 0755);
+        WriteFile("upd.ini", "[GENERAL]\nSERVER=127.0.0.35\n" +
+                                 (c.exe.empty() ? std::string() : "EXE=" + c.exe + "\n"));
+        net::PollEventLoop loop([this] { return now_; });
+        net::SocketLayer layer(loop);
+        net::ClientLink link;
+        update::UpdateSession session(layer, link);
+        RecordingView view;
+        UpdateDialog dialog(loop, layer, link, session, view);
+        dialog.OnOpen();
+        dialog.errorCount = c.errors;
+        dialog.FinishRun();
+        EXPECT_TRUE(dialog.closeRequested()) << c.name;
+        EXPECT_EQ(view.Boxes(), c.boxes) << c.name;
+        EXPECT_EQ(dialog.exitStatus(), c.status) << c.name;
+        EXPECT_EQ(view.Saw("launch: ./client.sh UPDATED"), c.launched) << c.name;
+        if (c.launched) {
+            for (int wait = 0; wait < 200 && qm::test::ReadFile("started").empty(); ++wait) {
+                usleep(10'000);
+            }
+            EXPECT_EQ(qm::test::ReadFile("started"), "UPDATED\n") << c.name;
+        }
+    }
+}
+
+TEST_F(UpdateDialogTest, FirstEndingDecidesTheExitStatus) {
+    Configure("[GENERAL]\nSERVER=127.0.0.36\n");
+    dialog_.OnOpen();
+    dialog_.errorCount = 1;
+    dialog_.EndWithMessage("Disk access error", "Cannot open the temporary file");
+    dialog_.FinishRun();
+    EXPECT_EQ(view_.Boxes().size(), 2u);
+    EXPECT_EQ(dialog_.exitStatus(), kExitDisk);
+}
+
+}  // namespace
+}  // namespace qm::app

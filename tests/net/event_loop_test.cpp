@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/poll_event_loop.h"
+#include "socket_helpers.h"
+
+namespace qm::net {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ManualClock;
+using testing::SocketPair;
+using Interest = EventLoop::Interest;
+
+class ManualLoopTest : public ::testing::Test {
+protected:
+    ManualClock clock;
+    PollEventLoop loop{clock.source()};
+    std::vector<std::string> fired;
+
+    void Start(int id, std::chrono::milliseconds delay, std::string name) {
+        loop.StartTimer(id, delay, [this, name] { fired.push_back(name); });
+    }
+};
+
+TEST_F(ManualLoopTest, TimersFireOnceInDueOrder) {
+    Start(3, 30ms, "thirty");
+    Start(1, 10ms, "ten");
+    Start(2, 20ms, "twenty");
+    Start(4, 20ms, "twenty again");  // same due time: start order
+
+    clock.Advance(9ms);
+    EXPECT_EQ(loop.RunOnce(0ms), 0);
+    clock.Advance(41ms);
+    EXPECT_EQ(loop.RunOnce(0ms), 4);
+    EXPECT_EQ(fired, (std::vector<std::string>{"ten", "twenty", "twenty again", "thirty"}));
+
+    clock.Advance(1000ms);
+    EXPECT_EQ(loop.RunOnce(0ms), 0);
+    EXPECT_EQ(fired.size(), 4u);
+    EXPECT_FALSE(loop.TimerRunning(1));
+    EXPECT_EQ(loop.WatchCount(), 0u);
+}
+
+TEST_F(ManualLoopTest, StopAndRestart) {
+    Start(1, 10ms, "stopped");
+    Start(2, 10ms, "first");
+    Start(2, 30ms, "replacement");
+    EXPECT_TRUE(loop.TimerRunning(1));
+    loop.StopTimer(1);
+    EXPECT_FALSE(loop.TimerRunning(1));
+    EXPECT_TRUE(loop.TimerRunning(2));
+
+    clock.Advance(20ms);
+    loop.RunOnce(0ms);
+    EXPECT_TRUE(fired.empty());
+    clock.Advance(10ms);
+    loop.RunOnce(0ms);
+    EXPECT_EQ(fired, std::vector<std::string>{"replacement"});
+}
+
+TEST_F(ManualLoopTest, HandlersManageTimersOfTheSameTurn) {
+    // The first handler stops one due timer and restarts another; a timer restarted from its
+    // own handler with no delay waits for the next turn instead of firing again at once.
+    loop.StartTimer(1, 5ms, [this] {
+        fired.push_back("one");
+        loop.StopTimer(2);
+        Start(3, 50ms, "three later");
+        Start(1, 0ms, "one again");
+    });
+    Start(2, 6ms, "two");
+    Start(3, 7ms, "three");
+    clock.Advance(10ms);
+    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    EXPECT_EQ(fired, std::vector<std::string>{"one"});
+    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    clock.Advance(50ms);
+    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    EXPECT_EQ(fired, (std::vector<std::string>{"one", "one again", "three later"}));
+}
+
+TEST_F(ManualLoopTest, HoldKeepsBackTimersAndWatchesUntilRelease) {
+    SocketPair pair;
+    ASSERT_EQ(::send(pair.far.get(), "x", 1, 0), 1);
+    int readable = 0;
+    loop.Watch(pair.near.get(), Interest::Readable, [&] { ++readable; });
+    Start(1, 10ms, "timer");
+
+    loop.Hold(true);
+    clock.Advance(20ms);
+    EXPECT_EQ(loop.RunOnce(0ms), 0);
+    EXPECT_EQ(loop.RunOnce(0ms), 0);
+    EXPECT_EQ(readable, 0);
+    EXPECT_TRUE(fired.empty());
+
+    loop.Hold(false);
+    EXPECT_EQ(loop.RunOnce(0ms), 2);
+    EXPECT_EQ(readable, 1);
+    EXPECT_EQ(fired, std::vector<std::string>{"timer"});
+}
+
+TEST_F(ManualLoopTest, HoldFromAHandlerStopsTheRestOfTheTurn) {
+    loop.StartTimer(1, 1ms, [this] {
+        fired.push_back("holder");
+        loop.Hold(true);
+    });
+    Start(2, 2ms, "held back");
+    clock.Advance(5ms);
+    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    loop.Hold(false);
+    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    EXPECT_EQ(fired, (std::vector<std::string>{"holder", "held back"}));
+}
+
+TEST_F(ManualLoopTest, StopFromAHandlerEndsRunAfterThatHandler) {
+    loop.StartTimer(1, 0ms, [this] {
+        fired.push_back("stopper");
+        loop.Stop();
+    });
+    Start(2, 0ms, "after stop");
+    {
+        testing::Watchdog watchdog(10);
+        loop.Run();
+    }
+    EXPECT_TRUE(loop.Stopped());
+    EXPECT_EQ(fired, std::vector<std::string>{"stopper"});
+    EXPECT_TRUE(loop.TimerRunning(2));
+}
+
+TEST(PollEventLoopTest, StopFromAWatchHandlerEndsRun) {
+    PollEventLoop loop;
+    SocketPair pair;
+    int calls = 0;
+    loop.Watch(pair.near.get(), Interest::Writable, [&] {
+        ++calls;
+        loop.Stop();
+    });
+    testing::Watchdog watchdog(10);
+    loop.Run();
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(PollEventLoopTest, RealClockTimerFires) {
+    PollEventLoop loop;
+    bool fired = false;
+    loop.StartTimer(7, 5ms, [&] { fired = true; });
+    EXPECT_TRUE(testing::RunUntil(loop, [&] { return fired; }));
+}
+
+TEST(PollEventLoopTest, UnwatchFromAnotherHandlerPreventsItsCall) {
+    PollEventLoop loop;
+    SocketPair pair;
+    ASSERT_EQ(::send(pair.near.get(), "a", 1, 0), 1);
+    ASSERT_EQ(::send(pair.far.get(), "b", 1, 0), 1);
+    // Both ends are readable and writable in the same turn. Whichever reader runs first
+    // forgets the other end, whose two handlers must then stay silent.
+    std::vector<int> called;
+    auto watchBoth = [&](int fd, int other) {
+        loop.Watch(fd, Interest::Readable, [&called, &loop, fd, other] {
+            called.push_back(fd);
+            loop.Forget(other);
+        });
+        loop.Watch(fd, Interest::Writable, [&called, fd] { called.push_back(-fd); });
+    };
+    watchBoth(pair.near.get(), pair.far.get());
+    watchBoth(pair.far.get(), pair.near.get());
+    EXPECT_EQ(loop.RunOnce(100ms), 2);
+    ASSERT_EQ(called.size(), 2u);
+    EXPECT_EQ(called[1], -called[0]);
+    EXPECT_EQ(loop.WatchCount(), 2u);
+}
+
+TEST(PollEventLoopTest, HandlerMayUnwatchItselfAndNothingSpins) {
+    PollEventLoop loop;
+    SocketPair pair;
+    int const fd = pair.near.get();
+    int calls = 0;
+    loop.Watch(fd, Interest::Writable, [&] {
+        ++calls;
+        loop.Unwatch(fd, Interest::Writable);
+    });
+    EXPECT_EQ(loop.RunOnce(100ms), 1);
+    EXPECT_EQ(loop.WatchCount(), 0u);
+    for (int turn = 0; turn < 5; ++turn) {
+        EXPECT_EQ(loop.RunOnce(0ms), 0);
+    }
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(PollEventLoopTest, WatchingAgainReplacesTheHandler) {
+    PollEventLoop loop;
+    SocketPair pair;
+    std::vector<std::string> called;
+    loop.Watch(pair.near.get(), Interest::Writable, [&] { called.push_back("old"); });
+    loop.Watch(pair.near.get(), Interest::Writable, [&] { called.push_back("new"); });
+    EXPECT_EQ(loop.WatchCount(), 1u);
+    loop.RunOnce(100ms);
+    EXPECT_EQ(called, std::vector<std::string>{"new"});
+}
+
+TEST(PollEventLoopTest, ErrorsAndHangUpsWakeBothInterests) {
+    // A pipe's write end whose reader is gone reports an error, which must reach a handler
+    // that only watches for reading; the read end of a pipe whose writer is gone reports a
+    // hang-up, which must reach a handler that only watches for writing.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    testing::UniqueFd readEnd(fds[0]);
+    testing::UniqueFd writeEnd(fds[1]);
+    PollEventLoop loop;
+    int writeEndWoken = 0;
+    int readEndWoken = 0;
+    loop.Watch(writeEnd.get(), Interest::Readable, [&] { ++writeEndWoken; });
+    loop.Watch(readEnd.get(), Interest::Writable, [&] { ++readEndWoken; });
+    EXPECT_EQ(loop.RunOnce(0ms), 0);
+
+    readEnd.Close();
+    loop.Unwatch(fds[0], Interest::Writable);
+    EXPECT_EQ(loop.RunOnce(100ms), 1);
+    EXPECT_EQ(writeEndWoken, 1);
+
+    ASSERT_EQ(::pipe(fds), 0);
+    readEnd = testing::UniqueFd(fds[0]);
+    testing::UniqueFd secondWriter(fds[1]);
+    loop.Forget(writeEnd.get());
+    loop.Watch(readEnd.get(), Interest::Writable, [&] { ++readEndWoken; });
+    EXPECT_EQ(loop.RunOnce(0ms), 0);
+    secondWriter.Close();
+    EXPECT_EQ(loop.RunOnce(100ms), 1);
+    EXPECT_EQ(readEndWoken, 1);
+}
+
+}  // namespace
+}  // namespace qm::net

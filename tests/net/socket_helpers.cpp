@@ -1,0 +1,135 @@
+#include "socket_helpers.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <stdexcept>
+
+namespace qm::net::testing {
+
+namespace {
+
+sockaddr_in LoopbackEndpoint(std::string const& address, std::uint16_t port) {
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address.c_str(), &endpoint.sin_addr) != 1) {
+        throw std::runtime_error("not a dotted address: " + address);
+    }
+    return endpoint;
+}
+
+std::uint16_t BoundPort(int fd) {
+    sockaddr_in endpoint{};
+    socklen_t size = sizeof endpoint;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&endpoint), &size);
+    return ntohs(endpoint.sin_port);
+}
+
+UniqueFd BoundTcpSocket(std::string const& address, std::uint16_t port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    int const reuse = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in const endpoint = LoopbackEndpoint(address, port);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr const*>(&endpoint), sizeof endpoint) != 0) {
+        throw std::runtime_error("cannot bind " + address);
+    }
+    return fd;
+}
+
+bool WaitFor(int fd, short events, int milliseconds) {
+    pollfd one{fd, events, 0};
+    return ::poll(&one, 1, milliseconds) > 0;
+}
+
+}  // namespace
+
+SocketPair::SocketPair() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) {
+        throw std::runtime_error("socketpair");
+    }
+    near = UniqueFd(fds[0]);
+    far = UniqueFd(fds[1]);
+}
+
+bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+int OpenFdCount() {
+    int count = 0;
+    for ([[maybe_unused]] auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+std::size_t FillSendBuffer(int fd) {
+    std::vector<std::uint8_t> const block(65536, 0x5A);
+    std::size_t total = 0;
+    std::size_t size = block.size();
+    for (int attempt = 0; attempt < 100000 && size > 0; ++attempt) {
+        ssize_t const sent = ::send(fd, block.data(), size, MSG_NOSIGNAL);
+        if (sent > 0) {
+            total += static_cast<std::size_t>(sent);
+        } else {
+            size /= 2;  // full for this size: try smaller blocks down to one byte
+        }
+    }
+    return total;
+}
+
+std::vector<std::uint8_t> DrainAll(int fd) {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536];
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        ssize_t const got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> ReadExactly(int fd, std::size_t count) {
+    std::vector<std::uint8_t> bytes;
+    for (int attempt = 0; attempt < 200 && bytes.size() < count; ++attempt) {
+        if (!WaitFor(fd, POLLIN, 20)) {
+            continue;
+        }
+        std::uint8_t chunk[4096];
+        ssize_t const got = ::recv(fd, chunk, std::min(sizeof chunk, count - bytes.size()), 0);
+        if (got <= 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+}
+
+Listener::Listener(std::string const& address, std::uint16_t port)
+    : fd_(BoundTcpSocket(address, port)) {
+    ::listen(fd_.get(), 16);
+    port_ = BoundPort(fd_.get());
+}
+
+UniqueFd Listener::AcceptOne() {
+    if (!WaitFor(fd_.get(), POLLIN, 5000)) {
+        return UniqueFd();
+    }
+    return UniqueFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+}
+
+ClosedPort::ClosedPort() : fd_(BoundTcpSocket("127.0.0.1", 0)), port_(BoundPort(fd_.get())) {}
+
+bool RunUntil(PollEventLoop& loop, std::function<bool()> const& done, int maxTurns) {
+    for (int turn = 0; turn < maxTurns && !done(); ++turn) {
+        loop.RunOnce(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+}  // namespace qm::net::testing

@@ -1,0 +1,110 @@
+// Real descriptors for the transport tests: owned fds, socket pairs, loopback listeners and a few
+// bounded ways to fill, drain and wait.
+#pragma once
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "net/poll_event_loop.h"
+
+namespace qm::net::testing {
+
+// Closes its descriptor when it goes, unless someone else closed it first (Disown).
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Close(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    int Disown() { return std::exchange(fd_, -1); }
+    void Close() {
+        if (fd_ != -1) {
+            ::close(std::exchange(fd_, -1));
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Both ends non-blocking.
+struct SocketPair {
+    SocketPair();
+    UniqueFd near;
+    UniqueFd far;
+};
+
+bool IsOpen(int fd);
+int OpenFdCount();
+
+// Sends into `fd` until the socket takes no single further byte. Returns the bytes sent.
+std::size_t FillSendBuffer(int fd);
+// Reads whatever is waiting on the non-blocking `fd`.
+std::vector<std::uint8_t> DrainAll(int fd);
+// Reads exactly `count` bytes from `fd`, waiting at most a few seconds in all.
+std::vector<std::uint8_t> ReadExactly(int fd, std::size_t count);
+
+// A listening TCP socket on a loopback address; port 0 picks a free port.
+class Listener {
+public:
+    explicit Listener(std::string const& address = "127.0.0.1", std::uint16_t port = 0);
+    std::uint16_t port() const { return port_; }
+    int fd() const { return fd_.get(); }
+    // Waits a bounded time for a connection; -1 when none came.
+    UniqueFd AcceptOne();
+
+private:
+    UniqueFd fd_;
+    std::uint16_t port_ = 0;
+};
+
+// A loopback port on which nothing listens, kept taken for the lifetime of the object.
+class ClosedPort {
+public:
+    ClosedPort();
+    std::uint16_t port() const { return port_; }
+
+private:
+    UniqueFd fd_;
+    std::uint16_t port_ = 0;
+};
+
+// Turns the loop until `done` holds or `maxTurns` turns of at most 20 ms have passed.
+bool RunUntil(PollEventLoop& loop, std::function<bool()> const& done, int maxTurns = 250);
+
+// Ends the whole test program if the scope is not left within `seconds`: for calls such as
+// Run() that cannot be bounded otherwise.
+class Watchdog {
+public:
+    explicit Watchdog(unsigned seconds) { ::alarm(seconds); }
+    ~Watchdog() { ::alarm(0); }
+    Watchdog(Watchdog const&) = delete;
+    Watchdog& operator=(Watchdog const&) = delete;
+};
+
+// A time source that moves only when told.
+struct ManualClock {
+    PollEventLoop::Clock::time_point now{std::chrono::hours(1)};
+    PollEventLoop::TimeSource source() {
+        return [this] { return now; };
+    }
+    void Advance(std::chrono::milliseconds by) { now += by; }
+};
+
+}  // namespace qm::net::testing
