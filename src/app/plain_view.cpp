@@ -53,6 +53,8 @@ void PlainView::ShowLaunch(std::string_view commandLine) {
     Print("launch", commandLine);
 }
 
-void PlainView::Close() { FlushTransfer(); }
+void PlainView::Close() {
+    FlushTransfer();
+}
 
 }  // namespace qm::app

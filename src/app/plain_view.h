@@ -17,7 +17,7 @@
 namespace qm::app {
 
 class PlainView final : public UpdateView {
-public:
+  public:
     explicit PlainView(std::FILE* out) : out_(out) {}
 
     void ShowStatus(std::string_view text) override;
@@ -27,7 +27,7 @@ public:
     void ShowLaunch(std::string_view commandLine) override;
     void Close() override;
 
-private:
+  private:
     void Print(std::string_view prefix, std::string_view text);
     void FlushTransfer();
 

@@ -21,7 +21,7 @@ bool IsExecutableFile(std::string const& path) {
 
 // Spawn attributes and file actions, released when the launch is over.
 class SpawnSetup {
-public:
+  public:
     SpawnSetup() {
         posix_spawnattr_init(&attributes_);
         posix_spawn_file_actions_init(&actions_);
@@ -34,8 +34,8 @@ public:
         }
         posix_spawnattr_setsigmask(&attributes_, &none);
         posix_spawnattr_setsigdefault(&attributes_, &defaults);
-        posix_spawnattr_setflags(&attributes_,
-                                 POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setflags(
+            &attributes_, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     }
     ~SpawnSetup() {
@@ -48,7 +48,7 @@ public:
     posix_spawnattr_t const* attributes() const { return &attributes_; }
     posix_spawn_file_actions_t const* actions() const { return &actions_; }
 
-private:
+  private:
     posix_spawnattr_t attributes_;
     posix_spawn_file_actions_t actions_;
 };

@@ -8,7 +8,7 @@
 namespace qm::app {
 
 class SignalPipe {
-public:
+  public:
     SignalPipe();
     ~SignalPipe();
     SignalPipe(SignalPipe const&) = delete;
@@ -19,7 +19,7 @@ public:
     // Reads the pending signal bytes; true when there was at least one.
     bool Drain();
 
-private:
+  private:
     int readEnd_ = -1;
     int writeEnd_ = -1;
     struct sigaction oldInt_ {};

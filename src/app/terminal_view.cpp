@@ -41,7 +41,9 @@ std::string Centred(std::string_view text, int width) {
     return std::string(left, ' ') + shown + std::string(width - left - Width(shown), ' ');
 }
 
-std::string Row(std::string_view inner) { return "|" + std::string(inner) + "|\x1b[K\n"; }
+std::string Row(std::string_view inner) {
+    return "|" + std::string(inner) + "|\x1b[K\n";
+}
 
 std::string Border(std::string_view title) {
     std::string line = "+-" + std::string(title);

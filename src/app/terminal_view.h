@@ -15,7 +15,7 @@
 namespace qm::app {
 
 class TerminalView final : public UpdateView {
-public:
+  public:
     // `out` is the terminal's descriptor; `in` its keyboard (-1 when there is none); `wakeFd` a
     // descriptor that, when readable, also dismisses a waiting box (the signal pipe).
     TerminalView(net::EventLoop& loop, int out, int in, int wakeFd);
@@ -30,7 +30,7 @@ public:
     void ShowMessageBox(std::string_view caption, std::string_view text) override;
     void Close() override;
 
-private:
+  private:
     void Changed();
     void Draw();
     void DrawLines(std::string const& lines);

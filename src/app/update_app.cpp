@@ -18,7 +18,7 @@ namespace {
 // Everything one run owns, in the order it is built; destroyed in reverse, so that a download
 // still under way removes its temporary file and the terminal is restored before exit.
 class UpdateRun {
-public:
+  public:
     explicit UpdateRun(FrontEnd frontEnd)
         : layer_(loop_),
           session_(layer_, link_),
@@ -45,7 +45,7 @@ public:
         return dialog_.exitStatus();
     }
 
-private:
+  private:
     std::unique_ptr<UpdateView> MakeView(FrontEnd frontEnd) {
         if (frontEnd == FrontEnd::Terminal) {
             int keyboard = isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
@@ -65,7 +65,9 @@ private:
 
 }  // namespace
 
-FrontEnd ChooseFrontEnd() { return isatty(STDOUT_FILENO) ? FrontEnd::Terminal : FrontEnd::Plain; }
+FrontEnd ChooseFrontEnd() {
+    return isatty(STDOUT_FILENO) ? FrontEnd::Terminal : FrontEnd::Plain;
+}
 
 ExitStatus RunUpdate(FrontEnd frontEnd) {
     UpdateRun run(frontEnd);

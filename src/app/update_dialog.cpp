@@ -63,12 +63,24 @@ void UpdateDialog::Abort() {
     EndWithMessage("Program exit", "The user has canceled the operation.");
 }
 
-void UpdateDialog::ShowStatus(std::string_view text) { view_.ShowStatus(text); }
+// Once a close has been requested the window is on its way out: what the rest of the current
+// step reports is no longer shown.
+void UpdateDialog::ShowStatus(std::string_view text) {
+    if (!closeRequested_) {
+        view_.ShowStatus(text);
+    }
+}
 
-void UpdateDialog::ShowTransfer(std::string_view text) { view_.ShowTransfer(text); }
+void UpdateDialog::ShowTransfer(std::string_view text) {
+    if (!closeRequested_) {
+        view_.ShowTransfer(text);
+    }
+}
 
 void UpdateDialog::SetProgress(int percent) {
-    view_.SetProgress(percent);
+    if (!closeRequested_) {
+        view_.SetProgress(percent);
+    }
 }
 
 void UpdateDialog::EndWithMessage(std::string_view caption, std::string_view text) {
@@ -111,7 +123,9 @@ void UpdateDialog::StartResponseTimer() {
     loop_.StartTimer(kResponseTimer, kResponseDelay, [this] { OnTimer(kResponseTimer); });
 }
 
-void UpdateDialog::StopResponseTimer() { loop_.StopTimer(kResponseTimer); }
+void UpdateDialog::StopResponseTimer() {
+    loop_.StopTimer(kResponseTimer);
+}
 
 void UpdateDialog::RequestClose() {
     closeRequested_ = true;

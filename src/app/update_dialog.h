@@ -25,7 +25,7 @@ inline constexpr char kConfigFile[] = "./upd.ini";
 inline constexpr char kConfigSection[] = "GENERAL";
 
 class UpdateDialog final : public update::SessionWindow {
-public:
+  public:
     UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, net::ClientLink& link,
                  update::UpdateSession& session, UpdateView& view);
 
@@ -53,7 +53,7 @@ public:
 
     std::optional<std::string> launchProgram;  // the EXE value
 
-private:
+  private:
     void RequestClose();
     void SettleExitStatus(ExitStatus status);
 

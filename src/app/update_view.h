@@ -8,7 +8,7 @@
 namespace qm::app {
 
 class UpdateView {
-public:
+  public:
     virtual ~UpdateView() = default;
 
     // The window becomes visible (not called when the run ends before the window is shown).
@@ -26,14 +26,14 @@ public:
     // The cancel command (Abort button, Escape, close box) calls this.
     void SetCancelHandler(std::function<void()> handler) { onCancel_ = std::move(handler); }
 
-protected:
+  protected:
     void Cancel() {
         if (onCancel_) {
             onCancel_();
         }
     }
 
-private:
+  private:
     std::function<void()> onCancel_;
 };
 

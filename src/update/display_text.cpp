@@ -10,7 +10,11 @@ namespace {
 std::size_t SequenceLength(std::string_view text, std::size_t at, std::uint32_t& codePoint) {
     auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     std::uint8_t lead = byte(at);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC2 ? 2
+                                        : 0;
     if (length == 0 || lead > 0xF4 || at + length > text.size()) {
         return 0;
     }

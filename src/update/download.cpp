@@ -85,7 +85,9 @@ Download& Download::operator=(Download&& other) noexcept {
     return *this;
 }
 
-Download::~Download() { Discard(); }
+Download::~Download() {
+    Discard();
+}
 
 void Download::Discard() {
     int savedErrno = errno;

@@ -16,7 +16,7 @@ namespace qm::update {
 inline constexpr char kDownloadPrefix[] = ".quillmesh-download-";
 
 class Download {
-public:
+  public:
     enum class Result { Installed, ChecksumMismatch, WriteFailed, RenameFailed };
 
     // Creates the temporary file exclusively (never following an existing name) beside
@@ -40,7 +40,7 @@ public:
     std::string const& temporaryPath() const { return tempPath_; }
     std::uint64_t bytesWritten() const { return bytesWritten_; }
 
-private:
+  private:
     Download(int fd, std::string targetPath, std::string tempPath);
     void Discard();
 

@@ -8,7 +8,7 @@
 namespace qm::update {
 
 class SessionWindow {
-public:
+  public:
     virtual ~SessionWindow() = default;
 
     virtual void ShowStatus(std::string_view text) = 0;

@@ -270,7 +270,8 @@ void UpdateSession::DeleteFile(FileDescription const& description) {
     std::string path = store::NormalisePath(description.localPath);
     // A file that is already gone is what the server asked for.
     if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-        Fail("Disk access error", Format("Cannot delete the file: ", description.localPath, " ..."));
+        Fail("Disk access error",
+             Format("Cannot delete the file: ", description.localPath, " ..."));
     }
     store::RemoveDirectoryChain(path);
     SendAck();
@@ -342,13 +343,14 @@ void UpdateSession::FinishDownload() {
         case Download::Result::Installed:
             return;
         case Download::Result::ChecksumMismatch:
-            return Fail("Disk access error",
-                        Format("The downloaded file is damaged (wrong checksum): ", targetPath,
-                               " ..."));
+            return Fail(
+                "Disk access error",
+                Format("The downloaded file is damaged (wrong checksum): ", targetPath, " ..."));
         case Download::Result::WriteFailed:
             return Fail("Disk access error", std::strerror(savedErrno));
         case Download::Result::RenameFailed:
-            return Fail("Disk access error", Format("Cannot rename the file: ", targetPath, " ..."));
+            return Fail("Disk access error",
+                        Format("Cannot rename the file: ", targetPath, " ..."));
     }
 }
 

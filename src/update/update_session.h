@@ -20,7 +20,7 @@ inline constexpr std::uint16_t kServerPort = 34005;
 inline constexpr char kFirstListName[] = "quillmesh.ini";
 
 class UpdateSession final : public net::FrameSink {
-public:
+  public:
     UpdateSession(net::SocketLayer& layer, net::ClientLink& link);
 
     // The window that shows the run (null: the window's share of every step is left out).
@@ -52,7 +52,7 @@ public:
     RemoteNameField remoteName{};
     ListNameField listName{};
 
-private:
+  private:
     void Login();
     void OnServerAnnouncement(std::span<const std::uint8_t> frame);
     void OnFileDescription(std::span<const std::uint8_t> frame);

@@ -10,7 +10,7 @@ namespace {
 
 // Collects what the view writes.
 class Output {
-public:
+  public:
     Output() : file_(open_memstream(&data_, &size_)) {}
     ~Output() {
         std::fclose(file_);
@@ -22,7 +22,7 @@ public:
         return std::string(data_, size_);
     }
 
-private:
+  private:
     char* data_ = nullptr;
     std::size_t size_ = 0;
     std::FILE* file_;

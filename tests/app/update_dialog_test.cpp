@@ -23,7 +23,7 @@ using qm::test::WriteFile;
 
 // Records what the controller shows, in order.
 class RecordingView final : public UpdateView {
-public:
+  public:
     std::vector<std::string> events;
     std::function<void()> whileBoxOpen;
 
@@ -53,13 +53,13 @@ public:
         return std::find(events.begin(), events.end(), event) != events.end();
     }
 
-private:
+  private:
     static std::string S(std::string_view text) { return std::string(text); }
 };
 
 // A TCP listener on 127.0.0.N:34005 that accepts connections when asked.
 class Listener {
-public:
+  public:
     explicit Listener(char const* address) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int on = 1;
@@ -79,13 +79,13 @@ public:
     }
     int Accept() { return peer_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
 
-private:
+  private:
     int fd_ = -1;
     int peer_ = -1;
 };
 
 class UpdateDialogTest : public ::testing::Test {
-protected:
+  protected:
     UpdateDialogTest()
         : loop_([this] { return now_; }),
           layer_(loop_),
@@ -133,9 +133,9 @@ TEST_F(UpdateDialogTest, MissingServerAddressEndsBeforeAnyConnect) {
         UpdateDialog dialog(loop, layer, link, session, view);
         dialog.OnOpen();
         EXPECT_TRUE(dialog.closeRequested()) << contents;
-        EXPECT_EQ(view.Boxes(), std::vector<std::string>{
-                                    "box: [Configuration error:] The server address is "
-                                    "unreachable..."})
+        EXPECT_EQ(view.Boxes(),
+                  std::vector<std::string>{"box: [Configuration error:] The server address is "
+                                           "unreachable..."})
             << contents;
         EXPECT_EQ(dialog.exitStatus(), kExitConfiguration);
         EXPECT_EQ(dialog.pendingSocket, -1);
@@ -185,8 +185,8 @@ TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
     ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
     ASSERT_GE(listener.Accept(), 0);
     dialog_.Abort();
-    EXPECT_EQ(view_.Boxes(), std::vector<std::string>{
-                                 "box: [Program exit] The user has canceled the operation."});
+    EXPECT_EQ(view_.Boxes(),
+              std::vector<std::string>{"box: [Program exit] The user has canceled the operation."});
     EXPECT_EQ(dialog_.errorCount, 1);
     EXPECT_EQ(dialog_.exitStatus(), kExitCancelled);
     // A second cancel after the close changes nothing.
@@ -241,15 +241,25 @@ struct FinishCase {
 
 TEST_F(UpdateDialogTest, FinishRunEndings) {
     std::vector<FinishCase> cases = {
-        {"errors counted", 1, "./client.sh",
+        {"errors counted",
+         1,
+         "./client.sh",
          {"box: [Upload failed] 1 errors occured during the upload process, please try again !"},
-         kExitUploadFailed, false},
-        {"program starts", 0, "./client.sh", {}, kExitCompleted, true},
-        {"program missing", 0, "./missing-client",
-         {"box: [Update successfull, but cannot launch:] ./missing-client"}, kExitLaunchFailed,
+         kExitUploadFailed,
          false},
-        {"no program", 0, "", {"box: [Update successfull.] Click \"OK\" to exit."},
-         kExitCompleted, false},
+        {"program starts", 0, "./client.sh", {}, kExitCompleted, true},
+        {"program missing",
+         0,
+         "./missing-client",
+         {"box: [Update successfull, but cannot launch:] ./missing-client"},
+         kExitLaunchFailed,
+         false},
+        {"no program",
+         0,
+         "",
+         {"box: [Update successfull.] Click \"OK\" to exit."},
+         kExitCompleted,
+         false},
     };
     for (auto const& c : cases) {
         TempDir dir;

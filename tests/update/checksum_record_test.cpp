@@ -25,8 +25,9 @@ TEST(ChecksumRecord, NamesThatWouldBreakTheFileAreNotKeys) {
     TempDir dir;
     ASSERT_TRUE(RecordListChecksum("good.ini", 1));
     std::string const before = ReadFile("crc.ini");
-    for (std::string name : {"a=b", "a\nb", "a\rb", "[GENERAL]", ";comment", "", " padded",
-                             "padded ", std::string("a\0b", 3)}) {
+    for (std::string name :
+         std::vector<std::string>{"a=b", "a\nb", "a\rb", "[GENERAL]", ";comment", "", " padded",
+                                  "padded ", std::string("a\0b", 3)}) {
         EXPECT_FALSE(IsRecordableListName(name)) << name;
         EXPECT_TRUE(RecordListChecksum(name, 7)) << name;
         EXPECT_EQ(RecordedListChecksum(name), 0u) << name;

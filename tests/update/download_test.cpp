@@ -20,7 +20,9 @@ std::span<const std::uint8_t> Bytes(std::string const& text) {
     return {reinterpret_cast<std::uint8_t const*>(text.data()), text.size()};
 }
 
-std::uint32_t CrcOf(std::string const& text) { return store::Crc32(Bytes(text)); }
+std::uint32_t CrcOf(std::string const& text) {
+    return store::Crc32(Bytes(text));
+}
 
 std::vector<fs::path> Leftovers(fs::path const& directory) {
     std::vector<fs::path> found;

@@ -1,0 +1,69 @@
+// The usual steps of a conversation with the updater, on top of a ScriptedServer: each step sends
+// the server's frames and checks every frame the updater answers with, byte for byte. The test
+// keeps the list name that the updater is walking in `listName`, as the server knows it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/scripted_server.h"
+#include "e2e/wire.h"
+
+namespace qm::e2e {
+
+inline constexpr std::size_t kChunkSize = 2027;
+
+class Conversation {
+public:
+    explicit Conversation(ScriptedServer& server, Peers peers = {})
+        : server_(server), peers_(peers) {}
+
+    ScriptedServer& server() { return server_; }
+    Peers const& peers() const { return peers_; }
+
+    // Accepts, sends the WELCOME, checks the login and the query.
+    ::testing::AssertionResult LogIn();
+    // Announces the update server and checks the request for "quillmesh.ini".
+    ::testing::AssertionResult Announce();
+    // Both.
+    ::testing::AssertionResult Open();
+
+    // A FileDescription from the file sender.
+    Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view localPath,
+                      std::string_view remoteName = "", std::uint32_t crc = 0) const;
+    ::testing::AssertionResult SendDescription(std::uint8_t action, std::uint32_t token,
+                                               std::string_view localPath,
+                                               std::string_view remoteName = "",
+                                               std::uint32_t crc = 0);
+
+    // The acknowledgement the updater owes for `token` on the current list.
+    Bytes Ack(std::uint32_t token) const;
+    ::testing::AssertionResult ExpectAck(std::uint32_t token);
+    Bytes ListRequestFor(std::string_view name) const;
+
+    // Action 0, answered by an acknowledgement.
+    ::testing::AssertionResult Begin(std::uint32_t token);
+
+    // The FileRequest and the request for chunk 0 that a changed file brings.
+    ::testing::AssertionResult ExpectDownloadRequest(std::string_view remoteName);
+    // Chunk `index` of a download with `data`, answered by the request for the next chunk.
+    ::testing::AssertionResult SendChunk(std::string_view remoteName, std::uint32_t index,
+                                         std::span<const std::uint8_t> data);
+    // FileSize, then the whole content chunk by chunk, then the empty chunk, answered by the
+    // acknowledgement for `token`.
+    ::testing::AssertionResult SendFile(std::string_view remoteName,
+                                        std::span<const std::uint8_t> content,
+                                        std::uint32_t token);
+
+    // The completion summary; the updater ends the run without answering.
+    ::testing::AssertionResult Finish();
+
+    std::string listName = "quillmesh.ini";
+
+private:
+    ScriptedServer& server_;
+    Peers peers_;
+};
+
+}  // namespace qm::e2e
