@@ -2,13 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
-#include "app/plain_view.h"
 #include "app/signal_pipe.h"
-#include "app/terminal_view.h"
 #include "app/update_dialog.h"
-#include "net/poll_event_loop.h"
 #include "net/portwell.h"
 #include "update/update_session.h"
 
@@ -19,12 +14,14 @@ namespace {
 // still under way removes its temporary file and the terminal is restored before exit.
 class UpdateRun {
   public:
-    explicit UpdateRun(FrontEnd frontEnd)
-        : layer_(loop_),
+    explicit UpdateRun(FrontEndFactory const& makeFrontEnd)
+        : frontEnd_(makeFrontEnd(signals_.fd())),
+          loop_(frontEnd_->loop()),
+          view_(frontEnd_->view()),
+          layer_(loop_),
           session_(layer_, link_),
-          view_(MakeView(frontEnd)),
-          dialog_(loop_, layer_, link_, session_, *view_) {
-        view_->SetCancelHandler([this] { dialog_.Abort(); });
+          dialog_(loop_, layer_, link_, session_, view_) {
+        view_.SetCancelHandler([this] { dialog_.Abort(); });
         loop_.Watch(signals_.fd(), net::EventLoop::Interest::Readable, [this] {
             if (signals_.Drain()) {
                 dialog_.Abort();
@@ -38,39 +35,35 @@ class UpdateRun {
     ExitStatus Run() {
         dialog_.OnOpen();
         if (!dialog_.closeRequested()) {
-            view_->Open();
+            view_.Open();
             loop_.Run();
         }
-        view_->Close();
+        view_.Close();
         return dialog_.exitStatus();
     }
 
   private:
-    std::unique_ptr<UpdateView> MakeView(FrontEnd frontEnd) {
-        if (frontEnd == FrontEnd::Terminal) {
-            int keyboard = isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
-            return std::make_unique<TerminalView>(loop_, STDOUT_FILENO, keyboard, signals_.fd());
-        }
-        return std::make_unique<PlainView>(stdout);
-    }
-
     SignalPipe signals_;
-    net::PollEventLoop loop_;
+    std::unique_ptr<FrontEnd> frontEnd_;
+    net::EventLoop& loop_;
+    UpdateView& view_;
     net::SocketLayer layer_;
     net::ClientLink link_;
     update::UpdateSession session_;
-    std::unique_ptr<UpdateView> view_;
     UpdateDialog dialog_;
 };
 
 }  // namespace
 
-FrontEnd ChooseFrontEnd() {
-    return isatty(STDOUT_FILENO) ? FrontEnd::Terminal : FrontEnd::Plain;
+FrontEndFactory ChooseFrontEnd() {
+    if (isatty(STDOUT_FILENO)) {
+        return MakeTerminalFrontEnd;
+    }
+    return [](int) { return MakePlainFrontEnd(); };
 }
 
-ExitStatus RunUpdate(FrontEnd frontEnd) {
-    UpdateRun run(frontEnd);
+ExitStatus RunUpdate(FrontEndFactory const& makeFrontEnd) {
+    UpdateRun run(makeFrontEnd);
     return run.Run();
 }
 

@@ -1,20 +1,22 @@
-// One run of the updater: owns the event loop, the socket layer, the client link, the update
-// session, the window controller and its front end, and runs the window until it closes.
+// One run of the updater: owns the socket layer, the client link, the update session and the
+// window controller, shows them through a front end, and runs the window until it closes.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "app/exit_status.h"
-#include "app/update_view.h"
+#include "app/front_end.h"
 
 namespace qm::app {
 
-enum class FrontEnd { Plain, Terminal };
+// Makes the front end of a run; given the descriptor that signals make readable.
+using FrontEndFactory = std::function<std::unique_ptr<FrontEnd>(int wakeFd)>;
 
 // The terminal front end when standard output is a terminal, else plain lines.
-FrontEnd ChooseFrontEnd();
+FrontEndFactory ChooseFrontEnd();
 
 // Runs one update in the current directory and returns the exit status of its first ending.
-ExitStatus RunUpdate(FrontEnd frontEnd);
+ExitStatus RunUpdate(FrontEndFactory const& makeFrontEnd);
 
 }  // namespace qm::app

@@ -15,7 +15,7 @@ enum class TestAddress : int {
     ChangedFileInChunks = 45,
     SwitchList = 46,
     LaunchProgram = 47,
-    CompletionWithoutProgram = 48,
+    MissingFileWithZeroChecksum = 48,
     ProgramCannotStart = 49,
     CompletionAfterError = 50,
     ListSkipped = 51,

@@ -44,10 +44,12 @@ public:
     // `expected` occurs in the output lines in this order (other lines may come between).
     ::testing::AssertionResult PrintedInOrder(std::vector<std::string> const& expected) const;
 
+    // Everything the updater printed, for failure messages.
+    std::string Transcript() const;
+
 private:
     void Collect(int outFd, int errFd, int stopFd);
     void Reap(int status);
-    std::string Transcript() const;
 
     pid_t pid_ = -1;
     int stopWrite_ = -1;  // closing it ends the reader

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "net/client_link.h"
+#include "socket_helpers.h"
+
+namespace qm::net {
+namespace {
+
+using testing::IsOpen;
+using testing::SocketPair;
+
+class ResetLinkTest : public ::testing::Test {
+protected:
+    PollEventLoop loop;
+    SocketLayer layer{loop};
+    ClientLink link;
+
+    void Hold(int socket, bool connected) {
+        link.socket = socket;
+        link.connected = connected;
+        link.from_me = 0x01020300;
+        link.peerId = 42;
+        link.bytesReceived = 500;
+        link.recvState = 17;
+        link.recvCount = 30;
+        link.lastReceiveTime = 1234;
+        link.hostName[0] = 'h';
+        link.recvBuffer[0] = 0x7E;
+    }
+
+    void ExpectIdleWithReassemblyKept() {
+        EXPECT_EQ(link.socket, -1);
+        EXPECT_FALSE(link.connected);
+        EXPECT_EQ(link.from_me, 0u);
+        EXPECT_EQ(link.peerId, 0u);
+        EXPECT_EQ(link.bytesReceived, 0u);
+        EXPECT_EQ(link.recvState, 17);
+        EXPECT_EQ(link.recvCount, 30);
+        EXPECT_EQ(link.lastReceiveTime, 1234);
+        EXPECT_EQ(link.hostName[0], 'h');
+        EXPECT_EQ(link.recvBuffer[0], 0x7E);
+    }
+};
+
+TEST_F(ResetLinkTest, ClosesAConnectedSocketExactlyOnce) {
+    SocketPair first;
+    Hold(first.near.get(), true);
+    ASSERT_EQ(layer.AsyncReceive(first.near.get()), 0);
+    EXPECT_EQ(ResetLink(link, layer), 0);
+    EXPECT_FALSE(IsOpen(first.near.get()));
+    int const closedNumber = first.near.Disown();
+    EXPECT_EQ(layer.SelectedCount(), 0u);
+    ExpectIdleWithReassemblyKept();
+
+    // The freed number is handed out again; a second reset must not touch its new owner.
+    SocketPair second;
+    EXPECT_EQ(ResetLink(link, layer), 0);
+    EXPECT_TRUE(IsOpen(second.near.get()));
+    EXPECT_TRUE(IsOpen(second.far.get()));
+    EXPECT_TRUE(second.near.get() == closedNumber || second.far.get() == closedNumber ||
+                IsOpen(closedNumber) == false);
+}
+
+TEST_F(ResetLinkTest, ForgetsTheSocketOfALinkThatIsNotConnected) {
+    SocketPair pair;
+    Hold(pair.near.get(), false);
+    EXPECT_EQ(ResetLink(link, layer), 0);
+    EXPECT_TRUE(IsOpen(pair.near.get()));
+    ExpectIdleWithReassemblyKept();
+}
+
+}  // namespace
+}  // namespace qm::net
