@@ -49,7 +49,8 @@ std::size_t TakeFrameBytes(ClientLink& link, FrameSink& sink, std::span<const st
     std::size_t const missing = static_cast<std::size_t>(link.recvState);
     std::size_t const taken = std::min(missing, bytes.size());
     std::size_t const offset = kLengthFieldSize + static_cast<std::size_t>(link.recvCount);
-    std::copy_n(bytes.begin(), taken, link.recvBuffer.begin() + static_cast<std::ptrdiff_t>(offset));
+    std::copy_n(bytes.begin(), taken,
+                link.recvBuffer.begin() + static_cast<std::ptrdiff_t>(offset));
     link.bytesReceived += static_cast<std::uint32_t>(taken);
     link.recvCount += static_cast<int>(taken);
     link.recvState -= static_cast<int>(taken);

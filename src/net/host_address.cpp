@@ -12,7 +12,7 @@ namespace {
 
 // Frees the resolver's answer list when the lookup is done with it.
 class AddressList {
-public:
+  public:
     explicit AddressList(std::string const& host) {
         addrinfo hints{};
         hints.ai_family = AF_INET;
@@ -40,7 +40,7 @@ public:
         return std::nullopt;
     }
 
-private:
+  private:
     addrinfo* first_ = nullptr;
 };
 

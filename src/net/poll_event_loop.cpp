@@ -17,7 +17,9 @@ constexpr std::chrono::milliseconds kLongestWait{1000};
 // Error and hang-up conditions wake both interests, so the handler meets them in its own I/O.
 constexpr short kTroubleEvents = POLLERR | POLLHUP | POLLNVAL;
 
-bool ReadyFor(short revents, short wanted) { return (revents & (wanted | kTroubleEvents)) != 0; }
+bool ReadyFor(short revents, short wanted) {
+    return (revents & (wanted | kTroubleEvents)) != 0;
+}
 
 int PollFor(std::vector<pollfd>& fds, std::chrono::milliseconds wait) {
     int const result = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
@@ -65,11 +67,17 @@ void PollEventLoop::StartTimer(int id, std::chrono::milliseconds delay, Handler 
     timers_[id] = Timer{now_() + delay, std::move(handler), ++generation_};
 }
 
-void PollEventLoop::StopTimer(int id) { timers_.erase(id); }
+void PollEventLoop::StopTimer(int id) {
+    timers_.erase(id);
+}
 
-bool PollEventLoop::TimerRunning(int id) const { return timers_.contains(id); }
+bool PollEventLoop::TimerRunning(int id) const {
+    return timers_.contains(id);
+}
 
-void PollEventLoop::Hold(bool held) { held_ = held; }
+void PollEventLoop::Hold(bool held) {
+    held_ = held;
+}
 
 void PollEventLoop::Run() {
     while (!stopped_) {
@@ -77,7 +85,9 @@ void PollEventLoop::Run() {
     }
 }
 
-void PollEventLoop::Stop() { stopped_ = true; }
+void PollEventLoop::Stop() {
+    stopped_ = true;
+}
 
 std::size_t PollEventLoop::WatchCount() const {
     std::size_t count = timers_.size();
@@ -97,8 +107,8 @@ int PollEventLoop::RunOnce(std::chrono::milliseconds maxWait) {
     std::vector<pollfd> fds;
     fds.reserve(watchers_.size());
     for (auto const& [fd, watcher] : watchers_) {
-        short const events = static_cast<short>((watcher.readable ? POLLIN : 0) |
-                                                (watcher.writable ? POLLOUT : 0));
+        short const events =
+            static_cast<short>((watcher.readable ? POLLIN : 0) | (watcher.writable ? POLLOUT : 0));
         fds.push_back(pollfd{fd, events, 0});
     }
     int ran = 0;
@@ -122,8 +132,8 @@ int PollEventLoop::DispatchReady(std::vector<pollfd> const& fds) {
             if (found == watchers_.end()) {
                 break;
             }
-            Handler handler = interest == Interest::Readable ? found->second.readable
-                                                             : found->second.writable;
+            Handler handler =
+                interest == Interest::Readable ? found->second.readable : found->second.writable;
             if (handler) {
                 handler();
                 ++ran;

@@ -38,14 +38,20 @@ namespace {
 // own messages.
 constexpr std::uint32_t kFirstMessageId = 0xC000;
 
-constexpr std::uint32_t EventCode(std::uint32_t parameter) { return parameter & 0xFFFFu; }
-constexpr std::uint32_t ErrorCode(std::uint32_t parameter) { return parameter >> 16; }
+constexpr std::uint32_t EventCode(std::uint32_t parameter) {
+    return parameter & 0xFFFFu;
+}
+constexpr std::uint32_t ErrorCode(std::uint32_t parameter) {
+    return parameter >> 16;
+}
 
-bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+bool WouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
 
 // A socket that is closed on every way out unless it is released to its owner.
 class PendingSocket {
-public:
+  public:
     explicit PendingSocket(int fd) : fd_(fd) {}
     ~PendingSocket() {
         if (fd_ != -1) {
@@ -59,12 +65,13 @@ public:
     bool valid() const { return fd_ != -1; }
     int Release() { return std::exchange(fd_, -1); }
 
-private:
+  private:
     int fd_;
 };
 
 PendingSocket OpenTcpSocket() {
-    return PendingSocket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    return PendingSocket(
+        ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
 }
 
 sockaddr_in Ipv4Endpoint(in_addr address, std::uint16_t port) {
@@ -97,7 +104,9 @@ int PendingError(int fd) {
     return error;
 }
 
-bool IsOpen(int fd) { return fd >= 0 && ::fcntl(fd, F_GETFD) != -1; }
+bool IsOpen(int fd) {
+    return fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
+}
 
 }  // namespace
 

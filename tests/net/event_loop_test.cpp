@@ -15,7 +15,7 @@ using testing::SocketPair;
 using Interest = EventLoop::Interest;
 
 class ManualLoopTest : public ::testing::Test {
-protected:
+  protected:
     ManualClock clock;
     PollEventLoop loop{clock.source()};
     std::vector<std::string> fired;

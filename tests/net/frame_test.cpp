@@ -14,7 +14,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Writes down every frame as it is handed over, and the link's state at that moment.
 class RecordingSink : public FrameSink {
-public:
+  public:
     std::vector<Bytes> frames;
     std::vector<int> statesDuringFrame;
     std::vector<unsigned> errors;
@@ -45,11 +45,13 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 }
 
 class ReassemblyTest : public ::testing::Test {
-protected:
+  protected:
     ClientLink link;
     RecordingSink sink;
 
-    void Feed(std::span<const std::uint8_t> bytes) { Windows_Client_ManageDatas(link, sink, bytes); }
+    void Feed(std::span<const std::uint8_t> bytes) {
+        Windows_Client_ManageDatas(link, sink, bytes);
+    }
 };
 
 TEST_F(ReassemblyTest, WholeFrameInOneRead) {
@@ -118,7 +120,8 @@ TEST_F(ReassemblyTest, RandomCutsOfARandomStreamGiveTheFramesBackInOrder) {
     Bytes stream;
     for (int i = 0; i < 400; ++i) {
         int const length = i % 50 == 0 ? 3 : frameLength(random);
-        Bytes frame{static_cast<std::uint8_t>(length / 256), static_cast<std::uint8_t>(length % 256)};
+        Bytes frame{static_cast<std::uint8_t>(length / 256),
+                    static_cast<std::uint8_t>(length % 256)};
         while (frame.size() < static_cast<std::size_t>(length)) {
             frame.push_back(static_cast<std::uint8_t>(byteValue(random)));
         }
@@ -179,7 +182,7 @@ TEST(FrameHeaderTest, ReadsLengthAndType) {
 }
 
 class SendFrameTest : public ::testing::Test {
-protected:
+  protected:
     PollEventLoop loop;
     SocketLayer layer{loop};
     testing::SocketPair pair;

@@ -25,11 +25,13 @@ std::vector<std::uint8_t> Pattern(std::size_t size) {
     return bytes;
 }
 
-std::vector<std::uint8_t> Text(std::string const& text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> Text(std::string const& text) {
+    return {text.begin(), text.end()};
+}
 
 // A socket layer on a real poll loop whose callbacks write down what they are told.
 class SocketLayerTest : public ::testing::Test {
-protected:
+  protected:
     PollEventLoop loop;
     SocketLayer layer{loop};
     std::vector<std::string> calls;
@@ -366,7 +368,7 @@ struct DispatchCase {
 
 class DispatchTableTest : public SocketLayerTest,
                           public ::testing::WithParamInterface<DispatchCase> {
-protected:
+  protected:
     std::uint32_t Message(Kind kind) {
         SocketEventTable const& table = layer.table();
         switch (kind) {
@@ -399,20 +401,25 @@ TEST_P(DispatchTableTest, HandlesAsTheTableSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, DispatchTableTest,
-    ::testing::Values(
-        DispatchCase{"ConnectOtherEvent", Kind::Connect, FD_READ, 0, 1, {}, 1},
-        DispatchCase{"ConnectAcceptEvent", Kind::Connect, FD_ACCEPT, 0, 1, {}, 1},
-        DispatchCase{"ConnectError", Kind::Connect, FD_CONNECT, ECONNREFUSED, 1,
-                     {"connect " + std::to_string(ECONNREFUSED)}, 0},
-        DispatchCase{"ConnectSuccess", Kind::Connect, FD_CONNECT, 0, 1, {"connect 0"}, 1},
-        DispatchCase{"AcceptError", Kind::Accept, FD_ACCEPT, ECONNABORTED, 1, {}, 1},
-        DispatchCase{"ReadNothingWaiting", Kind::Read, FD_READ, 0, 1, {}, 1},
-        DispatchCase{"ReadWrite", Kind::Read, FD_WRITE, 0, 1, {"write"}, 1},
-        DispatchCase{"ReadClose", Kind::Read, FD_CLOSE, 0, 1, {"close"}, 1},
-        DispatchCase{"ReadOtherEvent", Kind::Read, 4, 0, 0, {}, 1},
-        DispatchCase{"ReadConnectEvent", Kind::Read, FD_CONNECT, 0, 0, {}, 1},
-        DispatchCase{"UnknownMessage", Kind::Unknown, FD_READ, 0, 0, {}, 1},
-        DispatchCase{"MessageZero", Kind::Zero, FD_CONNECT, 0, 0, {}, 1}),
+    ::testing::Values(DispatchCase{"ConnectOtherEvent", Kind::Connect, FD_READ, 0, 1, {}, 1},
+                      DispatchCase{"ConnectAcceptEvent", Kind::Connect, FD_ACCEPT, 0, 1, {}, 1},
+                      DispatchCase{"ConnectError",
+                                   Kind::Connect,
+                                   FD_CONNECT,
+                                   ECONNREFUSED,
+                                   1,
+                                   {"connect " + std::to_string(ECONNREFUSED)},
+                                   0},
+                      DispatchCase{
+                          "ConnectSuccess", Kind::Connect, FD_CONNECT, 0, 1, {"connect 0"}, 1},
+                      DispatchCase{"AcceptError", Kind::Accept, FD_ACCEPT, ECONNABORTED, 1, {}, 1},
+                      DispatchCase{"ReadNothingWaiting", Kind::Read, FD_READ, 0, 1, {}, 1},
+                      DispatchCase{"ReadWrite", Kind::Read, FD_WRITE, 0, 1, {"write"}, 1},
+                      DispatchCase{"ReadClose", Kind::Read, FD_CLOSE, 0, 1, {"close"}, 1},
+                      DispatchCase{"ReadOtherEvent", Kind::Read, 4, 0, 0, {}, 1},
+                      DispatchCase{"ReadConnectEvent", Kind::Read, FD_CONNECT, 0, 0, {}, 1},
+                      DispatchCase{"UnknownMessage", Kind::Unknown, FD_READ, 0, 0, {}, 1},
+                      DispatchCase{"MessageZero", Kind::Zero, FD_CONNECT, 0, 0, {}, 1}),
     [](auto const& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(SocketLayerTest, CloseEventWithoutHandlerClosesTheSocket) {

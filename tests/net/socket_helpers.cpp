@@ -56,11 +56,14 @@ SocketPair::SocketPair() {
     far = UniqueFd(fds[1]);
 }
 
-bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+bool IsOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
 
 int OpenFdCount() {
     int count = 0;
-    for ([[maybe_unused]] auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] auto const& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
     }
     return count;

@@ -20,7 +20,7 @@ namespace qm::net::testing {
 
 // Closes its descriptor when it goes, unless someone else closed it first (Disown).
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { Close(); }
@@ -39,7 +39,7 @@ public:
         }
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -62,25 +62,25 @@ std::vector<std::uint8_t> ReadExactly(int fd, std::size_t count);
 
 // A listening TCP socket on a loopback address; port 0 picks a free port.
 class Listener {
-public:
+  public:
     explicit Listener(std::string const& address = "127.0.0.1", std::uint16_t port = 0);
     std::uint16_t port() const { return port_; }
     int fd() const { return fd_.get(); }
     // Waits a bounded time for a connection; -1 when none came.
     UniqueFd AcceptOne();
 
-private:
+  private:
     UniqueFd fd_;
     std::uint16_t port_ = 0;
 };
 
 // A loopback port on which nothing listens, kept taken for the lifetime of the object.
 class ClosedPort {
-public:
+  public:
     ClosedPort();
     std::uint16_t port() const { return port_; }
 
-private:
+  private:
     UniqueFd fd_;
     std::uint16_t port_ = 0;
 };
@@ -91,7 +91,7 @@ bool RunUntil(PollEventLoop& loop, std::function<bool()> const& done, int maxTur
 // Ends the whole test program if the scope is not left within `seconds`: for calls such as
 // Run() that cannot be bounded otherwise.
 class Watchdog {
-public:
+  public:
     explicit Watchdog(unsigned seconds) { ::alarm(seconds); }
     ~Watchdog() { ::alarm(0); }
     Watchdog(Watchdog const&) = delete;

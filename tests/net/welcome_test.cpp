@@ -18,7 +18,7 @@ using testing::SocketPair;
 // Does with each frame what the update session does: the first one is checked as the WELCOME,
 // the later ones are kept.
 class SessionLikeSink : public FrameSink {
-public:
+  public:
     SessionLikeSink(SocketLayer& layer, std::string host) : layer_(layer), host_(std::move(host)) {}
 
     std::vector<bool> welcomes;
@@ -34,7 +34,7 @@ public:
     }
     void OnFrameError(ClientLink&, unsigned) override { ++errors; }
 
-private:
+  private:
     SocketLayer& layer_;
     std::string host_;
 };
@@ -48,7 +48,7 @@ Bytes Welcome(std::uint8_t lengthHigh, std::uint8_t lengthLow, std::uint8_t type
 }
 
 class WelcomeTest : public ::testing::Test {
-protected:
+  protected:
     PollEventLoop loop;
     SocketLayer layer{loop};
     ClientLink link;
@@ -63,7 +63,9 @@ protected:
         link.recvState = 40;
         ASSERT_EQ(HandleWelcome(link, layer, pair.near.get(), "updates.example", 34005), 0);
     }
-    void Feed(std::span<const std::uint8_t> bytes) { Windows_Client_ManageDatas(link, sink, bytes); }
+    void Feed(std::span<const std::uint8_t> bytes) {
+        Windows_Client_ManageDatas(link, sink, bytes);
+    }
 };
 
 TEST_F(WelcomeTest, HandshakeStartsOnACleanRecord) {
@@ -147,7 +149,7 @@ TEST(HandleWelcomeTest, NoSocketIsAFailure) {
 }
 
 class LinkSendTest : public ::testing::Test {
-protected:
+  protected:
     PollEventLoop loop;
     SocketLayer layer{loop};
     ClientLink link;

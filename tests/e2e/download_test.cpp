@@ -1,0 +1,205 @@
+// Downloads that go wrong must leave the old file as it was and no temporary file behind; those
+// that go right must install exactly the announced bytes.
+#include <gtest/gtest.h>
+
+#include "e2e/crc32.h"
+#include "e2e/lines.h"
+#include "e2e/profile_text.h"
+#include "e2e/scripted_run.h"
+#include "e2e/virtual_release.h"
+
+namespace qm::e2e {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Bytes Pattern(std::size_t size, std::uint32_t seed) {
+    Bytes bytes(size);
+    for (std::uint8_t& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(seed >> 24);
+    }
+    return bytes;
+}
+
+// Logs in, begins the list and describes `localPath` as changed to `crc`; the updater asks for it.
+::testing::AssertionResult StartDownload(Conversation& talk, std::string_view localPath,
+                                         std::uint32_t crc, std::uint32_t token) {
+    if (auto opened = talk.Open(); !opened) {
+        return opened;
+    }
+    if (auto begun = talk.Begin(token - 1); !begun) {
+        return begun;
+    }
+    if (auto described = talk.SendDescription(1, token, localPath, localPath, crc); !described) {
+        return described;
+    }
+    return talk.ExpectDownloadRequest(localPath);
+}
+
+TEST(Download, ChecksumMismatchKeepsTheOldFile) {
+    ScriptedRun run(TestAddress::ChecksumMismatch);
+    run.dir.Write("data.bin", "old content");
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "data.bin", Crc32(ToBytes("expected")), 2));
+    Peers const& peers = run.talk.peers();
+    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 8)));
+    ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, ToBytes("tampered")));
+    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
+    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
+    Lines const boxes = updater.LinesStartingWith("box: ");
+    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
+    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
+    EXPECT_EQ(run.dir.ReadText("data.bin"), "old content");
+    EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
+}
+
+TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
+    ScriptedRun run(TestAddress::DroppedMidDownload);
+    run.dir.Write("data.bin", "old content");
+    Bytes const content = Pattern(5000, 11);
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "data.bin", Crc32(content), 2));
+    Peers const& peers = run.talk.peers();
+    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 5000)));
+    ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, std::span(content).first(kChunkSize)));
+    run.server.CloseConnection();
+    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box("Network error", "connection lost")});
+    EXPECT_EQ(run.dir.ReadText("data.bin"), "old content");
+    EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
+}
+
+TEST(Download, ChunkWhoseDataRunsPastItsFrameIsRefused) {
+    ScriptedRun run(TestAddress::ChunkPastFrame);
+    run.dir.Write("data.bin", "old content");
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "data.bin", 0x12345678, 2));
+    Peers const& peers = run.talk.peers();
+    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 2000)));
+    // A 31-byte frame whose length field claims 2000 data bytes.
+    ASSERT_TRUE(run.server.Send(DataChunkClaiming(peers.fileSender, peers.client, 0, 2000, 10)));
+    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+    Lines const boxes = updater.LinesStartingWith("box: ");
+    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
+    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
+    EXPECT_EQ(run.dir.ReadText("data.bin"), "old content");
+    EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
+}
+
+TEST(Download, ReplacementKeepsThePermissionBits) {
+    ScriptedRun run(TestAddress::ExecutableKeepsMode);
+    run.dir.Write("bin/tool.sh", "#!/bin/sh\necho old\n", 0755);
+    run.dir.Write("private.cfg", "old", 0600);
+    std::string const tool = "#!/bin/sh\necho new\n";
+    std::string const config = "new settings";
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "bin/tool.sh", Crc32(ToBytes(tool)), 2));
+    ASSERT_TRUE(run.talk.SendFile("bin/tool.sh", ToBytes(tool), 2));
+    ASSERT_TRUE(run.talk.SendDescription(1, 3, "private.cfg", "private.cfg", Crc32(ToBytes(config))));
+    ASSERT_TRUE(run.talk.ExpectDownloadRequest("private.cfg"));
+    ASSERT_TRUE(run.talk.SendFile("private.cfg", ToBytes(config), 3));
+    ASSERT_TRUE(run.talk.Finish());
+    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_EQ(run.dir.ReadText("bin/tool.sh"), tool);
+    EXPECT_EQ(run.dir.Mode("bin/tool.sh"), 0755u);
+    EXPECT_EQ(run.dir.ReadText("private.cfg"), config);
+    EXPECT_EQ(run.dir.Mode("private.cfg"), 0600u);
+}
+
+TEST(Download, EmptyDownloadInstallsAnEmptyFile) {
+    ScriptedRun run(TestAddress::EmptyDownload);
+    run.dir.Write("empty.txt", "something");
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "empty.txt", 0, 2));  // the CRC of no bytes is 0
+    ASSERT_TRUE(run.talk.SendFile("empty.txt", {}, 2));
+    ASSERT_TRUE(run.talk.Finish());
+    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_EQ(run.dir.Read("empty.txt"), Bytes{});
+    EXPECT_TRUE(updater.LinesStartingWith("transfer: ").empty()) << updater.Transcript();
+    EXPECT_EQ(run.dir.List(), (Lines{"empty.txt", "upd.ini"}));
+}
+
+// ---- Whole releases -------------------------------------------------------------------------
+
+std::vector<ReleaseList> SmallRelease(Bytes const& big) {
+    return {
+        {.name = "quillmesh.ini",
+         .checksum = 0xCBF43926,
+         .files = {{"data/big.bin", "release/data/big.bin", big},
+                   {"readme.txt", "release/readme.txt", ToBytes("hello")}},
+         .deletions = {"old.txt"}},
+        {.name = "maps.ini",
+         .checksum = 0x80000001,
+         .files = {{"maps\\town.map", "release/maps/town.map", Pattern(3000, 5)}}},
+    };
+}
+
+std::string Failures(ReleaseReport const& report) {
+    std::string text;
+    for (std::string const& failure : report.failures) {
+        text += failure + "\n";
+    }
+    return text;
+}
+
+TEST(Release, TwentyMebibyteFileArrivesIntact) {
+    Bytes const big = Pattern(20u << 20, 99);
+    ClientDir dir;
+    dir.WriteConfig(LoopbackAddress(TestAddress::LargeFile));
+    dir.Write("readme.txt", "hello");
+    dir.Write("old.txt", "obsolete");
+    VirtualRelease release(LoopbackAddress(TestAddress::LargeFile), SmallRelease(big));
+    release.Start();
+    UpdaterProcess updater(dir.path());
+    std::optional<int> const status = updater.WaitForExit(std::chrono::seconds(300));
+    ReleaseReport const report = release.Join();
+    EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
+    EXPECT_TRUE(report.completed);
+    EXPECT_EQ(status, kExitClean);
+    EXPECT_EQ(report.downloaded, (Lines{"release/data/big.bin", "release/maps/town.map"}));
+    EXPECT_EQ(report.unchanged, Lines{"release/readme.txt"});
+    std::optional<Bytes> const installed = dir.Read("data/big.bin");
+    ASSERT_TRUE(installed);
+    EXPECT_EQ(installed->size(), big.size());
+    EXPECT_TRUE(*installed == big) << "the installed bytes differ";
+    EXPECT_EQ(dir.Read("maps/town.map"), Pattern(3000, 5));
+    EXPECT_FALSE(dir.Exists("old.txt"));
+    EXPECT_TRUE(dir.TemporaryFiles().empty());
+}
+
+TEST(Release, SecondRunSkipsEveryRecordedList) {
+    ClientDir dir;
+    dir.WriteConfig(LoopbackAddress(TestAddress::ReleaseTwice));
+    Bytes const small = Pattern(5000, 3);
+    {
+        VirtualRelease release(LoopbackAddress(TestAddress::ReleaseTwice), SmallRelease(small));
+        release.Start();
+        UpdaterProcess updater(dir.path());
+        EXPECT_EQ(updater.WaitForExit(), kExitClean);
+        ReleaseReport const report = release.Join();
+        ASSERT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
+        EXPECT_EQ(report.downloaded.size(), 3u);
+    }
+    std::string const record = dir.ReadText("crc.ini").value_or("");
+    EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "quillmesh.ini"), "3421780262");
+    EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "maps.ini"), "2147483649");
+
+    VirtualRelease again(LoopbackAddress(TestAddress::ReleaseTwice), SmallRelease(small));
+    again.Start();
+    UpdaterProcess updater(dir.path());
+    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    ReleaseReport const report = again.Join();
+    EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
+    EXPECT_TRUE(report.completed);
+    EXPECT_EQ(report.skippedLists, (Lines{"quillmesh.ini", "maps.ini"}));
+    EXPECT_TRUE(report.downloaded.empty());
+    EXPECT_EQ(dir.Read("data/big.bin"), small);
+}
+
+}  // namespace
+}  // namespace qm::e2e
