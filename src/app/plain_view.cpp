@@ -1,5 +1,7 @@
 #include "app/plain_view.h"
 
+#include <algorithm>
+
 namespace qm::app {
 
 void PlainView::Print(std::string_view prefix, std::string_view text) {
@@ -9,9 +11,9 @@ void PlainView::Print(std::string_view prefix, std::string_view text) {
 }
 
 void PlainView::FlushTransfer() {
-    if (pendingTransfer_) {
-        Print("transfer", *pendingTransfer_);
-        pendingTransfer_.reset();
+    if (transferPending_) {
+        Print("transfer", std::string_view(pendingTransfer_.data(), pendingLength_));
+        transferPending_ = false;
     }
 }
 
@@ -24,16 +26,18 @@ void PlainView::ShowStatus(std::string_view text) {
 
 void PlainView::ShowTransfer(std::string_view text) {
     FlushTransfer();
-    pendingTransfer_ = std::string(text);
+    pendingLength_ = std::min(text.size(), pendingTransfer_.size());
+    std::copy_n(text.begin(), pendingLength_, pendingTransfer_.begin());
+    transferPending_ = true;
 }
 
 void PlainView::SetProgress(int percent) {
-    if (pendingTransfer_) {
+    if (transferPending_) {
         if (percent != transferPercent_) {
             transferPercent_ = percent;
             FlushTransfer();
         }
-        pendingTransfer_.reset();
+        transferPending_ = false;
     }
     if (percent != progress_) {
         progress_ = percent;

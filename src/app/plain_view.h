@@ -8,8 +8,8 @@
 // only when the value changes, so a large download does not flood the output.
 #pragma once
 
+#include <array>
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "app/update_view.h"
@@ -32,8 +32,12 @@ class PlainView final : public UpdateView {
     void FlushTransfer();
 
     std::FILE* out_;
-    std::optional<std::string> pendingTransfer_;  // shown once its percentage is known
-    int transferPercent_ = -1;                    // percentage of the last transfer line printed
+    // The latest transfer line, shown once its percentage is known. A fixed buffer, since a line
+    // comes with every chunk.
+    std::array<char, 128> pendingTransfer_{};
+    std::size_t pendingLength_ = 0;
+    bool transferPending_ = false;
+    int transferPercent_ = -1;  // percentage of the last transfer line printed
     int progress_ = -1;
 };
 

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -20,7 +22,7 @@ namespace {
 constexpr char kNetworkWord[] = "FENWARDIX";
 constexpr char kClientName[] = "Uploader";
 constexpr std::uint8_t kUpdateService = 4;
-constexpr std::uint64_t kCountedChunkBytes = kChunkDataMax;
+constexpr unsigned long kCountedChunkBytes = kChunkDataMax;
 
 enum Action : std::uint8_t {
     kBeginList = 0,
@@ -303,8 +305,12 @@ void UpdateSession::OnDataChunk(std::span<const std::uint8_t> frame) {
 void UpdateSession::ReportTransfer() {
     std::uint64_t percent = std::uint64_t{chunkCounter} * 202700u / fileSize;
     int shown = static_cast<int>(std::min<std::uint64_t>(percent, 100));
-    std::uint64_t counted = std::uint64_t{chunkCounter} * kCountedChunkBytes;
-    ShowTransfer(std::to_string(counted) + " bytes received  (" + std::to_string(shown) + " %)");
+    unsigned long counted = static_cast<unsigned long>(chunkCounter) * kCountedChunkBytes;
+    // Formatted in place: one line per chunk must not cost an allocation.
+    std::array<char, 64> line{};
+    int length =
+        std::snprintf(line.data(), line.size(), "%lu bytes received  (%d %%)", counted, shown);
+    ShowTransfer(std::string_view(line.data(), static_cast<std::size_t>(length)));
     SetProgress(shown);
 }
 

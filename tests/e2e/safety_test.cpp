@@ -1,0 +1,110 @@
+// A server must not reach outside the client directory: local paths that leave it are refused for
+// downloads and deletions alike, and nothing outside is created, written or deleted.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+
+#include "e2e/crc32.h"
+#include "e2e/lines.h"
+#include "e2e/scripted_run.h"
+
+namespace qm::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// What each case's client directory holds, and what lies beside it in the test's root:
+//   <root>/victim.txt, <root>/elsewhere/victim.txt, <root>/client/link -> <root>/elsewhere,
+//   <root>/client/C:/x
+void Furnish(ClientDir const& dir) {
+    dir.Write("../victim.txt", "outside");
+    dir.Write("../elsewhere/victim.txt", "outside too");
+    dir.Write("C:/x", "inside, under a name that looks like a drive");
+    fs::create_directory_symlink(dir.root() / "elsewhere", dir.path() / "link");
+}
+
+// The unsafe local paths; {root} stands for the test's root directory, {file} for a file name.
+constexpr char const* kUnsafePaths[] = {
+    "../{file}",         "../escape/{file}", "{root}/{file}",          "/etc/x",
+    "C:\\x",            "link/{file}",      "link\\deeper\\{file}",
+};
+
+std::string Expand(std::string text, std::string_view placeholder, std::string_view value) {
+    for (std::size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + value.size())) {
+        text.replace(at, placeholder.size(), value);
+    }
+    return text;
+}
+
+// Every entry below the root (the client directory included) with the content of each file,
+// and whether /etc/x exists.
+struct Snapshot {
+    std::vector<std::pair<std::string, std::string>> entries;
+    bool etcX = false;
+
+    static Snapshot Of(ClientDir const& dir) {
+        Snapshot snapshot;
+        for (std::string const& entry : ListTree(dir.root())) {
+            fs::path const full = dir.root() / entry;
+            std::string content;
+            if (fs::is_regular_file(fs::symlink_status(full))) {
+                std::ifstream in(full, std::ios::binary);
+                content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            }
+            snapshot.entries.emplace_back(entry, content);
+        }
+        std::error_code ignored;
+        snapshot.etcX = fs::exists(fs::symlink_status("/etc/x", ignored));
+        return snapshot;
+    }
+    bool operator==(Snapshot const&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, Snapshot const& snapshot) {
+    for (auto const& [entry, content] : snapshot.entries) {
+        out << "\n  " << entry << " (" << content.size() << " bytes)";
+    }
+    return out << "\n  /etc/x " << (snapshot.etcX ? "exists" : "absent");
+}
+
+// Describes each unsafe path with `action` and expects the run to end with a disk access error
+// naming it, having sent nothing but possibly an acknowledgement, and having changed nothing on
+// disk.
+void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view file) {
+    for (char const* pattern : kUnsafePaths) {
+        ScriptedRun run(address);
+        Furnish(run.dir);
+        std::string const path =
+            Expand(Expand(pattern, "{root}", run.dir.root().string()), "{file}", file);
+        SCOPED_TRACE(path);
+        Snapshot const before = Snapshot::Of(run.dir);
+        UpdaterProcess& updater = run.Start();
+        ASSERT_TRUE(run.talk.Open());
+        ASSERT_TRUE(run.talk.Begin(1));
+        ASSERT_TRUE(run.talk.SendDescription(action, 2, path, "files/payload.txt",
+                                             Crc32(ToBytes("payload"))));
+        EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
+        EXPECT_EQ(updater.WaitForExit(), kExitDisk);
+        Lines const boxes = updater.LinesStartingWith("box: ");
+        ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
+        EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
+        EXPECT_NE(boxes[0].find(path), std::string::npos) << boxes[0];
+        EXPECT_EQ(Snapshot::Of(run.dir), before);
+    }
+}
+
+TEST(UnsafePath, DownloadOutsideTheClientDirectoryIsRefused) {
+    ExpectRefused(TestAddress::UnsafeDownloadPath, 1, "outside.txt");
+}
+
+TEST(UnsafePath, DeletionOutsideTheClientDirectoryIsRefused) {
+    ExpectRefused(TestAddress::UnsafeDeletePath, 4, "victim.txt");
+}
+
+}  // namespace
+}  // namespace qm::e2e
