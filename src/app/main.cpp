@@ -2,8 +2,12 @@
 // from its update server, then starts it again.
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/update_app.h"
+#ifdef QM_WITH_WINDOW
+#include "app/qt/window_front_end.h"
+#endif
 
 namespace {
 
@@ -33,5 +37,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillmesh-updater: unknown option '%s'\n\n%s", argv[1], kUsage);
         return 2;
     }
-    return qm::app::RunUpdate(qm::app::ChooseFrontEnd());
+    qm::app::FrontEndFactory window;
+#ifdef QM_WITH_WINDOW
+    window = qm::app::qt::WindowFrontEndIfDisplay();
+#endif
+    return qm::app::RunUpdate(qm::app::ChooseFrontEnd(std::move(window)));
 }

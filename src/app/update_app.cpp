@@ -55,7 +55,10 @@ class UpdateRun {
 
 }  // namespace
 
-FrontEndFactory ChooseFrontEnd() {
+FrontEndFactory ChooseFrontEnd(FrontEndFactory window) {
+    if (window) {
+        return window;
+    }
     if (isatty(STDOUT_FILENO)) {
         return MakeTerminalFrontEnd;
     }

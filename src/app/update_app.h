@@ -13,8 +13,9 @@ namespace qm::app {
 // Makes the front end of a run; given the descriptor that signals make readable.
 using FrontEndFactory = std::function<std::unique_ptr<FrontEnd>(int wakeFd)>;
 
-// The terminal front end when standard output is a terminal, else plain lines.
-FrontEndFactory ChooseFrontEnd();
+// `window` when there is one (the program was built with a window and a display works), else
+// the terminal front end when standard output is a terminal, else plain lines.
+FrontEndFactory ChooseFrontEnd(FrontEndFactory window = {});
 
 // Runs one update in the current directory and returns the exit status of its first ending.
 ExitStatus RunUpdate(FrontEndFactory const& makeFrontEnd);

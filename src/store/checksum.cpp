@@ -1,135 +1,51 @@
 #include "store/checksum.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstddef>
+#include <algorithm>
 #include <memory>
+#include <thread>
+
+#include "store/crc32_engine.h"
+#include "store/crc32_file_reading.h"
+#include "store/crc32_read_only_file.h"
+#include "store/crc32_table.h"
 
 namespace qm::store {
 namespace {
 
-constexpr std::uint32_t kReflectedPolynomial = 0xEDB88320u;
+// From this size on, a helper thread that reads ahead pays for its start (bench/checksum_bench
+// has the figures); smaller files are read and checksummed in turn.
+constexpr std::uint64_t kOverlapFromSize = std::uint64_t{4} << 20;
 
-// Bytes consumed per step of the table-driven loop; one table per byte of the step.
-constexpr std::size_t kSliceWidth = 16;
-using SliceTables = std::array<CrcTable, kSliceWidth>;
+// Reading in turn uses a buffer as large as the file, between these bounds.
+constexpr std::size_t kSmallestReadBuffer = 4096;
 
-constexpr CrcTable MakeByteTable() {
-    CrcTable table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t value = i;
-        for (int bit = 0; bit < 8; ++bit) {
-            value = (value & 1u) != 0 ? (value >> 1) ^ kReflectedPolynomial : value >> 1;
-        }
-        table[i] = value;
-    }
-    return table;
+Crc32UpdateFunction FastestUpdate() {
+    static Crc32UpdateFunction const update = Crc32UpdateFunctionOf(FastestCrc32Engine());
+    return update;
 }
 
-// tables[k][b] is the register contribution of byte b followed by k zero bytes, so the bytes
-// of one step can be looked up independently and combined with exclusive or.
-constexpr SliceTables MakeSliceTables() {
-    SliceTables tables{};
-    tables[0] = MakeByteTable();
-    for (std::size_t k = 1; k < kSliceWidth; ++k) {
-        for (std::size_t i = 0; i < 256; ++i) {
-            std::uint32_t const previous = tables[k - 1][i];
-            tables[k][i] = (previous >> 8) ^ tables[0][previous & 0xFFu];
-        }
-    }
-    return tables;
+bool CanOverlap(std::uint64_t size) {
+    static bool const severalCores = std::thread::hardware_concurrency() > 1;
+    return severalCores && size >= kOverlapFromSize;
 }
 
-constexpr SliceTables kSliceTables = MakeSliceTables();
-constexpr CrcTable const& kByteTable = kSliceTables[0];
-
-static_assert(kByteTable[1] == 0x77073096u);
-static_assert(kByteTable[128] == 0xEDB88320u);
-static_assert(kByteTable[255] == 0x2D02EF8Du);
-
-inline std::uint32_t LoadLittleEndian32(std::uint8_t const* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+std::uint32_t Crc32OfSmallFile(ReadOnlyFile const& file, std::optional<std::uint64_t> size) {
+    std::size_t const capacity =
+        size ? static_cast<std::size_t>(std::clamp<std::uint64_t>(*size, kSmallestReadBuffer,
+                                                                  kFileReadBlockSize))
+             : kFileReadBlockSize;
+    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    return Crc32OfFileInTurn(file, {buffer.get(), capacity}, FastestUpdate());
 }
-
-inline std::uint32_t Slice(std::size_t table, std::uint32_t word, int shift) {
-    return kSliceTables[table][(word >> shift) & 0xFFu];
-}
-
-// Four 32-bit words: the first is combined with the register, the byte at offset n of the step
-// is looked up in table (15 - n).
-inline std::uint32_t StepSixteen(std::uint32_t state, std::uint8_t const* bytes) {
-    std::uint32_t const w0 = state ^ LoadLittleEndian32(bytes);
-    std::uint32_t const w1 = LoadLittleEndian32(bytes + 4);
-    std::uint32_t const w2 = LoadLittleEndian32(bytes + 8);
-    std::uint32_t const w3 = LoadLittleEndian32(bytes + 12);
-    return Slice(15, w0, 0) ^ Slice(14, w0, 8) ^ Slice(13, w0, 16) ^ Slice(12, w0, 24) ^
-           Slice(11, w1, 0) ^ Slice(10, w1, 8) ^ Slice(9, w1, 16) ^ Slice(8, w1, 24) ^
-           Slice(7, w2, 0) ^ Slice(6, w2, 8) ^ Slice(5, w2, 16) ^ Slice(4, w2, 24) ^
-           Slice(3, w3, 0) ^ Slice(2, w3, 8) ^ Slice(1, w3, 16) ^ Slice(0, w3, 24);
-}
-
-inline std::uint32_t StepOne(std::uint32_t state, std::uint8_t byte) {
-    return (state >> 8) ^ kByteTable[(state ^ byte) & 0xFFu];
-}
-
-// Owns one open file descriptor.
-class ReadOnlyFile {
-  public:
-    explicit ReadOnlyFile(std::string const& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        if (fd_ >= 0) {
-            ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-        }
-    }
-    ~ReadOnlyFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    ReadOnlyFile(ReadOnlyFile const&) = delete;
-    ReadOnlyFile& operator=(ReadOnlyFile const&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
-
-    // Fills the front of `buffer`; the bytes read, 0 at the end of the file or on a read error.
-    std::size_t ReadSome(std::span<std::uint8_t> buffer) {
-        for (;;) {
-            ssize_t const got = ::read(fd_, buffer.data(), buffer.size());
-            if (got >= 0) {
-                return static_cast<std::size_t>(got);
-            }
-            if (errno != EINTR) {
-                return 0;
-            }
-        }
-    }
-
-  private:
-    int fd_;
-};
 
 }  // namespace
 
 CrcTable const& BuildCrcTable() {
-    return kByteTable;
+    return Crc32ByteTableEntries();
 }
 
 std::uint32_t Crc32Update(std::uint32_t state, std::span<const std::uint8_t> bytes) {
-    std::uint8_t const* next = bytes.data();
-    std::size_t left = bytes.size();
-    while (left >= kSliceWidth) {
-        state = StepSixteen(state, next);
-        next += kSliceWidth;
-        left -= kSliceWidth;
-    }
-    while (left > 0) {
-        state = StepOne(state, *next++);
-        --left;
-    }
-    return state;
+    return FastestUpdate()(state, bytes);
 }
 
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
@@ -137,17 +53,18 @@ std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
 }
 
 std::uint32_t FileCrc32(std::string const& path) {
-    ReadOnlyFile file(path);
+    ReadOnlyFile const file(path);
     if (!file.IsOpen()) {
         return 0;
     }
-    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kFileReadBlockSize);
-    std::span<std::uint8_t> const block(buffer.get(), kFileReadBlockSize);
-    std::uint32_t state = kCrcInitial;
-    for (std::size_t got = file.ReadSome(block); got > 0; got = file.ReadSome(block)) {
-        state = Crc32Update(state, block.first(got));
+    std::optional<std::uint64_t> const size = file.RegularFileSize();
+    if (!size || *size > kFileReadBlockSize) {
+        file.AdviseSequentialReading();
     }
-    return Crc32Final(state);
+    if (size && CanOverlap(*size)) {
+        return Crc32OfFileOverlapped(file, FastestUpdate());
+    }
+    return Crc32OfSmallFile(file, size);
 }
 
 }  // namespace qm::store

@@ -105,14 +105,16 @@ bool ClientDir::Exists(std::string_view relative) const {
 }
 
 mode_t ClientDir::Mode(std::string_view relative) const {
-    struct stat info{};
+    struct stat info {};
     if (::stat((client_ / relative).c_str(), &info) != 0) {
         return 0;
     }
     return info.st_mode & 07777;
 }
 
-std::vector<std::string> ClientDir::List() const { return ListTree(client_); }
+std::vector<std::string> ClientDir::List() const {
+    return ListTree(client_);
+}
 
 std::vector<std::string> ClientDir::TemporaryFiles() const {
     std::vector<std::string> found;

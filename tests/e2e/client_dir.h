@@ -16,7 +16,7 @@
 namespace qm::e2e {
 
 class ClientDir {
-public:
+  public:
     ClientDir();  // <root>/client, both new
     ~ClientDir();
     ClientDir(ClientDir const&) = delete;
@@ -44,7 +44,7 @@ public:
     // Entries whose name marks a leftover temporary download.
     std::vector<std::string> TemporaryFiles() const;
 
-private:
+  private:
     std::filesystem::path root_;
     std::filesystem::path client_;
 };

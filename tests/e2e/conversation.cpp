@@ -63,8 +63,8 @@ Bytes Conversation::Ack(std::uint32_t token) const {
 
 ::testing::AssertionResult Conversation::ExpectAck(std::uint32_t token) {
     if (auto ack = server_.Expect(Ack(token)); !ack) {
-        return ::testing::AssertionFailure() << "acknowledgement of token " << token << ": "
-                                             << ack.message();
+        return ::testing::AssertionFailure()
+               << "acknowledgement of token " << token << ": " << ack.message();
     }
     return ::testing::AssertionSuccess();
 }
@@ -92,8 +92,7 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult Conversation::SendChunk(std::string_view remoteName,
-                                                   std::uint32_t index,
+::testing::AssertionResult Conversation::SendChunk(std::string_view remoteName, std::uint32_t index,
                                                    std::span<const std::uint8_t> data) {
     if (auto sent = server_.Send(DataChunk(peers_.fileSender, peers_.client, index, data)); !sent) {
         return sent;
@@ -101,8 +100,8 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
     Bytes const next =
         ChunkRequest(peers_.client, peers_.fileSender, index + 1, RemoteNameField(remoteName));
     if (auto request = server_.Expect(next); !request) {
-        return ::testing::AssertionFailure() << "request of chunk " << index + 1 << ": "
-                                             << request.message();
+        return ::testing::AssertionFailure()
+               << "request of chunk " << index + 1 << ": " << request.message();
     }
     return ::testing::AssertionSuccess();
 }

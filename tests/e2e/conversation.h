@@ -15,7 +15,7 @@ namespace qm::e2e {
 inline constexpr std::size_t kChunkSize = 2027;
 
 class Conversation {
-public:
+  public:
     explicit Conversation(ScriptedServer& server, Peers peers = {})
         : server_(server), peers_(peers) {}
 
@@ -53,15 +53,14 @@ public:
     // FileSize, then the whole content chunk by chunk, then the empty chunk, answered by the
     // acknowledgement for `token`.
     ::testing::AssertionResult SendFile(std::string_view remoteName,
-                                        std::span<const std::uint8_t> content,
-                                        std::uint32_t token);
+                                        std::span<const std::uint8_t> content, std::uint32_t token);
 
     // The completion summary; the updater ends the run without answering.
     ::testing::AssertionResult Finish();
 
     std::string listName = "quillmesh.ini";
 
-private:
+  private:
     ScriptedServer& server_;
     Peers peers_;
 };

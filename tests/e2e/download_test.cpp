@@ -98,7 +98,8 @@ TEST(Download, ReplacementKeepsThePermissionBits) {
     UpdaterProcess& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "bin/tool.sh", Crc32(ToBytes(tool)), 2));
     ASSERT_TRUE(run.talk.SendFile("bin/tool.sh", ToBytes(tool), 2));
-    ASSERT_TRUE(run.talk.SendDescription(1, 3, "private.cfg", "private.cfg", Crc32(ToBytes(config))));
+    ASSERT_TRUE(
+        run.talk.SendDescription(1, 3, "private.cfg", "private.cfg", Crc32(ToBytes(config))));
     ASSERT_TRUE(run.talk.ExpectDownloadRequest("private.cfg"));
     ASSERT_TRUE(run.talk.SendFile("private.cfg", ToBytes(config), 3));
     ASSERT_TRUE(run.talk.Finish());
@@ -135,7 +136,8 @@ std::vector<ReleaseList> SmallRelease(Bytes const& big) {
          .deletions = {"old.txt"}},
         {.name = "maps.ini",
          .checksum = 0x80000001,
-         .files = {{"maps\\town.map", "release/maps/town.map", Pattern(3000, 5)}}},
+         .files = {{"maps\\town.map", "release/maps/town.map", Pattern(3000, 5)}},
+         .deletions = {}},
     };
 }
 

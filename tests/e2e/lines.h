@@ -6,9 +6,15 @@
 
 namespace qm::e2e {
 
-inline std::string Status(std::string_view text) { return "status: " + std::string(text); }
-inline std::string Transfer(std::string_view text) { return "transfer: " + std::string(text); }
-inline std::string Progress(int percent) { return "progress: " + std::to_string(percent); }
+inline std::string Status(std::string_view text) {
+    return "status: " + std::string(text);
+}
+inline std::string Transfer(std::string_view text) {
+    return "transfer: " + std::string(text);
+}
+inline std::string Progress(int percent) {
+    return "progress: " + std::to_string(percent);
+}
 inline std::string Box(std::string_view caption, std::string_view text) {
     return "box: [" + std::string(caption) + "] " + std::string(text);
 }

@@ -45,7 +45,9 @@ std::string Hex(std::span<const std::uint8_t> bytes, std::size_t from, std::size
     return text;
 }
 
-std::string ErrnoText(char const* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string ErrnoText(char const* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 }  // namespace
 
@@ -53,8 +55,8 @@ std::string ErrnoText(char const* what) { return std::string(what) + ": " + std:
     if (expected == actual) {
         return ::testing::AssertionSuccess();
     }
-    auto const [left, right] = std::mismatch(expected.begin(), expected.end(), actual.begin(),
-                                             actual.end());
+    auto const [left, right] =
+        std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
     std::size_t const offset = static_cast<std::size_t>(left - expected.begin());
     std::size_t const from = offset < 8 ? 0 : offset - 8;
     (void)right;
@@ -91,8 +93,8 @@ ScriptedServer::~ScriptedServer() {
 
 ::testing::AssertionResult ScriptedServer::Accept(Millis timeout) {
     if (listener_ < 0) {
-        return ::testing::AssertionFailure() << "cannot listen on " << address_ << ":"
-                                             << kProtocolPort;
+        return ::testing::AssertionFailure()
+               << "cannot listen on " << address_ << ":" << kProtocolPort;
     }
     if (!WaitFor(listener_, POLLIN, Clock::now() + timeout)) {
         return ::testing::AssertionFailure() << "no connection within " << timeout.count() << " ms";

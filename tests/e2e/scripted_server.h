@@ -20,7 +20,7 @@ using Millis = std::chrono::milliseconds;
 inline constexpr Millis kStepTimeout{10000};
 
 class ScriptedServer {
-public:
+  public:
     // Listens on `address` (127.0.0.N) at port 34005.
     explicit ScriptedServer(std::string address);
     ~ScriptedServer();
@@ -56,7 +56,7 @@ public:
     // Closes the accepted connection; the listener stays.
     void CloseConnection();
 
-private:
+  private:
     bool FillAtLeast(std::size_t count, std::chrono::steady_clock::time_point deadline);
 
     std::string address_;

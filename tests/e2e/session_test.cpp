@@ -24,7 +24,9 @@ Bytes Pattern(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
-std::uint32_t Crc32Of(std::string_view text) { return Crc32(ToBytes(text)); }
+std::uint32_t Crc32Of(std::string_view text) {
+    return Crc32(ToBytes(text));
+}
 
 std::optional<std::string> RecordedChecksum(ClientDir const& dir, std::string_view list) {
     std::optional<std::string> const text = dir.ReadText("crc.ini");
@@ -43,11 +45,10 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     ASSERT_TRUE(run.talk.Finish());
     EXPECT_TRUE(run.server.ExpectClosed());
     EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_TRUE(updater.PrintedInOrder({Status("connecting..."), Status("connection succesfull"),
-                                        Status("Update Server Detected."),
-                                        Status("requesting files ..."),
-                                        Status("Checking files/readme.txt ..."),
-                                        Status("Operation complete...")}));
+    EXPECT_TRUE(updater.PrintedInOrder(
+        {Status("connecting..."), Status("connection succesfull"),
+         Status("Update Server Detected."), Status("requesting files ..."),
+         Status("Checking files/readme.txt ..."), Status("Operation complete...")}));
     EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
     EXPECT_TRUE(updater.LinesStartingWith("launch: ").empty());
     EXPECT_EQ(run.dir.ReadText("readme.txt"), "hello");
@@ -84,10 +85,10 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     EXPECT_EQ(updater.WaitForExit(), kExitClean);
     EXPECT_EQ(run.dir.Read("sub/dir/file.bin"), content);
     EXPECT_EQ(run.dir.List(), (Lines{"sub/", "sub/dir/", "sub/dir/file.bin", "upd.ini"}));
-    EXPECT_EQ(updater.LinesStartingWith("transfer: "),
-              (Lines{Transfer("0 bytes received  (0 %)"), Transfer("2027 bytes received  (40 %)"),
-                     Transfer("4054 bytes received  (81 %)"),
-                     Transfer("6081 bytes received  (100 %)")}));
+    EXPECT_EQ(
+        updater.LinesStartingWith("transfer: "),
+        (Lines{Transfer("0 bytes received  (0 %)"), Transfer("2027 bytes received  (40 %)"),
+               Transfer("4054 bytes received  (81 %)"), Transfer("6081 bytes received  (100 %)")}));
     EXPECT_TRUE(updater.PrintedInOrder({Status("Checking " + remote + " ..."),
                                         Status("file:" + remote + " 5000 bytes..."), Progress(40),
                                         Progress(81), Progress(100)}));
@@ -305,8 +306,8 @@ TEST(Display, ControlCharactersFromTheServerAreNotPrinted) {
     std::string const output = updater.Output();
     EXPECT_EQ(output.find('\x1b'), std::string::npos);
     EXPECT_EQ(output.find('\x07'), std::string::npos);
-    EXPECT_TRUE(updater.PrintedInOrder({Status("Checking evil?[2Jname?.txt ..."),
-                                        Status("file:evil?[2Jname?.txt 10 bytes...")}));
+    EXPECT_TRUE(updater.PrintedInOrder(
+        {Status("Checking evil?[2Jname?.txt ..."), Status("file:evil?[2Jname?.txt 10 bytes...")}));
     EXPECT_EQ(run.dir.Read("plain.txt"), content);
 }
 

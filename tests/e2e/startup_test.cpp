@@ -69,12 +69,15 @@ void AbortAfterAccept(TestAddress address, int signal) {
         << updater.Transcript();
     updater.Signal(signal);
     EXPECT_EQ(updater.WaitForExit(), kExitCancelled);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
-              std::vector<std::string>{Box("Program exit", "The user has canceled the operation.")});
+    EXPECT_EQ(
+        updater.LinesStartingWith("box: "),
+        std::vector<std::string>{Box("Program exit", "The user has canceled the operation.")});
     EXPECT_TRUE(run.server.ExpectClosed());
 }
 
-TEST(Abort, InterruptSignalCancelsTheRun) { AbortAfterAccept(TestAddress::AbortAfterAccept, SIGINT); }
+TEST(Abort, InterruptSignalCancelsTheRun) {
+    AbortAfterAccept(TestAddress::AbortAfterAccept, SIGINT);
+}
 
 TEST(Abort, TerminateSignalCancelsTheRun) {
     AbortAfterAccept(TestAddress::TerminateAfterAccept, SIGTERM);
@@ -151,7 +154,7 @@ TEST(ConnectionLost, ServerClosesAfterTheLogin) {
 }
 
 TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
-    for (std::uint16_t length : {0x0000, 0x0001, 0x0002, 0x0804, 0xFFFF}) {
+    for (int length : {0x0000, 0x0001, 0x0002, 0x0804, 0xFFFF}) {
         SCOPED_TRACE(length);
         ScriptedRun run(TestAddress::FrameLengthOutOfRange);
         UpdaterProcess& updater = run.Start();

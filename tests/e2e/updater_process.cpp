@@ -181,8 +181,7 @@ std::optional<int> UpdaterProcess::WaitForExit(std::chrono::milliseconds timeout
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, &status, 0);
     Reap(status);
-    ADD_FAILURE() << "the updater did not end within " << timeout.count()
-                  << " ms and was killed\n"
+    ADD_FAILURE() << "the updater did not end within " << timeout.count() << " ms and was killed\n"
                   << Transcript();
     return std::nullopt;
 }

@@ -18,7 +18,7 @@
 namespace qm::e2e {
 
 class UpdaterProcess {
-public:
+  public:
     // Starts the binary named by QM_UPDATER_BINARY in `directory`, stdin from /dev/null.
     explicit UpdaterProcess(std::filesystem::path const& directory);
     ~UpdaterProcess();  // kills a run that is still going
@@ -47,7 +47,7 @@ public:
     // Everything the updater printed, for failure messages.
     std::string Transcript() const;
 
-private:
+  private:
     void Collect(int outFd, int errFd, int stopFd);
     void Reap(int status);
 

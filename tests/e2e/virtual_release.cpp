@@ -9,7 +9,7 @@ namespace qm::e2e {
 
 // One served run: the conversation, the token counter and the report it fills.
 class VirtualRelease::Run {
-public:
+  public:
     Run(ScriptedServer& server, Peers peers, std::vector<ReleaseList> const& lists,
         ReleaseReport& report)
         : talk_(server, peers), lists_(lists), report_(report) {}
@@ -25,7 +25,7 @@ public:
         }
     }
 
-private:
+  private:
     bool Step(::testing::AssertionResult const& result, std::string const& what) {
         if (!result) {
             report_.failures.push_back(what + ": " + result.message());
@@ -40,9 +40,7 @@ private:
 
     bool IsLast(std::size_t i) const { return i + 1 == lists_.size(); }
     // The list that follows list i; the last list names itself.
-    std::string const& NextName(std::size_t i) const {
-        return lists_[IsLast(i) ? i : i + 1].name;
-    }
+    std::string const& NextName(std::size_t i) const { return lists_[IsLast(i) ? i : i + 1].name; }
 
     std::uint32_t NextToken() { return lastToken_ = ++tokens_; }
 

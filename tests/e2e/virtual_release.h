@@ -28,15 +28,15 @@ struct ReleaseList {
 };
 
 struct ReleaseReport {
-    std::vector<std::string> failures;     // empty when the updater behaved
-    std::vector<std::string> downloaded;   // remote names, in order
-    std::vector<std::string> unchanged;    // remote names the updater already had
-    std::vector<std::string> skippedLists; // lists whose checksum the updater already held
-    bool completed = false;                // the completion was sent and the updater hung up
+    std::vector<std::string> failures;      // empty when the updater behaved
+    std::vector<std::string> downloaded;    // remote names, in order
+    std::vector<std::string> unchanged;     // remote names the updater already had
+    std::vector<std::string> skippedLists;  // lists whose checksum the updater already held
+    bool completed = false;                 // the completion was sent and the updater hung up
 };
 
 class VirtualRelease {
-public:
+  public:
     // Listens at once, so the updater can be started right after. `lists` must not be empty;
     // the first one is "quillmesh.ini".
     VirtualRelease(std::string address, std::vector<ReleaseList> lists, Peers peers = {});
@@ -48,7 +48,7 @@ public:
     // Waits for the run to be served (every step of it is bounded) and tells how it went.
     ReleaseReport Join();
 
-private:
+  private:
     class Run;
     void Serve();
 

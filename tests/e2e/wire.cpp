@@ -11,7 +11,7 @@ inline constexpr std::uint8_t kUpdateType = 4;
 
 // Builds one frame in an all-zero block of its full length; the header holds that length.
 class FrameBuilder {
-public:
+  public:
     FrameBuilder(std::size_t length, std::uint8_t type) : bytes_(length, 0) {
         Put16(0, static_cast<std::uint16_t>(length));
         bytes_[2] = type;
@@ -56,15 +56,17 @@ public:
         return Block(at, width, TextField(width, text));
     }
 
-    Bytes Build() && { return std::move(bytes_); }
+    Bytes Build() const { return bytes_; }
 
-private:
+  private:
     Bytes bytes_;
 };
 
 }  // namespace
 
-Bytes ToBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes ToBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes TextField(std::size_t width, std::string_view text) {
     Bytes field(width, 0);

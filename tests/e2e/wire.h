@@ -27,8 +27,12 @@ struct Peers {
 
 // Fixed-width fields as the updater keeps them: a text copy (zero-padded, cut to the width).
 Bytes TextField(std::size_t width, std::string_view text);
-inline Bytes ListNameField(std::string_view text) { return TextField(64, text); }
-inline Bytes RemoteNameField(std::string_view text) { return TextField(400, text); }
+inline Bytes ListNameField(std::string_view text) {
+    return TextField(64, text);
+}
+inline Bytes RemoteNameField(std::string_view text) {
+    return TextField(400, text);
+}
 
 // ---- Frames the server sends ----------------------------------------------------------------
 

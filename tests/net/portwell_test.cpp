@@ -366,6 +366,10 @@ struct DispatchCase {
     std::size_t selectedAfter;
 };
 
+void PrintTo(DispatchCase const& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class DispatchTableTest : public SocketLayerTest,
                           public ::testing::WithParamInterface<DispatchCase> {
   protected:

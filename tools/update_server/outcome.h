@@ -10,7 +10,7 @@ namespace qm::server {
 
 template <typename Value>
 class Outcome {
-public:
+  public:
     static Outcome Success(Value value) { return Outcome(std::move(value), {}); }
     static Outcome Failure(std::string reason) { return Outcome(std::nullopt, std::move(reason)); }
 
@@ -19,7 +19,7 @@ public:
     Value const& value() const { return *value_; }
     std::string const& reason() const { return reason_; }
 
-private:
+  private:
     Outcome(std::optional<Value> value, std::string reason)
         : value_(std::move(value)), reason_(std::move(reason)) {}
 

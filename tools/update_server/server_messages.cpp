@@ -92,8 +92,7 @@ std::uint32_t GetLittleEndian(std::span<const std::uint8_t> bytes, Field field) 
 }
 
 // Text copy: up to `limit` characters of `text`; the rest of the field stays zero.
-void PutText(std::span<std::uint8_t> bytes, Field field, std::string_view text,
-             std::size_t limit) {
+void PutText(std::span<std::uint8_t> bytes, Field field, std::string_view text, std::size_t limit) {
     std::size_t const count = std::min({text.size(), field.width, limit});
     std::copy_n(text.begin(), count, bytes.begin() + static_cast<std::ptrdiff_t>(field.offset));
 }
@@ -118,7 +117,6 @@ std::span<std::uint8_t> BeginMessage(OutgoingFrame& frame, std::uint8_t type, st
     return bytes;
 }
 
-
 }  // namespace
 
 std::span<std::uint8_t> OutgoingFrame::Begin(std::uint8_t type, std::size_t length) {
@@ -137,8 +135,8 @@ void WriteWelcome(OutgoingFrame& frame, Addressing to) {
 }
 
 void WriteServerAnnouncement(OutgoingFrame& frame, Addressing to, std::uint8_t serviceCode) {
-    std::span<std::uint8_t> const bytes = BeginMessage(frame, kNetworkFrame, kAnnouncementLength,
-                                                       to, kind::ServerAnnouncement);
+    std::span<std::uint8_t> const bytes =
+        BeginMessage(frame, kNetworkFrame, kAnnouncementLength, to, kind::ServerAnnouncement);
     bytes[kAnnouncedServiceOffset] = serviceCode;
 }
 
@@ -176,8 +174,8 @@ void WriteFileSize(OutgoingFrame& frame, Addressing to, std::string_view fileNam
 void WriteDataChunk(OutgoingFrame& frame, Addressing to, std::uint32_t chunkIndex,
                     std::span<const std::uint8_t> data) {
     std::span<const std::uint8_t> const payload = data.first(std::min(data.size(), kChunkDataMax));
-    std::span<std::uint8_t> const bytes = BeginMessage(
-        frame, kUpdateFrame, kChunkDataOffset + payload.size(), to, kind::DataChunk);
+    std::span<std::uint8_t> const bytes =
+        BeginMessage(frame, kUpdateFrame, kChunkDataOffset + payload.size(), to, kind::DataChunk);
     PutBigEndian(bytes, kChunkIndex, chunkIndex);
     PutBigEndian(bytes, kChunkLength, static_cast<std::uint32_t>(payload.size()));
     std::copy(payload.begin(), payload.end(), bytes.begin() + kChunkDataOffset);
@@ -231,8 +229,7 @@ std::optional<ChunkRequest> ReadChunkRequest(std::span<const std::uint8_t> frame
     if (frame.size() < kChunkRequestLength) {
         return std::nullopt;
     }
-    return ChunkRequest{GetBigEndian(frame, kChunkRequestIndex),
-                        GetText(frame, kChunkRequestName)};
+    return ChunkRequest{GetBigEndian(frame, kChunkRequestIndex), GetText(frame, kChunkRequestName)};
 }
 
 }  // namespace qm::server

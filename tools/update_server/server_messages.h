@@ -58,14 +58,14 @@ struct Addressing {
 
 // One outgoing frame, built by the writers below and valid until the next write into it.
 class OutgoingFrame {
-public:
+  public:
     std::span<const std::uint8_t> bytes() const { return {bytes_.data(), length_}; }
 
     // Clears the frame to `length` zero bytes and writes the frame header; the writers fill in
     // the rest.
     std::span<std::uint8_t> Begin(std::uint8_t type, std::size_t length);
 
-private:
+  private:
     std::array<std::uint8_t, kLargestFrame> bytes_{};
     std::size_t length_ = 0;
 };

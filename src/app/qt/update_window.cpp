@@ -1,0 +1,107 @@
+#include "app/qt/update_window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include "app/qt/clipped_line.h"
+#include "app/qt/program_icon.h"
+#include "app/qt/window_layout.h"
+
+namespace qm::app::qt {
+namespace {
+
+// Parented widgets belong to the window, which deletes them.
+QPushButton* MakeAbortButton(QWidget* window, DialogUnits const& units) {
+    auto* button = new QPushButton(QString::fromLatin1(kAbortText), window);
+    button->setObjectName("abortButton");
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setGeometry(units.Rect(kAbortButtonPlace));
+    return button;
+}
+
+QProgressBar* MakeProgressBar(QWidget* window, DialogUnits const& units) {
+    auto* bar = new QProgressBar(window);
+    bar->setObjectName("progressBar");
+    bar->setRange(kProgressMinimum, kProgressMaximum);
+    bar->setValue(kProgressMinimum);
+    bar->setTextVisible(false);
+    bar->setFocusPolicy(Qt::NoFocus);
+    bar->setGeometry(units.Rect(kProgressBarPlace));
+    return bar;
+}
+
+ClippedLine* MakeLine(QWidget* window, DialogUnits const& units, char const* name,
+                      DialogRect const& place) {
+    auto* line = new ClippedLine(window);
+    line->setObjectName(name);
+    line->setGeometry(units.Rect(place));
+    return line;
+}
+
+}  // namespace
+
+QFont WindowFont() {
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(kWindowFontPoints);
+    return font;
+}
+
+UpdateWindow::UpdateWindow()
+    : units_(WindowFont()),
+      abortButton_(nullptr),
+      progressBar_(nullptr),
+      statusLine_(nullptr),
+      transferLine_(nullptr) {
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    setWindowIcon(ProgramIcon());
+    setFont(WindowFont());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(units_.Size(kWindowWidth, kWindowHeight));
+    setSizeGripEnabled(false);
+
+    abortButton_ = MakeAbortButton(this, units_);
+    progressBar_ = MakeProgressBar(this, units_);
+    statusLine_ = MakeLine(this, units_, "statusLine", kStatusLinePlace);
+    statusLine_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    statusLine_->setLineWidth(1);
+    statusLine_->SetLine(QString::fromLatin1(kInitialStatus));
+    transferLine_ = MakeLine(this, units_, "transferLine", kTransferLinePlace);
+
+    QObject::connect(abortButton_, &QPushButton::clicked, this, [this] { GiveCancel(); });
+    abortButton_->setFocus(Qt::OtherFocusReason);
+}
+
+void UpdateWindow::CenterOnScreen() {
+    QScreen const* screen = this->screen() != nullptr ? this->screen()
+                                                      : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void UpdateWindow::reject() {
+    GiveCancel();
+}
+
+void UpdateWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    GiveCancel();
+}
+
+void UpdateWindow::GiveCancel() {
+    if (cancel_) {
+        cancel_();
+    }
+}
+
+}  // namespace qm::app::qt

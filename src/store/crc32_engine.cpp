@@ -1,0 +1,55 @@
+#include "store/crc32_engine.h"
+
+#include "store/crc32_carryless.h"
+#include "store/crc32_table.h"
+#include "store/crc32_wide_carryless.h"
+
+namespace qm::store {
+
+bool Crc32EngineSupported(Crc32Engine engine) {
+    switch (engine) {
+        case Crc32Engine::kTable:
+            return true;
+        case Crc32Engine::kCarryless:
+            return CarrylessCrc32Supported();
+        case Crc32Engine::kWideCarryless:
+            return WideCarrylessCrc32Supported();
+    }
+    return false;
+}
+
+Crc32Engine FastestCrc32Engine() {
+    if (Crc32EngineSupported(Crc32Engine::kWideCarryless)) {
+        return Crc32Engine::kWideCarryless;
+    }
+    if (Crc32EngineSupported(Crc32Engine::kCarryless)) {
+        return Crc32Engine::kCarryless;
+    }
+    return Crc32Engine::kTable;
+}
+
+Crc32UpdateFunction Crc32UpdateFunctionOf(Crc32Engine engine) {
+    switch (engine) {
+        case Crc32Engine::kTable:
+            return &Crc32TableUpdate;
+        case Crc32Engine::kCarryless:
+            return &Crc32CarrylessUpdate;
+        case Crc32Engine::kWideCarryless:
+            return &Crc32WideCarrylessUpdate;
+    }
+    return &Crc32TableUpdate;
+}
+
+char const* Crc32EngineName(Crc32Engine engine) {
+    switch (engine) {
+        case Crc32Engine::kTable:
+            return "table";
+        case Crc32Engine::kCarryless:
+            return "pclmul";
+        case Crc32Engine::kWideCarryless:
+            return "vpclmul";
+    }
+    return "unknown";
+}
+
+}  // namespace qm::store

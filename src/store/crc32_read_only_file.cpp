@@ -1,0 +1,44 @@
+#include "store/crc32_read_only_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace qm::store {
+
+ReadOnlyFile::ReadOnlyFile(std::string const& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+std::optional<std::uint64_t> ReadOnlyFile::RegularFileSize() const {
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+void ReadOnlyFile::AdviseSequentialReading() const {
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+std::size_t ReadOnlyFile::ReadSome(std::span<std::uint8_t> buffer) const {
+    for (;;) {
+        ssize_t const got = ::read(fd_, buffer.data(), buffer.size());
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+}
+
+}  // namespace qm::store

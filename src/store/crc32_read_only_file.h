@@ -1,0 +1,34 @@
+// One file opened for reading, closed when the object goes; the reads a checksum pass needs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace qm::store {
+
+class ReadOnlyFile {
+  public:
+    explicit ReadOnlyFile(std::string const& path);
+    ~ReadOnlyFile();
+    ReadOnlyFile(ReadOnlyFile const&) = delete;
+    ReadOnlyFile& operator=(ReadOnlyFile const&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // The size of a regular file as it is now; none for anything else (a pipe, a directory).
+    std::optional<std::uint64_t> RegularFileSize() const;
+
+    // Tells the kernel the file is read once from start to end (a larger read-ahead).
+    void AdviseSequentialReading() const;
+
+    // Fills the front of `buffer`; the bytes read, 0 at the end of the file or on a read error.
+    std::size_t ReadSome(std::span<std::uint8_t> buffer) const;
+
+  private:
+    int fd_;
+};
+
+}  // namespace qm::store

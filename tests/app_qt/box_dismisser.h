@@ -1,0 +1,67 @@
+// Dismisses every message box that opens while it lives, as a user pressing OK would, and keeps
+// what each box showed.
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+namespace qm::app::qt::test {
+
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    std::vector<std::string> buttons;
+    bool modal = false;
+    QWidget const* parent = nullptr;
+    bool parentVisible = false;
+    Qt::TextFormat format = Qt::AutoText;
+};
+
+class BoxDismisser {
+  public:
+    BoxDismisser() {
+        QObject::connect(&tick_, &QTimer::timeout, [this] { DismissActiveBox(); });
+        tick_.start(20);
+    }
+    // Boxes are shown but left open (for tests that dismiss them another way).
+    void Pause(bool paused) { paused_ = paused; }
+
+    std::vector<SeenBox> const& boxes() const { return boxes_; }
+
+  private:
+    void DismissActiveBox() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible() || paused_) {
+            return;
+        }
+        SeenBox seen;
+        seen.caption = box->windowTitle().toStdString();
+        seen.text = box->text().toStdString();
+        seen.icon = box->icon();
+        for (QAbstractButton* button : box->buttons()) {
+            seen.buttons.push_back(button->text().remove('&').toStdString());
+        }
+        seen.modal = box->isModal();
+        seen.parent = box->parentWidget();
+        seen.parentVisible = seen.parent != nullptr && seen.parent->isVisible();
+        seen.format = box->textFormat();
+        boxes_.push_back(seen);
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+            ok->click();
+        } else {
+            box->reject();
+        }
+    }
+
+    QTimer tick_;
+    bool paused_ = false;
+    std::vector<SeenBox> boxes_;
+};
+
+}  // namespace qm::app::qt::test

@@ -1,0 +1,78 @@
+// Watches the update window of a run from the event loop: keeps every status line, transfer line
+// and progress value it sees change, and runs one action once a condition holds.
+#pragma once
+
+#include <QPointer>
+#include <QProgressBar>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/qt/clipped_line.h"
+#include "app/qt/update_window.h"
+
+namespace qm::app::qt::test {
+
+class WindowObserver {
+  public:
+    WindowObserver() {
+        QObject::connect(&tick_, &QTimer::timeout, [this] { Look(); });
+        tick_.start(10);
+    }
+
+    void Attach(UpdateWindow& window) {
+        window_ = &window;
+        address_ = &window;
+    }
+    // `action` runs once, from the event loop, the first time `condition` holds.
+    void When(std::function<bool(UpdateWindow&)> condition,
+              std::function<void(UpdateWindow&)> action) {
+        condition_ = std::move(condition);
+        action_ = std::move(action);
+    }
+
+    std::vector<std::string> const& statuses() const { return statuses_; }
+    std::vector<std::string> const& transfers() const { return transfers_; }
+    std::vector<int> const& progress() const { return progress_; }
+    bool acted() const { return acted_; }
+    bool sawVisibleWindow() const { return sawVisible_; }
+    UpdateWindow const* window() const { return address_; }
+
+  private:
+    template <typename T>
+    static void Keep(std::vector<T>& seen, T const& value) {
+        if (seen.empty() || seen.back() != value) {
+            seen.push_back(value);
+        }
+    }
+
+    void Look() {
+        if (window_.isNull()) {
+            return;
+        }
+        UpdateWindow& window = *window_;
+        sawVisible_ = sawVisible_ || window.isVisible();
+        Keep(statuses_, window.statusLine().text().toStdString());
+        Keep(transfers_, window.transferLine().text().toStdString());
+        Keep(progress_, window.progressBar().value());
+        if (!acted_ && condition_ && condition_(window)) {
+            acted_ = true;
+            action_(window);
+        }
+    }
+
+    QTimer tick_;
+    QPointer<UpdateWindow> window_;
+    UpdateWindow const* address_ = nullptr;
+    std::function<bool(UpdateWindow&)> condition_;
+    std::function<void(UpdateWindow&)> action_;
+    bool acted_ = false;
+    bool sawVisible_ = false;
+    std::vector<std::string> statuses_;
+    std::vector<std::string> transfers_;
+    std::vector<int> progress_;
+};
+
+}  // namespace qm::app::qt::test

@@ -1,0 +1,288 @@
+#include "update_server/client_conversation.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "client_frames.h"
+#include "temp_dir.h"
+#include "update_server/release_loader.h"
+
+namespace qm::server {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BigEndianAt;
+using test::Frame;
+using test::TextAt;
+using Verdict = ClientConversation::Verdict;
+
+constexpr Addressing kReplies{0x00000001, 0x0A000001};
+
+// A log stream whose text the test can read.
+class CapturedLog {
+  public:
+    CapturedLog() : stream_(open_memstream(&text_, &size_)) {}
+    ~CapturedLog() {
+        std::fclose(stream_);
+        std::free(text_);
+    }
+    CapturedLog(CapturedLog const&) = delete;
+    CapturedLog& operator=(CapturedLog const&) = delete;
+
+    std::FILE* stream() { return stream_; }
+    std::string text() {
+        std::fflush(stream_);
+        return std::string(text_, size_);
+    }
+
+  private:
+    char* text_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* stream_;
+};
+
+// A release on disk: root files a.txt, b.txt; data/x.bin of 5000 bytes; old.txt to delete.
+class ConversationTest : public ::testing::Test {
+  protected:
+    ConversationTest() {
+        fs::create_directories(dir_.path() / "rel/data");
+        test::WriteFile(dir_.path() / "rel/a.txt", "alpha");
+        test::WriteFile(dir_.path() / "rel/b.txt", "beta");
+        for (int i = 0; i < 5000; ++i) {
+            chunkFile_ += static_cast<char>(i * 31 % 251);
+        }
+        test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_);
+        test::WriteFile(dir_.path() / "obsolete", "old.txt\n");
+        auto loaded = ReleaseLoader(dir_.path() / "rel", dir_.path() / "obsolete").Load();
+        EXPECT_TRUE(loaded.ok()) << loaded.reason();
+        shelf_ = std::make_unique<CatalogShelf>(loaded.value());
+        conversation_ =
+            std::make_unique<ClientConversation>(kReplies, *shelf_, clientLog_, outbox_);
+    }
+
+    Verdict Send(Frame const& frame) { return conversation_->Handle(frame); }
+    std::vector<Frame> Replies() { return collector_.Take(outbox_); }
+    void LogIn() { ASSERT_EQ(Send(test::Login("FENWARDIX")), Verdict::Continue); }
+    FileList const& List(std::string const& name) { return *shelf_->current()->FindList(name); }
+
+    test::TempDir dir_;
+    std::string chunkFile_;
+    CapturedLog log_;
+    ServerLog serverLog_{log_.stream()};
+    ClientLog clientLog_{serverLog_, kReplies.destinationId, "test"};
+    Outbox outbox_;
+    test::ReplyCollector collector_;
+    std::unique_ptr<CatalogShelf> shelf_;
+    std::unique_ptr<ClientConversation> conversation_;
+};
+
+// ---- Login and query --------------------------------------------------------------------------
+
+TEST_F(ConversationTest, WelcomeGivesTheClientItsId) {
+    conversation_->Welcome();
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].size(), 151u);
+    EXPECT_EQ(replies[0][2], 0);
+    EXPECT_EQ(BigEndianAt(replies[0], 3), kReplies.sourceId);
+    EXPECT_EQ(BigEndianAt(replies[0], 7), kReplies.destinationId);
+}
+
+TEST_F(ConversationTest, WrongNetworkWordHangsUp) {
+    EXPECT_EQ(Send(test::Login("FENWARDIY")), Verdict::HangUp);
+    EXPECT_TRUE(Replies().empty());
+    EXPECT_NE(log_.text().find("wrong network word 'FENWARDIY'"), std::string::npos);
+}
+
+TEST_F(ConversationTest, AnythingBeforeTheLoginHangsUp) {
+    for (Frame const& early : {test::Query(4), test::ListRequest("quillmesh.ini")}) {
+        ClientConversation fresh(kReplies, *shelf_, clientLog_, outbox_);
+        EXPECT_EQ(fresh.Handle(early), Verdict::HangUp);
+    }
+    EXPECT_TRUE(Replies().empty());
+}
+
+TEST_F(ConversationTest, QueryForTheUpdateServiceIsAnswered) {
+    LogIn();
+    EXPECT_EQ(Send(test::Query(5)), Verdict::Continue);
+    EXPECT_TRUE(Replies().empty());
+    EXPECT_EQ(Send(test::Query(4)), Verdict::Continue);
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].size(), 28u);
+    EXPECT_EQ(replies[0][11], kind::ServerAnnouncement);
+    EXPECT_EQ(replies[0][27], 4);
+    EXPECT_EQ(BigEndianAt(replies[0], 3), kReplies.sourceId);
+}
+
+// ---- Lists ------------------------------------------------------------------------------------
+
+TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
+    LogIn();
+    FileList const& root = List("quillmesh.ini");
+    Send(test::ListRequest("quillmesh.ini"));
+    auto const summary = Replies();
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0][11], kind::ListSummary);
+    EXPECT_EQ(BigEndianAt(summary[0], 15), root.checksum);
+    EXPECT_EQ(TextAt(summary[0], 19, 64), "quillmesh.ini");
+    EXPECT_EQ(TextAt(summary[0], 83, 64), "data.ini");
+    EXPECT_EQ(summary[0][147], 0);
+
+    struct Expected {
+        std::uint8_t action;
+        std::uint32_t token;
+        std::string localPath;
+        std::uint32_t checksum;
+    };
+    Expected const walk[] = {
+        {action::Begin, 0, "", 0},
+        {action::CheckFile, 1, "a.txt", root.files[0].checksum},
+        {action::CheckFile, 2, "b.txt", root.files[1].checksum},
+        {action::DeleteFile, 3, "old.txt", 0},
+        {action::SwitchList, 4, "data.ini", root.checksum},
+    };
+    for (Expected const& step : walk) {
+        SCOPED_TRACE(step.token);
+        Send(test::Ack("quillmesh.ini"));
+        auto const replies = Replies();
+        ASSERT_EQ(replies.size(), 1u);
+        Frame const& description = replies[0];
+        EXPECT_EQ(description.size(), 491u);
+        EXPECT_EQ(description[11], kind::FileDescription);
+        EXPECT_EQ(description[15], step.action);
+        EXPECT_EQ(BigEndianAt(description, 19), step.token);
+        EXPECT_EQ(TextAt(description, 23, 64), step.localPath);
+        EXPECT_EQ(BigEndianAt(description, 487), step.checksum);
+        if (step.action == action::CheckFile) {
+            EXPECT_EQ(TextAt(description, 87, 400), step.localPath);
+        }
+    }
+    EXPECT_EQ(root.files[0].checksum, 0xD0E0396Au);  // CRC-32 of "alpha"
+    // A further acknowledgement has nothing left to describe.
+    Send(test::Ack("quillmesh.ini"));
+    EXPECT_TRUE(Replies().empty());
+    EXPECT_NE(log_.text().find("list quillmesh.ini walked (2 files, 1 deletion)"),
+              std::string::npos);
+}
+
+TEST_F(ConversationTest, AcknowledgementForAnotherListIsIgnored) {
+    LogIn();
+    Send(test::ListRequest("data.ini"));
+    Replies();
+    EXPECT_EQ(Send(test::Ack("quillmesh.ini")), Verdict::Continue);
+    EXPECT_TRUE(Replies().empty());
+    Send(test::Ack("data.ini"));
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0][15], action::Begin);
+}
+
+TEST_F(ConversationTest, ListsTheClientAlreadyHasAreSkippedAndTheEmptyNameCompletes) {
+    LogIn();
+    Send(test::ListRequest("quillmesh.ini"));
+    Send(test::ListRequest("data.ini"));
+    Send(test::ListRequest(""));
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(TextAt(replies[1], 83, 64), "");  // the last list names no next one
+    EXPECT_EQ(replies[1][147], 0);
+    EXPECT_EQ(replies[2][147], 1);
+    std::string const log = log_.text();
+    EXPECT_NE(log.find("list quillmesh.ini skipped"), std::string::npos);
+    EXPECT_NE(log.find("list data.ini skipped"), std::string::npos);
+    EXPECT_NE(log.find("all lists done"), std::string::npos);
+}
+
+TEST_F(ConversationTest, AnUnknownListCompletesTheRun) {
+    LogIn();
+    Send(test::ListRequest("nothing.ini"));
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0][147], 1);
+    EXPECT_EQ(TextAt(replies[0], 19, 64), "nothing.ini");
+}
+
+TEST_F(ConversationTest, ARescanIsSeenFromTheNextListRequestOn) {
+    LogIn();
+    Send(test::ListRequest("quillmesh.ini"));
+    std::uint32_t const before = BigEndianAt(Replies().at(0), 15);
+    test::WriteFile(dir_.path() / "rel/a.txt", "changed");
+    shelf_->Replace(ReleaseLoader(dir_.path() / "rel", dir_.path() / "obsolete").Load().value());
+    Send(test::ListRequest("quillmesh.ini"));
+    EXPECT_NE(BigEndianAt(Replies().at(0), 15), before);
+}
+
+// ---- Files ------------------------------------------------------------------------------------
+
+TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
+    LogIn();
+    Send(test::ListRequest("data.ini"));
+    Replies();
+    Send(test::FileRequest("data/x.bin"));
+    auto const size = Replies();
+    ASSERT_EQ(size.size(), 1u);
+    EXPECT_EQ(size[0].size(), 619u);
+    EXPECT_EQ(size[0][11], kind::FileSize);
+    EXPECT_EQ(TextAt(size[0], 15, 600), "data/x.bin");
+    EXPECT_EQ(BigEndianAt(size[0], 615), 5000u);
+
+    std::string received;
+    for (std::uint8_t index = 0; index < 4; ++index) {
+        SCOPED_TRACE(int{index});
+        Send(test::ChunkRequest(index, "data/x.bin"));
+        auto const replies = Replies();
+        ASSERT_EQ(replies.size(), 1u);
+        Frame const& chunk = replies[0];
+        EXPECT_EQ(chunk[11], kind::DataChunk);
+        EXPECT_EQ(BigEndianAt(chunk, 15), index);
+        std::size_t const length = std::size_t{chunk[19]} << 8 | chunk[20];
+        std::size_t const expected[] = {2027, 2027, 946, 0};
+        EXPECT_EQ(length, expected[index]);
+        ASSERT_EQ(chunk.size(), 21 + length);
+        received.append(chunk.begin() + 21, chunk.end());
+    }
+    EXPECT_EQ(received, chunkFile_);
+    EXPECT_NE(log_.text().find("sent data/x.bin (5000 bytes)"), std::string::npos);
+}
+
+TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
+    LogIn();
+    Send(test::ListRequest("data.ini"));
+    Replies();
+    Send(test::ChunkRequest(2, "data/x.bin"));
+    Send(test::ChunkRequest(0, "data/x.bin"));
+    Send(test::ChunkRequest(2, "data/x.bin"));
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(Frame(replies[0].begin() + 21, replies[0].end()),
+              Frame(chunkFile_.begin() + 4054, chunkFile_.end()));
+    EXPECT_EQ(Frame(replies[1].begin() + 21, replies[1].end()),
+              Frame(chunkFile_.begin(), chunkFile_.begin() + 2027));
+    EXPECT_EQ(replies[2], replies[0]);
+}
+
+TEST_F(ConversationTest, RequestsForFilesOutsideTheCatalogHangUp) {
+    LogIn();
+    Send(test::ListRequest("quillmesh.ini"));
+    Replies();
+    EXPECT_EQ(Send(test::FileRequest("old.txt")), Verdict::HangUp);
+    EXPECT_EQ(Send(test::ChunkRequest(0, "../obsolete")), Verdict::HangUp);
+    EXPECT_TRUE(Replies().empty());
+}
+
+TEST_F(ConversationTest, AFileThatVanishedFromDiskHangsUp) {
+    LogIn();
+    Send(test::ListRequest("data.ini"));
+    Replies();
+    fs::remove(dir_.path() / "rel/data/x.bin");
+    EXPECT_EQ(Send(test::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
+    EXPECT_NE(log_.text().find("cannot read 'data/x.bin'"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qm::server

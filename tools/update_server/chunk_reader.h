@@ -1,0 +1,37 @@
+// Reads the chunks of release files from disk as they are requested: one file open at a time,
+// read with pread into one buffer that every chunk reuses, so no file is ever held whole.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "update_server/release_catalog.h"
+#include "update_server/server_messages.h"
+#include "update_server/unique_fd.h"
+
+namespace qm::server {
+
+class ChunkReader {
+  public:
+    // The bytes of chunk `index` of `file` (below `root`): from index * 2027 on, at most 2027,
+    // never past the size the file had when it was scanned; empty past the end. Nothing when the
+    // file cannot be opened or read (errno tells why). The view is valid until the next call.
+    std::optional<std::span<const std::uint8_t>> Read(std::filesystem::path const& root,
+                                                      ReleaseFile const& file, std::uint32_t index);
+
+    // Closes the open file, if any.
+    void Close();
+
+  private:
+    bool Open(std::filesystem::path const& root, ReleaseFile const& file);
+
+    UniqueFd fd_;
+    std::string openPath_;
+    std::array<std::uint8_t, kChunkDataMax> buffer_{};
+};
+
+}  // namespace qm::server

@@ -1,0 +1,68 @@
+#include "update_server/client_connection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+
+namespace qm::server {
+namespace {
+
+std::string PeerOf(int socket) {
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+        peer.sin_family != AF_INET) {
+        return "unknown peer";
+    }
+    char address[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    return std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+std::string Seconds(std::chrono::steady_clock::duration elapsed) {
+    double const seconds = std::chrono::duration<double>(elapsed).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
+}
+
+}  // namespace
+
+ClientConnection::ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf,
+                                   ServerLog& log)
+    : socket_(socket),
+      openedAt_(std::chrono::steady_clock::now()),
+      log_(log, replies.destinationId, PeerOf(socket)),
+      conversation_(replies, shelf, log_, outbox_) {}
+
+void ClientConnection::Open() {
+    log_.Note("connected");
+    conversation_.Welcome();
+}
+
+void ClientConnection::Receive(std::span<const std::uint8_t> bytes) {
+    if (!hungUp_) {
+        net::Windows_Client_ManageDatas(link_, *this, bytes);
+    }
+}
+
+void ClientConnection::LogClose(std::string_view how) {
+    log_.Note("closed (" + std::string(how) + ") after " +
+              Seconds(std::chrono::steady_clock::now() - openedAt_));
+}
+
+void ClientConnection::OnFrame(net::ClientLink& /*link*/, std::span<const std::uint8_t> frame) {
+    if (hungUp_) {
+        return;
+    }
+    hungUp_ = conversation_.Handle(frame) == ClientConversation::Verdict::HangUp;
+}
+
+void ClientConnection::OnFrameError(net::ClientLink& /*link*/, unsigned length) {
+    log_.Note("hanging up: frame length " + std::to_string(length) + " is no frame");
+    hungUp_ = true;
+}
+
+}  // namespace qm::server

@@ -1,0 +1,48 @@
+// One accepted connection: its frame reassembly, its conversation and the bytes it still owes
+// the client. The socket itself is opened and closed by the server.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "net/client_link.h"
+#include "net/frame.h"
+#include "update_server/client_conversation.h"
+#include "update_server/outbox.h"
+#include "update_server/server_log.h"
+
+namespace qm::server {
+
+class ClientConnection final : public net::FrameSink {
+  public:
+    ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf, ServerLog& log);
+
+    int socket() const { return socket_; }
+    Outbox& outbox() { return outbox_; }
+    // Set once the conversation decided to end; later frames are not looked at.
+    bool hungUp() const { return hungUp_; }
+
+    // Logs the connect and queues the WELCOME.
+    void Open();
+    // Feeds received bytes to the reassembly; every whole frame goes to the conversation.
+    void Receive(std::span<const std::uint8_t> bytes);
+    // Logs the end of the connection, with `how` and the time since the connect.
+    void LogClose(std::string_view how);
+
+    void OnFrame(net::ClientLink& link, std::span<const std::uint8_t> frame) override;
+    void OnFrameError(net::ClientLink& link, unsigned length) override;
+
+  private:
+    int socket_;
+    std::chrono::steady_clock::time_point openedAt_;
+    ClientLog log_;
+    Outbox outbox_;
+    ClientConversation conversation_;
+    net::ClientLink link_;  // used for its reassembly state only
+    bool hungUp_ = false;
+};
+
+}  // namespace qm::server

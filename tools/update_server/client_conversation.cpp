@@ -1,0 +1,215 @@
+#include "update_server/client_conversation.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "update_server/wording.h"
+
+namespace qm::server {
+ClientConversation::ClientConversation(Addressing replies, CatalogShelf const& shelf,
+                                       ClientLog& log, Outbox& out)
+    : replies_(replies), shelf_(shelf), log_(log), out_(out) {}
+
+void ClientConversation::Welcome() {
+    WriteWelcome(frame_, replies_);
+    Send();
+}
+
+ClientConversation::Verdict ClientConversation::Handle(std::span<const std::uint8_t> frame) {
+    std::optional<MessageHead> const head = ReadMessageHead(frame);
+    if (!head) {
+        return Refuse("frame too short for a message (" + std::to_string(frame.size()) + " bytes)");
+    }
+    if (!loggedIn_ && !(head->type == kNetworkFrame && head->kind == kind::LoginMessage)) {
+        return Refuse("message before the login (type " + std::to_string(head->type) + " kind " +
+                      std::to_string(head->kind) + ")");
+    }
+    switch (head->type) {
+        case kNetworkFrame:
+            return OnNetworkMessage(head->kind, frame);
+        case kUpdateFrame:
+            return OnUpdateMessage(head->kind, frame);
+        default:
+            return Verdict::Continue;
+    }
+}
+
+ClientConversation::Verdict ClientConversation::OnNetworkMessage(
+    std::uint8_t messageKind, std::span<const std::uint8_t> frame) {
+    switch (messageKind) {
+        case kind::LoginMessage:
+            return OnLogin(frame);
+        case kind::ServerQuery:
+            return OnServerQuery(frame);
+        default:
+            return Verdict::Continue;
+    }
+}
+
+ClientConversation::Verdict ClientConversation::OnUpdateMessage(
+    std::uint8_t messageKind, std::span<const std::uint8_t> frame) {
+    switch (messageKind) {
+        case kind::ListRequest:
+            return OnListRequest(frame);
+        case kind::AckMessage:
+            return OnAck(frame);
+        case kind::FileRequest:
+            return OnFileRequest(frame);
+        case kind::ChunkRequest:
+            return OnChunkRequest(frame);
+        default:
+            return Verdict::Continue;
+    }
+}
+
+ClientConversation::Verdict ClientConversation::OnLogin(std::span<const std::uint8_t> frame) {
+    std::optional<LoginMessage> const login = ReadLoginMessage(frame);
+    if (!login) {
+        return Refuse("login message too short");
+    }
+    if (login->networkWord != kNetworkWord) {
+        return Refuse("login with the wrong network word " + Quoted(login->networkWord));
+    }
+    loggedIn_ = true;
+    log_.Note("logged in as " + Quoted(login->clientName));
+    return Verdict::Continue;
+}
+
+ClientConversation::Verdict ClientConversation::OnServerQuery(std::span<const std::uint8_t> frame) {
+    std::optional<ServerQuery> const query = ReadServerQuery(frame);
+    if (!query) {
+        return Refuse("server query too short");
+    }
+    if (query->serviceCode != kUpdateService) {
+        log_.Note("query for service " + std::to_string(query->serviceCode) + " not answered");
+        return Verdict::Continue;
+    }
+    WriteServerAnnouncement(frame_, replies_, kUpdateService);
+    Send();
+    return Verdict::Continue;
+}
+
+ClientConversation::Verdict ClientConversation::OnListRequest(std::span<const std::uint8_t> frame) {
+    std::optional<ListRequest> const request = ReadListRequest(frame);
+    if (!request) {
+        return Refuse("list request too short");
+    }
+    // A summary answered by a request for another list means the client had it already.
+    if (walk_.list != nullptr && walk_.step == ListWalk::Step::SummarySent) {
+        log_.Note("list " + walk_.list->name + " skipped (unchanged)");
+    }
+    catalog_ = shelf_.current();
+    FileList const* list = catalog_->FindList(request->listName);
+    if (list == nullptr) {
+        walk_ = ListWalk{};
+        WriteListSummary(frame_, replies_, 0, request->listName, "", true);
+        Send();
+        log_.Note(request->listName.empty()
+                      ? std::string("all lists done")
+                      : "unknown list " + Quoted(request->listName) + " requested: run ended");
+        return Verdict::Continue;
+    }
+    walk_ = ListWalk{list, ListWalk::Step::SummarySent, 0};
+    WriteListSummary(frame_, replies_, list->checksum, list->name, list->next, false);
+    Send();
+    return Verdict::Continue;
+}
+
+ClientConversation::Verdict ClientConversation::OnAck(std::span<const std::uint8_t> frame) {
+    std::optional<AckMessage> const ack = ReadAckMessage(frame);
+    if (!ack) {
+        return Refuse("acknowledgement too short");
+    }
+    if (walk_.list == nullptr || walk_.step == ListWalk::Step::Ended) {
+        return Verdict::Continue;  // nothing is waiting for it
+    }
+    if (ack->listName != walk_.list->name) {
+        log_.Note("acknowledgement for list " + Quoted(ack->listName) + " while walking " +
+                  walk_.list->name + " ignored");
+        return Verdict::Continue;
+    }
+    DescribeNext();
+    return Verdict::Continue;
+}
+
+// Tokens number the descriptions of a list: 0 for the begin, then 1, 2, ... for the entries and
+// the end.
+void ClientConversation::DescribeNext() {
+    FileList const& list = *walk_.list;
+    if (walk_.step == ListWalk::Step::SummarySent) {
+        WriteFileDescription(frame_, replies_, action::Begin, 0, "", list.name, 0);
+        walk_.step = ListWalk::Step::Describing;
+    } else if (walk_.nextEntry < list.files.size()) {
+        ReleaseFile const& file = list.files[walk_.nextEntry];
+        auto const token = static_cast<std::uint32_t>(walk_.nextEntry + 1);
+        WriteFileDescription(frame_, replies_, action::CheckFile, token, file.path, file.path,
+                             file.checksum);
+        ++walk_.nextEntry;
+    } else if (walk_.nextEntry < list.EntryCount()) {
+        std::string const& path = list.deletions[walk_.nextEntry - list.files.size()];
+        auto const token = static_cast<std::uint32_t>(walk_.nextEntry + 1);
+        WriteFileDescription(frame_, replies_, action::DeleteFile, token, path, path, 0);
+        ++walk_.nextEntry;
+    } else {
+        auto const token = static_cast<std::uint32_t>(list.EntryCount() + 1);
+        WriteFileDescription(frame_, replies_, action::SwitchList, token, list.next, list.name,
+                             list.checksum);
+        walk_.step = ListWalk::Step::Ended;
+        log_.Note("list " + list.name + " walked (" + Counted(list.files.size(), "file") + ", " +
+                  Counted(list.deletions.size(), "deletion") + ")");
+    }
+    Send();
+}
+
+ClientConversation::Verdict ClientConversation::OnFileRequest(std::span<const std::uint8_t> frame) {
+    std::optional<FileRequest> const request = ReadFileRequest(frame);
+    if (!request) {
+        return Refuse("file request too short");
+    }
+    ReleaseFile const* file = FindFile(request->remoteName);
+    if (file == nullptr) {
+        return Refuse("request for the unknown file " + Quoted(request->remoteName));
+    }
+    WriteFileSize(frame_, replies_, file->path, static_cast<std::uint32_t>(file->size));
+    Send();
+    return Verdict::Continue;
+}
+
+ClientConversation::Verdict ClientConversation::OnChunkRequest(
+    std::span<const std::uint8_t> frame) {
+    std::optional<ChunkRequest> const request = ReadChunkRequest(frame);
+    if (!request) {
+        return Refuse("chunk request too short");
+    }
+    ReleaseFile const* file = FindFile(request->remoteName);
+    if (file == nullptr) {
+        return Refuse("chunk request for the unknown file " + Quoted(request->remoteName));
+    }
+    auto const data = chunks_.Read(catalog_->root(), *file, request->chunkIndex);
+    if (!data) {
+        return Refuse("cannot read " + Quoted(file->path) + ": " + std::strerror(errno));
+    }
+    WriteDataChunk(frame_, replies_, request->chunkIndex, *data);
+    Send();
+    if (data->empty()) {
+        chunks_.Close();
+        log_.Note("sent " + file->path + " (" + Counted(file->size, "byte") + ")");
+    }
+    return Verdict::Continue;
+}
+
+ReleaseFile const* ClientConversation::FindFile(std::string_view remoteName) const {
+    return catalog_ ? catalog_->FindFile(remoteName) : nullptr;
+}
+
+ClientConversation::Verdict ClientConversation::Refuse(std::string const& reason) {
+    log_.Note("hanging up: " + reason);
+    return Verdict::HangUp;
+}
+
+void ClientConversation::Send() {
+    out_.Append(frame_.bytes());
+}
+
+}  // namespace qm::server

@@ -1,0 +1,73 @@
+// One updater's conversation with the server, from the WELCOME to the last reply: it reads whole
+// frames, answers into the connection's outbox and decides when to hang up. It knows nothing of
+// sockets.
+//
+// After the login and the query for the update service, the updater asks for a list; the server
+// sends the list's summary. If the updater acknowledges it (its recorded checksum differs), the
+// server walks the list, one description per acknowledgement: the begin, one per file, one per
+// deletion, and the end, which carries the list's checksum and names the next list. In between,
+// the updater may fetch a file: its size, then chunk after chunk until the empty one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "update_server/catalog_shelf.h"
+#include "update_server/chunk_reader.h"
+#include "update_server/outbox.h"
+#include "update_server/server_log.h"
+#include "update_server/server_messages.h"
+
+namespace qm::server {
+
+inline constexpr char kNetworkWord[] = "FENWARDIX";
+
+class ClientConversation {
+  public:
+    enum class Verdict { Continue, HangUp };
+
+    // `replies` addresses every message from the server's id to the client's.
+    ClientConversation(Addressing replies, CatalogShelf const& shelf, ClientLog& log, Outbox& out);
+
+    // Queues the WELCOME that gives the client its id.
+    void Welcome();
+
+    Verdict Handle(std::span<const std::uint8_t> frame);
+
+  private:
+    // Where the walk of the list last summarised stands.
+    struct ListWalk {
+        enum class Step { SummarySent, Describing, Ended };
+        FileList const* list = nullptr;  // within catalog_; nullptr when no list is on the way
+        Step step = Step::Ended;
+        std::size_t nextEntry = 0;  // index among the list's files, then its deletions
+    };
+
+    Verdict OnNetworkMessage(std::uint8_t kind, std::span<const std::uint8_t> frame);
+    Verdict OnUpdateMessage(std::uint8_t kind, std::span<const std::uint8_t> frame);
+    Verdict OnLogin(std::span<const std::uint8_t> frame);
+    Verdict OnServerQuery(std::span<const std::uint8_t> frame);
+    Verdict OnListRequest(std::span<const std::uint8_t> frame);
+    Verdict OnAck(std::span<const std::uint8_t> frame);
+    Verdict OnFileRequest(std::span<const std::uint8_t> frame);
+    Verdict OnChunkRequest(std::span<const std::uint8_t> frame);
+
+    void DescribeNext();
+    ReleaseFile const* FindFile(std::string_view remoteName) const;
+    Verdict Refuse(std::string const& reason);
+    void Send();
+
+    Addressing replies_;
+    CatalogShelf const& shelf_;
+    ClientLog& log_;
+    Outbox& out_;
+    OutgoingFrame frame_;
+    ChunkReader chunks_;
+    bool loggedIn_ = false;
+    std::shared_ptr<ReleaseCatalog const> catalog_;  // taken at the latest list request
+    ListWalk walk_;
+};
+
+}  // namespace qm::server

@@ -1,0 +1,32 @@
+#include "update_server/server_log.h"
+
+#include <ctime>
+
+namespace qm::server {
+namespace {
+
+std::string TimeOfDay() {
+    std::time_t const now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+}  // namespace
+
+void ServerLog::Note(std::string_view text) {
+    std::string const line = TimeOfDay() + " " + std::string(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fflush(out_);
+}
+
+ClientLog::ClientLog(ServerLog& log, std::uint32_t clientId, std::string peer)
+    : log_(log), label_("client " + std::to_string(clientId) + " (" + std::move(peer) + "): ") {}
+
+void ClientLog::Note(std::string_view text) {
+    log_.Note(label_ + std::string(text));
+}
+
+}  // namespace qm::server

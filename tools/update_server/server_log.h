@@ -1,0 +1,34 @@
+// The server's log: one line per event on a stream (standard error in the program), each line
+// with the time of day, and for a connection the client's id and address.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace qm::server {
+
+class ServerLog {
+  public:
+    explicit ServerLog(std::FILE* out) : out_(out) {}
+
+    void Note(std::string_view text);
+
+  private:
+    std::FILE* out_;
+};
+
+// The log as one connection writes to it: every line names the client.
+class ClientLog {
+  public:
+    ClientLog(ServerLog& log, std::uint32_t clientId, std::string peer);
+
+    void Note(std::string_view text);
+
+  private:
+    ServerLog& log_;
+    std::string label_;
+};
+
+}  // namespace qm::server

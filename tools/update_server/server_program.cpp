@@ -1,0 +1,102 @@
+#include "update_server/server_program.h"
+
+#include <string>
+
+#include "net/poll_event_loop.h"
+#include "update_server/control_signals.h"
+#include "update_server/release_loader.h"
+#include "update_server/update_server.h"
+#include "update_server/wording.h"
+
+namespace qm::server {
+namespace {
+
+std::string Describe(ReleaseCatalog const& catalog) {
+    std::size_t deletions = 0;
+    std::size_t emptyFiles = 0;
+    for (FileList const& list : catalog.lists()) {
+        deletions += list.deletions.size();
+        for (ReleaseFile const& file : list.files) {
+            emptyFiles += file.size == 0 ? 1 : 0;
+        }
+    }
+    std::string text = Counted(catalog.FileCount(), "file") + " and " +
+                       Counted(deletions, "deletion") + " in " +
+                       Counted(catalog.lists().size(), "list") + " from " + catalog.root().string();
+    if (emptyFiles > 0) {
+        // An empty file has the checksum of a missing one, so an updater never creates it.
+        text += " (" + Counted(emptyFiles, "empty file") +
+                ": an updater that lacks one will not create it)";
+    }
+    return text;
+}
+
+// Handles the control signals between two events of the loop.
+class SignalHandling {
+  public:
+    SignalHandling(ControlSignals& signals, net::EventLoop& loop, ReleaseLoader const& loader,
+                   CatalogShelf& shelf, ServerLog& log)
+        : signals_(signals), loop_(loop), loader_(loader), shelf_(shelf), log_(log) {
+        loop_.Watch(signals_.fd(), net::EventLoop::Interest::Readable, [this] { OnSignal(); });
+    }
+    ~SignalHandling() { loop_.Forget(signals_.fd()); }
+    SignalHandling(SignalHandling const&) = delete;
+    SignalHandling& operator=(SignalHandling const&) = delete;
+
+  private:
+    void OnSignal() {
+        switch (signals_.Drain()) {
+            case ControlSignals::Request::Stop:
+                log_.Note("stopping");
+                loop_.Stop();
+                return;
+            case ControlSignals::Request::Rescan:
+                return Rescan();
+            case ControlSignals::Request::None:
+                return;
+        }
+    }
+
+    void Rescan() {
+        auto loaded = loader_.Load();
+        if (!loaded.ok()) {
+            log_.Note("rescan failed, still serving the previous release: " + loaded.reason());
+            return;
+        }
+        shelf_.Replace(loaded.value());
+        log_.Note("rescanned: " + Describe(*loaded.value()));
+    }
+
+    ControlSignals& signals_;
+    net::EventLoop& loop_;
+    ReleaseLoader const& loader_;
+    CatalogShelf& shelf_;
+    ServerLog& log_;
+};
+
+}  // namespace
+
+int RunServer(ServerOptions const& options, std::FILE* logStream) {
+    ServerLog log(logStream);
+    ControlSignals signals;
+    ReleaseLoader const loader(options.root, options.deletionFile);
+    auto loaded = loader.Load();
+    if (!loaded.ok()) {
+        log.Note("cannot serve: " + loaded.reason());
+        return kExitCannotServe;
+    }
+    CatalogShelf shelf(loaded.value());
+    log.Note("serving " + Describe(*loaded.value()));
+
+    net::PollEventLoop loop;
+    UpdateServer server(loop, shelf, log);
+    if (auto problem = server.Listen(options.listenAddress)) {
+        log.Note(*problem);
+        return kExitCannotServe;
+    }
+    SignalHandling handling(signals, loop, loader, shelf, log);
+    loop.Run();
+    return kExitStopped;
+}
+
+}  // namespace qm::server

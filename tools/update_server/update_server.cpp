@@ -1,0 +1,114 @@
+#include "update_server/update_server.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "net/host_address.h"
+
+namespace qm::server {
+
+UpdateServer::UpdateServer(net::EventLoop& loop, CatalogShelf const& shelf, ServerLog& log)
+    : shelf_(shelf), log_(log), layer_(loop) {
+    layer_.SocketStartup();
+    net::SocketEventTable& table = layer_.table();
+    table.onAccept = [this](int socket, int /*listening*/) { OnAccept(socket); };
+    table.onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
+        OnRead(socket, bytes);
+    };
+    table.onWrite = [this](int socket) { OnWrite(socket); };
+    table.onClose = [this](int socket) { OnClose(socket); };
+}
+
+UpdateServer::~UpdateServer() {
+    for (auto& [socket, connection] : connections_) {
+        connection->LogClose("server stopping");
+        layer_.CloseSocket(socket);
+    }
+    if (listeningSocket_ != -1) {
+        layer_.CloseSocket(listeningSocket_);
+    }
+}
+
+std::optional<std::string> UpdateServer::Listen(std::string const& address) {
+    std::string const where = address + ":" + std::to_string(kServerPort);
+    if (!net::ResolveHostAddress(address)) {
+        return "cannot listen on " + where + ": not an IPv4 address or known host name";
+    }
+    errno = 0;
+    listeningSocket_ = layer_.AsyncListen(address, kServerPort);
+    if (listeningSocket_ == -1) {
+        return "cannot listen on " + where + ": " +
+               (errno != 0 ? std::strerror(errno) : "unknown error");
+    }
+    log_.Note("listening on " + where);
+    return std::nullopt;
+}
+
+void UpdateServer::OnAccept(int socket) {
+    if (layer_.AsyncReceive(socket) != 0) {
+        return;  // closed by the layer
+    }
+    Addressing const replies{kServerId, nextClientId_++};
+    auto connection = std::make_unique<ClientConnection>(socket, replies, shelf_, log_);
+    ClientConnection& opened = *connection;
+    connections_[socket] = std::move(connection);
+    opened.Open();
+    Flush(opened);
+}
+
+void UpdateServer::OnRead(int socket, std::span<const std::uint8_t> bytes) {
+    ClientConnection* connection = Find(socket);
+    if (connection == nullptr) {
+        return;
+    }
+    connection->Receive(bytes);
+    if (connection->hungUp()) {
+        return Drop(*connection, "hung up by the server");
+    }
+    Flush(*connection);
+}
+
+void UpdateServer::OnWrite(int socket) {
+    if (ClientConnection* connection = Find(socket)) {
+        Flush(*connection);
+    }
+}
+
+void UpdateServer::OnClose(int socket) {
+    if (ClientConnection* connection = Find(socket)) {
+        Drop(*connection, "by the client");
+    }
+}
+
+void UpdateServer::Flush(ClientConnection& connection) {
+    switch (connection.outbox().SendTo(connection.socket())) {
+        case Outbox::Flush::Drained:
+            return;
+        case Outbox::Flush::Blocked:
+            if (connection.outbox().pending() > kMaxPendingBytes) {
+                return Drop(connection, "client does not read its replies");
+            }
+            // Selecting the socket again asks for one more writability notification.
+            if (int const socket = connection.socket(); layer_.AsyncReceive(socket) != 0) {
+                connection.LogClose("socket lost");
+                connections_.erase(socket);
+            }
+            return;
+        case Outbox::Flush::Failed:
+            return Drop(connection, "send failed: " + std::string(std::strerror(errno)));
+    }
+}
+
+void UpdateServer::Drop(ClientConnection& connection, std::string_view how) {
+    int const socket = connection.socket();
+    connection.LogClose(how);
+    layer_.CloseSocket(socket);
+    connections_.erase(socket);
+}
+
+ClientConnection* UpdateServer::Find(int socket) {
+    auto const found = connections_.find(socket);
+    return found == connections_.end() ? nullptr : found->second.get();
+}
+
+}  // namespace qm::server
