@@ -28,7 +28,8 @@ inline bool WaitUntil(std::function<bool()> const& done, Millis timeout = kStepT
 // Lets events flow for `duration` (for checks that something does not happen).
 inline void SpinFor(Millis duration) {
     auto const until = std::chrono::steady_clock::now() + duration;
-    WaitUntil([until] { return std::chrono::steady_clock::now() >= until; }, duration + Millis{1000});
+    WaitUntil([until] { return std::chrono::steady_clock::now() >= until; },
+              duration + Millis{1000});
 }
 
 }  // namespace qm::app::qt::test

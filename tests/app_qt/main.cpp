@@ -1,10 +1,23 @@
 // The window tests run in one QApplication. Without a chosen platform they use Qt's offscreen
 // platform, which needs no display server.
+//
+// "test_app_qt --probe-display MILLISECONDS" instead answers whether a display works, with the
+// exit status (0 yes, 1 no), in a process that has no QApplication yet, as the program asks it.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "app/qt/display_probe.h"
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--probe-display") == 0) {
+        std::chrono::milliseconds const timeout{std::stoi(argv[2])};
+        return qm::app::qt::DisplayWorks(timeout) ? 0 : 1;
+    }
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 namespace qm::app::qt::test {
 namespace {
@@ -21,7 +22,9 @@ int MillisLeft(Clock::time_point until) {
 // Waits until `fd` is readable; false on timeout.
 bool Readable(int fd, Clock::time_point until) {
     while (true) {
-        struct pollfd ready {fd, POLLIN, 0};
+        struct pollfd ready {
+            fd, POLLIN, 0
+        };
         int const result = poll(&ready, 1, MillisLeft(until));
         if (result < 0 && errno == EINTR) {
             continue;
@@ -100,8 +103,7 @@ std::optional<Bytes> ServerConnection::Expect(std::uint8_t type, std::uint8_t ki
     }
     if (FrameType(*frame) != type || Kind(*frame) != kind || frame->size() != length) {
         Fail(std::string("expected ") + what + ", got type " + std::to_string(FrameType(*frame)) +
-             " kind " + std::to_string(Kind(*frame)) + " length " +
-             std::to_string(frame->size()));
+             " kind " + std::to_string(Kind(*frame)) + " length " + std::to_string(frame->size()));
         return std::nullopt;
     }
     return frame;
@@ -120,6 +122,16 @@ bool ServerConnection::ClosedByPeer(Millis timeout) {
         }
     }
     return false;
+}
+
+void ServerConnection::WaitForRelease(Millis timeout) {
+    auto const until = Clock::now() + timeout;
+    while (!released_() && Clock::now() < until) {
+        std::this_thread::sleep_for(Millis{5});
+    }
+    if (!released_()) {
+        Fail("the test did not release the server");
+    }
 }
 
 ScriptedUpdateServer::ScriptedUpdateServer(std::string const& address, Script script)
@@ -155,7 +167,9 @@ void ScriptedUpdateServer::Play(Script const& script) {
     if (connection < 0) {
         Fail("accept failed");
     } else {
-        ServerConnection side(connection, [this](std::string what) { Fail(std::move(what)); });
+        ServerConnection side(
+            connection, [this](std::string what) { Fail(std::move(what)); },
+            [this] { return released_.load(); });
         script(side);
         close(connection);
     }

@@ -20,8 +20,9 @@ inline constexpr int kProtocolPort = 34005;
 
 class ServerConnection {
   public:
-    ServerConnection(int socket, std::function<void(std::string)> fail)
-        : socket_(socket), fail_(std::move(fail)) {}
+    ServerConnection(int socket, std::function<void(std::string)> fail,
+                     std::function<bool()> released)
+        : socket_(socket), fail_(std::move(fail)), released_(std::move(released)) {}
 
     bool Send(Bytes const& frame);
     // The next whole frame; nothing on timeout or when the updater closed the connection.
@@ -32,12 +33,16 @@ class ServerConnection {
     // True when the updater closes the connection within `timeout` and sends nothing before.
     bool ClosedByPeer(Millis timeout = kStepTimeout);
     void Fail(std::string what) { fail_(std::move(what)); }
+    // Keeps the connection open until the test releases the server (the updater leaves its
+    // socket open when a run ends; the process's exit would close it).
+    void WaitForRelease(Millis timeout = 2 * kStepTimeout);
 
   private:
     bool ReadExactly(std::size_t count, Bytes& into, std::chrono::steady_clock::time_point until);
 
     int socket_;
     std::function<void(std::string)> fail_;
+    std::function<bool()> released_;
     bool peerClosed_ = false;
 };
 
@@ -52,6 +57,8 @@ class ScriptedUpdateServer {
 
     // Waits for the script to end (it is bounded by its own waits).
     void Join();
+    // Lets a script that waits for the test go on.
+    void Release() { released_ = true; }
     bool finished() const { return finished_.load(); }
     std::vector<std::string> Failures() const;
 
@@ -61,6 +68,7 @@ class ScriptedUpdateServer {
 
     int listener_ = -1;
     std::atomic<bool> finished_{false};
+    std::atomic<bool> released_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> failures_;
     std::thread thread_;

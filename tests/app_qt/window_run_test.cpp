@@ -1,10 +1,10 @@
 // Whole runs in the real update window, against a scripted update server on loopback: what the
 // window shows while files come in, and how the run ends.
 #include <gtest/gtest.h>
-#include <qpa/qwindowsysteminterface.h>
 
 #include <QDir>
 #include <QTest>
+#include <QWindow>
 
 #include <atomic>
 #include <filesystem>
@@ -94,6 +94,7 @@ bool SendChunk(ServerConnection& side, std::uint32_t index, Bytes const& data) {
 }
 
 void ExpectNoServerFailures(ScriptedUpdateServer& server) {
+    server.Release();
     server.Join();
     for (std::string const& failure : server.Failures()) {
         ADD_FAILURE() << "server: " << failure;
@@ -132,21 +133,23 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
                    window.transferLine().text() == "2027 bytes received  (40 %)";
         },
         [&screenshotError](UpdateWindow& window) {
-            QDir().mkpath(QString::fromStdString(std::filesystem::path(ScreenshotPath())
-                                                     .parent_path()
-                                                     .string()));
+            QDir().mkpath(QString::fromStdString(
+                std::filesystem::path(ScreenshotPath()).parent_path().string()));
             if (!window.grab().save(QString::fromStdString(ScreenshotPath().string()))) {
                 screenshotError = "the screenshot could not be saved";
             }
             PressEscape(window);
         });
     // A run that never gets there is cancelled all the same, so that the test ends.
-    QTimer::singleShot(40000, [&observer] {
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [&observer] {
         if (!observer.acted() && observer.window() != nullptr) {
             ADD_FAILURE() << "the download was not shown in time";
             PressEscape(const_cast<UpdateWindow&>(*observer.window()));
         }
     });
+    giveUp.start(40000);
 
     ExitStatus const status = RunInWindow(observer);
 
@@ -198,7 +201,7 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
         }
         if (ack) {
             side.Send(ListSummary(0, "quillmesh.ini", "", true));
-            side.ClosedByPeer(30s);
+            side.WaitForRelease();
         }
     });
     BoxDismisser boxes;
@@ -225,9 +228,8 @@ TEST(WindowRun, TheCloseBoxCancelsWithoutClosingTheWindow) {
     WindowObserver observer;
     observer.When([](UpdateWindow& window) { return window.isVisible(); },
                   [](UpdateWindow& window) {
-                      // As the window manager reports a click on the close box.
-                      QWindowSystemInterface::handleCloseEvent<
-                          QWindowSystemInterface::SynchronousDelivery>(window.windowHandle());
+                      // As the window system reports a click on the close box.
+                      window.windowHandle()->close();
                   });
 
     ExitStatus const status = RunInWindow(observer);
@@ -246,7 +248,7 @@ TEST(WindowRun, NoAnnouncementEndsWithTheResponseTimer) {
     ScriptedUpdateServer server(kNoAnnouncement, [](ServerConnection& side) {
         if (side.Send(Welcome()) && side.Expect(0, kLogin, 279, "LoginMessage") &&
             side.Expect(0, kServerQuery, 19, "ServerQuery")) {
-            side.ClosedByPeer(30s);
+            side.WaitForRelease();
         }
     });
     BoxDismisser boxes;

@@ -264,6 +264,7 @@ TEST(Completion, ProgramThatCannotStartIsReported) {
               Lines{Box("Update successfull, but cannot launch:", program)});
 }
 
+// The exit status follows the first ending (the disk error); the summary box still shows.
 TEST(Completion, ErrorCountedEarlierEndsWithUploadFailed) {
     ScriptedRun run(TestAddress::CompletionAfterError);
     run.dir.Write("../outside.txt", "not the updater's");
@@ -280,7 +281,7 @@ TEST(Completion, ErrorCountedEarlierEndsWithUploadFailed) {
     both.insert(both.end(), done.begin(), done.end());
     ASSERT_TRUE(run.server.Send(both));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(3)}));
-    EXPECT_EQ(updater.WaitForExit(), kExitUploadFailed);
+    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
     Lines const boxes = updater.LinesStartingWith("box: ");
     ASSERT_EQ(boxes.size(), 2u) << updater.Transcript();
     EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];

@@ -106,5 +106,30 @@ TEST_F(FileCrc32Test, FileSpanningSeveralReadBlocks) {
     EXPECT_EQ(FileCrc32("large.bin"), BitwiseCrc32(bytes));
 }
 
+// Large files are read on a helper thread while the caller checksums; small and mid-sized ones
+// in turn. Sizes on both sides of the switch, and odd ones, give the bitwise result.
+TEST_F(FileCrc32Test, FilesOnBothSidesOfTheOverlappedReading) {
+    std::mt19937 random(11);
+    std::vector<std::uint8_t> const bytes = RandomBytes(random, (9 << 20) + 4321);
+    for (std::size_t const size : {std::size_t{1} << 20, (std::size_t{4} << 20) - 1,
+                                   std::size_t{4} << 20, bytes.size()}) {
+        std::span<const std::uint8_t> const file(bytes.data(), size);
+        WriteFile("big.bin", std::string(file.begin(), file.end()));
+        ASSERT_EQ(FileCrc32("big.bin"), BitwiseCrc32(file)) << "size " << size;
+    }
+}
+
+// Checksums of many files one after the other, as the session takes them, each its own.
+TEST_F(FileCrc32Test, ManySmallFilesEachGetTheirOwnChecksum) {
+    std::mt19937 random(12);
+    for (int i = 0; i < 200; ++i) {
+        std::size_t const size = std::uniform_int_distribution<std::size_t>(0, 9000)(random);
+        std::vector<std::uint8_t> const bytes = RandomBytes(random, size);
+        std::string const name = "small" + std::to_string(i);
+        WriteFile(name, std::string(bytes.begin(), bytes.end()));
+        ASSERT_EQ(FileCrc32(name), BitwiseCrc32(bytes)) << name << ", size " << size;
+    }
+}
+
 }  // namespace
 }  // namespace qm::store

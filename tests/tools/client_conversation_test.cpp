@@ -266,6 +266,19 @@ TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
     EXPECT_EQ(replies[2], replies[0]);
 }
 
+TEST_F(ConversationTest, AFileThatGrewSinceTheScanIsServedAtItsScannedSize) {
+    LogIn();
+    Send(test::ListRequest("data.ini"));
+    Replies();
+    test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_ + std::string(5000, 'g'));
+    Send(test::ChunkRequest(2, "data/x.bin"));
+    Send(test::ChunkRequest(3, "data/x.bin"));
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].size(), 21u + 946u);
+    EXPECT_EQ(replies[1].size(), 21u);
+}
+
 TEST_F(ConversationTest, RequestsForFilesOutsideTheCatalogHangUp) {
     LogIn();
     Send(test::ListRequest("quillmesh.ini"));

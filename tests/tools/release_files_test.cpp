@@ -48,6 +48,7 @@ TEST(ReleaseScan, FindsEveryFileBelowTheRootWithSizeAndChecksum) {
     EXPECT_EQ(Find(files, "check.txt")->size, 9u);
     ASSERT_NE(Find(files, "a/b/c/deep.bin"), nullptr);
     EXPECT_EQ(Find(files, "a/b/c/deep.bin")->size, 3000u);
+    EXPECT_EQ(Find(files, "a/b/c/deep.bin")->checksum, 0x898E6B29u);
     ASSERT_NE(Find(files, "empty"), nullptr);
     EXPECT_EQ(Find(files, "empty")->checksum, 0u);
 }

@@ -15,10 +15,6 @@ namespace {
 
 using Files = std::vector<ReleaseFile>;
 
-std::string Quoted(std::filesystem::path const& path) {
-    return "'" + path.string() + "'";
-}
-
 // FileCrc32 cannot tell an unreadable file from an empty one, so readability is checked first.
 std::optional<std::string> ReadProblem(std::filesystem::path const& path) {
     int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -33,12 +29,13 @@ Outcome<ReleaseFile> ScanFile(std::filesystem::path const& root,
                               std::filesystem::directory_entry const& entry) {
     std::filesystem::path const& path = entry.path();
     if (auto problem = ReadProblem(path)) {
-        return Outcome<ReleaseFile>::Failure("cannot read " + Quoted(path) + ": " + *problem);
+        return Outcome<ReleaseFile>::Failure("cannot read " + Quoted(path.string()) + ": " +
+                                             *problem);
     }
     std::error_code error;
     std::uintmax_t const size = std::filesystem::file_size(path, error);
     if (error) {
-        return Outcome<ReleaseFile>::Failure("cannot read " + Quoted(path) + ": " +
+        return Outcome<ReleaseFile>::Failure("cannot read " + Quoted(path.string()) + ": " +
                                              error.message());
     }
     return Outcome<ReleaseFile>::Success(ReleaseFile{path.lexically_relative(root).generic_string(),
@@ -51,7 +48,7 @@ Outcome<Files> ScanRelease(std::filesystem::path const& root) {
     std::error_code error;
     if (!std::filesystem::is_directory(root, error)) {
         return Outcome<Files>::Failure(
-            "release directory " + Quoted(root) +
+            "release directory " + Quoted(root.string()) +
             (std::filesystem::exists(root, error) ? " is not a directory" : " does not exist"));
     }
     Files files;
@@ -69,8 +66,8 @@ Outcome<Files> ScanRelease(std::filesystem::path const& root) {
         files.push_back(std::move(file.value()));
     }
     if (error) {
-        return Outcome<Files>::Failure("cannot read the release directory " + Quoted(root) + ": " +
-                                       error.message());
+        return Outcome<Files>::Failure("cannot read the release directory " +
+                                       Quoted(root.string()) + ": " + error.message());
     }
     return Outcome<Files>::Success(std::move(files));
 }

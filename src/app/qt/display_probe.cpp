@@ -35,7 +35,7 @@ bool DisplayNamed() {
         dup2(nothing, STDOUT_FILENO);
         dup2(nothing, STDERR_FILENO);
     }
-    struct rlimit const noCore {0, 0};
+    struct rlimit const noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
 
     static char name[] = "quillmesh-updater";
@@ -55,7 +55,9 @@ bool AnswerArrives(int answer, std::chrono::milliseconds timeout) {
         if (left.count() <= 0) {
             return false;
         }
-        struct pollfd ready {answer, POLLIN, 0};
+        struct pollfd ready {
+            answer, POLLIN, 0
+        };
         int const result = poll(&ready, 1, static_cast<int>(left.count()));
         if (result < 0 && errno == EINTR) {
             continue;

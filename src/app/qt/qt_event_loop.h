@@ -46,8 +46,8 @@ class QtEventLoop final : public net::EventLoop {
         Handler handler;
     };
     struct Timer {
-        QTimer* timer = nullptr;  // owned through owner_; kept for the loop's whole life
-        Handler handler;          // empty when the timer is not running
+        QTimer* timer = nullptr;    // owned through owner_; kept for the loop's whole life
+        Handler handler;            // empty when the timer is not running
         unsigned long cameDue = 0;  // nonzero: came due while held, waits for the release
     };
     using WatchKey = std::pair<int, Interest>;

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 #include "app/qt/clipped_line.h"
 #include "app/qt/program_icon.h"
@@ -78,15 +79,19 @@ UpdateWindow::UpdateWindow()
     abortButton_->setFocus(Qt::OtherFocusReason);
 }
 
+// The whole window, frame included, goes to the centre. The frame is known where the platform
+// can tell it before the window is shown (else the window itself is centred).
 void UpdateWindow::CenterOnScreen() {
-    QScreen const* screen = this->screen() != nullptr ? this->screen()
-                                                      : QGuiApplication::primaryScreen();
+    create();
+    QScreen const* screen =
+        this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
+    QMargins const frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    QRect outer(QPoint(0, 0), size().grownBy(frame));
+    outer.moveCenter(screen->availableGeometry().center());
+    move(outer.topLeft());
 }
 
 void UpdateWindow::reject() {

@@ -1,0 +1,157 @@
+// Which front end the program takes: the window only where a display really works; otherwise
+// the program goes on without it, never crashing or hanging on a missing or broken display.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "app/qt/display_probe.h"
+#include "child_process.h"
+#include "scripted_update_server.h"
+#include "support/temp_dir.h"
+#include "test_addresses.h"
+
+namespace qm::app::qt::test {
+namespace {
+
+using namespace std::chrono_literals;
+using qm::test::TempDir;
+using qm::test::WriteFile;
+
+// A display number that no X server of this machine uses.
+std::string UnusedDisplay() {
+    for (int number = 4093; number > 4000; --number) {
+        std::string const name = std::to_string(number);
+        if (!std::filesystem::exists("/tmp/.X11-unix/X" + name) &&
+            !std::filesystem::exists("/tmp/.X" + name + "-lock")) {
+            return ":" + name;
+        }
+    }
+    return ":4093";
+}
+
+// Accepts X connections on 127.0.0.N, port 6000 (display N:0), and never answers them.
+class SilentDisplayServer {
+  public:
+    explicit SilentDisplayServer(char const* address) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(6000);
+        inet_pton(AF_INET, address, &where.sin_addr);
+        listening_ = bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
+                     listen(fd_, 4) == 0;
+    }
+    ~SilentDisplayServer() { close(fd_); }
+    bool listening() const { return listening_; }
+
+  private:
+    int fd_ = -1;
+    bool listening_ = false;
+};
+
+std::string UpdaterBinary() {
+    return QM_UPDATER_BINARY_PATH;
+}
+
+// Asks DisplayWorks in a fresh process with this environment, as the program does before it has
+// a QApplication (this process has one already).
+std::optional<bool> DisplayWorksWith(EnvironmentChanges const& changes,
+                                     Millis timeout = kDisplayProbeTimeout) {
+    ChildProcess probe({"/proc/self/exe", "--probe-display", std::to_string(timeout.count())},
+                       changes);
+    std::optional<int> const status = probe.WaitForExit(timeout + kStepTimeout);
+    if (!status || (*status != 0 && *status != 1)) {
+        return std::nullopt;
+    }
+    return *status == 0;
+}
+
+TEST(DisplayProbe, NoDisplayNamedMeansNoWindow) {
+    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", std::nullopt},
+                                {"WAYLAND_DISPLAY", std::nullopt},
+                                {"QT_QPA_PLATFORM", "offscreen"}}),
+              false);
+}
+
+TEST(DisplayProbe, ADisplayWithoutServerMeansNoWindow) {
+    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", UnusedDisplay()},
+                                {"WAYLAND_DISPLAY", std::nullopt},
+                                {"QT_QPA_PLATFORM", "xcb"}}),
+              false);
+}
+
+TEST(DisplayProbe, ADisplayThatNeverAnswersIsGivenUp) {
+    SilentDisplayServer silent(kSilentDisplay);
+    ASSERT_TRUE(silent.listening());
+    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", std::string(kSilentDisplay) + ":0"},
+                                {"WAYLAND_DISPLAY", std::nullopt},
+                                {"QT_QPA_PLATFORM", "xcb"}},
+                               1000ms),
+              false);
+}
+
+TEST(DisplayProbe, ARunningXServerIsUsed) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start (scripts/setup installs it)";
+    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", display.name()},
+                                {"WAYLAND_DISPLAY", std::nullopt},
+                                {"QT_QPA_PLATFORM", "xcb"}}),
+              true);
+}
+
+TEST(ProgramFrontEnd, WithoutAWorkingDisplayTheProgramPrintsPlainLines) {
+    TempDir dir;  // no upd.ini: the run ends at once
+    ChildProcess updater({UpdaterBinary()}, {{"DISPLAY", UnusedDisplay()},
+                                             {"WAYLAND_DISPLAY", std::nullopt},
+                                             {"QT_QPA_PLATFORM", std::nullopt}});
+    ASSERT_TRUE(updater.started());
+    EXPECT_EQ(updater.WaitForExit(), 2);
+    EXPECT_EQ(updater.Output(),
+              "box: [Configuration error:] The server address is unreachable...\n");
+}
+
+TEST(ProgramFrontEnd, OnARealDisplayTheProgramRunsInItsWindow) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start (scripts/setup installs it)";
+    TempDir dir;
+    WriteFile("upd.ini", std::string("[GENERAL]\nSERVER=") + kProgramWithWindow + "\n");
+    std::atomic<bool> loggedIn{false};
+    ScriptedUpdateServer server(kProgramWithWindow, [&loggedIn](ServerConnection& side) {
+        if (side.Send(Welcome()) && side.Expect(0, kLogin, 279, "LoginMessage") &&
+            side.Expect(0, kServerQuery, 19, "ServerQuery")) {
+            loggedIn = true;
+            if (!side.ClosedByPeer(30s)) {
+                side.Fail("the updater did not close the connection on SIGTERM");
+            }
+        }
+    });
+    ChildProcess updater({UpdaterBinary()}, {{"DISPLAY", display.name()},
+                                             {"WAYLAND_DISPLAY", std::nullopt},
+                                             {"QT_QPA_PLATFORM", std::nullopt}});
+    ASSERT_TRUE(updater.started());
+    ASSERT_TRUE(WaitUntil([&] { return loggedIn.load() || server.finished(); }));
+
+    // The first signal cancels the run: the link is closed and the box "Program exit" opens; the
+    // second dismisses the box.
+    updater.Signal(SIGTERM);
+    EXPECT_TRUE(WaitUntil([&] { return server.finished(); }));
+    updater.Signal(SIGTERM);
+    EXPECT_EQ(updater.WaitForExit(), 5);
+    // Everything was shown in the window; the plain front end would have printed its lines.
+    EXPECT_EQ(updater.Output(), "");
+    server.Join();
+    for (std::string const& failure : server.Failures()) {
+        ADD_FAILURE() << "server: " << failure;
+    }
+}
+
+}  // namespace
+}  // namespace qm::app::qt::test

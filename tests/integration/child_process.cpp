@@ -1,0 +1,90 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace qm::test {
+namespace {
+
+int StatusOf(int raw) {
+    if (WIFEXITED(raw)) {
+        return WEXITSTATUS(raw);
+    }
+    return 128 + WTERMSIG(raw);
+}
+
+// Only async-signal-safe calls between fork and exec: everything is prepared before.
+[[noreturn]] void BecomeChild(char const* directory, char const* out, char const* err,
+                              std::vector<char*> const& argv) {
+    int const outFd = ::open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int const errFd = ::open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int const nullFd = ::open("/dev/null", O_RDONLY);
+    if (outFd < 0 || errFd < 0 || nullFd < 0 || ::chdir(directory) != 0) {
+        ::_exit(127);
+    }
+    ::dup2(nullFd, 0);
+    ::dup2(outFd, 1);
+    ::dup2(errFd, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(ChildSpec const& spec) {
+    std::vector<std::string> arguments = spec.argv;
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    std::string const directory = spec.workingDirectory.string();
+    std::string const out = spec.stdoutFile.string();
+    std::string const err = spec.stderrFile.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        BecomeChild(directory.c_str(), out.c_str(), err.c_str(), argv);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (started() && !status_) {
+        ::kill(pid_, SIGKILL);
+        int raw = 0;
+        ::waitpid(pid_, &raw, 0);
+    }
+}
+
+std::optional<int> ChildProcess::WaitFor(std::chrono::milliseconds timeout) {
+    auto const deadline = std::chrono::steady_clock::now() + timeout;
+    while (started() && !status_) {
+        int raw = 0;
+        pid_t const ended = ::waitpid(pid_, &raw, WNOHANG);
+        if (ended == pid_) {
+            status_ = StatusOf(raw);
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status_;
+}
+
+void ChildProcess::Signal(int signal) {
+    if (started() && !status_) {
+        ::kill(pid_, signal);
+    }
+}
+
+std::optional<int> RunToEnd(ChildSpec const& spec, std::chrono::milliseconds timeout) {
+    ChildProcess child(spec);
+    return child.WaitFor(timeout);
+}
+
+}  // namespace qm::test

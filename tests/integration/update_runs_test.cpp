@@ -1,0 +1,170 @@
+// The updater and the server together, through the real binaries: whole runs against a release
+// on disk, checked file by file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "release_tree.h"
+#include "running_server.h"
+#include "temp_dir.h"
+#include "updater_run.h"
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> const kUpdaterFiles = {"upd.ini", "crc.ini"};
+
+// A release directory, a client directory and a server for them on `address`.
+class UpdateRun {
+  public:
+    UpdateRun(std::string address, std::vector<TreeFile> tree,
+              std::vector<std::string> serverArguments = {})
+        : address_(std::move(address)), tree_(std::move(tree)) {
+        WriteTree(release(), tree_);
+        WriteUpdaterConfig(client(), address_);
+        server_ = std::make_unique<RunningServer>(dir_.path(), address_, release(),
+                                                  std::move(serverArguments));
+    }
+
+    fs::path release() const { return dir_.path() / "release"; }
+    fs::path client() const { return dir_.path() / "client"; }
+    fs::path work() const { return dir_.path(); }
+    RunningServer& server() { return *server_; }
+    std::vector<TreeFile> const& tree() const { return tree_; }
+
+    UpdaterResult Run() {
+        return RunUpdater(client(), dir_.path() / ("updater-" + std::to_string(++runs_) + ".out"));
+    }
+
+    // What the client lacks after a complete run: the empty files of the release, since an empty
+    // file has the checksum of a missing one.
+    std::vector<std::string> ExpectedDifferences() const {
+        std::set<std::string> missing;
+        for (TreeFile const& file : tree_) {
+            if (file.size == 0) {
+                missing.insert("missing " + file.path);
+            }
+        }
+        return {missing.begin(), missing.end()};
+    }
+
+  private:
+    TempDir dir_;
+    std::string address_;
+    std::vector<TreeFile> tree_;
+    std::unique_ptr<RunningServer> server_;
+    int runs_ = 0;
+};
+
+std::size_t NonEmptyCount(std::vector<TreeFile> const& tree) {
+    std::size_t count = 0;
+    for (TreeFile const& file : tree) {
+        count += file.size > 0 ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(UpdaterWithServer, BringsAnEmptyClientToTheRelease) {
+    UpdateRun run("127.0.0.100", HundredFileTree());
+    ASSERT_TRUE(run.server().Ready()) << run.server().Log();
+
+    UpdaterResult const result = run.Run();
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    std::vector<std::string> differences =
+        TreeDifferences(run.release(), run.client(), kUpdaterFiles);
+    std::sort(differences.begin(), differences.end());
+    EXPECT_EQ(differences, run.ExpectedDifferences());
+    EXPECT_EQ(result.LinesStartingWith("status: file:").size(), NonEmptyCount(run.tree()));
+    EXPECT_EQ(CountOf(run.server().Log(), ": sent "), NonEmptyCount(run.tree()));
+    // One list per top-level directory, all walked and recorded.
+    std::string const log = run.server().Log();
+    for (char const* list : {"quillmesh.ini", "data.ini", "docs.ini", "gfx.ini", "sound.ini"}) {
+        EXPECT_NE(log.find(std::string("list ") + list + " walked"), std::string::npos) << list;
+    }
+    EXPECT_EQ(CountOf(log, " walked ("), 5u);
+}
+
+TEST(UpdaterWithServer, SecondRunSkipsEveryListThroughTheRecordedChecksums) {
+    UpdateRun run("127.0.0.101", HundredFileTree());
+    ASSERT_TRUE(run.server().Ready()) << run.server().Log();
+    ASSERT_EQ(run.Run().exitStatus, 0);
+    std::size_t const walkedBefore = CountOf(run.server().Log(), " walked (");
+
+    UpdaterResult const second = run.Run();
+    EXPECT_EQ(second.exitStatus, 0) << second.output;
+    EXPECT_TRUE(second.LinesStartingWith("status: file:").empty()) << second.output;
+    EXPECT_TRUE(second.LinesStartingWith("status: Checking").empty()) << second.output;
+    ASSERT_TRUE(run.server().WaitForLog("all lists done", 2, kStartTimeout));
+    std::string const log = run.server().Log();
+    EXPECT_EQ(CountOf(log, " walked ("), walkedBefore);
+    EXPECT_EQ(CountOf(log, " skipped (unchanged)"), 5u);
+    EXPECT_EQ(CountOf(log, ": sent "), NonEmptyCount(run.tree()));
+}
+
+TEST(UpdaterWithServer, AChangedFileIsTheOnlyOneDownloadedAfterARescan) {
+    UpdateRun run("127.0.0.102", HundredFileTree());
+    ASSERT_TRUE(run.server().Ready()) << run.server().Log();
+    ASSERT_EQ(run.Run().exitStatus, 0);
+    std::size_t const sentBefore = CountOf(run.server().Log(), ": sent ");
+
+    TreeFile const changed{"gfx/icons/small/file3.bin", 0};
+    auto const found =
+        std::find_if(run.tree().begin(), run.tree().end(),
+                     [&](TreeFile const& file) { return file.path == changed.path; });
+    ASSERT_NE(found, run.tree().end());
+    WriteTreeFile(run.release(), *found, 2);  // same size, other bytes
+    ASSERT_TRUE(run.server().Rescan()) << run.server().Log();
+
+    UpdaterResult const second = run.Run();
+    EXPECT_EQ(second.exitStatus, 0) << second.output;
+    auto const downloads = second.LinesStartingWith("status: file:");
+    ASSERT_EQ(downloads.size(), 1u) << second.output;
+    EXPECT_NE(downloads[0].find(changed.path), std::string::npos) << downloads[0];
+    std::string const log = run.server().Log();
+    EXPECT_EQ(CountOf(log, ": sent "), sentBefore + 1);
+    EXPECT_EQ(CountOf(log, "list gfx.ini walked"), 2u);
+    EXPECT_EQ(CountOf(log, " skipped (unchanged)"), 4u);
+    std::vector<std::string> differences =
+        TreeDifferences(run.release(), run.client(), kUpdaterFiles);
+    std::sort(differences.begin(), differences.end());
+    EXPECT_EQ(differences, run.ExpectedDifferences());
+}
+
+TEST(UpdaterWithServer, OutdatedFilesAreReplacedAndObsoleteOnesDeleted) {
+    TempDir scratch;
+    fs::path const deletions = scratch.path() / "obsolete.txt";
+    std::ofstream(deletions) << "old.txt\n# a comment\ndata/maps/old/retired.map\nlegacy/a/b.dll\n";
+    UpdateRun run("127.0.0.103", SmallTree(), {"--delete", deletions.string()});
+    ASSERT_TRUE(run.server().Ready()) << run.server().Log();
+    // The client has an older version of some files and files the release no longer has.
+    for (TreeFile const& file : run.tree()) {
+        if (file.path.starts_with("data/")) {
+            WriteTreeFile(run.client(), file, 7);
+        }
+    }
+    WriteTreeFile(run.client(), {"old.txt", 10});
+    WriteTreeFile(run.client(), {"data/maps/old/retired.map", 3000});
+    WriteTreeFile(run.client(), {"legacy/a/b.dll", 5});
+    WriteTreeFile(run.client(), {"keep.me", 5});  // the server does not know it: it stays
+
+    UpdaterResult const result = run.Run();
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_EQ(TreeDifferences(run.release(), run.client(), {"upd.ini", "crc.ini", "keep.me"}),
+              std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(run.client() / "old.txt"));
+    EXPECT_FALSE(fs::exists(run.client() / "data/maps/old/retired.map"));
+    EXPECT_FALSE(fs::exists(run.client() / "legacy/a/b.dll"));
+    EXPECT_FALSE(fs::exists(run.client() / "legacy/a"));  // emptied by the deletion
+    EXPECT_TRUE(fs::exists(run.client() / "keep.me"));
+    std::string const log = run.server().Log();
+    EXPECT_NE(log.find("list quillmesh.ini walked (2 files, 1 deletion)"), std::string::npos);
+    EXPECT_NE(log.find("list data.ini walked (14 files, 1 deletion)"), std::string::npos);
+    EXPECT_NE(log.find("list legacy.ini walked (0 files, 1 deletion)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qm::test
