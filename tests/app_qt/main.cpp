@@ -1,5 +1,5 @@
-// The window tests run in one QApplication. Without a chosen platform they use Qt's offscreen
-// platform, which needs no display server.
+// The window tests run in one QApplication on Qt's offscreen platform, which needs no display
+// server; the tests that need a real X server start their own (Xvfb) for the processes they run.
 //
 // "test_app_qt --probe-display MILLISECONDS" instead answers whether a display works, with the
 // exit status (0 yes, 1 no), in a process that has no QApplication yet, as the program asks it.
@@ -19,9 +19,7 @@ int main(int argc, char** argv) {
         return qm::app::qt::DisplayWorks(timeout) ? 0 : 1;
     }
     ::testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();

@@ -41,6 +41,9 @@ enum class TestAddress : int {
     ChunkOutOfOrder = 71,
     ReleaseTwice = 72,
     AnnouncementWrongService = 73,
+    TemporaryFileCannotOpen = 74,
+    RenameOntoDirectory = 75,
+    DeleteNonEmptyDirectory = 76,
 };
 
 inline std::string LoopbackAddress(TestAddress test) {

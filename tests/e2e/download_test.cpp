@@ -205,3 +205,59 @@ TEST(Release, SecondRunSkipsEveryRecordedList) {
 
 }  // namespace
 }  // namespace qm::e2e
+
+namespace qm::e2e {
+namespace {
+
+// Disk failures that the updater must report with their own texts, with nothing else lost.
+TEST(DiskFailure, TemporaryFileThatCannotBeCreated) {
+    ScriptedRun run(TestAddress::TemporaryFileCannotOpen);
+    run.dir.Write("blocker", "a file where a directory should be");
+    Bytes const content = Pattern(100, 3);
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "blocker/data.bin", Crc32(content), 2));
+    Peers const& peers = run.talk.peers();
+    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 100)));
+    ASSERT_TRUE(run.talk.SendChunk("blocker/data.bin", 0, content));
+    run.server.CloseConnection();
+    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
+    Lines const boxes = updater.LinesStartingWith("box: ");
+    ASSERT_FALSE(boxes.empty()) << updater.Transcript();
+    EXPECT_EQ(boxes[0], Box("Disk access error", "Cannot open the temporary file"));
+    EXPECT_EQ(run.dir.ReadText("blocker"), "a file where a directory should be");
+}
+
+TEST(DiskFailure, TargetOccupiedByADirectoryCannotBeReplaced) {
+    ScriptedRun run(TestAddress::RenameOntoDirectory);
+    run.dir.Write("occupied/keep.txt", "kept");
+    Bytes const content = Pattern(10, 5);
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "occupied", Crc32(content), 2));
+    Peers const& peers = run.talk.peers();
+    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "occupied", 10)));
+    ASSERT_TRUE(run.talk.SendChunk("occupied", 0, content));
+    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
+    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
+    EXPECT_EQ(updater.LinesStartingWith("box: "),
+              Lines{Box("Disk access error", "Cannot rename the file: occupied ...")});
+    EXPECT_EQ(run.dir.ReadText("occupied/keep.txt"), "kept");
+    EXPECT_EQ(run.dir.List(), (Lines{"occupied/", "occupied/keep.txt", "upd.ini"}));
+}
+
+TEST(DiskFailure, DeletionThatFailsForAnotherReason) {
+    ScriptedRun run(TestAddress::DeleteNonEmptyDirectory);
+    run.dir.Write("plugins/old.so", "still here");
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(run.talk.Open());
+    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.SendDescription(4, 2, "plugins", "plugins", 0));
+    EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
+    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
+    EXPECT_EQ(updater.LinesStartingWith("box: "),
+              Lines{Box("Disk access error", "Cannot delete the file: plugins ...")});
+    EXPECT_EQ(run.dir.ReadText("plugins/old.so"), "still here");
+}
+
+}  // namespace
+}  // namespace qm::e2e
