@@ -1,5 +1,6 @@
 #include "update/download.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,14 +14,6 @@
 
 namespace qm::update {
 namespace {
-
-std::string DirectoryOf(std::string const& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // The mode a new file gets from open(2) with 0666 under the process's umask.
 mode_t DefaultFileMode() {
@@ -48,6 +41,36 @@ void SyncDirectory(std::string const& directory) {
 }
 
 }  // namespace
+
+std::string Download::DirectoryOf(std::string const& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int Download::RemoveLeftovers(std::string const& directory) {
+    DIR* listing = opendir(directory.c_str());
+    if (listing == nullptr) {
+        return 0;
+    }
+    std::string_view const prefix = kDownloadPrefix;
+    int removed = 0;
+    while (dirent* entry = readdir(listing)) {
+        std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) {
+            continue;
+        }
+        struct stat info {};
+        if (fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && unlinkat(dirfd(listing), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    closedir(listing);
+    return removed;
+}
 
 std::optional<Download> Download::Begin(std::string const& targetPath) {
     std::string pattern = DirectoryOf(targetPath) + "/" + kDownloadPrefix + "XXXXXX";

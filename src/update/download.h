@@ -37,6 +37,13 @@ class Download {
     // untouched, the temporary file removed, and errno tells why.
     Result Install(std::uint32_t expectedCrc);
 
+    // Removes the temporary files that a killed run left in `directory`: regular files whose
+    // names are this prefix and six more characters. Returns how many were removed.
+    static int RemoveLeftovers(std::string const& directory);
+
+    // The directory that holds `path` ("." for a bare name).
+    static std::string DirectoryOf(std::string const& path);
+
     std::string const& temporaryPath() const { return tempPath_; }
     std::uint64_t bytesWritten() const { return bytesWritten_; }
 

@@ -63,7 +63,8 @@ ListNameField MakeListName(std::string_view text);
 // One send operation per outgoing message. Each builds the message in an all-zero buffer and sends
 // it through LinkSend, whose result it returns.
 int LoginMessage(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                 std::uint32_t destinationId, std::uint32_t peerIdEcho, std::string_view networkWord,
+                 std::uint32_t destinationId, std::uint32_t peerIdEcho,
+                 std::string_view networkWord,
                  std::string_view clientName);  // 279 bytes
 int ServerQuery(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
                 std::uint32_t destinationId, std::uint8_t serviceCode);  // 19 bytes
@@ -90,7 +91,7 @@ struct FileDescription {
     std::uint8_t action;  // 0 begin, 1 check file, 2 switch list, 3 repeat list, 4 delete file
     std::uint32_t fileToken;
     std::span<const std::uint8_t, kLocalPathWidth> localPathField;  // next list name for action 2
-    std::string_view localPath;                                      // text of that field
+    std::string_view localPath;                                     // text of that field
     std::span<const std::uint8_t, kRemoteNameWidth> remoteNameField;
     std::string_view remoteName;
     std::uint32_t crc;

@@ -241,6 +241,10 @@ void UpdateSession::CheckFile(FileDescription const& description) {
                     Format("Unsafe file path refused: ", description.localPath, " ..."));
     }
     targetPath = store::CreateDirectoryChain(description.localPath);
+    if (std::string directory = Download::DirectoryOf(targetPath);
+        sweptDirectories_.insert(directory).second) {
+        Download::RemoveLeftovers(directory);
+    }
     chunkCounter = 0;
     expectedCrc_ = description.crc;
     if (store::FileCrc32(targetPath) == description.crc) {

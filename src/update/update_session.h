@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 
@@ -89,6 +90,8 @@ class UpdateSession final : public net::FrameSink {
     bool downloadRequested_ = false;
     std::uint32_t expectedCrc_ = 0;
     std::optional<Download> download_;
+    // Directories already cleared of temporary files that a killed run left behind.
+    std::set<std::string> sweptDirectories_;
 };
 
 }  // namespace qm::update

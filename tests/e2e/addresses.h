@@ -44,6 +44,7 @@ enum class TestAddress : int {
     TemporaryFileCannotOpen = 74,
     RenameOntoDirectory = 75,
     DeleteNonEmptyDirectory = 76,
+    LeftoverTemporaryFile = 77,
 };
 
 inline std::string LoopbackAddress(TestAddress test) {

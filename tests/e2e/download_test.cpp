@@ -259,5 +259,21 @@ TEST(DiskFailure, DeletionThatFailsForAnotherReason) {
     EXPECT_EQ(run.dir.ReadText("plugins/old.so"), "still here");
 }
 
+// A run killed by SIGKILL cannot clean up; the next run that checks a file in that directory does.
+TEST(DiskFailure, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
+    ScriptedRun run(TestAddress::LeftoverTemporaryFile);
+    run.dir.Write("lib/core.so", "current");
+    run.dir.Write("lib/.quillmesh-download-Xy12Zq", "half a download");
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(run.talk.Open());
+    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(
+        run.talk.SendDescription(1, 2, "lib/core.so", "lib/core.so", Crc32(ToBytes("current"))));
+    ASSERT_TRUE(run.talk.ExpectAck(2));
+    ASSERT_TRUE(run.talk.Finish());
+    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_EQ(run.dir.List(), (Lines{"lib/", "lib/core.so", "upd.ini"}));
+}
+
 }  // namespace
 }  // namespace qm::e2e

@@ -109,3 +109,26 @@ TEST(Download, MissingDirectoryCannotBegin) {
 
 }  // namespace
 }  // namespace qm::update
+
+namespace qm::update {
+namespace {
+
+TEST(Download, LeftoversOfAKilledRunAreRemoved) {
+    TempDir dir;
+    fs::create_directory("lib");
+    std::string const prefix = kDownloadPrefix;
+    WriteFile("lib/" + prefix + "a1B2c3", "left by a killed run");
+    WriteFile("lib/" + prefix + "x", "not one of ours: wrong length");
+    WriteFile("lib/keep.so", "kept");
+    fs::create_directory("lib/" + prefix + "dir000");
+    fs::create_symlink("keep.so", "lib/" + prefix + "link00");
+    EXPECT_EQ(Download::RemoveLeftovers("lib"), 1);
+    EXPECT_FALSE(fs::exists("lib/" + prefix + "a1B2c3"));
+    EXPECT_TRUE(fs::exists("lib/" + prefix + "x"));
+    EXPECT_TRUE(fs::is_directory("lib/" + prefix + "dir000"));
+    EXPECT_TRUE(fs::is_symlink("lib/" + prefix + "link00"));
+    EXPECT_EQ(ReadFile("lib/keep.so"), "kept");
+}
+
+}  // namespace
+}  // namespace qm::update
