@@ -16,7 +16,6 @@ class FrontEnd {
     virtual UpdateView& view() = 0;
 };
 
-
 // `wakeFd` becomes readable when the run must stop waiting (the signal pipe); a terminal message
 // box waits for it as well as for a key.
 std::unique_ptr<FrontEnd> MakePlainFrontEnd();

@@ -29,7 +29,7 @@ class SpawnSetup {
         sigemptyset(&none);
         sigset_t defaults;
         sigemptyset(&defaults);
-        for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP}) {
+        for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGXFSZ}) {
             sigaddset(&defaults, signal);
         }
         posix_spawnattr_setsigmask(&attributes_, &none);

@@ -41,12 +41,15 @@ SignalPipe::SignalPipe() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, &oldPipe_);
+    // A file size limit must show as a failed write (EFBIG), not kill the run mid-download.
+    sigaction(SIGXFSZ, &ignore, &oldFileSize_);
 }
 
 SignalPipe::~SignalPipe() {
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
     sigaction(SIGPIPE, &oldPipe_, nullptr);
+    sigaction(SIGXFSZ, &oldFileSize_, nullptr);
     signalWriteEnd.store(-1);
     if (readEnd_ >= 0) {
         close(readEnd_);

@@ -1,6 +1,6 @@
 // Turns SIGINT and SIGTERM into readable bytes on a pipe, so that the event loop can treat them
 // as the cancel command. One instance per process; the previous dispositions come back when it is
-// destroyed. SIGPIPE is ignored while it lives (sends use MSG_NOSIGNAL anyway).
+// destroyed. SIGPIPE (sends use MSG_NOSIGNAL anyway) and SIGXFSZ are ignored while it lives.
 #pragma once
 
 #include <csignal>
@@ -25,6 +25,7 @@ class SignalPipe {
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
     struct sigaction oldPipe_ {};
+    struct sigaction oldFileSize_ {};
 };
 
 }  // namespace qm::app

@@ -30,10 +30,9 @@ bool CanOverlap(std::uint64_t size) {
 }
 
 std::uint32_t Crc32OfSmallFile(ReadOnlyFile const& file, std::optional<std::uint64_t> size) {
-    std::size_t const capacity =
-        size ? static_cast<std::size_t>(std::clamp<std::uint64_t>(*size, kSmallestReadBuffer,
-                                                                  kFileReadBlockSize))
-             : kFileReadBlockSize;
+    std::size_t const capacity = size ? static_cast<std::size_t>(std::clamp<std::uint64_t>(
+                                            *size, kSmallestReadBuffer, kFileReadBlockSize))
+                                      : kFileReadBlockSize;
     auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     return Crc32OfFileInTurn(file, {buffer.get(), capacity}, FastestUpdate());
 }

@@ -20,7 +20,7 @@ std::span<std::uint8_t> BlockRing::AwaitFreeBlock() {
     std::uint32_t const next = published_.load(std::memory_order_relaxed);
     for (;;) {
         std::uint32_t const released = released_.load(std::memory_order_acquire);
-        if (next - released <= blockCount_) {
+        if (next - released < blockCount_) {
             return {BlockAt(next), blockSize_};
         }
         released_.wait(released, std::memory_order_acquire);

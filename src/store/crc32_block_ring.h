@@ -21,7 +21,7 @@ class BlockRing {
     std::span<std::uint8_t> AwaitFreeBlock();
     void Publish(std::size_t filledBytes);
 
-    // Consumer side; an empty span is the end mark (release it like any other block).
+    // Consumer side; an empty span is the end mark, after which nothing more comes.
     std::span<const std::uint8_t> AwaitPublishedBlock();
     void Release();
 

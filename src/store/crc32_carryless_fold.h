@@ -36,7 +36,7 @@ inline constexpr std::size_t kBlockSize = 16;
 
 // `block` moved forward by the distance of `constants` and added to `onto`, the block there.
 [[gnu::target("pclmul,sse4.1")]] inline __m128i Fold(__m128i block, __m128i constants,
-                                                      __m128i onto) {
+                                                     __m128i onto) {
     __m128i const low = _mm_clmulepi64_si128(block, constants, 0x00);
     __m128i const high = _mm_clmulepi64_si128(block, constants, 0x11);
     return _mm_xor_si128(_mm_xor_si128(low, high), onto);

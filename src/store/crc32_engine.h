@@ -9,9 +9,9 @@
 namespace qm::store {
 
 enum class Crc32Engine {
-    kTable,           // slicing by 16; any processor
-    kCarryless,       // 128-bit PCLMULQDQ folding
-    kWideCarryless,   // 256-bit VPCLMULQDQ folding
+    kTable,          // slicing by 16; any processor
+    kCarryless,      // 128-bit PCLMULQDQ folding
+    kWideCarryless,  // 256-bit VPCLMULQDQ folding
 };
 
 using Crc32UpdateFunction = std::uint32_t (*)(std::uint32_t state,

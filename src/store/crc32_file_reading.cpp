@@ -26,7 +26,6 @@ std::uint32_t ChecksumFromRing(BlockRing& ring, Crc32UpdateFunction update) {
         state = update(state, block);
         ring.Release();
     }
-    ring.Release();
     return Crc32Final(state);
 }
 

@@ -28,8 +28,8 @@ constexpr std::size_t kShortestInput = 4 * kRoundSize;
 }
 
 [[gnu::target("vpclmulqdq,avx2,pclmul,sse4.1")]] inline __m256i FoldPair(__m256i pair,
-                                                                          __m256i constants,
-                                                                          __m256i onto) {
+                                                                         __m256i constants,
+                                                                         __m256i onto) {
     __m256i const low = _mm256_clmulepi64_epi128(pair, constants, 0x00);
     __m256i const high = _mm256_clmulepi64_epi128(pair, constants, 0x11);
     return _mm256_xor_si256(_mm256_xor_si256(low, high), onto);
@@ -52,7 +52,8 @@ bool WideCarrylessCrc32Supported() {
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
         lanes[lane] = LoadPair(bytes.data() + lane * kPairSize);
     }
-    lanes[0] = _mm256_xor_si256(lanes[0], _mm256_zextsi128_si256(WithRegister(_mm_setzero_si128(), state)));
+    lanes[0] = _mm256_xor_si256(lanes[0],
+                                _mm256_zextsi128_si256(WithRegister(_mm_setzero_si128(), state)));
     bytes = bytes.subspan(kRoundSize);
 
     __m256i const roundConstants = PairConstants(FoldConstantsFor<kRoundBits>());

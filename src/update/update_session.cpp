@@ -236,6 +236,7 @@ void UpdateSession::CheckFile(FileDescription const& description) {
     // A new description replaces any download still under way.
     download_.reset();
     downloadRequested_ = false;
+    announcedSize_.reset();
     if (!store::StaysInsideCurrentDirectory(description.localPath)) {
         return Fail("Disk access error",
                     Format("Unsafe file path refused: ", description.localPath, " ..."));
@@ -322,6 +323,13 @@ void UpdateSession::StoreChunk(DataChunk const& chunk) {
     if (chunk.chunkIndex == 0) {
         download_ = Download::Begin(targetPath);
     }
+    std::uint64_t had = download_ ? download_->bytesWritten() : 0;
+    if (announcedSize_ && had + chunk.data.size() > *announcedSize_) {
+        download_.reset();
+        downloadRequested_ = false;
+        return Fail("Network error",
+                    Format("The server sent more data than announced for ", targetPath, " ..."));
+    }
     if (!download_) {
         downloadRequested_ = false;
         return Fail("Disk access error", "Cannot open the temporary file");
@@ -372,6 +380,7 @@ void UpdateSession::OnFileSize(std::span<const std::uint8_t> frame) {
         return RejectInvalidFrame("file size");
     }
     fileSize = size->size;
+    announcedSize_ = size->size;
     ShowStatus(Format("file:", size->fileName, " " + std::to_string(fileSize) + " bytes..."));
     SetProgress(0);
 }

@@ -89,6 +89,9 @@ class UpdateSession final : public net::FrameSink {
     // chunk 0, installed by the empty chunk.
     bool downloadRequested_ = false;
     std::uint32_t expectedCrc_ = 0;
+    // The size that a FileSize announced for the file under way; more data than that is refused,
+    // so that a server cannot fill the disk with a file announced as small.
+    std::optional<std::uint32_t> announcedSize_;
     std::optional<Download> download_;
     // Directories already cleared of temporary files that a killed run left behind.
     std::set<std::string> sweptDirectories_;

@@ -45,6 +45,7 @@ enum class TestAddress : int {
     RenameOntoDirectory = 75,
     DeleteNonEmptyDirectory = 76,
     LeftoverTemporaryFile = 77,
+    MoreThanAnnounced = 78,
 };
 
 inline std::string LoopbackAddress(TestAddress test) {

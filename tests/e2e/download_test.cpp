@@ -275,5 +275,25 @@ TEST(DiskFailure, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
     EXPECT_EQ(run.dir.List(), (Lines{"lib/", "lib/core.so", "upd.ini"}));
 }
 
+// A server must not be able to fill the disk with a file it announced as small.
+TEST(Download, MoreDataThanAnnouncedIsRefused) {
+    ScriptedRun run(TestAddress::MoreThanAnnounced);
+    run.dir.Write("small.txt", "old");
+    Bytes const content = Pattern(3 * kChunkSize, 9);
+    UpdaterProcess& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "small.txt", Crc32(content), 2));
+    Peers const& peers = run.talk.peers();
+    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "small.txt", 100)));
+    ASSERT_TRUE(run.talk.SendChunk("small.txt", 0, std::span(content).first(kChunkSize)));
+    run.server.CloseConnection();
+    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+    Lines const boxes = updater.LinesStartingWith("box: ");
+    ASSERT_FALSE(boxes.empty()) << updater.Transcript();
+    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
+    EXPECT_NE(boxes[0].find("more data than announced"), std::string::npos) << boxes[0];
+    EXPECT_EQ(run.dir.ReadText("small.txt"), "old");
+    EXPECT_EQ(run.dir.List(), (Lines{"small.txt", "upd.ini"}));
+}
+
 }  // namespace
 }  // namespace qm::e2e

@@ -111,8 +111,8 @@ TEST_F(FileCrc32Test, FileSpanningSeveralReadBlocks) {
 TEST_F(FileCrc32Test, FilesOnBothSidesOfTheOverlappedReading) {
     std::mt19937 random(11);
     std::vector<std::uint8_t> const bytes = RandomBytes(random, (9 << 20) + 4321);
-    for (std::size_t const size : {std::size_t{1} << 20, (std::size_t{4} << 20) - 1,
-                                   std::size_t{4} << 20, bytes.size()}) {
+    for (std::size_t const size :
+         {std::size_t{1} << 20, (std::size_t{4} << 20) - 1, std::size_t{4} << 20, bytes.size()}) {
         std::span<const std::uint8_t> const file(bytes.data(), size);
         WriteFile("big.bin", std::string(file.begin(), file.end()));
         ASSERT_EQ(FileCrc32("big.bin"), BitwiseCrc32(file)) << "size " << size;

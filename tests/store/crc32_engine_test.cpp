@@ -47,8 +47,7 @@ TEST(Crc32PolynomialTest, PowersOfXAreTheRegisterAfterOneSetBit) {
             std::vector<std::uint8_t> message(1 + zeros, 0);
             message[0] = static_cast<std::uint8_t>(1u << bit);
             unsigned const exponent = static_cast<unsigned>(8 * zeros + 7 - bit + 32);
-            ASSERT_EQ(ReflectedPowerOfX(exponent), BitwiseUpdate(0, message))
-                << "x^" << exponent;
+            ASSERT_EQ(ReflectedPowerOfX(exponent), BitwiseUpdate(0, message)) << "x^" << exponent;
         }
     }
 }
@@ -145,8 +144,8 @@ class EachEngine : public ::testing::TestWithParam<Crc32Engine> {
 
 TEST_P(EachEngine, KnownValues) {
     std::string_view const check = "123456789";
-    std::span<const std::uint8_t> const bytes(
-        reinterpret_cast<std::uint8_t const*>(check.data()), check.size());
+    std::span<const std::uint8_t> const bytes(reinterpret_cast<std::uint8_t const*>(check.data()),
+                                              check.size());
     EXPECT_EQ(~update_(0xFFFFFFFFu, bytes), 0xCBF43926u);
     EXPECT_EQ(update_(0x12345678u, {}), 0x12345678u);
     std::vector<std::uint8_t> const zeros(4096, 0);

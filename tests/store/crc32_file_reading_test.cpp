@@ -82,7 +82,6 @@ TEST(BlockRingTest, HandsOverEveryBlockInOrderWithItsBytes) {
             ring.Release();
             ++sequence;
         }
-        ring.Release();
         EXPECT_EQ(sequence, kBlocks);
     }
 }
@@ -117,9 +116,8 @@ std::uint32_t RunPass(Pass pass, std::string const& path, Crc32UpdateFunction up
     return Crc32OfFileInTurn(file, buffer, update);
 }
 
-class EachPassAndEngine
-    : public store::testing::ScratchDirectory,
-      public ::testing::WithParamInterface<std::tuple<Pass, Crc32Engine>> {
+class EachPassAndEngine : public store::testing::ScratchDirectory,
+                          public ::testing::WithParamInterface<std::tuple<Pass, Crc32Engine>> {
   protected:
     void SetUp() override {
         ScratchDirectory::SetUp();
@@ -136,9 +134,19 @@ class EachPassAndEngine
 TEST_P(EachPassAndEngine, FilesOfEverySizeAroundTheBlocks) {
     std::mt19937 random(1234);
     std::size_t const ring = kOverlapBlockSize * kOverlapBlockCount;
-    std::vector<std::size_t> const sizes = {
-        0, 1, 15, 4095, 4096, 65537, kOverlapBlockSize - 1, kOverlapBlockSize,
-        kOverlapBlockSize + 1, ring - 1, ring, ring + 1, 3 * ring + 12345};
+    std::vector<std::size_t> const sizes = {0,
+                                            1,
+                                            15,
+                                            4095,
+                                            4096,
+                                            65537,
+                                            kOverlapBlockSize - 1,
+                                            kOverlapBlockSize,
+                                            kOverlapBlockSize + 1,
+                                            ring - 1,
+                                            ring,
+                                            ring + 1,
+                                            3 * ring + 12345};
     std::vector<std::uint8_t> const pool = RandomBytes(random, sizes.back());
     for (std::size_t const size : sizes) {
         std::span<const std::uint8_t> const bytes(pool.data(), size);
@@ -159,8 +167,8 @@ TEST_P(EachPassAndEngine, ShortReadsFromAPipe) {
         std::ofstream out("pipe", std::ios::binary);
         std::mt19937 pieces(78);
         for (std::size_t at = 0; at < bytes.size();) {
-            std::size_t const piece =
-                std::min(bytes.size() - at, std::uniform_int_distribution<std::size_t>(1, 9000)(pieces));
+            std::size_t const piece = std::min(
+                bytes.size() - at, std::uniform_int_distribution<std::size_t>(1, 9000)(pieces));
             out.write(reinterpret_cast<char const*>(bytes.data() + at),
                       static_cast<std::streamsize>(piece));
             out.flush();
