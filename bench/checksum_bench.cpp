@@ -1,22 +1,29 @@
-// Throughput of the file checksum against plain reading of the same file with the same block
-// size, and against zlib's crc32 over the same reads. The test file is created once in a
-// temporary directory and removed at the end; it is read from the page cache after the first
-// pass, so the figures show the CPU cost, not the disk.
+// Throughput of the file checksum against its limit, reading the same file with the same block
+// size and doing nothing else; against zlib's crc32 over the same reads; the CRC kernels alone
+// in memory; and 10,000 small files checksummed against only opening and reading them.
+//
+// The 1 GiB test file is written once and read from the page cache (it is read once before
+// the first measurement), so the figures show what the processor and the kernel's copy cost,
+// not the disk. Repetitions are interleaved at random so that a change of load on a shared
+// machine hits every benchmark alike; each figure is the median of its repetitions.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "median_reporter.h"
+#include "ratio_table.h"
+#include "scratch_directory.h"
 #include "store/checksum.h"
+#include "store/crc32_engine.h"
+#include "store/crc32_file_reading.h"
+#include "store/crc32_read_only_file.h"
 
 #ifdef QM_BENCH_WITH_ZLIB
 #include <zlib.h>
@@ -24,103 +31,300 @@
 
 namespace {
 
-constexpr std::size_t kFileSize = std::size_t{256} << 20;
+using qm::store::Crc32Engine;
+using qm::store::ReadOnlyFile;
 
-std::string& TestFilePath() {
-    static std::string path;
-    return path;
+constexpr std::uint64_t kLargeFileSize = std::uint64_t{1} << 30;
+constexpr std::size_t kSmallFileCount = 10000;
+constexpr std::size_t kSmallFileSize = 4096;
+constexpr std::size_t kMemoryBlockSize = 256 * 1024;  // stays in the level-2 cache
+constexpr std::size_t kBlockSizes[] = {64 * 1024, 256 * 1024, 1024 * 1024};
+constexpr double kMinSeconds = 0.4;
+
+std::string BlockName(std::size_t size) {
+    return size >= 1024 * 1024 ? std::to_string(size >> 20) + "MiB"
+                               : std::to_string(size >> 10) + "KiB";
 }
 
-bool CreateTestFile(std::string const& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::mt19937_64 random(42);
-    std::vector<std::uint64_t> block(qm::store::kFileReadBlockSize / sizeof(std::uint64_t));
-    for (std::size_t written = 0; written < kFileSize; written += qm::store::kFileReadBlockSize) {
+bool WriteRandomFile(std::string const& path, std::uint64_t size, std::mt19937_64& random) {
+    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<std::uint64_t> block(std::min<std::uint64_t>(size, 1 << 20) / 8 + 1);
+    bool good = true;
+    for (std::uint64_t written = 0; good && written < size;) {
         for (auto& word : block) {
             word = random();
         }
-        out.write(reinterpret_cast<char const*>(block.data()),
-                  static_cast<std::streamsize>(qm::store::kFileReadBlockSize));
+        std::size_t const count = static_cast<std::size_t>(
+            std::min<std::uint64_t>(size - written, block.size() * sizeof(std::uint64_t)));
+        good = ::write(fd, block.data(), count) == static_cast<ssize_t>(count);
+        written += count;
     }
-    return out.good();
+    return ::close(fd) == 0 && good;
 }
 
-// Reads the whole file in blocks of the checksum's size and hands each block to `consume`.
+// Reads the whole file in blocks of `blockSize`, as the checksum does, and hands each block to
+// `consume`.
 template <typename Consume>
-void ReadFileInBlocks(std::string const& path, Consume consume) {
-    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return;
+void ReadInBlocks(std::string const& path, std::size_t blockSize, Consume consume) {
+    ReadOnlyFile const file(path);
+    file.AdviseSequentialReading();
+    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
+    std::span<std::uint8_t> const block(buffer.get(), blockSize);
+    for (std::size_t got = file.ReadSome(block); got > 0; got = file.ReadSome(block)) {
+        consume(block.first(got));
     }
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    auto const buffer =
-        std::make_unique_for_overwrite<std::uint8_t[]>(qm::store::kFileReadBlockSize);
-    for (;;) {
-        ssize_t const got = ::read(fd, buffer.get(), qm::store::kFileReadBlockSize);
-        if (got <= 0) {
-            break;
+}
+
+// Wall time (the overlapped pass works on two threads), in milliseconds, long enough runs.
+void Timed(benchmark::internal::Benchmark* benchmark) {
+    benchmark->UseRealTime()->MinTime(kMinSeconds)->Unit(benchmark::kMillisecond);
+}
+
+void CountBytes(benchmark::State& state, std::uint64_t bytesPerIteration) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerIteration));
+}
+
+void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
+    for (std::size_t const blockSize : kBlockSizes) {
+        Timed(benchmark::RegisterBenchmark(
+            ("read_only/" + BlockName(blockSize)).c_str(),
+            [path, size, blockSize](benchmark::State& state) {
+                for (auto _ : state) {
+                    std::uint8_t sink = 0;
+                    ReadInBlocks(path, blockSize, [&](std::span<const std::uint8_t> block) {
+                        sink = static_cast<std::uint8_t>(sink ^ block[0]);
+                    });
+                    benchmark::DoNotOptimize(sink);
+                }
+                CountBytes(state, size);
+            }));
+        Timed(benchmark::RegisterBenchmark(
+            ("overlapped/" + BlockName(blockSize)).c_str(),
+            [path, size, blockSize](benchmark::State& state) {
+                auto const update =
+                    qm::store::Crc32UpdateFunctionOf(qm::store::FastestCrc32Engine());
+                for (auto _ : state) {
+                    ReadOnlyFile const file(path);
+                    file.AdviseSequentialReading();
+                    benchmark::DoNotOptimize(
+                        qm::store::Crc32OfFileOverlapped(file, update, blockSize));
+                }
+                CountBytes(state, size);
+            }));
+    }
+    Timed(benchmark::RegisterBenchmark("FileCrc32", [path, size](benchmark::State& state) {
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(qm::store::FileCrc32(path));
         }
-        consume(buffer.get(), static_cast<std::size_t>(got));
+        CountBytes(state, size);
+    }));
+    for (Crc32Engine const engine :
+         {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
+        if (!qm::store::Crc32EngineSupported(engine)) {
+            continue;
+        }
+        Timed(benchmark::RegisterBenchmark(
+            ("in_turn/" + std::string(qm::store::Crc32EngineName(engine)) + "/256KiB").c_str(),
+            [path, size, engine](benchmark::State& state) {
+                auto const update = qm::store::Crc32UpdateFunctionOf(engine);
+                for (auto _ : state) {
+                    std::uint32_t crc = qm::store::kCrcInitial;
+                    ReadInBlocks(path, 256 * 1024, [&](std::span<const std::uint8_t> block) {
+                        crc = update(crc, block);
+                    });
+                    benchmark::DoNotOptimize(crc);
+                }
+                CountBytes(state, size);
+            }));
     }
-    ::close(fd);
-}
-
-void BM_FileCrc32(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(qm::store::FileCrc32(TestFilePath()));
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSize));
-}
-BENCHMARK(BM_FileCrc32)->Unit(benchmark::kMillisecond);
-
-void BM_ReadOnly(benchmark::State& state) {
-    for (auto _ : state) {
-        std::uint8_t sink = 0;
-        ReadFileInBlocks(TestFilePath(), [&](std::uint8_t const* bytes, std::size_t) {
-            sink = static_cast<std::uint8_t>(sink ^ bytes[0]);
-        });
-        benchmark::DoNotOptimize(sink);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSize));
-}
-BENCHMARK(BM_ReadOnly)->Unit(benchmark::kMillisecond);
-
 #ifdef QM_BENCH_WITH_ZLIB
-void BM_ZlibCrc32(benchmark::State& state) {
-    for (auto _ : state) {
-        uLong crc = crc32(0L, Z_NULL, 0);
-        ReadFileInBlocks(TestFilePath(), [&](std::uint8_t const* bytes, std::size_t size) {
-            crc = crc32(crc, bytes, static_cast<uInt>(size));
-        });
-        benchmark::DoNotOptimize(crc);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileSize));
-}
-BENCHMARK(BM_ZlibCrc32)->Unit(benchmark::kMillisecond);
+    Timed(
+        benchmark::RegisterBenchmark("zlib_in_turn/256KiB", [path, size](benchmark::State& state) {
+            for (auto _ : state) {
+                uLong crc = crc32(0L, Z_NULL, 0);
+                ReadInBlocks(path, 256 * 1024, [&](std::span<const std::uint8_t> block) {
+                    crc = crc32(crc, block.data(), static_cast<uInt>(block.size()));
+                });
+                benchmark::DoNotOptimize(crc);
+            }
+            CountBytes(state, size);
+        }));
 #endif
+}
+
+void RegisterMemoryBenchmarks(std::vector<std::uint8_t> const& bytes) {
+    for (Crc32Engine const engine :
+         {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
+        if (!qm::store::Crc32EngineSupported(engine)) {
+            continue;
+        }
+        Timed(benchmark::RegisterBenchmark(
+            ("memory/" + std::string(qm::store::Crc32EngineName(engine))).c_str(),
+            [&bytes, engine](benchmark::State& state) {
+                auto const update = qm::store::Crc32UpdateFunctionOf(engine);
+                std::uint32_t crc = qm::store::kCrcInitial;
+                for (auto _ : state) {
+                    crc = update(crc, bytes);
+                    benchmark::DoNotOptimize(crc);
+                }
+                CountBytes(state, bytes.size());
+            }));
+    }
+#ifdef QM_BENCH_WITH_ZLIB
+    Timed(benchmark::RegisterBenchmark("memory/zlib", [&bytes](benchmark::State& state) {
+        uLong crc = crc32(0L, Z_NULL, 0);
+        for (auto _ : state) {
+            crc = crc32(crc, bytes.data(), static_cast<uInt>(bytes.size()));
+            benchmark::DoNotOptimize(crc);
+        }
+        CountBytes(state, bytes.size());
+    }));
+#endif
+}
+
+void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
+    Timed(benchmark::RegisterBenchmark("small_files/open_read", [&paths](benchmark::State& state) {
+        std::vector<std::uint8_t> buffer(kSmallFileSize);
+        for (auto _ : state) {
+            std::uint8_t sink = 0;
+            for (std::string const& path : paths) {
+                ReadOnlyFile const file(path);
+                for (std::size_t got = file.ReadSome(buffer); got > 0;
+                     got = file.ReadSome(buffer)) {
+                    sink = static_cast<std::uint8_t>(sink ^ buffer[0]);
+                }
+            }
+            benchmark::DoNotOptimize(sink);
+        }
+        CountBytes(state, paths.size() * kSmallFileSize);
+    }));
+    Timed(benchmark::RegisterBenchmark("small_files/FileCrc32", [&paths](benchmark::State& state) {
+        for (auto _ : state) {
+            std::uint32_t sink = 0;
+            for (std::string const& path : paths) {
+                sink ^= qm::store::FileCrc32(path);
+            }
+            benchmark::DoNotOptimize(sink);
+        }
+        CountBytes(state, paths.size() * kSmallFileSize);
+    }));
+}
+
+// Every way of computing the large file's checksum must agree before any of them is timed.
+bool ChecksumsAgree(std::string const& path) {
+    std::uint32_t const expected = qm::store::FileCrc32(path);
+    bool agree = true;
+    for (Crc32Engine const engine :
+         {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
+        if (qm::store::Crc32EngineSupported(engine)) {
+            ReadOnlyFile const file(path);
+            agree = agree && qm::store::Crc32OfFileOverlapped(
+                                 file, qm::store::Crc32UpdateFunctionOf(engine)) == expected;
+        }
+    }
+#ifdef QM_BENCH_WITH_ZLIB
+    uLong crc = crc32(0L, Z_NULL, 0);
+    ReadInBlocks(path, 1 << 20, [&](std::span<const std::uint8_t> block) {
+        crc = crc32(crc, block.data(), static_cast<uInt>(block.size()));
+    });
+    agree = agree && crc == expected;
+#endif
+    return agree;
+}
+
+bool PrintRatios(qm::bench::MedianReporter const& medians) {
+    using Goal = qm::bench::RatioTable::Goal;
+    qm::bench::RatioTable table(
+        "Checksum (" + std::string(qm::store::Crc32EngineName(qm::store::FastestCrc32Engine())) +
+        " engine)");
+    auto const rate = [&](char const* name) { return medians.BytesPerSecond(name); };
+    table.Add("FileCrc32, 1 GiB file in the page cache", rate("FileCrc32"),
+              "read only, 256 KiB blocks", rate("read_only/256KiB"), "GB/s", 1e9, Goal::AtLeast,
+              0.90);
+    for (std::size_t const blockSize : kBlockSizes) {
+        std::string const block = BlockName(blockSize);
+        table.Add("overlapped pass, " + block + " blocks", rate(("overlapped/" + block).c_str()),
+                  "read only, " + block + " blocks", rate(("read_only/" + block).c_str()), "GB/s",
+                  1e9, Goal::Informational, 0);
+    }
+    std::string const fastest = qm::store::Crc32EngineName(qm::store::FastestCrc32Engine());
+    table.Add("read then checksum in turn, " + fastest,
+              rate(("in_turn/" + fastest + "/256KiB").c_str()), "read only, 256 KiB blocks",
+              rate("read_only/256KiB"), "GB/s", 1e9, Goal::Informational, 0);
+    table.Add("FileCrc32", rate("FileCrc32"), "zlib crc32 over the same reads",
+              rate("zlib_in_turn/256KiB"), "GB/s", 1e9, Goal::AtLeast, 4.0);
+    table.Add("the table method in turn (before)", rate("in_turn/table/256KiB"),
+              "read only, 256 KiB blocks", rate("read_only/256KiB"), "GB/s", 1e9,
+              Goal::Informational, 0);
+    table.Add("kernel " + fastest + " in memory (256 KiB)", rate(("memory/" + fastest).c_str()),
+              "zlib crc32 in memory", rate("memory/zlib"), "GB/s", 1e9, Goal::AtLeast, 4.0);
+    table.Add("kernel pclmul in memory", rate("memory/pclmul"), "zlib crc32 in memory",
+              rate("memory/zlib"), "GB/s", 1e9, Goal::Informational, 0);
+    table.Add("kernel table in memory", rate("memory/table"), "zlib crc32 in memory",
+              rate("memory/zlib"), "GB/s", 1e9, Goal::Informational, 0);
+    table.Add("10,000 files of 4 KiB: FileCrc32 (time)", medians.Seconds("small_files/FileCrc32"),
+              "open, read, close (time)", medians.Seconds("small_files/open_read"), "ms", 1e-3,
+              Goal::AtMost, 1.10);
+    return table.Print();
+}
+
+// Default flags, which the command line may override.
+std::vector<char*> WithDefaults(int argc, char** argv) {
+    static char repetitions[] = "--benchmark_repetitions=5";
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    static char aggregates[] = "--benchmark_report_aggregates_only=true";
+    std::vector<char*> arguments = {argv[0], repetitions, interleave, aggregates};
+    arguments.insert(arguments.end(), argv + 1, argv + argc);
+    return arguments;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    std::vector<char*> arguments = WithDefaults(argc, argv);
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
         return 1;
     }
-    std::string directory =
-        (std::filesystem::temp_directory_path() / "qm-checksum-bench-XXXXXX").string();
-    if (::mkdtemp(directory.data()) == nullptr) {
-        std::perror("mkdtemp");
+    qm::bench::ScratchDirectory const directory("qm-checksum-bench");
+    if (directory.FreeBytes() < 2 * kLargeFileSize) {
+        std::fprintf(stderr, "less than 2 GiB free in %s\n", directory.path().c_str());
         return 1;
     }
-    TestFilePath() = directory + "/data.bin";
-    bool const created = CreateTestFile(TestFilePath());
-    if (created) {
-        benchmark::RunSpecifiedBenchmarks();
-    } else {
-        std::fprintf(stderr, "cannot create %s\n", TestFilePath().c_str());
+    std::mt19937_64 random(42);
+    std::string const large = (directory.path() / "large.bin").string();
+    if (!WriteRandomFile(large, kLargeFileSize, random)) {
+        std::fprintf(stderr, "cannot write %s\n", large.c_str());
+        return 1;
     }
+    std::filesystem::create_directory(directory.path() / "small");
+    std::vector<std::string> small;
+    for (std::size_t i = 0; i < kSmallFileCount; ++i) {
+        small.push_back((directory.path() / "small" / ("f" + std::to_string(i))).string());
+        if (!WriteRandomFile(small.back(), kSmallFileSize, random)) {
+            std::fprintf(stderr, "cannot write %s\n", small.back().c_str());
+            return 1;
+        }
+    }
+    if (!ChecksumsAgree(large)) {  // this also brings the file into the page cache
+        std::fprintf(stderr, "the checksums of %s disagree\n", large.c_str());
+        return 1;
+    }
+    std::vector<std::uint8_t> memoryBlock(kMemoryBlockSize);
+    for (auto& byte : memoryBlock) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+
+    RegisterLargeFileBenchmarks(large, kLargeFileSize);
+    RegisterMemoryBenchmarks(memoryBlock);
+    RegisterSmallFileBenchmarks(small);
+    qm::bench::MedianReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-    return created ? 0 : 1;
+    bool const met = PrintRatios(reporter);
+    return met ? 0 : 2;
 }

@@ -40,8 +40,9 @@ std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t
     return Crc32Final(state);
 }
 
-std::uint32_t Crc32OfFileOverlapped(ReadOnlyFile const& file, Crc32UpdateFunction update) {
-    BlockRing ring(kOverlapBlockCount, kOverlapBlockSize);
+std::uint32_t Crc32OfFileOverlapped(ReadOnlyFile const& file, Crc32UpdateFunction update,
+                                    std::size_t blockSize) {
+    BlockRing ring(kOverlapBlockCount, blockSize);
     std::jthread reader;
     try {
         reader = std::jthread([&file, &ring] { ReadIntoRing(file, ring); });

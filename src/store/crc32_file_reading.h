@@ -16,13 +16,14 @@ namespace qm::store {
 std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t> buffer,
                                 Crc32UpdateFunction update);
 
+// The ring of the overlapped pass: kOverlapBlockCount blocks of kOverlapBlockSize.
+inline constexpr std::size_t kOverlapBlockSize = 256 * 1024;
+inline constexpr std::size_t kOverlapBlockCount = 4;
+
 // A helper thread reads ahead into a ring of blocks while the calling thread checksums the
 // blocks already read, so the checksum runs in the shadow of the reading. Reads in turn when no
 // thread can be started.
-std::uint32_t Crc32OfFileOverlapped(ReadOnlyFile const& file, Crc32UpdateFunction update);
-
-// The ring of the overlapped pass: four blocks of kOverlapBlockSize.
-inline constexpr std::size_t kOverlapBlockSize = 256 * 1024;
-inline constexpr std::size_t kOverlapBlockCount = 4;
+std::uint32_t Crc32OfFileOverlapped(ReadOnlyFile const& file, Crc32UpdateFunction update,
+                                    std::size_t blockSize = kOverlapBlockSize);
 
 }  // namespace qm::store

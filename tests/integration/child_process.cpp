@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string_view>
 #include <thread>
 
 namespace qm::test {
@@ -17,9 +18,31 @@ int StatusOf(int raw) {
     return 128 + WTERMSIG(raw);
 }
 
+// The test's environment without the display variables: a program under test never opens a
+// window on the desktop the tests happen to run on.
+std::vector<std::string> ChildEnvironment() {
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        std::string_view const entry(*variable);
+        if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=")) {
+            environment.emplace_back(entry);
+        }
+    }
+    return environment;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& text : strings) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 // Only async-signal-safe calls between fork and exec: everything is prepared before.
 [[noreturn]] void BecomeChild(char const* directory, char const* out, char const* err,
-                              std::vector<char*> const& argv) {
+                              std::vector<char*> const& argv, std::vector<char*> const& envp) {
     int const outFd = ::open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int const errFd = ::open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int const nullFd = ::open("/dev/null", O_RDONLY);
@@ -29,7 +52,7 @@ int StatusOf(int raw) {
     ::dup2(nullFd, 0);
     ::dup2(outFd, 1);
     ::dup2(errFd, 2);
-    ::execv(argv[0], argv.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
 }
 
@@ -37,17 +60,15 @@ int StatusOf(int raw) {
 
 ChildProcess::ChildProcess(ChildSpec const& spec) {
     std::vector<std::string> arguments = spec.argv;
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> const argv = Pointers(arguments);
+    std::vector<std::string> environment = ChildEnvironment();
+    std::vector<char*> const envp = Pointers(environment);
     std::string const directory = spec.workingDirectory.string();
     std::string const out = spec.stdoutFile.string();
     std::string const err = spec.stderrFile.string();
     pid_ = ::fork();
     if (pid_ == 0) {
-        BecomeChild(directory.c_str(), out.c_str(), err.c_str(), argv);
+        BecomeChild(directory.c_str(), out.c_str(), err.c_str(), argv, envp);
     }
 }
 

@@ -1,5 +1,5 @@
 // A program started for a test: its own working directory, standard output and error in files,
-// waited for with a deadline and killed if it outlives the test.
+// no display to open windows on, waited for with a deadline and killed if it outlives the test.
 #pragma once
 
 #include <sys/types.h>

@@ -1,5 +1,6 @@
 #include "app/qt/clipped_line.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 
 namespace qm::app::qt {
@@ -24,6 +25,13 @@ bool ClippedLine::Fits() const {
 void ClippedLine::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);
     Align();
+}
+
+void ClippedLine::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        Align();
+    }
 }
 
 void ClippedLine::Align() {

@@ -17,6 +17,7 @@ class ClippedLine final : public QLabel {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void Align();

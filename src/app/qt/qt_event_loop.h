@@ -38,8 +38,6 @@ class QtEventLoop final : public net::EventLoop {
     void Stop() override;
     bool Stopped() const override { return stopped_; }
 
-    bool held() const { return held_; }
-
   private:
     struct Watcher {
         QSocketNotifier* notifier = nullptr;  // owned through owner_

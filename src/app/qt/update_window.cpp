@@ -55,10 +55,10 @@ QFont WindowFont() {
 
 UpdateWindow::UpdateWindow()
     : units_(WindowFont()),
-      abortButton_(nullptr),
-      progressBar_(nullptr),
-      statusLine_(nullptr),
-      transferLine_(nullptr) {
+      abortButton_(MakeAbortButton(this, units_)),
+      progressBar_(MakeProgressBar(this, units_)),
+      statusLine_(MakeLine(this, units_, "statusLine", kStatusLinePlace)),
+      transferLine_(MakeLine(this, units_, "transferLine", kTransferLinePlace)) {
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     setWindowIcon(ProgramIcon());
     setFont(WindowFont());
@@ -67,13 +67,9 @@ UpdateWindow::UpdateWindow()
     setFixedSize(units_.Size(kWindowWidth, kWindowHeight));
     setSizeGripEnabled(false);
 
-    abortButton_ = MakeAbortButton(this, units_);
-    progressBar_ = MakeProgressBar(this, units_);
-    statusLine_ = MakeLine(this, units_, "statusLine", kStatusLinePlace);
     statusLine_->setFrameStyle(QFrame::Box | QFrame::Plain);
     statusLine_->setLineWidth(1);
     statusLine_->SetLine(QString::fromLatin1(kInitialStatus));
-    transferLine_ = MakeLine(this, units_, "transferLine", kTransferLinePlace);
 
     QObject::connect(abortButton_, &QPushButton::clicked, this, [this] { GiveCancel(); });
     abortButton_->setFocus(Qt::OtherFocusReason);

@@ -1,0 +1,118 @@
+// Fuzzes the check that keeps the updater inside its directory: StaysInsideCurrentDirectory on
+// arbitrary text, in a client directory full of symbolic links that lead inside and outside.
+//
+// Input: the path text, every byte of it.
+//
+// Checked: when the path is accepted, the text is not empty, not absolute, has no NUL, no drive
+// letter and no ".." component, and every directory prefix of the normalised path that exists
+// resolves (realpath) to the client directory or below; a path that meets all of these is
+// accepted; the check changes nothing on disk.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "path/path_fixture.h"
+#include "store/path_check.h"
+#include "support/violation.h"
+
+namespace {
+
+using qm::fuzz::Require;
+using qm::fuzz::Violation;
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Refusals that the text alone decides.
+bool IsPlainRelative(std::string_view text) {
+    if (text.empty() || IsSeparator(text.front()) || text.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    if (text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) != 0 &&
+        text[1] == ':') {
+        return false;
+    }
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || IsSeparator(text[i])) {
+            if (text.substr(start, i - start) == "..") {
+                return false;
+            }
+            start = i + 1;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> RealPath(std::string const& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    return resolved ? std::optional<std::string>(resolved.get()) : std::nullopt;
+}
+
+bool IsInside(std::string const& resolved, std::string const& base) {
+    return resolved.compare(0, base.size(), base) == 0 &&
+           (resolved.size() == base.size() || resolved[base.size()] == '/');
+}
+
+enum class Prefixes { Inside, Outside, Unknowable };
+
+// Where the existing directory prefixes of the normalised path lead. A prefix that cannot be
+// looked at for a reason other than its absence makes the answer unknowable.
+Prefixes ExistingPrefixes(std::string_view text, std::string const& base) {
+    std::string normalised(text);
+    for (char& c : normalised) {
+        c = c == '\\' ? '/' : c;
+    }
+    for (std::size_t i = 1; i < normalised.size(); ++i) {
+        if (normalised[i] != '/') {
+            continue;
+        }
+        std::string const prefix = normalised.substr(0, i);
+        struct stat status {};
+        if (::lstat(prefix.c_str(), &status) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) {
+                continue;  // nothing below an absent prefix exists either
+            }
+            return Prefixes::Unknowable;
+        }
+        std::optional<std::string> const resolved = RealPath(prefix);
+        if (!resolved || !IsInside(*resolved, base)) {
+            return Prefixes::Outside;
+        }
+    }
+    return Prefixes::Inside;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
+    // The check works on the current directory, which is process-wide by nature; the tree of
+    // links it is run in is therefore built and entered once per process, and every input is
+    // checked to have left it as it was.
+    static qm::fuzz::PathFixture const fixture;
+
+    std::string_view const text(reinterpret_cast<char const*>(data), size);
+    bool const accepted = qm::store::StaysInsideCurrentDirectory(text);
+    bool const plain = IsPlainRelative(text);
+    Prefixes const prefixes = ExistingPrefixes(text, fixture.clientDirectory());
+
+    if (accepted) {
+        Require(plain, "accepted a path that is empty, absolute, has NUL, a drive or '..'");
+        Require(prefixes == Prefixes::Inside, "accepted a path whose directories lead outside");
+    } else if (plain && prefixes == Prefixes::Inside) {
+        Violation("refused a path that stays inside");
+    }
+    std::string const changes = fixture.Changes();
+    Require(changes.empty(), "the path check changed the disk: " + changes);
+    return 0;
+}

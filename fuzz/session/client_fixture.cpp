@@ -1,0 +1,187 @@
+#include "session/client_fixture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "support/escaped.h"
+#include "support/violation.h"
+#include "support/wire_format.h"
+
+namespace qm::fuzz {
+namespace {
+
+constexpr std::string_view kClientName = "client";
+constexpr std::string_view kDownloadPrefix = ".quillmesh-download-";
+
+void MakeDirectory(std::string const& path) {
+    Require(::mkdir(path.c_str(), 0755) == 0, "fixture: cannot create " + path);
+}
+
+void MakeFile(std::string const& path, std::string_view text, mode_t mode = 0644) {
+    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    Require(fd >= 0, "fixture: cannot create " + path);
+    Require(::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()),
+            "fixture: cannot write " + path);
+    ::close(fd);
+}
+
+void MakeLink(std::string const& target, std::string const& path) {
+    Require(::symlink(target.c_str(), path.c_str()) == 0, "fixture: cannot create " + path);
+}
+
+bool IsTemporaryName(std::string const& path) {
+    std::string const name = path.substr(path.rfind('/') + 1);
+    return name.starts_with(kDownloadPrefix) || name.starts_with(".crc.ini.") ||
+           name.starts_with(".upd.ini.");
+}
+
+bool IsLeftoverOfKilledDownload(std::string const& path) {
+    std::string const name = path.substr(path.rfind('/') + 1);
+    return name.starts_with(kDownloadPrefix) && name.size() == kDownloadPrefix.size() + 6;
+}
+
+std::uint32_t Crc32Of(std::string const& bytes) {
+    return wire::Crc32(std::span<const std::uint8_t>(
+        reinterpret_cast<std::uint8_t const*>(bytes.data()), bytes.size()));
+}
+
+std::optional<std::string> RealPath(std::string const& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    return resolved ? std::optional<std::string>(resolved.get()) : std::nullopt;
+}
+
+}  // namespace
+
+ClientFixture::ClientFixture() : root_("session"), client_(root_.path() + "/client") {
+    std::string const sentinel = root_.path() + "/sentinel";
+    MakeDirectory(sentinel);
+    MakeDirectory(sentinel + "/inner");
+    MakeFile(sentinel + "/secret.txt", "must stay as it is\n");
+    MakeFile(sentinel + "/inner/deeper.txt", "this too\n");
+    Build();
+    outside_ = SnapshotTree(root_.path());
+    std::erase_if(outside_, [](auto const& entry) {
+        return entry.first == kClientName || entry.first.starts_with("client/");
+    });
+    inside_ = SnapshotTree(client_);
+    Require(::chdir(client_.c_str()) == 0, "fixture: cannot enter the client directory");
+}
+
+void ClientFixture::Build() const {
+    MakeDirectory(client_);
+    MakeFile(client_ + "/upd.ini", "[GENERAL]\nSERVER=127.0.3.1\nEXE=./quillmesh\n");
+    MakeFile(client_ + "/crc.ini", "[GLOBAL_CRC]\nquillmesh.ini=12345\ndata.ini=3421780262\n");
+    MakeFile(client_ + "/quillmesh", "#!/bin/sh\nexit 0\n", 0755);
+    MakeFile(client_ + "/readme.txt", "old readme\n");
+    MakeDirectory(client_ + "/data");
+    MakeDirectory(client_ + "/data/maps");
+    MakeDirectory(client_ + "/data/empty");
+    MakeFile(client_ + "/data/maps/town.map", "old town map\n");
+    MakeFile(client_ + "/data/maps/.quillmesh-download-Ab12Cd", "left by a killed run\n");
+    MakeLink("../sentinel", client_ + "/out");
+    MakeLink(root_.path() + "/sentinel", client_ + "/out-absolute");
+    MakeLink("..", client_ + "/up");
+    MakeLink(".", client_ + "/self");
+    MakeLink("../sentinel/secret.txt", client_ + "/escape.txt");
+}
+
+void ClientFixture::Reset() {
+    RemoveTree(client_);
+    Build();
+    Require(::chdir(client_.c_str()) == 0, "fixture: cannot enter the client directory");
+}
+
+std::string ClientFixture::Check(ServerPermissions const& permissions) const {
+    std::vector<char> here(4096);
+    if (::getcwd(here.data(), here.size()) == nullptr || client_ != here.data()) {
+        return "the current directory changed";
+    }
+    std::string problem = CheckOutside();
+    return problem.empty() ? CheckInside(permissions) : problem;
+}
+
+std::string ClientFixture::CheckOutside() const {
+    TreeSnapshot now = SnapshotTree(root_.path());
+    std::erase_if(now, [](auto const& entry) {
+        return entry.first == kClientName || entry.first.starts_with("client/");
+    });
+    std::string const difference = DescribeDifference(outside_, now);
+    return difference.empty() ? "" : "outside the client directory: " + Escaped(difference);
+}
+
+std::string ClientFixture::CheckInside(ServerPermissions const& permissions) const {
+    TreeSnapshot const now = SnapshotTree(client_);
+    for (auto const& [path, entry] : now) {
+        if (entry.kind == TreeEntry::Kind::File && IsTemporaryName(path)) {
+            if (!inside_.contains(path)) {
+                return "temporary file left behind: " + Escaped(path);
+            }
+        }
+    }
+    for (auto const& [path, built] : inside_) {
+        auto const found = now.find(path);
+        if (found == now.end()) {
+            bool const allowed = built.kind == TreeEntry::Kind::Directory ||
+                                 permissions.deletions.contains(path) ||
+                                 IsLeftoverOfKilledDownload(path);
+            if (!allowed) {
+                return "lost without a deletion request: " + Escaped(path);
+            }
+        }
+    }
+    for (auto const& [path, entry] : now) {
+        auto const built = inside_.find(path);
+        if (built != inside_.end() && built->second == entry) {
+            continue;
+        }
+        if (path == "crc.ini" || entry.kind == TreeEntry::Kind::Directory) {
+            continue;
+        }
+        if (entry.kind != TreeEntry::Kind::File) {
+            return "a link or special file appeared: " + Escaped(path);
+        }
+        if (!permissions.checksums.contains(Crc32Of(entry.content))) {
+            return "a file with a checksum the server never announced: " + Escaped(path);
+        }
+    }
+    return "";
+}
+
+std::string ClientRelativePath(std::string const& clientDirectory, std::string_view path) {
+    std::string normalised(path.substr(0, 400));
+    for (char& c : normalised) {
+        c = c == '\\' ? '/' : c;
+    }
+    std::vector<std::string> components;
+    for (std::size_t start = 0; start <= normalised.size();) {
+        std::size_t const end = std::min(normalised.find('/', start), normalised.size());
+        std::string component = normalised.substr(start, end - start);
+        if (!component.empty() && component != ".") {
+            components.push_back(std::move(component));
+        }
+        start = end + 1;
+    }
+    if (components.empty()) {
+        return "";
+    }
+    std::string directory;
+    for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+        directory += (directory.empty() ? "" : "/") + components[i];
+    }
+    if (!directory.empty()) {
+        std::optional<std::string> const resolved = RealPath(clientDirectory + "/" + directory);
+        if (resolved && (*resolved == clientDirectory ||
+                         resolved->starts_with(clientDirectory + "/"))) {
+            directory = resolved->substr(std::min(resolved->size(), clientDirectory.size() + 1));
+        }
+    }
+    return directory.empty() ? components.back() : directory + "/" + components.back();
+}
+
+}  // namespace qm::fuzz

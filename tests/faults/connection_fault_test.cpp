@@ -1,0 +1,363 @@
+// The server fails the updater on the network side: it closes the connection at each stage of the
+// conversation, cuts a frame stream at every byte, says nothing at all, or sends garbage. The
+// updater must never crash or hang beyond its own timers, must end with the right box and exit
+// status, and must leave the old files as they were, without temporary files.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/conversation.h"
+#include "e2e/crc32.h"
+#include "e2e/lines.h"
+#include "e2e/scripted_server.h"
+#include "faults/fault_addresses.h"
+#include "faults/fleet.h"
+#include "faults/streams.h"
+#include "faults/tree_snapshot.h"
+#include "faults/updater_child.h"
+
+namespace qm::faults {
+namespace {
+
+using e2e::Bytes;
+using e2e::ToBytes;
+using Lines = std::vector<std::string>;
+
+constexpr char kOldContent[] = "the old content of the file, longer than the new one\n";
+constexpr char kNewContent[] = "fresh";
+std::string const kConnectionLost = e2e::Box("Network error", "connection lost");
+std::string const kCancelled = e2e::Box("Program exit", "The user has canceled the operation.");
+std::string const kCompleted = e2e::Box(e2e::kSuccessCaption, e2e::kSuccessText);
+
+void FurnishOldFiles(e2e::ClientDir& dir) {
+    dir.Write("data/file.bin", kOldContent);
+    dir.Write("keep.txt", "a file the server never mentions\n");
+}
+
+// The client directory holds the old or the new file and nothing a run leaves behind.
+void ExpectOnlyOldOrNew(e2e::ClientDir const& dir, bool updated, std::string const& context) {
+    EXPECT_EQ(dir.ReadText("data/file.bin"), updated ? kNewContent : kOldContent) << context;
+    EXPECT_EQ(dir.ReadText("keep.txt"), "a file the server never mentions\n") << context;
+    EXPECT_EQ(dir.TemporaryFiles(), std::vector<std::string>{}) << context;
+    EXPECT_EQ(dir.List(), (Lines{"data/", "data/file.bin", "keep.txt", "upd.ini"})) << context;
+}
+
+// ---- A frame stream cut at every byte --------------------------------------------------------
+
+// One whole run in one stream: the opening, a list with one changed file, and the completion.
+struct CutStream {
+    Bytes bytes;
+    std::size_t installedFrom = 0;  // a cut at or after this offset has the new file in place
+};
+
+CutStream MakeCutStream() {
+    e2e::Peers const peers;
+    Bytes const content = ToBytes(kNewContent);
+    CutStream stream;
+    stream.bytes = Joined({
+        Opening(peers),
+        Description(0, 1, "", "", 0, peers),
+        Description(1, 2, "data/file.bin", "files/data/file.bin", e2e::Crc32(content), peers),
+        e2e::FileSize(peers.fileSender, peers.client, "files/data/file.bin",
+                      static_cast<std::uint32_t>(content.size())),
+        e2e::DataChunk(peers.fileSender, peers.client, 0, content),
+        e2e::DataChunk(peers.fileSender, peers.client, 1, {}),
+    });
+    stream.installedFrom = stream.bytes.size();
+    Bytes const completion = Completion(peers);
+    stream.bytes.insert(stream.bytes.end(), completion.begin(), completion.end());
+    return stream;
+}
+
+TEST(CutFrames, AStreamCutAtEveryByteEndsWithConnectionLost) {
+    CutStream const stream = MakeCutStream();
+    std::vector<FleetCase> cases;
+    for (std::size_t cut = 0; cut <= stream.bytes.size(); ++cut) {
+        cases.push_back({Bytes(stream.bytes.begin(),
+                               stream.bytes.begin() + static_cast<std::ptrdiff_t>(cut)),
+                         true});
+    }
+    std::size_t checked = 0;
+    RunFleet(
+        Address(FaultAddress::FramesCutAtEveryByte), cases, 48, FurnishOldFiles,
+        [&](std::size_t cut, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
+            ++checked;
+            std::string const context = "cut after " + std::to_string(cut) + " of " +
+                                        std::to_string(stream.bytes.size()) + " bytes\n" +
+                                        updater.Transcript();
+            if (cut == stream.bytes.size()) {
+                EXPECT_EQ(ending.status, e2e::kExitClean) << context;
+                EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
+            } else {
+                EXPECT_EQ(ending.status, e2e::kExitNetwork) << context;
+                EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost}) << context;
+            }
+            ExpectOnlyOldOrNew(dir, cut >= stream.installedFrom, context);
+        });
+    EXPECT_EQ(checked, cases.size());
+}
+
+// ---- The server closes at each stage of the conversation -------------------------------------
+
+struct Stage {
+    char const* name;
+    // Plays the server's part up to the stage; the connection is closed right after.
+    std::function<::testing::AssertionResult(e2e::Conversation&)> play;
+    int status;
+    std::string box;
+};
+
+::testing::AssertionResult UpToMidList(e2e::Conversation& talk) {
+    if (auto opened = talk.Open(); !opened) {
+        return opened;
+    }
+    if (auto begun = talk.Begin(1); !begun) {
+        return begun;
+    }
+    if (auto sent = talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
+                                         e2e::Crc32(ToBytes("a file the server never mentions\n")));
+        !sent) {
+        return sent;
+    }
+    return talk.ExpectAck(2);
+}
+
+::testing::AssertionResult UpToMidDownload(e2e::Conversation& talk) {
+    if (auto listed = UpToMidList(talk); !listed) {
+        return listed;
+    }
+    Bytes const content(5000, 0x42);
+    if (auto sent = talk.SendDescription(1, 3, "data/file.bin", "files/data/file.bin",
+                                         e2e::Crc32(content));
+        !sent) {
+        return sent;
+    }
+    if (auto requested = talk.ExpectDownloadRequest("files/data/file.bin"); !requested) {
+        return requested;
+    }
+    e2e::Peers const peers;
+    if (auto sized = talk.server().Send(
+            e2e::FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000));
+        !sized) {
+        return sized;
+    }
+    return talk.SendChunk("files/data/file.bin", 0,
+                          std::span<const std::uint8_t>(content.data(), e2e::kChunkSize));
+}
+
+TEST(ClosedByServer, AtEveryStageOfTheConversation) {
+    Stage const stages[] = {
+        {"after accept", [](e2e::Conversation& talk) { return talk.server().Accept(); },
+         e2e::kExitNetwork, kConnectionLost},
+        {"after the WELCOME", [](e2e::Conversation& talk) { return talk.LogIn(); },
+         e2e::kExitNetwork, kConnectionLost},
+        {"after the announcement", [](e2e::Conversation& talk) { return talk.Open(); },
+         e2e::kExitNetwork, kConnectionLost},
+        {"in the middle of a list", UpToMidList, e2e::kExitNetwork, kConnectionLost},
+        {"in the middle of a download", UpToMidDownload, e2e::kExitNetwork, kConnectionLost},
+        {"after the completion",
+         [](e2e::Conversation& talk) {
+             if (auto opened = talk.Open(); !opened) {
+                 return opened;
+             }
+             return talk.Finish();
+         },
+         e2e::kExitClean, kCompleted},
+    };
+    std::string const address = Address(FaultAddress::ClosedAtEveryStage);
+    for (Stage const& stage : stages) {
+        SCOPED_TRACE(stage.name);
+        e2e::ClientDir dir;
+        dir.WriteConfig(address);
+        FurnishOldFiles(dir);
+        e2e::ScriptedServer server(address);
+        e2e::Conversation talk(server);
+        UpdaterChild updater(dir.path());
+        ASSERT_TRUE(stage.play(talk)) << updater.Transcript();
+        server.CloseConnection();
+        std::optional<Ending> const ending = updater.WaitForExit();
+        ASSERT_TRUE(ending);
+        EXPECT_EQ(ending->status, stage.status) << updater.Transcript();
+        EXPECT_EQ(updater.Boxes(), Lines{stage.box}) << updater.Transcript();
+        ExpectOnlyOldOrNew(dir, false, updater.Transcript());
+    }
+}
+
+// ---- The server says nothing -----------------------------------------------------------------
+
+// Long enough for the 5-second response timer to have fired, had it been running.
+constexpr Millis kBeyondTheTimers{6500};
+
+// An updater that waits for a silent server is alive, shows nothing alarming and burns no CPU;
+// the stop signal then ends it as a cancel.
+void ExpectWaitingUntilStopped(UpdaterChild& updater, int stopSignal, e2e::ClientDir& dir) {
+    std::this_thread::sleep_for(kBeyondTheTimers);
+    ASSERT_FALSE(updater.PollExit()) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes(), Lines{}) << updater.Transcript();
+    updater.Signal(stopSignal);
+    std::optional<Ending> const ending = updater.WaitForExit(Millis(10000));
+    ASSERT_TRUE(ending);
+    EXPECT_EQ(ending->status, e2e::kExitCancelled) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes(), Lines{kCancelled}) << updater.Transcript();
+    // Waiting is sleeping: a second of CPU time over the whole wait would be a busy loop.
+    EXPECT_LT(ending->cpuMillis, 1000) << "CPU time of a run that only waited";
+    ExpectOnlyOldOrNew(dir, false, updater.Transcript());
+}
+
+TEST(SilentServer, AfterAcceptTheUpdaterWaitsUntilTerminated) {
+    e2e::ClientDir dir;
+    std::string const address = Address(FaultAddress::SilentServer);
+    dir.WriteConfig(address);
+    FurnishOldFiles(dir);
+    e2e::ScriptedServer server(address);
+    UpdaterChild updater(dir.path());
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(updater.WaitForLine(e2e::Status("connection succesfull"), e2e::kStepTimeout))
+        << updater.Transcript();
+    ExpectWaitingUntilStopped(updater, SIGTERM, dir);
+}
+
+TEST(SilentServer, AfterTheAnnouncementTheUpdaterWaitsUntilInterrupted) {
+    e2e::ClientDir dir;
+    std::string const address = Address(FaultAddress::SilentAfterAnnouncement);
+    dir.WriteConfig(address);
+    FurnishOldFiles(dir);
+    e2e::ScriptedServer server(address);
+    e2e::Conversation talk(server);
+    UpdaterChild updater(dir.path());
+    ASSERT_TRUE(talk.Open());
+    ExpectWaitingUntilStopped(updater, SIGINT, dir);
+}
+
+// ---- Garbage ---------------------------------------------------------------------------------
+
+Bytes RandomBytes(std::mt19937& random, std::size_t count) {
+    std::uniform_int_distribution<int> byte(0, 255);
+    Bytes bytes(count);
+    for (std::uint8_t& b : bytes) {
+        b = static_cast<std::uint8_t>(byte(random));
+    }
+    return bytes;
+}
+
+// A frame of `length` bytes with a valid header and a random body, of a type and kind that the
+// updater does not handle.
+Bytes IgnoredFrame(std::mt19937& random, std::size_t length, std::uint8_t type, std::uint8_t kind) {
+    Bytes frame = RandomBytes(random, length);
+    frame[0] = static_cast<std::uint8_t>(length >> 8);
+    frame[1] = static_cast<std::uint8_t>(length);
+    frame[2] = type;
+    if (length > 11) {
+        frame[11] = kind;
+    }
+    return frame;
+}
+
+// A frame header that claims `length`, followed by a few bytes.
+Bytes ClaimedLength(std::uint16_t length) {
+    return {static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 4, 0, 0};
+}
+
+enum class Expect { NetworkBox, ConnectionLost };
+
+struct GarbageCase {
+    std::string name;
+    FleetCase served;
+    Expect expect;
+    bool touchesDownload = false;  // the garbage comes in the middle of a download
+};
+
+std::vector<GarbageCase> GarbageCases() {
+    std::mt19937 random(20240611);
+    e2e::Peers const peers;
+    Bytes const content(5000, 0x42);
+    Bytes const midDownload = Joined({
+        Opening(peers),
+        Description(0, 1, "", "", 0, peers),
+        Description(1, 2, "data/file.bin", "files/data/file.bin", e2e::Crc32(content), peers),
+        e2e::FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000),
+        e2e::DataChunk(peers.fileSender, peers.client, 0,
+                       std::span<const std::uint8_t>(content.data(), e2e::kChunkSize)),
+    });
+    std::vector<GarbageCase> cases;
+    for (std::size_t length : {1u, 2u, 3u, 10u, 150u, 151u, 152u, 600u, 2051u, 6000u}) {
+        std::string const size = std::to_string(length) + " random bytes";
+        // In place of the WELCOME, with the connection held open: the updater must end the run
+        // by itself, at the latest when its response timer fires.
+        Bytes first = RandomBytes(random, length);
+        cases.push_back({size + " instead of the WELCOME", {first, false}, Expect::NetworkBox});
+        Bytes welcomeShaped = RandomBytes(random, length);
+        welcomeShaped[0] = 0;
+        if (length > 1) {
+            welcomeShaped[1] = 151;
+        }
+        cases.push_back(
+            {size + " with a WELCOME's length", {welcomeShaped, false}, Expect::NetworkBox});
+        // After the opening, and in the middle of a download, then closed.
+        cases.push_back({size + " after the opening",
+                         {Joined({Opening(peers), RandomBytes(random, length)}), true},
+                         Expect::NetworkBox});
+        cases.push_back({size + " in the middle of a download",
+                         {Joined({midDownload, RandomBytes(random, length)}), true},
+                         Expect::NetworkBox, true});
+    }
+    // Frames whose length is no frame.
+    for (std::uint16_t length : {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{2},
+                                  std::uint16_t{2052}, std::uint16_t{4096}, std::uint16_t{65535}}) {
+        cases.push_back({"a frame of length " + std::to_string(length) + " after the opening",
+                         {Joined({Opening(peers), ClaimedLength(length)}), true},
+                         Expect::NetworkBox});
+    }
+    // Well-formed frames of types and kinds the updater ignores, then closed.
+    Bytes ignored = Opening(peers);
+    std::uniform_int_distribution<std::size_t> size(3, 2051);
+    for (int i = 0; i < 200; ++i) {
+        std::uint8_t const type = static_cast<std::uint8_t>(1 + i % 255);  // neither 0 nor 4
+        Bytes const frame = IgnoredFrame(random, size(random), type == 4 ? 5 : type, 0);
+        ignored.insert(ignored.end(), frame.begin(), frame.end());
+    }
+    for (int kindNumber : {0, 2, 4, 6, 8, 9, 100, 255}) {
+        auto const kind = static_cast<std::uint8_t>(kindNumber);
+        Bytes const update = IgnoredFrame(random, size(random), 4, kind);
+        Bytes const network = IgnoredFrame(random, size(random), 0, kind == 3 ? 1 : kind);
+        ignored.insert(ignored.end(), update.begin(), update.end());
+        ignored.insert(ignored.end(), network.begin(), network.end());
+    }
+    cases.push_back({"216 frames of unknown types and kinds", {ignored, true},
+                     Expect::ConnectionLost});
+    return cases;
+}
+
+TEST(Garbage, FromTheServerEndsTheRunWithANetworkError) {
+    std::vector<GarbageCase> const garbage = GarbageCases();
+    std::vector<FleetCase> cases;
+    for (GarbageCase const& c : garbage) {
+        cases.push_back(c.served);
+    }
+    RunFleet(
+        Address(FaultAddress::GarbageFromServer), cases, 24, FurnishOldFiles,
+        [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
+            GarbageCase const& c = garbage[index];
+            std::string const context = c.name + "\n" + updater.Transcript();
+            EXPECT_EQ(ending.status, e2e::kExitNetwork) << context;
+            Lines const boxes = updater.Boxes();
+            ASSERT_EQ(boxes.size(), 1u) << context;
+            if (c.expect == Expect::ConnectionLost) {
+                EXPECT_EQ(boxes[0], kConnectionLost) << context;
+            } else {
+                EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Network error")) ||
+                            boxes[0].starts_with(e2e::BoxPrefix("Network Error")))
+                    << context;
+            }
+            ExpectOnlyOldOrNew(dir, false, context);
+        });
+}
+
+}  // namespace
+}  // namespace qm::faults
