@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "median_reporter.h"
+#include "random_file.h"
 #include "ratio_table.h"
 #include "scratch_directory.h"
 #include "store/checksum.h"
@@ -44,25 +45,6 @@ constexpr double kMinSeconds = 0.4;
 std::string BlockName(std::size_t size) {
     return size >= 1024 * 1024 ? std::to_string(size >> 20) + "MiB"
                                : std::to_string(size >> 10) + "KiB";
-}
-
-bool WriteRandomFile(std::string const& path, std::uint64_t size, std::mt19937_64& random) {
-    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    std::vector<std::uint64_t> block(std::min<std::uint64_t>(size, 1 << 20) / 8 + 1);
-    bool good = true;
-    for (std::uint64_t written = 0; good && written < size;) {
-        for (auto& word : block) {
-            word = random();
-        }
-        std::size_t const count = static_cast<std::size_t>(
-            std::min<std::uint64_t>(size - written, block.size() * sizeof(std::uint64_t)));
-        good = ::write(fd, block.data(), count) == static_cast<ssize_t>(count);
-        written += count;
-    }
-    return ::close(fd) == 0 && good;
 }
 
 // Reads the whole file in blocks of `blockSize`, as the checksum does, and hands each block to
@@ -297,7 +279,7 @@ int main(int argc, char** argv) {
     }
     std::mt19937_64 random(42);
     std::string const large = (directory.path() / "large.bin").string();
-    if (!WriteRandomFile(large, kLargeFileSize, random)) {
+    if (!qm::bench::WriteRandomFile(large, kLargeFileSize, random)) {
         std::fprintf(stderr, "cannot write %s\n", large.c_str());
         return 1;
     }
@@ -305,7 +287,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> small;
     for (std::size_t i = 0; i < kSmallFileCount; ++i) {
         small.push_back((directory.path() / "small" / ("f" + std::to_string(i))).string());
-        if (!WriteRandomFile(small.back(), kSmallFileSize, random)) {
+        if (!qm::bench::WriteRandomFile(small.back(), kSmallFileSize, random)) {
             std::fprintf(stderr, "cannot write %s\n", small.back().c_str());
             return 1;
         }

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "support/escaped.h"

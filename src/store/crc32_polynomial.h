@@ -34,6 +34,22 @@ constexpr std::uint32_t PowerOfXModGenerator(unsigned exponent) {
     return static_cast<std::uint32_t>(residue);
 }
 
+// a * b mod the generator, both residues in normal order: Horner's rule over the bits of b,
+// reducing after every multiplication by x.
+constexpr std::uint32_t MultiplyModGenerator(std::uint32_t a, std::uint32_t b) {
+    std::uint64_t product = 0;
+    for (int bit = 31; bit >= 0; --bit) {
+        product <<= 1;
+        if ((product >> 32) != 0) {
+            product ^= kCrc32Generator;
+        }
+        if (((b >> bit) & 1u) != 0) {
+            product ^= a;
+        }
+    }
+    return static_cast<std::uint32_t>(product);
+}
+
 // The same residue in the register's reflected order.
 constexpr std::uint32_t ReflectedPowerOfX(unsigned exponent) {
     return ReverseBits(PowerOfXModGenerator(exponent));
@@ -42,5 +58,7 @@ constexpr std::uint32_t ReflectedPowerOfX(unsigned exponent) {
 static_assert(ReverseBits(0x04C11DB7u) == 0xEDB88320u);
 static_assert(PowerOfXModGenerator(31) == 0x80000000u);
 static_assert(PowerOfXModGenerator(32) == 0x04C11DB7u);
+static_assert(MultiplyModGenerator(PowerOfXModGenerator(20), PowerOfXModGenerator(45)) ==
+              PowerOfXModGenerator(65));
 
 }  // namespace qm::store

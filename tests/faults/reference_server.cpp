@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ using Clock = std::chrono::steady_clock;
         ::dup2(logFd, 2) < 0) {
         ::_exit(126);
     }
+    // A test that dies must not leave its servers and updaters behind.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         ::signal(signal, SIG_DFL);
     }

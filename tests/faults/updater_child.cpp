@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +54,8 @@ std::vector<std::string> ChildEnvironment() {
     if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
         ::_exit(126);
     }
+    // A test that dies must not leave its servers and updaters behind.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -1,0 +1,243 @@
+// The disk fails the updater: a file size limit or a full disk while a chunk is written, a target
+// directory it may not write, a target path taken by a directory, a checksum record it cannot
+// write. Each ends the run with its "Disk access error" box and exit status 4; the old file is
+// intact, no temporary file is left, and nothing else in the client directory is lost or changed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "e2e/client_dir.h"
+#include "e2e/crc32.h"
+#include "e2e/lines.h"
+#include "e2e/scripted_server.h"
+#include "faults/fault_addresses.h"
+#include "faults/served_run.h"
+#include "faults/streams.h"
+#include "faults/tmpfs_mount.h"
+#include "faults/tree_snapshot.h"
+#include "faults/updater_child.h"
+
+namespace qm::faults {
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Bytes;
+using Lines = std::vector<std::string>;
+
+constexpr uid_t kNobody = 65534;
+constexpr char kOldRecord[] = "[GLOBAL_CRC]\nearlier.ini=77\n";
+
+Bytes NewContent(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 7 + 3) % 251);
+    }
+    return bytes;
+}
+
+// The client directory as every case starts: an old file to be replaced in data/, a file at the
+// top, an earlier checksum record.
+void FurnishClient(e2e::ClientDir& dir) {
+    dir.Write("data/file.bin", "the old file, which must survive\n");
+    dir.Write("data/other.txt", "a neighbour\n");
+    dir.Write("keep.txt", "a file at the top\n");
+    dir.Write("crc.ini", kOldRecord);
+    fs::permissions(dir.root(), fs::perms(0755));  // other users may reach the client directory
+}
+
+void GiveTo(fs::path const& path, uid_t user) {
+    ASSERT_EQ(::chown(path.c_str(), user, static_cast<gid_t>(user)), 0) << path;
+}
+
+void GiveTreeTo(fs::path const& root, uid_t user) {
+    GiveTo(root, user);
+    for (auto const& entry : fs::recursive_directory_iterator(root)) {
+        GiveTo(entry.path(), user);
+    }
+}
+
+// A download of `localPath` with `size` new bytes.
+ServedRun DownloadOf(std::string const& localPath, std::size_t size) {
+    Bytes const content = NewContent(size);
+    std::string const remote = "files/" + localPath;
+    return ServedRun{{Description(0, 1, "", "", 0), Description(1, 2, localPath, remote,
+                                                                e2e::Crc32(content))},
+                     {{remote, content}},
+                     {}};
+}
+
+// Records the checksum of the first list and switches to the next one.
+ServedRun ListSwitch() {
+    return ServedRun{{Description(0, 1, "", "", 0), Description(2, 2, "next.ini", "", 123456)},
+                     {},
+                     {}};
+}
+
+ServedRun DeletionOf(std::string const& localPath) {
+    return ServedRun{{Description(0, 1, "", "", 0), Description(4, 2, localPath, localPath, 0)},
+                     {},
+                     {}};
+}
+
+struct DiskCase {
+    char const* name;
+    std::function<void(e2e::ClientDir&)> arrange;  // after FurnishClient
+    ChildConditions conditions;
+    ServedRun served;
+    std::string box;
+};
+
+// Runs one case and checks its ending, and that the client directory is as it was.
+void RunDiskCase(DiskCase const& c, std::string const& address) {
+    SCOPED_TRACE(c.name);
+    e2e::ClientDir dir;
+    dir.WriteConfig(address);
+    FurnishClient(dir);
+    c.arrange(dir);
+    TreeSnapshot const before = TreeSnapshot::Of(dir.path(), false);
+    TreeSnapshot const outsideBefore = TreeSnapshot::Of(dir.root(), true, {"client"});
+    e2e::ScriptedServer server(address);
+    UpdaterChild updater(dir.path(), c.conditions);
+    EXPECT_TRUE(c.served.Serve(server)) << updater.Transcript();
+    std::optional<Ending> const ending = updater.WaitForExit();
+    ASSERT_TRUE(ending);
+    EXPECT_EQ(ending->status, e2e::kExitDisk) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes(), Lines{e2e::Box("Disk access error", c.box)}) << updater.Transcript();
+    EXPECT_EQ(Differences(before, TreeSnapshot::Of(dir.path(), false)), Lines{})
+        << updater.Transcript();
+    EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+    EXPECT_EQ(Differences(outsideBefore, TreeSnapshot::Of(dir.root(), true, {"client"})), Lines{});
+}
+
+auto const kNothingMore = [](e2e::ClientDir&) {};
+
+ChildConditions Limited(rlim_t bytes, bool ignoreSignal = true) {
+    ChildConditions conditions;
+    conditions.fileSizeLimit = bytes;
+    conditions.ignoreFileSizeSignal = ignoreSignal;
+    return conditions;
+}
+
+ChildConditions AsNobody() {
+    ChildConditions conditions;
+    conditions.user = kNobody;
+    return conditions;
+}
+
+TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
+    std::string const cannotRecord = "Cannot write the file: ./crc.ini ...";
+    DiskCase const cases[] = {
+        {"file size limit reached while writing a chunk", kNothingMore,
+         Limited(3000), DownloadOf("data/file.bin", 10000), "File too large"},
+        {"file size limit reached, the signal left at its default", kNothingMore,
+         Limited(3000, false), DownloadOf("data/file.bin", 10000),
+         "File too large"},
+        {"file size limit reached by the last, short chunk", kNothingMore,
+         Limited(4100), DownloadOf("data/file.bin", 4200), "File too large"},
+        {"read-only target directory",
+         [](e2e::ClientDir& dir) {
+             GiveTreeTo(dir.path(), kNobody);
+             GiveTo(dir.path() / "data", 0);
+         },
+         AsNobody(), DownloadOf("data/file.bin", 5000), "Cannot open the temporary file"},
+        {"read-only client directory", kNothingMore, AsNobody(),
+         DownloadOf("keep.txt", 5000), "Cannot open the temporary file"},
+        {"target path occupied by a directory",
+         [](e2e::ClientDir& dir) { dir.Write("data/taken/inner.txt", "inside the directory\n"); },
+         {}, DownloadOf("data/taken", 5000), "Cannot rename the file: data/taken ..."},
+        {"target path occupied by an empty directory",
+         [](e2e::ClientDir& dir) { fs::create_directory(dir.path() / "data" / "hollow"); }, {},
+         DownloadOf("data/hollow", 3000), "Cannot rename the file: data/hollow ..."},
+        {"a directory on the path is a file", kNothingMore, {}, DownloadOf("keep.txt/file.bin", 100),
+         "Cannot open the temporary file"},
+        {"deletion in a read-only directory",
+         [](e2e::ClientDir& dir) {
+             GiveTreeTo(dir.path(), kNobody);
+             GiveTo(dir.path() / "data", 0);
+         },
+         AsNobody(), DeletionOf("data/file.bin"),
+         "Cannot delete the file: data/file.bin ..."},
+        {"checksum record in a read-only directory", kNothingMore, AsNobody(), ListSwitch(),
+         cannotRecord},
+        {"checksum record that cannot be read",
+         [](e2e::ClientDir& dir) {
+             GiveTreeTo(dir.path(), kNobody);
+             GiveTo(dir.path() / "crc.ini", 0);
+             fs::permissions(dir.path() / "crc.ini", fs::perms::none);
+         },
+         AsNobody(), ListSwitch(), cannotRecord},
+        {"checksum record taken by a directory",
+         [](e2e::ClientDir& dir) {
+             fs::remove(dir.path() / "crc.ini");
+             dir.Write("crc.ini/inner.txt", "inside\n");
+         },
+         {}, ListSwitch(), cannotRecord},
+        {"checksum record over the file size limit", kNothingMore, Limited(20),
+         ListSwitch(), cannotRecord},
+    };
+    for (DiskCase const& c : cases) {
+        RunDiskCase(c, Address(FaultAddress::DiskFaults));
+    }
+}
+
+// A real full disk: a small tmpfs over data/ (and over the whole client directory for the
+// checksum record).
+TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
+    std::string const address = Address(FaultAddress::DiskFull);
+    {
+        e2e::ClientDir probe;
+        TmpfsMount mount(probe.path() / "probe", 64 * 1024);
+        if (!mount.mounted()) {
+            GTEST_SKIP() << "this machine does not let the test mount a tmpfs";
+        }
+    }
+    struct Full {
+        char const* name;
+        char const* mountedAt;  // relative to the client directory; "" for the directory itself
+        ServedRun served;
+        std::string box;
+    };
+    Full const cases[] = {
+        {"full while writing a chunk", "data", DownloadOf("data/file.bin", 200 * 1024),
+         "No space left on device"},
+        {"full while writing the checksum record", "", ListSwitch(),
+         "Cannot write the file: ./crc.ini ..."},
+    };
+    for (Full const& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::ClientDir dir;
+        fs::path const mountPoint = dir.path() / c.mountedAt;
+        TmpfsMount mount(mountPoint, 64 * 1024);
+        ASSERT_TRUE(mount.mounted());
+        dir.WriteConfig(address);
+        FurnishClient(dir);
+        // Fill what is left, but for a few bytes.
+        {
+            std::ofstream filler(mountPoint / "filler.bin", std::ios::binary);
+            std::string const block(1024, 'f');
+            while (filler.write(block.data(), block.size())) {
+            }
+        }
+        fs::resize_file(mountPoint / "filler.bin", fs::file_size(mountPoint / "filler.bin") - 10);
+        TreeSnapshot const before = TreeSnapshot::Of(dir.path(), false);
+        e2e::ScriptedServer server(address);
+        UpdaterChild updater(dir.path());
+        EXPECT_TRUE(c.served.Serve(server)) << updater.Transcript();
+        std::optional<Ending> const ending = updater.WaitForExit();
+        ASSERT_TRUE(ending);
+        EXPECT_EQ(ending->status, e2e::kExitDisk) << updater.Transcript();
+        EXPECT_EQ(updater.Boxes(), Lines{e2e::Box("Disk access error", c.box)})
+            << updater.Transcript();
+        EXPECT_EQ(Differences(before, TreeSnapshot::Of(dir.path(), false)), Lines{});
+        EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+    }
+}
+
+}  // namespace
+}  // namespace qm::faults

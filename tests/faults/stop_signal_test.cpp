@@ -1,0 +1,169 @@
+// The updater is stopped from outside while it downloads. SIGTERM and SIGINT are a cancel: the run
+// ends with "Program exit" and status 5, the old file intact and the temporary file removed.
+// Signals it does not handle (SIGHUP, SIGQUIT) end the process at once; the old file must still be
+// intact, and the next run that checks the directory removes the temporary file left behind.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "e2e/client_dir.h"
+#include "e2e/conversation.h"
+#include "e2e/crc32.h"
+#include "e2e/lines.h"
+#include "e2e/scripted_server.h"
+#include "faults/fault_addresses.h"
+#include "faults/streams.h"
+#include "faults/updater_child.h"
+
+namespace qm::faults {
+namespace {
+
+using e2e::Bytes;
+using Lines = std::vector<std::string>;
+
+constexpr char kOld[] = "the old version, which must survive the stop\n";
+std::string const kCancelled = e2e::Box("Program exit", "The user has canceled the operation.");
+
+Bytes NewVersion() {
+    Bytes bytes(3 * e2e::kChunkSize + 100);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i % 253);
+    }
+    return bytes;
+}
+
+void Furnish(e2e::ClientDir& dir) {
+    dir.Write("data/file.bin", kOld);
+    dir.Write("keep.txt", "untouched\n");
+}
+
+enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
+
+// Plays the server up to `moment`; at MidDownload two chunks have been written and the updater
+// waits for the third, its temporary file in data/.
+::testing::AssertionResult PlayUpTo(Moment moment, e2e::Conversation& talk, UpdaterChild& updater) {
+    if (moment == Moment::BeforeConnecting) {
+        return updater.WaitForLine(e2e::Progress(0), e2e::kStepTimeout)
+                   ? ::testing::AssertionSuccess()
+                   : ::testing::AssertionFailure() << "no first line";
+    }
+    if (auto login = talk.LogIn(); !login) {
+        return login;
+    }
+    if (moment == Moment::AfterLogin) {
+        return ::testing::AssertionSuccess();
+    }
+    if (auto opened = talk.Announce(); !opened) {
+        return opened;
+    }
+    if (auto begun = talk.Begin(1); !begun) {
+        return begun;
+    }
+    Bytes const content = NewVersion();
+    if (auto sent = talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
+                                         e2e::Crc32(content));
+        !sent) {
+        return sent;
+    }
+    if (auto requested = talk.ExpectDownloadRequest("files/data/file.bin"); !requested) {
+        return requested;
+    }
+    for (std::uint32_t index = 0; index < 2; ++index) {
+        auto const from = content.begin() + static_cast<std::ptrdiff_t>(index * e2e::kChunkSize);
+        if (auto chunk = talk.SendChunk("files/data/file.bin", index,
+                                        Bytes(from, from + e2e::kChunkSize));
+            !chunk) {
+            return chunk;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(StopSignal, TermAndIntCancelCleanlyAtEveryMoment) {
+    struct Case {
+        char const* name;
+        int signal;
+        Moment moment;
+    };
+    Case const cases[] = {
+        {"SIGTERM before connecting", SIGTERM, Moment::BeforeConnecting},
+        {"SIGINT before connecting", SIGINT, Moment::BeforeConnecting},
+        {"SIGTERM after the login", SIGTERM, Moment::AfterLogin},
+        {"SIGINT after the login", SIGINT, Moment::AfterLogin},
+        {"SIGTERM in the middle of a download", SIGTERM, Moment::MidDownload},
+        {"SIGINT in the middle of a download", SIGINT, Moment::MidDownload},
+    };
+    std::string const address = Address(FaultAddress::StopSignals);
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::ClientDir dir;
+        dir.WriteConfig(address);
+        Furnish(dir);
+        Lines const before = dir.List();
+        e2e::ScriptedServer server(address);
+        e2e::Conversation talk(server);
+        UpdaterChild updater(dir.path());
+        ASSERT_TRUE(PlayUpTo(c.moment, talk, updater)) << updater.Transcript();
+        if (c.moment == Moment::MidDownload) {
+            // The download is under way: its temporary file sits beside the target.
+            ASSERT_EQ(dir.TemporaryFiles().size(), 1u) << dir.List().size();
+        }
+        updater.Signal(c.signal);
+        std::optional<Ending> const ending = updater.WaitForExit(Millis(10000));
+        ASSERT_TRUE(ending);
+        EXPECT_EQ(ending->status, e2e::kExitCancelled) << updater.Transcript();
+        EXPECT_EQ(updater.Boxes(), Lines{kCancelled}) << updater.Transcript();
+        EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
+        EXPECT_EQ(dir.ReadText("keep.txt"), "untouched\n");
+        EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+        EXPECT_EQ(dir.List(), before);
+        if (c.moment == Moment::BeforeConnecting) {
+            EXPECT_FALSE(server.ConnectionArrives(Millis(1500)));
+        } else {
+            EXPECT_TRUE(server.ExpectClosed());
+        }
+    }
+}
+
+TEST(StopSignal, UnhandledSignalsKeepTheOldFileAndTheNextRunCleansUp) {
+    std::string const address = Address(FaultAddress::OtherSignals);
+    for (int signal : {SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(signal);
+        e2e::ClientDir dir;
+        dir.WriteConfig(address);
+        Furnish(dir);
+        {
+            e2e::ScriptedServer server(address);
+            e2e::Conversation talk(server);
+            UpdaterChild updater(dir.path());
+            ASSERT_TRUE(PlayUpTo(Moment::MidDownload, talk, updater)) << updater.Transcript();
+            updater.Signal(signal);
+            std::optional<Ending> const ending = updater.WaitForExit(Millis(10000));
+            ASSERT_TRUE(ending);
+            EXPECT_TRUE(ending->status == 128 + signal || ending->status == e2e::kExitCancelled)
+                << ending->status;
+            EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
+        }
+        // The next run checks data/file.bin: the leftover goes, the old file stays.
+        e2e::ScriptedServer server(address);
+        e2e::Conversation talk(server);
+        UpdaterChild updater(dir.path());
+        ASSERT_TRUE(talk.Open());
+        ASSERT_TRUE(talk.Begin(1));
+        ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
+                                         e2e::Crc32(e2e::ToBytes(kOld))));
+        ASSERT_TRUE(talk.ExpectAck(2));
+        ASSERT_TRUE(talk.Finish());
+        std::optional<Ending> const ending = updater.WaitForExit();
+        ASSERT_TRUE(ending);
+        EXPECT_EQ(ending->status, e2e::kExitClean) << updater.Transcript();
+        EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
+        EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+        EXPECT_EQ(dir.List(), (Lines{"data/", "data/file.bin", "keep.txt", "upd.ini"}));
+    }
+}
+
+}  // namespace
+}  // namespace qm::faults
