@@ -12,9 +12,9 @@
 namespace qm::store {
 namespace {
 
-// From this size on, a helper thread that reads ahead pays for its start (bench/checksum_bench
-// has the figures); smaller files are read and checksummed in turn.
-constexpr std::uint64_t kOverlapFromSize = std::uint64_t{4} << 20;
+// From this size on, a second thread that takes half of the file pays for its start
+// (bench/checksum_bench has the figures); smaller files are read and checksummed in turn.
+constexpr std::uint64_t kSplitFromSize = std::uint64_t{4} << 20;
 
 // Reading in turn uses a buffer as large as the file, between these bounds.
 constexpr std::size_t kSmallestReadBuffer = 4096;
@@ -24,9 +24,9 @@ Crc32UpdateFunction FastestUpdate() {
     return update;
 }
 
-bool CanOverlap(std::uint64_t size) {
+bool WorthSplitting(std::uint64_t size) {
     static bool const severalCores = std::thread::hardware_concurrency() > 1;
-    return severalCores && size >= kOverlapFromSize;
+    return severalCores && size >= kSplitFromSize;
 }
 
 std::uint32_t Crc32OfSmallFile(ReadOnlyFile const& file, std::optional<std::uint64_t> size) {
@@ -60,8 +60,8 @@ std::uint32_t FileCrc32(std::string const& path) {
     if (!size || *size > kFileReadBlockSize) {
         file.AdviseSequentialReading();
     }
-    if (size && CanOverlap(*size)) {
-        return Crc32OfFileOverlapped(file, FastestUpdate());
+    if (size && WorthSplitting(*size)) {
+        return Crc32OfFileSplit(file, *size, FastestUpdate());
     }
     return Crc32OfSmallFile(file, size);
 }

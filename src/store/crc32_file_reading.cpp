@@ -1,55 +1,115 @@
 #include "store/crc32_file_reading.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <system_error>
 #include <thread>
 
 #include "store/checksum.h"
-#include "store/crc32_block_ring.h"
+#include "store/crc32_segment_combiner.h"
 
 namespace qm::store {
 namespace {
 
-void ReadIntoRing(ReadOnlyFile const& file, BlockRing& ring) {
-    for (;;) {
-        std::size_t const got = file.ReadSome(ring.AwaitFreeBlock());
-        ring.Publish(got);
-        if (got == 0) {
-            return;
+constexpr std::uint64_t kLargestSegment = std::uint64_t{4} << 20;
+constexpr std::uint64_t kSegmentsPerFile = 8;
+
+// What the threads of one split pass share.
+class SplitPass {
+  public:
+    SplitPass(ReadOnlyFile const& file, std::uint64_t expectedSize, Crc32UpdateFunction update,
+              std::size_t blockSize)
+        : file_(file),
+          expectedSize_(expectedSize),
+          segmentSize_(SplitSegmentSize(expectedSize, blockSize)),
+          blockSize_(blockSize),
+          update_(update),
+          combiner_(kCrcInitial, expectedSize, segmentSize_) {}
+
+    // One thread's part: segments in the order they are claimed, until none is left.
+    void TakeSegments() {
+        auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize_);
+        std::span<std::uint8_t> const block(buffer.get(), blockSize_);
+        for (;;) {
+            std::uint64_t const index = nextSegment_.fetch_add(1, std::memory_order_relaxed);
+            std::uint64_t const start = index * segmentSize_;
+            if (start >= expectedSize_ || combiner_.ReachedEnd()) {
+                return;
+            }
+            std::uint64_t const end = std::min(expectedSize_, start + segmentSize_);
+            combiner_.Add(ChecksumSegment(index, start, end, block));
         }
     }
-}
 
-std::uint32_t ChecksumFromRing(BlockRing& ring, Crc32UpdateFunction update) {
-    std::uint32_t state = kCrcInitial;
-    for (auto block = ring.AwaitPublishedBlock(); !block.empty();
-         block = ring.AwaitPublishedBlock()) {
-        state = update(state, block);
-        ring.Release();
+    SegmentCombiner const& combiner() const { return combiner_; }
+
+  private:
+    SegmentCombiner::Segment ChecksumSegment(std::uint64_t index, std::uint64_t start,
+                                             std::uint64_t end, std::span<std::uint8_t> block) {
+        std::uint32_t state = 0;
+        std::uint64_t offset = start;
+        while (offset < end) {
+            std::size_t const wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), end - offset));
+            std::size_t const got = file_.ReadSomeAt(block.first(wanted), offset);
+            if (got == 0) {
+                break;
+            }
+            state = update_(state, block.first(got));
+            offset += got;
+        }
+        return {index, state, offset - start};
     }
-    return Crc32Final(state);
+
+    ReadOnlyFile const& file_;
+    std::uint64_t const expectedSize_;
+    std::uint64_t const segmentSize_;
+    std::size_t const blockSize_;
+    Crc32UpdateFunction const update_;
+    SegmentCombiner combiner_;
+    std::atomic<std::uint64_t> nextSegment_{0};
+};
+
+std::uint32_t ContinueInTurn(ReadOnlyFile const& file, std::uint32_t state,
+                             std::span<std::uint8_t> buffer, Crc32UpdateFunction update) {
+    for (std::size_t got = file.ReadSome(buffer); got > 0; got = file.ReadSome(buffer)) {
+        state = update(state, buffer.first(got));
+    }
+    return state;
 }
 
 }  // namespace
 
 std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t> buffer,
                                 Crc32UpdateFunction update) {
-    std::uint32_t state = kCrcInitial;
-    for (std::size_t got = file.ReadSome(buffer); got > 0; got = file.ReadSome(buffer)) {
-        state = update(state, buffer.first(got));
-    }
-    return Crc32Final(state);
+    return Crc32Final(ContinueInTurn(file, kCrcInitial, buffer, update));
 }
 
-std::uint32_t Crc32OfFileOverlapped(ReadOnlyFile const& file, Crc32UpdateFunction update,
-                                    std::size_t blockSize) {
-    BlockRing ring(kOverlapBlockCount, blockSize);
-    std::jthread reader;
-    try {
-        reader = std::jthread([&file, &ring] { ReadIntoRing(file, ring); });
-    } catch (std::system_error const&) {
-        return Crc32OfFileInTurn(file, ring.AwaitFreeBlock(), update);
+std::uint64_t SplitSegmentSize(std::uint64_t fileSize, std::size_t blockSize) {
+    std::uint64_t const blocks = (fileSize / kSegmentsPerFile + blockSize - 1) / blockSize;
+    return std::clamp<std::uint64_t>(blocks * blockSize, blockSize,
+                                     std::max<std::uint64_t>(blockSize, kLargestSegment));
+}
+
+std::uint32_t Crc32OfFileSplit(ReadOnlyFile const& file, std::uint64_t expectedSize,
+                               Crc32UpdateFunction update, std::size_t blockSize) {
+    SplitPass pass(file, expectedSize, update, blockSize);
+    {
+        std::jthread helper;
+        try {
+            helper = std::jthread([&pass] { pass.TakeSegments(); });
+        } catch (std::system_error const&) {
+            // No helper: the caller takes every segment.
+        }
+        pass.TakeSegments();
     }
-    return ChecksumFromRing(ring, update);
+    std::uint32_t const state = pass.combiner().State();
+    if (pass.combiner().ReachedEnd() || !file.SeekTo(expectedSize)) {
+        return Crc32Final(state);
+    }
+    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
+    return Crc32Final(ContinueInTurn(file, state, {buffer.get(), blockSize}, update));
 }
 
 }  // namespace qm::store

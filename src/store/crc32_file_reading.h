@@ -12,18 +12,24 @@
 
 namespace qm::store {
 
-// Reads into `buffer` and checksums each block before reading the next.
+// Reads into `buffer` from the file position on, and checksums each block before the next read.
 std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t> buffer,
                                 Crc32UpdateFunction update);
 
-// The ring of the overlapped pass: kOverlapBlockCount blocks of kOverlapBlockSize.
-inline constexpr std::size_t kOverlapBlockSize = 256 * 1024;
-inline constexpr std::size_t kOverlapBlockCount = 4;
+// Blocks of the split pass.
+inline constexpr std::size_t kSplitBlockSize = 256 * 1024;
 
-// A helper thread reads ahead into a ring of blocks while the calling thread checksums the
-// blocks already read, so the checksum runs in the shadow of the reading. Reads in turn when no
-// thread can be started.
-std::uint32_t Crc32OfFileOverlapped(ReadOnlyFile const& file, Crc32UpdateFunction update,
-                                    std::size_t blockSize = kOverlapBlockSize);
+// The first `expectedSize` bytes are cut into segments that two threads (the caller and a
+// helper) take in turn, each reading its segment with pread and checksumming it from a zero
+// register; the segment checksums are then joined in file order. A thread that gets no processor
+// time simply takes fewer segments. Bytes beyond `expectedSize` (a file that grew) are read in
+// turn afterwards; a file that is shorter ends where its data ends. Without a helper thread the
+// caller takes every segment.
+std::uint32_t Crc32OfFileSplit(ReadOnlyFile const& file, std::uint64_t expectedSize,
+                               Crc32UpdateFunction update, std::size_t blockSize = kSplitBlockSize);
+
+// Segments of the split pass: an eighth of the file, at least one block, at most 4 MiB, in whole
+// blocks.
+std::uint64_t SplitSegmentSize(std::uint64_t fileSize, std::size_t blockSize);
 
 }  // namespace qm::store

@@ -41,4 +41,20 @@ std::size_t ReadOnlyFile::ReadSome(std::span<std::uint8_t> buffer) const {
     }
 }
 
+std::size_t ReadOnlyFile::ReadSomeAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
+    for (;;) {
+        ssize_t const got = ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+}
+
+bool ReadOnlyFile::SeekTo(std::uint64_t offset) const {
+    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
 }  // namespace qm::store

@@ -27,6 +27,12 @@ class ReadOnlyFile {
     // Fills the front of `buffer`; the bytes read, 0 at the end of the file or on a read error.
     std::size_t ReadSome(std::span<std::uint8_t> buffer) const;
 
+    // The same from `offset` on, without moving the file position (several threads may read).
+    std::size_t ReadSomeAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const;
+
+    // Moves the file position for ReadSome to `offset`; false when that fails.
+    bool SeekTo(std::uint64_t offset) const;
+
   private:
     int fd_;
 };

@@ -182,25 +182,23 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
                     e2e::BoxPrefix("Disk access error") + "Unsafe file path refused: "))
                     << context;
                 EXPECT_EQ(dir.ReadText("data/file.bin"), kOld) << context;
-                EXPECT_TRUE(fs::is_symlink(dir.path() / "victimlink")) << context;
+                EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.path() / "victimlink"))) << context;
             } else {
                 EXPECT_EQ(ending.status, e2e::kExitClean) << context;
                 EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
                 fs::path const link = dir.path() / c.path;
                 if (c.action == 1) {
-                    EXPECT_FALSE(fs::is_symlink(link)) << context;
+                    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link))) << context;
                     EXPECT_EQ(dir.Read(c.path), NewContent()) << context;
                 } else {
                     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << context;
                 }
             }
             // Beside the client directory there is still nothing but the client directory.
-            EXPECT_EQ(e2e::ListTree(dir.root()).front(), "client/") << context;
-            EXPECT_EQ(fs::directory_iterator(dir.root()) == fs::directory_iterator(), false);
             EXPECT_EQ(std::distance(fs::directory_iterator(dir.root()), fs::directory_iterator()),
                       1)
                 << context;
-            EXPECT_EQ(dir.TemporaryFiles(), Lines{}) << context;
+            EXPECT_EQ(TemporaryEntries(TreeSnapshot::Of(dir.path(), false)), Lines{}) << context;
             EXPECT_FALSE(fs::exists(fs::symlink_status("/qm-fault-probe.txt"))) << context;
             EXPECT_EQ(Differences(before, sentinel.Snapshot()), Lines{}) << context;
         });

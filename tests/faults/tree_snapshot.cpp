@@ -30,10 +30,11 @@ TreeSnapshot TreeSnapshot::Of(fs::path const& root, bool withTimes,
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(root, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        std::string relative = fs::relative(it->path(), root).generic_string();
+        std::string relative = it->path().lexically_relative(root).generic_string();
         std::string const top = relative.substr(0, relative.find('/'));
         if (skipped.contains(top)) {
-            if (it->is_directory() && !it->is_symlink()) {
+            std::error_code ignored;
+            if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
                 it.disable_recursion_pending();
             }
             continue;
@@ -108,6 +109,18 @@ void FurnishSentinel(fs::path const& directory) {
     WriteAll(directory / "upd.ini", "[GENERAL]\nSERVER=127.0.0.1\n");
     fs::create_directories(directory / "empty");
     fs::create_symlink("victim.txt", directory / "link-to-victim");
+}
+
+std::vector<std::string> TemporaryEntries(TreeSnapshot const& snapshot) {
+    std::vector<std::string> found;
+    for (TreeEntry const& entry : snapshot.entries) {
+        std::string const name = entry.path.substr(entry.path.rfind('/', entry.path.size() - 2) + 1);
+        if (name.starts_with(".quillmesh-download-") || name.starts_with(".crc.ini.") ||
+            name == "tmpfile") {
+            found.push_back(entry.path);
+        }
+    }
+    return found;
 }
 
 }  // namespace qm::faults

@@ -40,6 +40,9 @@ std::vector<std::string> Differences(TreeSnapshot const& before, TreeSnapshot co
 
 std::ostream& operator<<(std::ostream& out, TreeSnapshot const& snapshot);
 
+// Entries whose names mark temporary files of the updater (downloads, checksum records).
+std::vector<std::string> TemporaryEntries(TreeSnapshot const& snapshot);
+
 // A directory of files, subdirectories and a link, for a test to watch: it must never change.
 void FurnishSentinel(std::filesystem::path const& directory);
 

@@ -106,9 +106,9 @@ TEST_F(FileCrc32Test, FileSpanningSeveralReadBlocks) {
     EXPECT_EQ(FileCrc32("large.bin"), BitwiseCrc32(bytes));
 }
 
-// Large files are read on a helper thread while the caller checksums; small and mid-sized ones
-// in turn. Sizes on both sides of the switch, and odd ones, give the bitwise result.
-TEST_F(FileCrc32Test, FilesOnBothSidesOfTheOverlappedReading) {
+// Large files are split between two threads; small and mid-sized ones are read in turn. Sizes
+// on both sides of the switch, and odd ones, give the bitwise result.
+TEST_F(FileCrc32Test, FilesOnBothSidesOfTheSplitReading) {
     std::mt19937 random(11);
     std::vector<std::uint8_t> const bytes = RandomBytes(random, (9 << 20) + 4321);
     for (std::size_t const size :
