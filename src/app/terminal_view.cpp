@@ -42,7 +42,9 @@ std::string Centred(std::string_view text, int width) {
 }
 
 std::string Row(std::string_view inner) {
-    return "|" + std::string(inner) + "|\x1b[K\n";
+    std::string row = "|";
+    row.append(inner).append("|\x1b[K\n");
+    return row;
 }
 
 std::string Border(std::string_view title) {
@@ -156,7 +158,9 @@ void TerminalView::ShowMessageBox(std::string_view caption, std::string_view tex
         open_ = true;
         Write("\x1b[?25l");
     }
-    std::string lines = Border(" " + Cut(caption, kInnerWidth - 4) + " ");
+    std::string title = " ";
+    title.append(Cut(caption, kInnerWidth - 4)).append(" ");
+    std::string lines = Border(title);
     lines += Row(Centred("", kInnerWidth));
     std::string_view rest = text;
     for (int row = 0; row < 2; ++row) {

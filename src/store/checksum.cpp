@@ -1,6 +1,7 @@
 #include "store/checksum.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <thread>
 
@@ -16,8 +17,9 @@ namespace {
 // (bench/checksum_bench has the figures); smaller files are read and checksummed in turn.
 constexpr std::uint64_t kSplitFromSize = std::uint64_t{4} << 20;
 
-// Reading in turn uses a buffer as large as the file, between these bounds.
-constexpr std::size_t kSmallestReadBuffer = 4096;
+// Files up to this size are read on the stack, without asking for their size first: for a
+// small file the checksum costs no system call beyond those of reading it.
+constexpr std::size_t kFirstReadSize = 16 * 1024;
 
 Crc32UpdateFunction FastestUpdate() {
     static Crc32UpdateFunction const update = Crc32UpdateFunctionOf(FastestCrc32Engine());
@@ -29,12 +31,29 @@ bool WorthSplitting(std::uint64_t size) {
     return severalCores && size >= kSplitFromSize;
 }
 
-std::uint32_t Crc32OfSmallFile(ReadOnlyFile const& file, std::optional<std::uint64_t> size) {
-    std::size_t const capacity = size ? static_cast<std::size_t>(std::clamp<std::uint64_t>(
-                                            *size, kSmallestReadBuffer, kFileReadBlockSize))
-                                      : kFileReadBlockSize;
+// A buffer as large as what is left after the first read, within [kFirstReadSize,
+// kFileReadBlockSize]; the largest when the size is not known.
+std::size_t BufferSizeForTheRest(std::optional<std::uint64_t> size) {
+    if (!size) {
+        return kFileReadBlockSize;
+    }
+    std::uint64_t const rest = *size > kFirstReadSize ? *size - kFirstReadSize : 0;
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(rest, kFirstReadSize, kFileReadBlockSize));
+}
+
+// The rest of a file whose first kFirstReadSize bytes gave the register `state`.
+std::uint32_t Crc32OfLargerFile(ReadOnlyFile const& file, std::uint32_t state) {
+    std::optional<std::uint64_t> const size = file.RegularFileSize();
+    if (!size || *size > kFileReadBlockSize) {
+        file.AdviseSequentialReading();
+    }
+    if (size && WorthSplitting(*size)) {
+        return Crc32OfFileSplit(file, *size, FastestUpdate());  // from the start again
+    }
+    std::size_t const capacity = BufferSizeForTheRest(size);
     auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-    return Crc32OfFileInTurn(file, {buffer.get(), capacity}, FastestUpdate());
+    return Crc32Final(Crc32ContinueInTurn(file, state, {buffer.get(), capacity}, FastestUpdate()));
 }
 
 }  // namespace
@@ -56,14 +75,13 @@ std::uint32_t FileCrc32(std::string const& path) {
     if (!file.IsOpen()) {
         return 0;
     }
-    std::optional<std::uint64_t> const size = file.RegularFileSize();
-    if (!size || *size > kFileReadBlockSize) {
-        file.AdviseSequentialReading();
+    std::array<std::uint8_t, kFirstReadSize> first;
+    std::size_t const got = file.ReadSome(first);
+    std::uint32_t const state = FastestUpdate()(kCrcInitial, std::span(first).first(got));
+    if (got < first.size()) {  // the whole file, or a pipe: go on in small reads
+        return Crc32Final(Crc32ContinueInTurn(file, state, first, FastestUpdate()));
     }
-    if (size && WorthSplitting(*size)) {
-        return Crc32OfFileSplit(file, *size, FastestUpdate());
-    }
-    return Crc32OfSmallFile(file, size);
+    return Crc32OfLargerFile(file, state);
 }
 
 }  // namespace qm::store

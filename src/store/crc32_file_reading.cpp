@@ -71,19 +71,19 @@ class SplitPass {
     std::atomic<std::uint64_t> nextSegment_{0};
 };
 
-std::uint32_t ContinueInTurn(ReadOnlyFile const& file, std::uint32_t state,
-                             std::span<std::uint8_t> buffer, Crc32UpdateFunction update) {
+}  // namespace
+
+std::uint32_t Crc32ContinueInTurn(ReadOnlyFile const& file, std::uint32_t state,
+                                  std::span<std::uint8_t> buffer, Crc32UpdateFunction update) {
     for (std::size_t got = file.ReadSome(buffer); got > 0; got = file.ReadSome(buffer)) {
         state = update(state, buffer.first(got));
     }
     return state;
 }
 
-}  // namespace
-
 std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t> buffer,
                                 Crc32UpdateFunction update) {
-    return Crc32Final(ContinueInTurn(file, kCrcInitial, buffer, update));
+    return Crc32Final(Crc32ContinueInTurn(file, kCrcInitial, buffer, update));
 }
 
 std::uint64_t SplitSegmentSize(std::uint64_t fileSize, std::size_t blockSize) {
@@ -109,7 +109,7 @@ std::uint32_t Crc32OfFileSplit(ReadOnlyFile const& file, std::uint64_t expectedS
         return Crc32Final(state);
     }
     auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
-    return Crc32Final(ContinueInTurn(file, state, {buffer.get(), blockSize}, update));
+    return Crc32Final(Crc32ContinueInTurn(file, state, {buffer.get(), blockSize}, update));
 }
 
 }  // namespace qm::store

@@ -16,6 +16,11 @@ namespace qm::store {
 std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t> buffer,
                                 Crc32UpdateFunction update);
 
+// The same, going on from the register `state` and returning the register (no final
+// complement), for a pass that has already taken the start of the file.
+std::uint32_t Crc32ContinueInTurn(ReadOnlyFile const& file, std::uint32_t state,
+                                  std::span<std::uint8_t> buffer, Crc32UpdateFunction update);
+
 // Blocks of the split pass.
 inline constexpr std::size_t kSplitBlockSize = 256 * 1024;
 

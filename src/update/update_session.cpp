@@ -381,7 +381,9 @@ void UpdateSession::OnFileSize(std::span<const std::uint8_t> frame) {
     }
     fileSize = size->size;
     announcedSize_ = size->size;
-    ShowStatus(Format("file:", size->fileName, " " + std::to_string(fileSize) + " bytes..."));
+    std::string after = " ";
+    after.append(std::to_string(fileSize)).append(" bytes...");
+    ShowStatus(Format("file:", size->fileName, after));
     SetProgress(0);
 }
 

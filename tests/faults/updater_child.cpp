@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -86,6 +87,16 @@ std::vector<std::string> ChildEnvironment() {
     ::_exit(127);
 }
 
+long SelfResidentKb() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 fs::path UpdaterBinaryPath() {
@@ -113,6 +124,7 @@ UpdaterChild::UpdaterChild(fs::path const& directory, ChildConditions conditions
         ADD_FAILURE() << "cannot create a pipe";
         return;
     }
+    forkedFromKb_ = SelfResidentKb();
     pid_ = ::fork();
     if (pid_ == 0) {
         RunChild(binary.c_str(), where.c_str(), out[1], err[1], conditions, envp.data());
@@ -204,7 +216,8 @@ void UpdaterChild::Signal(int signal) const {
 void UpdaterChild::Reap(int status, rusage const& usage) {
     auto const millis = [](timeval const& time) { return time.tv_sec * 1000 + time.tv_usec / 1000; };
     ending_ = Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-                     usage.ru_maxrss, millis(usage.ru_utime) + millis(usage.ru_stime)};
+                     usage.ru_maxrss, forkedFromKb_,
+                     millis(usage.ru_utime) + millis(usage.ru_stime)};
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(2), [&] { return outputEnded_; });
 }

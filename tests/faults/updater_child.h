@@ -29,7 +29,10 @@ struct ChildConditions {
 
 struct Ending {
     int status = -1;         // exit code, or 128 + signal
-    long peakMemoryKb = 0;   // ru_maxrss
+    // ru_maxrss. It also counts what the forked copy of the test process held before the exec,
+    // so it is the updater's own peak only when it lies above `forkedFromKb`.
+    long peakMemoryKb = 0;
+    long forkedFromKb = 0;   // the test process's resident memory when it forked the updater
     long cpuMillis = 0;      // user and system time
     bool killedBySignal() const { return status >= 128; }
 };
@@ -75,6 +78,7 @@ class UpdaterChild {
     std::string err_;
     bool outputEnded_ = false;
     std::optional<Ending> ending_;
+    long forkedFromKb_ = 0;
 };
 
 // The path of the updater binary (QM_UPDATER_BINARY under ctest).

@@ -58,14 +58,14 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(ChildSpec const& spec) {
-    std::vector<std::string> arguments = spec.argv;
+ChildProcess::ChildProcess(ChildLaunch const& launch) {
+    std::vector<std::string> arguments = launch.argv;
     std::vector<char*> const argv = Pointers(arguments);
     std::vector<std::string> environment = ChildEnvironment();
     std::vector<char*> const envp = Pointers(environment);
-    std::string const directory = spec.workingDirectory.string();
-    std::string const out = spec.stdoutFile.string();
-    std::string const err = spec.stderrFile.string();
+    std::string const directory = launch.workingDirectory.string();
+    std::string const out = launch.stdoutFile.string();
+    std::string const err = launch.stderrFile.string();
     pid_ = ::fork();
     if (pid_ == 0) {
         BecomeChild(directory.c_str(), out.c_str(), err.c_str(), argv, envp);
@@ -103,8 +103,8 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
-std::optional<int> RunToEnd(ChildSpec const& spec, std::chrono::milliseconds timeout) {
-    ChildProcess child(spec);
+std::optional<int> RunToEnd(ChildLaunch const& launch, std::chrono::milliseconds timeout) {
+    ChildProcess child(launch);
     return child.WaitFor(timeout);
 }
 

@@ -12,7 +12,7 @@
 
 namespace qm::test {
 
-struct ChildSpec {
+struct ChildLaunch {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::filesystem::path workingDirectory;
     std::filesystem::path stdoutFile;
@@ -21,7 +21,7 @@ struct ChildSpec {
 
 class ChildProcess {
   public:
-    explicit ChildProcess(ChildSpec const& spec);
+    explicit ChildProcess(ChildLaunch const& launch);
     ~ChildProcess();  // kills and reaps a child that is still running
     ChildProcess(ChildProcess const&) = delete;
     ChildProcess& operator=(ChildProcess const&) = delete;
@@ -41,6 +41,6 @@ class ChildProcess {
 };
 
 // Runs a program to its end, killing it after `timeout`; nothing when it had to be killed.
-std::optional<int> RunToEnd(ChildSpec const& spec, std::chrono::milliseconds timeout);
+std::optional<int> RunToEnd(ChildLaunch const& launch, std::chrono::milliseconds timeout);
 
 }  // namespace qm::test

@@ -51,7 +51,7 @@ TEST(ManyUpdaters, TwentyAtOnceAllEndIdentical) {
         }
         std::string const out = (dir.path() / ("updater" + std::to_string(i))).string();
         updaters.push_back(std::make_unique<ChildProcess>(
-            ChildSpec{{QM_UPDATER_BINARY_PATH}, client, out + ".out", out + ".err"}));
+            ChildLaunch{{QM_UPDATER_BINARY_PATH}, client, out + ".out", out + ".err"}));
     }
     auto const deadline = std::chrono::steady_clock::now() + kUpdaterTimeout;
     for (int i = 0; i < kUpdaters; ++i) {

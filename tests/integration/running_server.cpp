@@ -15,7 +15,7 @@ RunningServer::RunningServer(std::filesystem::path const& workDirectory, std::st
                                      address};
     argv.insert(argv.end(), extraArguments.begin(), extraArguments.end());
     process_ = std::make_unique<ChildProcess>(
-        ChildSpec{argv, workDirectory, workDirectory / ("server-" + address + ".out"), logFile_});
+        ChildLaunch{argv, workDirectory, workDirectory / ("server-" + address + ".out"), logFile_});
 }
 
 bool RunningServer::Ready() {

@@ -38,7 +38,7 @@ ProgramResult RunServerProgram(fs::path const& dir, std::vector<std::string> arg
     arguments.insert(arguments.begin(), QM_SERVER_BINARY);
     ProgramResult result;
     result.exitStatus =
-        RunToEnd(ChildSpec{arguments, dir, dir / "out", dir / "err"}, kStartTimeout);
+        RunToEnd(ChildLaunch{arguments, dir, dir / "out", dir / "err"}, kStartTimeout);
     result.out = ReadText(dir / "out");
     result.err = ReadText(dir / "err");
     return result;

@@ -29,8 +29,9 @@ UpdaterResult RunUpdater(std::filesystem::path const& clientDirectory,
                          std::filesystem::path const& outputFile) {
     std::filesystem::path const errors = outputFile.string() + ".err";
     UpdaterResult result;
-    result.exitStatus = RunToEnd(
-        ChildSpec{{QM_UPDATER_BINARY_PATH}, clientDirectory, outputFile, errors}, kUpdaterTimeout);
+    result.exitStatus =
+        RunToEnd(ChildLaunch{{QM_UPDATER_BINARY_PATH}, clientDirectory, outputFile, errors},
+                 kUpdaterTimeout);
     std::ifstream out(outputFile, std::ios::binary);
     result.output.assign(std::istreambuf_iterator<char>(out), {});
     std::ifstream err(errors, std::ios::binary);

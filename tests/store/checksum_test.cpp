@@ -1,8 +1,11 @@
 #include "store/checksum.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "store/scratch_directory.h"
@@ -117,6 +120,36 @@ TEST_F(FileCrc32Test, FilesOnBothSidesOfTheSplitReading) {
         WriteFile("big.bin", std::string(file.begin(), file.end()));
         ASSERT_EQ(FileCrc32("big.bin"), BitwiseCrc32(file)) << "size " << size;
     }
+}
+
+// Small files are read on the stack first; sizes around that first read and the read blocks.
+TEST_F(FileCrc32Test, FilesAroundTheFirstReadAndTheBlocks) {
+    std::mt19937 random(13);
+    std::vector<std::uint8_t> const bytes = RandomBytes(random, 3 * kFileReadBlockSize);
+    for (std::size_t const size :
+         {std::size_t{16383}, std::size_t{16384}, std::size_t{16385}, std::size_t{32768},
+          std::size_t{32769}, kFileReadBlockSize - 1, kFileReadBlockSize, kFileReadBlockSize + 1,
+          kFileReadBlockSize + 16384, 3 * kFileReadBlockSize}) {
+        std::span<const std::uint8_t> const file(bytes.data(), size);
+        WriteFile("mid.bin", std::string(file.begin(), file.end()));
+        ASSERT_EQ(FileCrc32("mid.bin"), BitwiseCrc32(file)) << "size " << size;
+    }
+}
+
+// A pipe has no size and delivers short reads; its checksum is that of all bytes written to it.
+TEST_F(FileCrc32Test, APipeIsReadToItsEnd) {
+    ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+    std::mt19937 random(14);
+    std::vector<std::uint8_t> const bytes = RandomBytes(random, 100000);
+    std::jthread writer([&] {
+        std::ofstream out("pipe", std::ios::binary);
+        for (std::size_t at = 0; at < bytes.size(); at += 3000) {
+            out.write(reinterpret_cast<char const*>(bytes.data() + at),
+                      static_cast<std::streamsize>(std::min<std::size_t>(3000, bytes.size() - at)));
+            out.flush();
+        }
+    });
+    EXPECT_EQ(FileCrc32("pipe"), BitwiseCrc32(bytes));
 }
 
 // Checksums of many files one after the other, as the session takes them, each its own.

@@ -1,0 +1,159 @@
+#include "faults/load_runs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "e2e/client_dir.h"
+#include "faults/reference_server.h"
+#include "faults/release.h"
+#include "faults/updater_child.h"
+
+namespace qm::faults {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// Resident memory the server may keep over its level after the first runs: allocator caches,
+// not growth per run.
+constexpr long kServerSlackKb = 1024;
+// Peak memory an updater may differ by between the first and the last runs.
+constexpr long kClientSlackKb = 512;
+
+struct Served {
+    e2e::ClientDir work;
+    Release release = SmallRelease();
+    std::unique_ptr<ReferenceServer> server;
+    std::size_t runsServed = 0;
+
+    explicit Served(std::string const& address) {
+        release.WriteServed(work.root() / "release", work.root() / "deletions.txt");
+        server = std::make_unique<ReferenceServer>(work.root(), address, work.root() / "release");
+    }
+
+    // Waits until the server has seen every run it served end.
+    bool AllClosed() {
+        return server->WaitForLog(": closed", runsServed, std::chrono::seconds(20));
+    }
+};
+
+struct Usage {
+    int descriptors = 0;
+    long residentKb = 0;
+};
+
+Usage UsageOf(ReferenceServer const& server) {
+    return {OpenDescriptorCount(server.pid()), ResidentKb(server.pid())};
+}
+
+// Runs the updaters of `dirs` at once and checks that each completes the release.
+std::vector<long> RunAll(Served& served, std::vector<std::unique_ptr<e2e::ClientDir>>& dirs,
+                         std::string const& address) {
+    std::vector<std::unique_ptr<UpdaterChild>> updaters;
+    for (auto& dir : dirs) {
+        dir->WriteConfig(address);
+        served.release.MakeOutdated(dir->path());
+        updaters.push_back(std::make_unique<UpdaterChild>(dir->path()));
+    }
+    std::vector<long> peaks;
+    for (std::size_t i = 0; i < updaters.size(); ++i) {
+        std::optional<Ending> const ending = updaters[i]->WaitForExit(Millis(90000));
+        ++served.runsServed;
+        if (!ending) {
+            continue;
+        }
+        EXPECT_EQ(ending->status, 0) << updaters[i]->Transcript();
+        EXPECT_EQ(served.release.Differences(dirs[i]->path()), Lines{});
+        peaks.push_back(ending->peakMemoryKb);
+        EXPECT_GT(ending->peakMemoryKb, ending->forkedFromKb) << "peak memory not measurable";
+    }
+    return peaks;
+}
+
+void ExpectFlat(std::vector<long> const& peaks, std::string const& what) {
+    ASSERT_GE(peaks.size(), 2u);
+    std::size_t const tenth = std::max<std::size_t>(1, peaks.size() / 10);
+    long const early = *std::max_element(peaks.begin(), peaks.begin() + tenth);
+    long const late = *std::max_element(peaks.end() - tenth, peaks.end());
+    auto const [lowest, highest] = std::minmax_element(peaks.begin(), peaks.end());
+    std::cout << "[ MEMORY   ] " << what << ": updater peak " << *lowest << ".." << *highest
+              << " KiB\n";
+    EXPECT_LE(late, early + kClientSlackKb) << what << ": first runs " << early
+                                            << " KiB, last runs " << late << " KiB";
+}
+
+void ExpectServerBack(Usage const& start, Usage const& settled, Usage const& end,
+                      std::string const& what) {
+    std::cout << "[ SERVER   ] " << what << ": descriptors " << start.descriptors << " -> "
+              << end.descriptors << ", resident " << start.residentKb << " -> "
+              << settled.residentKb << " -> " << end.residentKb << " KiB\n";
+    EXPECT_EQ(end.descriptors, start.descriptors) << what;
+    EXPECT_LE(end.residentKb, settled.residentKb + kServerSlackKb) << what;
+}
+
+}  // namespace
+
+void RunConsecutively(std::string const& address, std::size_t runs) {
+    ASSERT_FALSE(ServerBinaryPath().empty());
+    Served served(address);
+    ASSERT_TRUE(served.server->Ready()) << served.server->Log();
+    Usage const start = UsageOf(*served.server);
+    std::vector<long> peaks;
+    Usage settled;
+    e2e::ClientDir dir;
+    dir.WriteConfig(address);
+    for (std::size_t run = 0; run < runs; ++run) {
+        SCOPED_TRACE(run);
+        served.release.MakeOutdated(dir.path());
+        UpdaterChild updater(dir.path());
+        std::optional<Ending> const ending = updater.WaitForExit(Millis(60000));
+        ++served.runsServed;
+        ASSERT_TRUE(ending);
+        ASSERT_EQ(ending->status, 0) << updater.Transcript();
+        ASSERT_EQ(served.release.Differences(dir.path()), Lines{});
+        peaks.push_back(ending->peakMemoryKb);
+        EXPECT_GT(ending->peakMemoryKb, ending->forkedFromKb) << "peak memory not measurable";
+        if (run + 1 == std::max<std::size_t>(1, runs / 10)) {
+            ASSERT_TRUE(served.AllClosed());
+            settled = UsageOf(*served.server);
+        }
+    }
+    ASSERT_TRUE(served.AllClosed()) << served.server->Log().substr(0, 2000);
+    ExpectServerBack(start, settled, UsageOf(*served.server),
+                     std::to_string(runs) + " consecutive runs");
+    ExpectFlat(peaks, std::to_string(runs) + " consecutive runs");
+    EXPECT_EQ(served.server->Stop(), 0);
+}
+
+void RunManyAtOnce(std::string const& address, std::size_t atOnce, std::size_t waves) {
+    ASSERT_FALSE(ServerBinaryPath().empty());
+    Served served(address);
+    ASSERT_TRUE(served.server->Ready()) << served.server->Log();
+    Usage const start = UsageOf(*served.server);
+    Usage settled;
+    std::vector<long> peaks;
+    std::vector<std::unique_ptr<e2e::ClientDir>> dirs;
+    for (std::size_t i = 0; i < atOnce; ++i) {
+        dirs.push_back(std::make_unique<e2e::ClientDir>());
+    }
+    for (std::size_t wave = 0; wave < waves; ++wave) {
+        SCOPED_TRACE(wave);
+        std::vector<long> const wavePeaks = RunAll(served, dirs, address);
+        peaks.insert(peaks.end(), wavePeaks.begin(), wavePeaks.end());
+        ASSERT_TRUE(served.AllClosed()) << served.server->Log().substr(0, 2000);
+        if (wave == 0) {
+            settled = UsageOf(*served.server);
+        }
+    }
+    std::string const what = std::to_string(waves) + " x " + std::to_string(atOnce) + " at once";
+    ExpectServerBack(start, settled, UsageOf(*served.server), what);
+    EXPECT_EQ(peaks.size(), atOnce * waves);
+    ExpectFlat(peaks, what);
+    EXPECT_EQ(served.server->Stop(), 0);
+}
+
+}  // namespace qm::faults
