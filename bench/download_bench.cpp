@@ -425,37 +425,45 @@ std::string MeasureStartup(Programs const& programs, fs::path const& scratch,
 
 // ---- Report ----------------------------------------------------------------------------------
 
-bool PrintRatios(ThroughputFigures const& throughput, ScaleFigures const& scale,
-                 MemoryFigures const& memory, std::optional<double> startup) {
+template <typename Wanted>
+bool PrintRatios(Wanted const& wanted, ThroughputFigures const& throughput,
+                 ScaleFigures const& scale, MemoryFigures const& memory,
+                 std::optional<double> startup) {
     RatioTable table("Download path");
-    table.Add("quillmesh-updater, 256 MiB download (chunk exchange)", throughput.updater,
-              "stop-and-wait limit: minimal client, same server", throughput.limit, "MB/s", 1e6,
-              Goal::AtLeast, 0.90);
-    table.Add("quillmesh-updater, whole run less the 1 s timer", throughput.updaterWholeRun,
-              "stop-and-wait limit", throughput.limit, "MB/s", 1e6, Goal::Informational, 0);
-    std::optional<double> sumOfSingles;
-    if (scale.single) {
-        sumOfSingles = *scale.single * static_cast<double>(kScaleClients);
+    if (wanted("throughput")) {
+        table.Add("quillmesh-updater, 256 MiB download (chunk exchange)", throughput.updater,
+                  "stop-and-wait limit: minimal client, same server", throughput.limit, "MB/s", 1e6,
+                  Goal::AtLeast, 0.90);
+        table.Add("quillmesh-updater, whole run less the 1 s timer", throughput.updaterWholeRun,
+                  "stop-and-wait limit", throughput.limit, "MB/s", 1e6, Goal::Informational, 0);
     }
-    table.Add("50 clients at once, total", scale.together, "sum of 50 single-client runs",
-              sumOfSingles, "MB/s", 1e6, Goal::Informational, 0);
-    table.Add("50 clients at once, total", scale.together, "one client alone", scale.single, "MB/s",
-              1e6, Goal::Informational, 0);
-    table.Add("server CPU per MiB served, 50 clients", scale.serverCpuPerMiBTogether,
-              "server CPU per MiB, one client", scale.serverCpuPerMiBSingle, "ms", 1e-3,
-              Goal::AtMost, 1.10);
-    table.Add("peak resident memory, 1 MiB download", static_cast<double>(memory.small), "8 MiB",
-              static_cast<double>(kResidentLimitKiB), "KiB", 1, Goal::AtMost, 1.0);
-    table.Add("peak resident memory, 1 GiB download", static_cast<double>(memory.large), "8 MiB",
-              static_cast<double>(kResidentLimitKiB), "KiB", 1, Goal::AtMost, 1.0);
-    table.Add("peak resident memory, 1 GiB over a local 1 GiB file",
-              static_cast<double>(memory.replace), "8 MiB", static_cast<double>(kResidentLimitKiB),
-              "KiB", 1, Goal::AtMost, 1.0);
-    table.Add("peak resident memory, 1 GiB download", static_cast<double>(memory.large),
-              "the same, 1 MiB download", static_cast<double>(memory.small), "KiB", 1, Goal::AtMost,
-              1.05);
-    table.Add("spawn to first connection", startup, "the 1000 ms connect timer", 1.0, "ms", 1e-3,
-              Goal::AtMost, 1.01);
+    if (wanted("scale")) {
+        std::optional<double> sumOfSingles;
+        if (scale.single) {
+            sumOfSingles = *scale.single * static_cast<double>(kScaleClients);
+        }
+        table.Add("50 clients at once, total", scale.together, "sum of 50 single-client runs",
+                  sumOfSingles, "MB/s", 1e6, Goal::Informational, 0);
+        table.Add("50 clients at once, total", scale.together, "one client alone", scale.single,
+                  "MB/s", 1e6, Goal::Informational, 0);
+        table.Add("server CPU per MiB served, 50 clients", scale.serverCpuPerMiBTogether,
+                  "server CPU per MiB, one client", scale.serverCpuPerMiBSingle, "ms", 1e-3,
+                  Goal::AtMost, 1.10);
+    }
+    if (wanted("memory")) {
+        table.Add("peak resident memory, 1 MiB download", static_cast<double>(memory.small),
+                  "8 MiB", static_cast<double>(kResidentLimitKiB), "KiB", 1, Goal::AtMost, 1.0);
+        table.Add("peak resident memory, 1 GiB download", static_cast<double>(memory.large),
+                  "8 MiB", static_cast<double>(kResidentLimitKiB), "KiB", 1, Goal::AtMost, 1.0);
+        table.Add("peak resident memory, 1 GiB over a local 1 GiB file",
+                  static_cast<double>(memory.replace), "8 MiB",
+                  static_cast<double>(kResidentLimitKiB), "KiB", 1, Goal::AtMost, 1.0);
+        table.Add("peak resident memory, 1 GiB download", static_cast<double>(memory.large),
+                  "the same, 1 MiB download", static_cast<double>(memory.small), "KiB", 1,
+                  Goal::AtMost, 1.05);
+        table.Add("spawn to first connection", startup, "the 1000 ms connect timer", 1.0, "ms",
+                  1e-3, Goal::AtMost, 1.01);
+    }
     return table.Print();
 }
 
@@ -468,17 +476,28 @@ std::string EnvironmentOr(char const* name, char const* fallback) {
 
 int main(int argc, char** argv) {
     int repetitions = 3;
+    std::string scenarios = "throughput,scale,memory,startup";
     for (int i = 1; i < argc; ++i) {
         std::string const argument = argv[i];
         if (argument.starts_with("--repetitions=")) {
             repetitions = std::max(1, std::stoi(argument.substr(14)));
+        } else if (argument.starts_with("--scenarios=")) {
+            scenarios = argument.substr(12);
         } else if (argument.starts_with("--benchmark_")) {
             continue;  // meant for the Google Benchmark programs that bench/run also runs
         } else {
-            std::fprintf(stderr, "usage: %s [--repetitions=N]\n", argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--repetitions=N] [--scenarios=throughput,scale,memory,startup]\n"
+                "The programs measured: $QM_UPDATER_BINARY, $QM_SERVER_BINARY (default: "
+                "the ones built with the benchmark).\n",
+                argv[0]);
             return 1;
         }
     }
+    auto const wanted = [&](std::string const& name) {
+        return ("," + scenarios + ",").find("," + name + ",") != std::string::npos;
+    };
     Programs const programs{EnvironmentOr("QM_UPDATER_BINARY", QM_UPDATER_PATH),
                             EnvironmentOr("QM_SERVER_BINARY", QM_SERVER_PATH)};
     qm::bench::ScratchDirectory const scratch("qm-download-bench");
@@ -498,10 +517,18 @@ int main(int argc, char** argv) {
             problems.push_back(std::move(problem));
         }
     };
-    note(MeasureThroughput(programs, scratch.path(), repetitions, random, throughput));
-    note(MeasureScale(programs, scratch.path(), random, scale));
-    note(MeasureMemory(programs, scratch.path(), random, memory));
-    note(MeasureStartup(programs, scratch.path(), startup));
-    bool const met = PrintRatios(throughput, scale, memory, startup);
+    if (wanted("throughput")) {
+        note(MeasureThroughput(programs, scratch.path(), repetitions, random, throughput));
+    }
+    if (wanted("scale")) {
+        note(MeasureScale(programs, scratch.path(), random, scale));
+    }
+    if (wanted("memory")) {
+        note(MeasureMemory(programs, scratch.path(), random, memory));
+    }
+    if (wanted("startup")) {
+        note(MeasureStartup(programs, scratch.path(), startup));
+    }
+    bool const met = PrintRatios(wanted, throughput, scale, memory, startup);
     return !problems.empty() ? 1 : met ? 0 : 2;
 }

@@ -138,14 +138,14 @@ void CheckStoredWrite(std::string const& path, Input const& input,
         if (qm::store::ReadProfileValue(path, entry.section, entry.key) != entry.value) {
             Violation("writing [" + qm::fuzz::Escaped(input.section) + "] '" +
                       qm::fuzz::Escaped(input.key) + "' changed the value of [" +
-                      qm::fuzz::Escaped(entry.section) + "] '" + qm::fuzz::Escaped(entry.key) + "'");
+                      qm::fuzz::Escaped(entry.section) + "] '" + qm::fuzz::Escaped(entry.key) +
+                      "'");
         }
     }
     std::optional<std::string> const after = FileText(path);
     Require(after.has_value(), "a stored write left no file");
     // A new section brings its header and the entry.
-    if (!qm::fuzz::KeepsOtherLines(qm::fuzz::SplitLines(before), qm::fuzz::SplitLines(*after),
-                                   2)) {
+    if (!qm::fuzz::KeepsOtherLines(qm::fuzz::SplitLines(before), qm::fuzz::SplitLines(*after), 2)) {
         Violation("a write changed lines other than the entry it wrote");
     }
 }

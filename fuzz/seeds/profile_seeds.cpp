@@ -47,8 +47,8 @@ void WriteProfileSeeds(SeedWriter& writer) {
     writer.Write("no-final-newline",
                  ProfileSeed(kCrcIni, "NEW", "key", "value", "[GLOBAL_CRC]\nquillmesh.ini=1"));
     writer.Write("section-last", ProfileSeed(kCrcIni, "GLOBAL_CRC", "k", "v", "[GLOBAL_CRC]"));
-    writer.Write("duplicates", ProfileSeed(kCrcIni, "S", "a", "3",
-                                           "[S]\na=1\na=2\n[s]\nb=4\n[S]\nc=5\n"));
+    writer.Write("duplicates",
+                 ProfileSeed(kCrcIni, "S", "a", "3", "[S]\na=1\na=2\n[s]\nb=4\n[S]\nc=5\n"));
     writer.Write("long-value",
                  ProfileSeed(kCrcIni, "GLOBAL_CRC", "long", std::string(300, 'x'), ""));
     writer.Write("entries-before-section",

@@ -48,8 +48,9 @@ Bytes Download(std::string_view path, Bytes const& content, std::uint32_t token,
     std::uint32_t index = 0;
     for (std::size_t at = 0; at < content.size(); at += wire::kChunkData, ++index) {
         std::size_t const size = std::min(wire::kChunkData, content.size() - at);
-        wire::Append(stream, wire::DataChunk(kServer, index,
-                                             std::span<const std::uint8_t>(content).subspan(at, size)));
+        wire::Append(stream,
+                     wire::DataChunk(kServer, index,
+                                     std::span<const std::uint8_t>(content).subspan(at, size)));
     }
     wire::Append(stream, wire::DataChunk(kServer, index, {}));
     return stream;
@@ -119,7 +120,9 @@ Bytes HostileTransfers() {
 
 Bytes HostileTexts() {
     Bytes stream = Opening();
-    std::string const terminal = "\x1b[2J\x1b]0;owned\x07\xc2\x9b""31m\xff\xfe";
+    std::string const terminal =
+        "\x1b[2J\x1b]0;owned\x07\xc2\x9b"
+        "31m\xff\xfe";
     wire::Append(stream, wire::FileDescription(kServer, 1, 1, "readme.txt", terminal, 0));
     wire::Append(stream, wire::FileSize(std::string(600, 'n'), 5000));
     Bytes unterminated = wire::FileSize(terminal, 1);
@@ -171,8 +174,8 @@ void WriteSessionSeeds(SeedWriter& writer) {
     writer.Write("full-run", Seed(0, kWhole, FullRun()));
     writer.Write("full-run-from-welcome", Seed(kAwaitWelcome, kWhole, WithWelcome(FullRun())));
     writer.Write("full-run-ragged-reads", Seed(kAwaitWelcome, kRagged, WithWelcome(FullRun())));
-    writer.Write("full-run-no-window", Seed(kNoWindow | kAwaitWelcome, kWhole,
-                                            WithWelcome(FullRun())));
+    writer.Write("full-run-no-window",
+                 Seed(kNoWindow | kAwaitWelcome, kWhole, WithWelcome(FullRun())));
     writer.Write("full-run-server-hung-up", Seed(kServerHungUp, kWhole, FullRun()));
     writer.Write("full-run-nobody-reads", Seed(kNobodyReads, kWhole, FullRun()));
     Bytes small = Opening();
@@ -192,8 +195,8 @@ void WriteSessionSeeds(SeedWriter& writer) {
     badWelcome[1] = 150;
     wire::Append(badWelcome, FullRun());
     writer.Write("welcome-150", Seed(kAwaitWelcome, kWhole, badWelcome));
-    writer.Write("welcome-split", Seed(kAwaitWelcome, ReadSizes{100, 50, 0x9F, 0x9F},
-                                       WithWelcome(FullRun())));
+    writer.Write("welcome-split",
+                 Seed(kAwaitWelcome, ReadSizes{100, 50, 0x9F, 0x9F}, WithWelcome(FullRun())));
     Bytes twice = Opening();
     wire::Append(twice, wire::ServerAnnouncement(0x200, 4));
     wire::Append(twice, wire::ServerAnnouncement(0x300, 5));

@@ -15,8 +15,8 @@ constexpr std::uint8_t kWholeReads = 0x9F;  // 2048 bytes per read
 
 Bytes WelcomeSeed(std::uint8_t flags, std::uint8_t readSize, std::string_view host,
                   std::uint16_t sendLength, Bytes const& stream) {
-    Bytes seed{flags, readSize, readSize, readSize, readSize,
-               static_cast<std::uint8_t>(host.size() / 2)};
+    Bytes seed{flags,    readSize, readSize,
+               readSize, readSize, static_cast<std::uint8_t>(host.size() / 2)};
     seed.insert(seed.end(), host.begin(), host.begin() + static_cast<long>(host.size() / 2 * 2));
     std::uint16_t const coded = static_cast<std::uint16_t>(sendLength + 1);
     seed.push_back(static_cast<std::uint8_t>(coded >> 8));

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -177,8 +177,8 @@ std::string ClientRelativePath(std::string const& clientDirectory, std::string_v
     }
     if (!directory.empty()) {
         std::optional<std::string> const resolved = RealPath(clientDirectory + "/" + directory);
-        if (resolved && (*resolved == clientDirectory ||
-                         resolved->starts_with(clientDirectory + "/"))) {
+        if (resolved &&
+            (*resolved == clientDirectory || resolved->starts_with(clientDirectory + "/"))) {
             directory = resolved->substr(std::min(resolved->size(), clientDirectory.size() + 1));
         }
     }

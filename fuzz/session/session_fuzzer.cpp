@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <span>
 #include <set>
+#include <span>
 #include <string>
 
 #include "net/frame.h"
@@ -74,8 +74,8 @@ void ConnectLink(net::ClientLink& link, int socket) {
 
 // What a conversation came to, for looking at single inputs (QM_FUZZ_VERBOSE=1).
 void Describe(qm::fuzz::RecordingWindow const& window, qm::fuzz::SentFrames const& sent) {
-    std::fprintf(stderr, "conversation: %zu frames sent, %d errors, %d completions\n",
-                 sent.count(), window.errorCount, window.finishedRuns());
+    std::fprintf(stderr, "conversation: %zu frames sent, %d errors, %d completions\n", sent.count(),
+                 window.errorCount, window.finishedRuns());
     for (auto const& box : window.boxes()) {
         std::fprintf(stderr, "  box [%s] %s\n", qm::fuzz::Escaped(box.caption).c_str(),
                      qm::fuzz::Escaped(box.text).c_str());

@@ -13,7 +13,7 @@ namespace qm::fuzz {
 
 struct FrameStream {
     std::vector<std::span<const std::uint8_t>> frames;  // complete frames, in order
-    std::optional<unsigned> brokenLength;  // the length field that broke the stream
+    std::optional<unsigned> brokenLength;               // the length field that broke the stream
     std::size_t consumed = 0;  // bytes taken: all, or up to the broken length field's end
 };
 

@@ -58,7 +58,8 @@ std::vector<std::string> DirectoryNames(std::string const& path) {
 }
 
 void Walk(std::string const& root, std::string const& relative, int depth, TreeSnapshot& into) {
-    for (std::string const& name : DirectoryNames(relative.empty() ? root : root + "/" + relative)) {
+    for (std::string const& name :
+         DirectoryNames(relative.empty() ? root : root + "/" + relative)) {
         std::string const entryPath = relative.empty() ? name : relative + "/" + name;
         std::string const full = root + "/" + entryPath;
         struct stat status {};

@@ -95,8 +95,8 @@ class WelcomeSink final : public net::FrameSink {
         bool const valid = frame.size() == qm::fuzz::wire::kWelcomeLength && frame[2] == 0;
         accepted_ = net::AcceptWelcome(link, layer_, frame, host_);
         Require(!link.awaitingWelcome, "the link still awaits its WELCOME");
-        Require(accepted_ == valid, accepted_ ? "an invalid WELCOME was accepted"
-                                              : "a valid WELCOME was refused");
+        Require(accepted_ == valid,
+                accepted_ ? "an invalid WELCOME was accepted" : "a valid WELCOME was refused");
         Require(link.connected == valid, "connected does not match the WELCOME's verdict");
         if (!valid) {
             Require(link.socket == -1, "a refused link kept its socket");

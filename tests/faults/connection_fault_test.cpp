@@ -79,9 +79,9 @@ TEST(CutFrames, AStreamCutAtEveryByteEndsWithConnectionLost) {
     CutStream const stream = MakeCutStream();
     std::vector<FleetCase> cases;
     for (std::size_t cut = 0; cut <= stream.bytes.size(); ++cut) {
-        cases.push_back({Bytes(stream.bytes.begin(),
-                               stream.bytes.begin() + static_cast<std::ptrdiff_t>(cut)),
-                         true});
+        cases.push_back(
+            {Bytes(stream.bytes.begin(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(cut)),
+             true});
     }
     std::size_t checked = 0;
     RunFleet(
@@ -133,8 +133,8 @@ struct Stage {
         return listed;
     }
     Bytes const content(5000, 0x42);
-    if (auto sent = talk.SendDescription(1, 3, "data/file.bin", "files/data/file.bin",
-                                         e2e::Crc32(content));
+    if (auto sent =
+            talk.SendDescription(1, 3, "data/file.bin", "files/data/file.bin", e2e::Crc32(content));
         !sent) {
         return sent;
     }
@@ -305,11 +305,12 @@ std::vector<GarbageCase> GarbageCases() {
                          Expect::NetworkBox});
         cases.push_back({size + " in the middle of a download",
                          {Joined({midDownload, RandomBytes(random, length)}), true},
-                         Expect::NetworkBox, true});
+                         Expect::NetworkBox,
+                         true});
     }
     // Frames whose length is no frame.
     for (std::uint16_t length : {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{2},
-                                  std::uint16_t{2052}, std::uint16_t{4096}, std::uint16_t{65535}}) {
+                                 std::uint16_t{2052}, std::uint16_t{4096}, std::uint16_t{65535}}) {
         cases.push_back({"a frame of length " + std::to_string(length) + " after the opening",
                          {Joined({Opening(peers), ClaimedLength(length)}), true},
                          Expect::NetworkBox});
@@ -329,8 +330,8 @@ std::vector<GarbageCase> GarbageCases() {
         ignored.insert(ignored.end(), update.begin(), update.end());
         ignored.insert(ignored.end(), network.begin(), network.end());
     }
-    cases.push_back({"216 frames of unknown types and kinds", {ignored, true},
-                     Expect::ConnectionLost});
+    cases.push_back(
+        {"216 frames of unknown types and kinds", {ignored, true}, Expect::ConnectionLost});
     return cases;
 }
 

@@ -66,23 +66,21 @@ void GiveTreeTo(fs::path const& root, uid_t user) {
 ServedRun DownloadOf(std::string const& localPath, std::size_t size) {
     Bytes const content = NewContent(size);
     std::string const remote = "files/" + localPath;
-    return ServedRun{{Description(0, 1, "", "", 0), Description(1, 2, localPath, remote,
-                                                                e2e::Crc32(content))},
-                     {{remote, content}},
-                     {}};
+    return ServedRun{
+        {Description(0, 1, "", "", 0), Description(1, 2, localPath, remote, e2e::Crc32(content))},
+        {{remote, content}},
+        {}};
 }
 
 // Records the checksum of the first list and switches to the next one.
 ServedRun ListSwitch() {
-    return ServedRun{{Description(0, 1, "", "", 0), Description(2, 2, "next.ini", "", 123456)},
-                     {},
-                     {}};
+    return ServedRun{
+        {Description(0, 1, "", "", 0), Description(2, 2, "next.ini", "", 123456)}, {}, {}};
 }
 
 ServedRun DeletionOf(std::string const& localPath) {
-    return ServedRun{{Description(0, 1, "", "", 0), Description(4, 2, localPath, localPath, 0)},
-                     {},
-                     {}};
+    return ServedRun{
+        {Description(0, 1, "", "", 0), Description(4, 2, localPath, localPath, 0)}, {}, {}};
 }
 
 struct DiskCase {
@@ -133,36 +131,41 @@ ChildConditions AsNobody() {
 TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
     std::string const cannotRecord = "Cannot write the file: ./crc.ini ...";
     DiskCase const cases[] = {
-        {"file size limit reached while writing a chunk", kNothingMore,
-         Limited(3000), DownloadOf("data/file.bin", 10000), "File too large"},
+        {"file size limit reached while writing a chunk", kNothingMore, Limited(3000),
+         DownloadOf("data/file.bin", 10000), "File too large"},
         {"file size limit reached, the signal left at its default", kNothingMore,
-         Limited(3000, false), DownloadOf("data/file.bin", 10000),
-         "File too large"},
-        {"file size limit reached by the last, short chunk", kNothingMore,
-         Limited(4100), DownloadOf("data/file.bin", 4200), "File too large"},
+         Limited(3000, false), DownloadOf("data/file.bin", 10000), "File too large"},
+        {"file size limit reached by the last, short chunk", kNothingMore, Limited(4100),
+         DownloadOf("data/file.bin", 4200), "File too large"},
         {"read-only target directory",
          [](e2e::ClientDir& dir) {
              GiveTreeTo(dir.path(), kNobody);
              GiveTo(dir.path() / "data", 0);
          },
          AsNobody(), DownloadOf("data/file.bin", 5000), "Cannot open the temporary file"},
-        {"read-only client directory", kNothingMore, AsNobody(),
-         DownloadOf("keep.txt", 5000), "Cannot open the temporary file"},
+        {"read-only client directory", kNothingMore, AsNobody(), DownloadOf("keep.txt", 5000),
+         "Cannot open the temporary file"},
         {"target path occupied by a directory",
          [](e2e::ClientDir& dir) { dir.Write("data/taken/inner.txt", "inside the directory\n"); },
-         {}, DownloadOf("data/taken", 5000), "Cannot rename the file: data/taken ..."},
+         {},
+         DownloadOf("data/taken", 5000),
+         "Cannot rename the file: data/taken ..."},
         {"target path occupied by an empty directory",
-         [](e2e::ClientDir& dir) { fs::create_directory(dir.path() / "data" / "hollow"); }, {},
-         DownloadOf("data/hollow", 3000), "Cannot rename the file: data/hollow ..."},
-        {"a directory on the path is a file", kNothingMore, {}, DownloadOf("keep.txt/file.bin", 100),
+         [](e2e::ClientDir& dir) { fs::create_directory(dir.path() / "data" / "hollow"); },
+         {},
+         DownloadOf("data/hollow", 3000),
+         "Cannot rename the file: data/hollow ..."},
+        {"a directory on the path is a file",
+         kNothingMore,
+         {},
+         DownloadOf("keep.txt/file.bin", 100),
          "Cannot open the temporary file"},
         {"deletion in a read-only directory",
          [](e2e::ClientDir& dir) {
              GiveTreeTo(dir.path(), kNobody);
              GiveTo(dir.path() / "data", 0);
          },
-         AsNobody(), DeletionOf("data/file.bin"),
-         "Cannot delete the file: data/file.bin ..."},
+         AsNobody(), DeletionOf("data/file.bin"), "Cannot delete the file: data/file.bin ..."},
         {"checksum record in a read-only directory", kNothingMore, AsNobody(), ListSwitch(),
          cannotRecord},
         {"checksum record that cannot be read",
@@ -177,9 +180,11 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
              fs::remove(dir.path() / "crc.ini");
              dir.Write("crc.ini/inner.txt", "inside\n");
          },
-         {}, ListSwitch(), cannotRecord},
-        {"checksum record over the file size limit", kNothingMore, Limited(20),
-         ListSwitch(), cannotRecord},
+         {},
+         ListSwitch(),
+         cannotRecord},
+        {"checksum record over the file size limit", kNothingMore, Limited(20), ListSwitch(),
+         cannotRecord},
     };
     for (DiskCase const& c : cases) {
         RunDiskCase(c, Address(FaultAddress::DiskFaults));

@@ -174,22 +174,20 @@ class Listener {
             pid_t const owner = FindOwner(ntohs(peer.sin_port));
             std::lock_guard lock(mutex_);
             if (owner < 0 || next_ >= cases_.size()) {
-                problems_.push_back("a connection from port " +
-                                    std::to_string(ntohs(peer.sin_port)) +
-                                    (owner < 0 ? " that no updater of this test owns"
-                                               : " beyond the last case"));
+                problems_.push_back(
+                    "a connection from port " + std::to_string(ntohs(peer.sin_port)) +
+                    (owner < 0 ? " that no updater of this test owns" : " beyond the last case"));
                 ::close(connection);
                 continue;
             }
             std::size_t const index = next_++;
             served_[owner] = index;
             auto done = std::make_shared<std::atomic<bool>>(false);
-            connections_.push_back(
-                {std::thread([connection, &served = cases_[index], done] {
-                     Serve(connection, served);
-                     *done = true;
-                 }),
-                 done});
+            connections_.push_back({std::thread([connection, &served = cases_[index], done] {
+                                        Serve(connection, served);
+                                        *done = true;
+                                    }),
+                                    done});
         }
     }
 
@@ -247,9 +245,8 @@ struct Slot {
 
 }  // namespace
 
-void RunFleet(std::string const& address, std::vector<FleetCase> const& cases,
-              std::size_t inFlight, PrepareRun const& prepare, CheckRun const& check,
-              Millis runTimeout) {
+void RunFleet(std::string const& address, std::vector<FleetCase> const& cases, std::size_t inFlight,
+              PrepareRun const& prepare, CheckRun const& check, Millis runTimeout) {
     Listener listener(address, cases);
     ASSERT_TRUE(listener.listening()) << "cannot listen on " << address;
     std::vector<Slot> slots;

@@ -29,8 +29,7 @@ using CheckRun =
 // Runs every case once, at most `inFlight` updaters at a time, each in a fresh client directory
 // that `prepare` furnishes (upd.ini already names `address`). `check` runs after each run ended;
 // a run that does not end within `runTimeout` is killed and fails the test.
-void RunFleet(std::string const& address, std::vector<FleetCase> const& cases,
-              std::size_t inFlight, PrepareRun const& prepare, CheckRun const& check,
-              Millis runTimeout = Millis(40000));
+void RunFleet(std::string const& address, std::vector<FleetCase> const& cases, std::size_t inFlight,
+              PrepareRun const& prepare, CheckRun const& check, Millis runTimeout = Millis(40000));
 
 }  // namespace qm::faults

@@ -65,8 +65,7 @@ class Sentinel {
         bool const c1 = byte == 0xC2 && i + 1 < output.size() &&
                         static_cast<unsigned char>(output[i + 1]) >= 0x80 &&
                         static_cast<unsigned char>(output[i + 1]) <= 0x9F;
-        if ((byte < 0x20 && byte != '\n') || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F) ||
-            c1) {
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F) || c1) {
             return ::testing::AssertionFailure()
                    << "control byte " << static_cast<int>(byte) << " at " << i << " in:\n"
                    << output;
@@ -178,11 +177,12 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
                 EXPECT_EQ(ending.status, e2e::kExitDisk) << context;
                 Lines const boxes = updater.Boxes();
                 ASSERT_EQ(boxes.size(), 1u) << context;
-                EXPECT_TRUE(boxes[0].starts_with(
-                    e2e::BoxPrefix("Disk access error") + "Unsafe file path refused: "))
+                EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Disk access error") +
+                                                 "Unsafe file path refused: "))
                     << context;
                 EXPECT_EQ(dir.ReadText("data/file.bin"), kOld) << context;
-                EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.path() / "victimlink"))) << context;
+                EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.path() / "victimlink")))
+                    << context;
             } else {
                 EXPECT_EQ(ending.status, e2e::kExitClean) << context;
                 EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
@@ -208,7 +208,10 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
 // ---- Terminal escape sequences in names ------------------------------------------------------
 
 TEST(HostileServer, EscapeSequencesInNamesNeverReachTheOutput) {
-    std::string const escapes = "\x1b[2J\x1b[31mred\x1b]0;owned\x07\r\b\x7f\xc2\x9b" "1m\x9b" "2m";
+    std::string const escapes =
+        "\x1b[2J\x1b[31mred\x1b]0;owned\x07\r\b\x7f\xc2\x9b"
+        "1m\x9b"
+        "2m";
     e2e::Peers const peers;
     Bytes const content = ToBytes("new\n");
     std::vector<FleetCase> const cases = {
@@ -228,17 +231,17 @@ TEST(HostileServer, EscapeSequencesInNamesNeverReachTheOutput) {
                  Description(1, 2, "../" + escapes.substr(0, 40), escapes, 1)}),
          false},
     };
-    RunFleet(Address(FaultAddress::EscapeSequences), cases, 3,
-             [](e2e::ClientDir& dir) { dir.Write("data/file.bin", kOld); },
-             [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater,
-                 Ending const& ending) {
-                 SCOPED_TRACE(index);
-                 EXPECT_TRUE(FreeOfControls(updater.Output()));
-                 EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
-                 EXPECT_EQ(ending.status, index == 0 ? e2e::kExitClean : e2e::kExitDisk)
-                     << updater.Transcript();
-                 EXPECT_EQ(dir.Read("data/file.bin"), index == 0 ? content : ToBytes(kOld));
-             });
+    RunFleet(
+        Address(FaultAddress::EscapeSequences), cases, 3,
+        [](e2e::ClientDir& dir) { dir.Write("data/file.bin", kOld); },
+        [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
+            SCOPED_TRACE(index);
+            EXPECT_TRUE(FreeOfControls(updater.Output()));
+            EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
+            EXPECT_EQ(ending.status, index == 0 ? e2e::kExitClean : e2e::kExitDisk)
+                << updater.Transcript();
+            EXPECT_EQ(dir.Read("data/file.bin"), index == 0 ? content : ToBytes(kOld));
+        });
 }
 
 // ---- Names that fill their fields ------------------------------------------------------------
@@ -265,11 +268,11 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
     // A summary keyed by the unterminated name: the recorded checksum matches, so the updater
     // moves on to the next list.
     ASSERT_TRUE(server.Send(e2e::ListSummary({.sender = talk.peers().server,
-                                               .destination = talk.peers().client,
-                                               .listCrc = 2222,
-                                               .listKey = e2e::TextField(64, full),
-                                               .nextList = e2e::TextField(64, std::string(64, 'M')),
-                                               .complete = 0})));
+                                              .destination = talk.peers().client,
+                                              .listCrc = 2222,
+                                              .listKey = e2e::TextField(64, full),
+                                              .nextList = e2e::TextField(64, std::string(64, 'M')),
+                                              .complete = 0})));
     ASSERT_TRUE(server.Expect(talk.ListRequestFor(std::string(64, 'M'))));
     ASSERT_TRUE(talk.Finish());
     std::optional<Ending> const ending = updater.WaitForExit();
@@ -278,8 +281,8 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
     std::string const record = dir.ReadText("crc.ini").value_or("");
     auto const entries = ParseChecksumRecord(record);
     ASSERT_TRUE(entries) << record;
-    EXPECT_EQ(*entries, (std::map<std::string, std::string>{{"quillmesh.ini", "1111"},
-                                                             {full, "2222"}}));
+    EXPECT_EQ(*entries,
+              (std::map<std::string, std::string>{{"quillmesh.ini", "1111"}, {full, "2222"}}));
     EXPECT_EQ(dir.List(), (Lines{"crc.ini", "upd.ini"}));
 }
 
@@ -298,8 +301,8 @@ TEST(HostileServer, NamesOfSixHundredAndFourHundredAndSixtyFourBytes) {
     ASSERT_TRUE(talk.SendDescription(1, 2, localPath, remoteName, e2e::Crc32(content)));
     ASSERT_TRUE(talk.ExpectDownloadRequest(remoteName));
     // A name that fills all 600 bytes, and a frame longer than the layout.
-    Bytes size = e2e::FileSize(talk.peers().fileSender, talk.peers().client,
-                               std::string(600, 'N'), 5000);
+    Bytes size =
+        e2e::FileSize(talk.peers().fileSender, talk.peers().client, std::string(600, 'N'), 5000);
     size.resize(700, 'x');
     size[0] = 700 >> 8;
     size[1] = 700 & 0xFF;
@@ -352,8 +355,8 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
                                             .complete = 0});
     std::vector<BrokenCase> broken;
     for (std::size_t length : {15u, 20u, 86u, 490u}) {
-        broken.push_back({"file description of " + std::to_string(length),
-                          Truncated(description, length)});
+        broken.push_back(
+            {"file description of " + std::to_string(length), Truncated(description, length)});
     }
     for (std::size_t length : {15u, 100u, 614u, 618u}) {
         broken.push_back({"file size of " + std::to_string(length), Truncated(size, length)});
@@ -362,17 +365,16 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
         broken.push_back({"list summary of " + std::to_string(length), Truncated(summary, length)});
     }
     for (std::size_t length : {15u, 20u}) {
-        broken.push_back({"data chunk of " + std::to_string(length),
-                          Truncated(e2e::DataChunk(peers.fileSender, peers.client, 1, content),
-                                    length),
-                          true});
+        broken.push_back(
+            {"data chunk of " + std::to_string(length),
+             Truncated(e2e::DataChunk(peers.fileSender, peers.client, 1, content), length), true});
     }
     struct Claim {
         std::uint16_t claimed;
         std::size_t carried;
     };
-    for (Claim claim : {Claim{100, 10}, Claim{2027, 0}, Claim{2028, 2027}, Claim{65535, 2027},
-                        Claim{1, 0}}) {
+    for (Claim claim :
+         {Claim{100, 10}, Claim{2027, 0}, Claim{2028, 2027}, Claim{65535, 2027}, Claim{1, 0}}) {
         broken.push_back({"data chunk claiming " + std::to_string(claim.claimed) + " carrying " +
                               std::to_string(claim.carried),
                           e2e::DataChunkClaiming(peers.fileSender, peers.client, 1, claim.claimed,
@@ -389,19 +391,19 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
         }
         cases.push_back({Joined({stream, c.frame}), false});
     }
-    RunFleet(Address(FaultAddress::ShortFrames), cases, 24,
-             [](e2e::ClientDir& dir) { dir.Write("data/file.bin", kOld); },
-             [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater,
-                 Ending const& ending) {
-                 std::string const context = broken[index].name + "\n" + updater.Transcript();
-                 EXPECT_EQ(ending.status, e2e::kExitNetwork) << context;
-                 Lines const boxes = updater.Boxes();
-                 ASSERT_EQ(boxes.size(), 1u) << context;
-                 EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Network error") + "invalid "))
-                     << context;
-                 EXPECT_EQ(dir.ReadText("data/file.bin"), kOld) << context;
-                 EXPECT_EQ(dir.TemporaryFiles(), Lines{}) << context;
-             });
+    RunFleet(
+        Address(FaultAddress::ShortFrames), cases, 24,
+        [](e2e::ClientDir& dir) { dir.Write("data/file.bin", kOld); },
+        [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
+            std::string const context = broken[index].name + "\n" + updater.Transcript();
+            EXPECT_EQ(ending.status, e2e::kExitNetwork) << context;
+            Lines const boxes = updater.Boxes();
+            ASSERT_EQ(boxes.size(), 1u) << context;
+            EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Network error") + "invalid "))
+                << context;
+            EXPECT_EQ(dir.ReadText("data/file.bin"), kOld) << context;
+            EXPECT_EQ(dir.TemporaryFiles(), Lines{}) << context;
+        });
 }
 
 // ---- Downloads and list chains that never end ------------------------------------------------
@@ -497,11 +499,11 @@ TEST(HostileServer, EndlessListChainsKeepMemoryFlat) {
     for (int i = 0; i < kSummaries; ++i) {
         std::string const next = "chain-" + std::to_string(i) + ".ini";
         ASSERT_TRUE(server.Send(e2e::ListSummary({.sender = talk.peers().server,
-                                                   .destination = talk.peers().client,
-                                                   .listCrc = 0,
-                                                   .listKey = e2e::TextField(64, "unknown"),
-                                                   .nextList = e2e::TextField(64, next),
-                                                   .complete = 0})));
+                                                  .destination = talk.peers().client,
+                                                  .listCrc = 0,
+                                                  .listKey = e2e::TextField(64, "unknown"),
+                                                  .nextList = e2e::TextField(64, next),
+                                                  .complete = 0})));
         ASSERT_TRUE(server.Expect(talk.ListRequestFor(next))) << i;
         if (i == 100) {
             residentEarly = ResidentKb(updater.pid());

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "e2e/client_dir.h"
+#include "e2e/crc32.h"
+#include "e2e/scripted_server.h"
 #include "faults/fault_addresses.h"
 #include "faults/reference_server.h"
 #include "faults/release.h"
-#include "e2e/crc32.h"
-#include "e2e/scripted_server.h"
 #include "faults/served_run.h"
 #include "faults/streams.h"
 #include "faults/updater_child.h"
@@ -56,8 +56,8 @@ Lines LeftoverFiles(fs::path const& client) {
 }
 
 struct Reference {
-    Lines lines;                                  // of a whole run from the outdated state
-    std::size_t firstDownloadLine = 0;            // 1-based
+    Lines lines;                        // of a whole run from the outdated state
+    std::size_t firstDownloadLine = 0;  // 1-based
     std::size_t lastDownloadLine = 0;
     std::map<std::string, std::string> checksums;  // crc.ini after a whole run
 };
@@ -97,9 +97,9 @@ void CheckAfterKill(Release const& release, Reference const& reference, fs::path
         ASSERT_NE(served, reference.checksums.end()) << "crc.ini records " << list << "\n"
                                                      << context;
         if (value == served->second) {
-            EXPECT_TRUE(listDone[list]) << "crc.ini records " << list
-                                        << " as current, but not all of its files are\n"
-                                        << context;
+            EXPECT_TRUE(listDone[list])
+                << "crc.ini records " << list << " as current, but not all of its files are\n"
+                << context;
         }
     }
 }
@@ -149,9 +149,8 @@ void RunLane(int lane, Release const& release, Reference const& reference,
         std::size_t const after = line(random);
         int const delay = micros(random);
         std::string const context = "lane " + std::to_string(lane) + ", kill " +
-                                    std::to_string(kill) + ", after line " +
-                                    std::to_string(after) + " and " + std::to_string(delay) +
-                                    " us";
+                                    std::to_string(kill) + ", after line " + std::to_string(after) +
+                                    " and " + std::to_string(delay) + " us";
         SCOPED_TRACE(context);
         release.MakeOutdated(dir.path());
         {

@@ -82,8 +82,8 @@ void ExpectFlat(std::vector<long> const& peaks, std::string const& what) {
     auto const [lowest, highest] = std::minmax_element(peaks.begin(), peaks.end());
     std::cout << "[ MEMORY   ] " << what << ": updater peak " << *lowest << ".." << *highest
               << " KiB\n";
-    EXPECT_LE(late, early + kClientSlackKb) << what << ": first runs " << early
-                                            << " KiB, last runs " << late << " KiB";
+    EXPECT_LE(late, early + kClientSlackKb)
+        << what << ": first runs " << early << " KiB, last runs " << late << " KiB";
 }
 
 void ExpectServerBack(Usage const& start, Usage const& settled, Usage const& end,

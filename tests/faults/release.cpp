@@ -111,8 +111,10 @@ Release MixedRelease() {
 Release SmallRelease() {
     Release release;
     for (unsigned i = 0; i < 12; ++i) {
-        std::string const path = (i < 4 ? "" : i < 8 ? "data/" : "gfx/") + std::string("file") +
-                                 std::to_string(i) + ".bin";
+        std::string const path = (i < 4   ? ""
+                                  : i < 8 ? "data/"
+                                          : "gfx/") +
+                                 std::string("file") + std::to_string(i) + ".bin";
         std::size_t const size = 1 + (i * 3571u) % 40000;
         release.files.push_back({path, Pattern(size / 2 + 1, i), Pattern(size, 100 + i)});
     }

@@ -13,7 +13,7 @@
 namespace qm::faults {
 
 struct ReleaseFile {
-    std::string path;  // relative, '/' separators; its top directory names its list
+    std::string path;        // relative, '/' separators; its top directory names its list
     std::string oldContent;  // what an outdated client has; empty: the client lacks the file
     std::string newContent;
 };

@@ -20,8 +20,8 @@ std::string TextAt(e2e::Bytes const& frame, std::size_t at, std::size_t width) {
 }
 
 std::uint32_t Get32(e2e::Bytes const& frame, std::size_t at) {
-    return static_cast<std::uint32_t>(frame[at]) << 24 | static_cast<std::uint32_t>(frame[at + 1])
-                                                             << 16 |
+    return static_cast<std::uint32_t>(frame[at]) << 24 |
+           static_cast<std::uint32_t>(frame[at + 1]) << 16 |
            static_cast<std::uint32_t>(frame[at + 2]) << 8 | frame[at + 3];
 }
 
@@ -79,9 +79,8 @@ std::uint32_t Get32(e2e::Bytes const& frame, std::size_t at) {
                 if (file == files.end()) {
                     return ::testing::AssertionFailure() << "chunk of unknown file " << name;
                 }
-                std::size_t const from =
-                    std::min<std::size_t>(file->second.size(),
-                                          std::size_t{Get32(*frame, 15)} * e2e::kChunkSize);
+                std::size_t const from = std::min<std::size_t>(
+                    file->second.size(), std::size_t{Get32(*frame, 15)} * e2e::kChunkSize);
                 std::size_t const count =
                     std::min<std::size_t>(e2e::kChunkSize, file->second.size() - from);
                 server.Send(e2e::DataChunk(

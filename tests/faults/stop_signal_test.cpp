@@ -62,8 +62,8 @@ enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
         return begun;
     }
     Bytes const content = NewVersion();
-    if (auto sent = talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
-                                         e2e::Crc32(content));
+    if (auto sent =
+            talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", e2e::Crc32(content));
         !sent) {
         return sent;
     }
@@ -72,8 +72,8 @@ enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
     }
     for (std::uint32_t index = 0; index < 2; ++index) {
         auto const from = content.begin() + static_cast<std::ptrdiff_t>(index * e2e::kChunkSize);
-        if (auto chunk = talk.SendChunk("files/data/file.bin", index,
-                                        Bytes(from, from + e2e::kChunkSize));
+        if (auto chunk =
+                talk.SendChunk("files/data/file.bin", index, Bytes(from, from + e2e::kChunkSize));
             !chunk) {
             return chunk;
         }

@@ -15,8 +15,8 @@ class TmpfsMount {
     TmpfsMount(std::filesystem::path where, std::size_t bytes) : where_(std::move(where)) {
         std::filesystem::create_directories(where_);
         std::string const options = "size=" + std::to_string(bytes) + ",mode=0755";
-        mounted_ = ::mount("tmpfs", where_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                           options.c_str()) == 0;
+        mounted_ =
+            ::mount("tmpfs", where_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
     }
     ~TmpfsMount() {
         if (mounted_) {

@@ -114,7 +114,8 @@ void FurnishSentinel(fs::path const& directory) {
 std::vector<std::string> TemporaryEntries(TreeSnapshot const& snapshot) {
     std::vector<std::string> found;
     for (TreeEntry const& entry : snapshot.entries) {
-        std::string const name = entry.path.substr(entry.path.rfind('/', entry.path.size() - 2) + 1);
+        std::string const name =
+            entry.path.substr(entry.path.rfind('/', entry.path.size() - 2) + 1);
         if (name.starts_with(".quillmesh-download-") || name.starts_with(".crc.ini.") ||
             name == "tmpfile") {
             found.push_back(entry.path);

@@ -20,8 +20,8 @@ struct TreeEntry {
     char type = '?';      // 'f' file, 'd' directory, 'l' symbolic link, 'o' other
     std::string content;  // file bytes or link target
     mode_t mode = 0;
-    std::uint64_t inode = 0;       // only with times
-    std::int64_t modifiedNs = 0;   // only with times
+    std::uint64_t inode = 0;      // only with times
+    std::int64_t modifiedNs = 0;  // only with times
     bool operator==(TreeEntry const&) const = default;
 };
 

@@ -214,10 +214,12 @@ void UpdaterChild::Signal(int signal) const {
 }
 
 void UpdaterChild::Reap(int status, rusage const& usage) {
-    auto const millis = [](timeval const& time) { return time.tv_sec * 1000 + time.tv_usec / 1000; };
-    ending_ = Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-                     usage.ru_maxrss, forkedFromKb_,
-                     millis(usage.ru_utime) + millis(usage.ru_stime)};
+    auto const millis = [](timeval const& time) {
+        return time.tv_sec * 1000 + time.tv_usec / 1000;
+    };
+    ending_ =
+        Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss,
+               forkedFromKb_, millis(usage.ru_utime) + millis(usage.ru_stime)};
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(2), [&] { return outputEnded_; });
 }

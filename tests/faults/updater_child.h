@@ -22,18 +22,18 @@ namespace qm::faults {
 using Millis = std::chrono::milliseconds;
 
 struct ChildConditions {
-    std::optional<uid_t> user;             // run as this user (and its group, the same number)
-    std::optional<rlim_t> fileSizeLimit;   // RLIMIT_FSIZE in bytes
-    bool ignoreFileSizeSignal = true;      // SIGXFSZ ignored in the child before exec
+    std::optional<uid_t> user;            // run as this user (and its group, the same number)
+    std::optional<rlim_t> fileSizeLimit;  // RLIMIT_FSIZE in bytes
+    bool ignoreFileSizeSignal = true;     // SIGXFSZ ignored in the child before exec
 };
 
 struct Ending {
-    int status = -1;         // exit code, or 128 + signal
+    int status = -1;  // exit code, or 128 + signal
     // ru_maxrss. It also counts what the forked copy of the test process held before the exec,
     // so it is the updater's own peak only when it lies above `forkedFromKb`.
     long peakMemoryKb = 0;
-    long forkedFromKb = 0;   // the test process's resident memory when it forked the updater
-    long cpuMillis = 0;      // user and system time
+    long forkedFromKb = 0;  // the test process's resident memory when it forked the updater
+    long cpuMillis = 0;     // user and system time
     bool killedBySignal() const { return status >= 128; }
 };
 
