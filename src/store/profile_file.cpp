@@ -1,5 +1,6 @@
 #include "store/profile_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -372,6 +373,30 @@ bool WriteProfileValue(std::string_view fileName, std::string_view section, std:
     }
     std::string const text = ProfileDocument(contents.text).WithValue(section, key, value);
     return ReplaceFile(path, text, contents.mode);
+}
+
+int RemoveProfileLeftovers(std::string_view fileName) {
+    std::string const target(fileName);
+    std::string const directory = DirectoryOf(target);
+    std::string const prefix = "." + target.substr(target.rfind('/') + 1) + ".";
+    DIR* listing = ::opendir(directory.c_str());
+    if (listing == nullptr) {
+        return 0;
+    }
+    int removed = 0;
+    while (dirent* entry = ::readdir(listing)) {
+        std::string_view const name = entry->d_name;
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && ::unlinkat(::dirfd(listing), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(listing);
+    return removed;
 }
 
 unsigned long ParseUnsignedValue(std::optional<std::string> const& value) {

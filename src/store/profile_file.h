@@ -31,6 +31,10 @@ std::optional<std::string> ReadProfileValue(std::string_view fileName, std::stri
 bool WriteProfileValue(std::string_view fileName, std::string_view section, std::string_view key,
                        std::string_view value);
 
+// Removes the temporary files that a write of `fileName` interrupted by a kill left beside it
+// (regular files named "." + the file's name + "." + six characters). Returns how many.
+int RemoveProfileLeftovers(std::string_view fileName);
+
 // Converts a stored checksum the way the session reads it back: leading blanks skipped, decimal
 // digits up to the first non-digit, saturating at 4294967295; no value or no digits give 0.
 unsigned long ParseUnsignedValue(std::optional<std::string> const& value);

@@ -26,6 +26,10 @@ bool RecordListChecksum(std::string_view listName, std::uint32_t checksum) {
                                     std::to_string(static_cast<unsigned long>(checksum)));
 }
 
+void RemoveChecksumRecordLeftovers() {
+    store::RemoveProfileLeftovers(kChecksumFile);
+}
+
 std::uint32_t RecordedListChecksum(std::string_view listName) {
     if (!IsRecordableListName(listName)) {
         return 0;

@@ -18,6 +18,9 @@ bool IsRecordableListName(std::string_view listName);
 // A name that is not recordable is not written, which is no failure: it reads as missing.
 bool RecordListChecksum(std::string_view listName, std::uint32_t checksum);
 
+// Removes what an interrupted write of the record left behind.
+void RemoveChecksumRecordLeftovers();
+
 // The recorded checksum of a list; 0 when there is none.
 std::uint32_t RecordedListChecksum(std::string_view listName);
 

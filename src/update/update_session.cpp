@@ -195,6 +195,7 @@ void UpdateSession::OnServerAnnouncement(std::span<const std::uint8_t> frame) {
         activeDialog_->StopResponseTimer();
         activeDialog_->ShowStatus("Update Server Detected.");
     }
+    RemoveChecksumRecordLeftovers();
     listName = MakeListName(kFirstListName);
     ShowStatus("requesting files ...");
     SendListRequest(listName);

@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "store/scratch_directory.h"
+#include "support/temp_dir.h"
 
 namespace qm::store {
 namespace {
@@ -176,6 +177,25 @@ TEST(ParseUnsignedValueTest, ReadsLeadingDigits) {
     for (Case const& c : cases) {
         EXPECT_EQ(ParseUnsignedValue(c.text), c.value) << c.text.value_or("<none>");
     }
+}
+
+}  // namespace
+}  // namespace qm::store
+
+namespace qm::store {
+namespace {
+
+TEST(ProfileLeftovers, OnlyTheTemporariesOfThatFileAreRemoved) {
+    qm::test::TempDir dir;
+    qm::test::WriteFile(".crc.ini.k7Qz2a", "half written");
+    qm::test::WriteFile(".crc.ini.short", "not one: wrong length");
+    qm::test::WriteFile(".upd.ini.k7Qz2a", "another file's");
+    qm::test::WriteFile("crc.ini", "[GLOBAL_CRC]\n");
+    EXPECT_EQ(RemoveProfileLeftovers("./crc.ini"), 1);
+    EXPECT_FALSE(std::filesystem::exists(".crc.ini.k7Qz2a"));
+    EXPECT_TRUE(std::filesystem::exists(".crc.ini.short"));
+    EXPECT_TRUE(std::filesystem::exists(".upd.ini.k7Qz2a"));
+    EXPECT_TRUE(std::filesystem::exists("crc.ini"));
 }
 
 }  // namespace
