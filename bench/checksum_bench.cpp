@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "median_reporter.h"
+#include "process_cpu.h"
 #include "random_file.h"
 #include "ratio_table.h"
 #include "scratch_directory.h"
@@ -104,15 +105,36 @@ void Timed(benchmark::internal::Benchmark* benchmark) {
     benchmark->UseRealTime()->MinTime(kMinSeconds)->Unit(benchmark::kMillisecond);
 }
 
-void CountBytes(benchmark::State& state, std::uint64_t bytesPerIteration) {
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerIteration));
-}
+// Counts the bytes of every iteration, and the CPU time of the whole process per GiB, so that
+// the work of helper threads counts too. Made at the start of a benchmark; reports at its end.
+class ByteCounter {
+  public:
+    ByteCounter(benchmark::State& state, std::uint64_t bytesPerIteration)
+        : state_(state),
+          bytesPerIteration_(bytesPerIteration),
+          cpuAtStart_(qm::bench::ProcessCpuSeconds()) {}
+    ~ByteCounter() {
+        double const bytes =
+            static_cast<double>(state_.iterations()) * static_cast<double>(bytesPerIteration_);
+        state_.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+        state_.counters["cpu_s_per_GiB"] =
+            (qm::bench::ProcessCpuSeconds() - cpuAtStart_) / (bytes / (1 << 30));
+    }
+    ByteCounter(ByteCounter const&) = delete;
+    ByteCounter& operator=(ByteCounter const&) = delete;
+
+  private:
+    benchmark::State& state_;
+    std::uint64_t const bytesPerIteration_;
+    double const cpuAtStart_;
+};
 
 void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
     for (std::size_t const blockSize : kBlockSizes) {
         Timed(benchmark::RegisterBenchmark(
             ("read_only/" + BlockName(blockSize)).c_str(),
             [path, size, blockSize](benchmark::State& state) {
+                ByteCounter const counted(state, size);
                 for (auto _ : state) {
                     std::uint8_t sink = 0;
                     ReadInBlocks(path, blockSize, [&](std::span<const std::uint8_t> block) {
@@ -120,11 +142,11 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
                     });
                     benchmark::DoNotOptimize(sink);
                 }
-                CountBytes(state, size);
             }));
         Timed(benchmark::RegisterBenchmark(
             ("split/" + BlockName(blockSize)).c_str(),
             [path, size, blockSize](benchmark::State& state) {
+                ByteCounter const counted(state, size);
                 auto const update =
                     qm::store::Crc32UpdateFunctionOf(qm::store::FastestCrc32Engine());
                 for (auto _ : state) {
@@ -133,21 +155,20 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
                     benchmark::DoNotOptimize(
                         qm::store::Crc32OfFileSplit(file, size, update, blockSize));
                 }
-                CountBytes(state, size);
             }));
     }
     Timed(benchmark::RegisterBenchmark(
         "read_only_split/256KiB", [path, size](benchmark::State& state) {
+            ByteCounter const counted(state, size);
             for (auto _ : state) {
                 benchmark::DoNotOptimize(ReadInSegmentsOnTwoThreads(path, size, 256 * 1024));
             }
-            CountBytes(state, size);
         }));
     Timed(benchmark::RegisterBenchmark("FileCrc32", [path, size](benchmark::State& state) {
+        ByteCounter const counted(state, size);
         for (auto _ : state) {
             benchmark::DoNotOptimize(qm::store::FileCrc32(path));
         }
-        CountBytes(state, size);
     }));
     for (Crc32Engine const engine :
          {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
@@ -157,6 +178,7 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
         Timed(benchmark::RegisterBenchmark(
             ("in_turn/" + std::string(qm::store::Crc32EngineName(engine)) + "/256KiB").c_str(),
             [path, size, engine](benchmark::State& state) {
+                ByteCounter const counted(state, size);
                 auto const update = qm::store::Crc32UpdateFunctionOf(engine);
                 for (auto _ : state) {
                     std::uint32_t crc = qm::store::kCrcInitial;
@@ -165,12 +187,12 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
                     });
                     benchmark::DoNotOptimize(crc);
                 }
-                CountBytes(state, size);
             }));
     }
 #ifdef QM_BENCH_WITH_ZLIB
     Timed(
         benchmark::RegisterBenchmark("zlib_in_turn/256KiB", [path, size](benchmark::State& state) {
+            ByteCounter const counted(state, size);
             for (auto _ : state) {
                 uLong crc = crc32(0L, Z_NULL, 0);
                 ReadInBlocks(path, 256 * 1024, [&](std::span<const std::uint8_t> block) {
@@ -178,7 +200,6 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
                 });
                 benchmark::DoNotOptimize(crc);
             }
-            CountBytes(state, size);
         }));
 #endif
 }
@@ -192,29 +213,30 @@ void RegisterMemoryBenchmarks(std::vector<std::uint8_t> const& bytes) {
         Timed(benchmark::RegisterBenchmark(
             ("memory/" + std::string(qm::store::Crc32EngineName(engine))).c_str(),
             [&bytes, engine](benchmark::State& state) {
+                ByteCounter const counted(state, bytes.size());
                 auto const update = qm::store::Crc32UpdateFunctionOf(engine);
                 std::uint32_t crc = qm::store::kCrcInitial;
                 for (auto _ : state) {
                     crc = update(crc, bytes);
                     benchmark::DoNotOptimize(crc);
                 }
-                CountBytes(state, bytes.size());
             }));
     }
 #ifdef QM_BENCH_WITH_ZLIB
     Timed(benchmark::RegisterBenchmark("memory/zlib", [&bytes](benchmark::State& state) {
+        ByteCounter const counted(state, bytes.size());
         uLong crc = crc32(0L, Z_NULL, 0);
         for (auto _ : state) {
             crc = crc32(crc, bytes.data(), static_cast<uInt>(bytes.size()));
             benchmark::DoNotOptimize(crc);
         }
-        CountBytes(state, bytes.size());
     }));
 #endif
 }
 
 void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
     Timed(benchmark::RegisterBenchmark("small_files/open_read", [&paths](benchmark::State& state) {
+        ByteCounter const counted(state, paths.size() * kSmallFileSize);
         std::vector<std::uint8_t> buffer(kSmallFileSize);
         for (auto _ : state) {
             std::uint8_t sink = 0;
@@ -227,9 +249,9 @@ void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
             }
             benchmark::DoNotOptimize(sink);
         }
-        CountBytes(state, paths.size() * kSmallFileSize);
     }));
     Timed(benchmark::RegisterBenchmark("small_files/FileCrc32", [&paths](benchmark::State& state) {
+        ByteCounter const counted(state, paths.size() * kSmallFileSize);
         for (auto _ : state) {
             std::uint32_t sink = 0;
             for (std::string const& path : paths) {
@@ -237,7 +259,6 @@ void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
             }
             benchmark::DoNotOptimize(sink);
         }
-        CountBytes(state, paths.size() * kSmallFileSize);
     }));
 }
 
@@ -298,6 +319,13 @@ bool PrintRatios(qm::bench::MedianReporter const& medians) {
               rate("memory/zlib"), "GB/s", 1e9, Goal::Informational, 0);
     table.Add("kernel table in memory", rate("memory/table"), "zlib crc32 in memory",
               rate("memory/zlib"), "GB/s", 1e9, Goal::Informational, 0);
+    auto const cpu = [&](std::string const& name) {
+        return medians.Counter(name, "cpu_s_per_GiB");
+    };
+    table.Add("CPU time per GiB, FileCrc32", cpu("FileCrc32"), "the same, reading only",
+              cpu("read_only/256KiB"), "s", 1, Goal::Informational, 0);
+    table.Add("CPU time per GiB, read then checksum in turn", cpu("in_turn/" + fastest + "/256KiB"),
+              "the same, reading only", cpu("read_only/256KiB"), "s", 1, Goal::Informational, 0);
     table.Add("10,000 files of 4 KiB: FileCrc32 (time)", medians.Seconds("small_files/FileCrc32"),
               "open, read, close (time)", medians.Seconds("small_files/open_read"), "ms", 1e-3,
               Goal::AtMost, 1.10);

@@ -34,6 +34,9 @@ void MedianReporter::ReportRuns(std::vector<Run> const& reports) {
             median.bytesPerSecond = rate->second.value;
         }
         median.seconds = run.GetAdjustedRealTime() * SecondsPerUnit(run.time_unit);
+        for (auto const& [counter, value] : run.counters) {
+            median.counters[counter] = value.value;
+        }
         medians_[RegisteredName(run)] = median;
     }
     ConsoleReporter::ReportRuns(reports);
@@ -53,6 +56,19 @@ std::optional<double> MedianReporter::Seconds(std::string const& name) const {
         return std::nullopt;
     }
     return found->second.seconds;
+}
+
+std::optional<double> MedianReporter::Counter(std::string const& name,
+                                              std::string const& counter) const {
+    auto const found = medians_.find(name);
+    if (found == medians_.end()) {
+        return std::nullopt;
+    }
+    auto const value = found->second.counters.find(counter);
+    if (value == found->second.counters.end()) {
+        return std::nullopt;
+    }
+    return value->second;
 }
 
 }  // namespace qm::bench

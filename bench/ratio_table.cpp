@@ -9,9 +9,10 @@ std::string Number(std::optional<double> value, double scale, std::string const&
     if (!value) {
         return "(missing)";
     }
+    double const shown = *value / scale;
     char text[64];
-    std::snprintf(text, sizeof text, "%.3g %s", *value / scale, unit.c_str());
-    return text;
+    std::snprintf(text, sizeof text, shown >= 1000 ? "%.0f" : "%.3g", shown);
+    return unit.empty() ? std::string(text) : std::string(text) + " " + unit;
 }
 
 }  // namespace

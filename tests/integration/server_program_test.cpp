@@ -2,6 +2,8 @@
 // not speak the network word.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -157,10 +159,12 @@ class RawClient {
         bytes.resize(got);
         return bytes;
     }
-    // True when the server closed the connection (end of stream) before the timeout.
+    // True when the server closed the connection before the timeout: an end of stream, or a
+    // reset when the server closed with bytes of ours still unread.
     bool ClosedByPeer() {
         std::uint8_t byte = 0;
-        return ::recv(fd_, &byte, 1, 0) == 0;
+        ssize_t const n = ::recv(fd_, &byte, 1, 0);
+        return n == 0 || (n < 0 && errno == ECONNRESET);
     }
 
   private:
