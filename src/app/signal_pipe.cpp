@@ -37,6 +37,7 @@ SignalPipe::SignalPipe() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &oldInt_);
     sigaction(SIGTERM, &action, &oldTerm_);
+    sigaction(SIGHUP, &action, &oldHangUp_);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -48,6 +49,7 @@ SignalPipe::SignalPipe() {
 SignalPipe::~SignalPipe() {
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGHUP, &oldHangUp_, nullptr);
     sigaction(SIGPIPE, &oldPipe_, nullptr);
     sigaction(SIGXFSZ, &oldFileSize_, nullptr);
     signalWriteEnd.store(-1);

@@ -1,6 +1,7 @@
-// Turns SIGINT and SIGTERM into readable bytes on a pipe, so that the event loop can treat them
-// as the cancel command. One instance per process; the previous dispositions come back when it is
-// destroyed. SIGPIPE (sends use MSG_NOSIGNAL anyway) and SIGXFSZ are ignored while it lives.
+// Turns SIGINT, SIGTERM and SIGHUP (the terminal went away) into readable bytes on a pipe, so that
+// the event loop can treat them as the cancel command. One instance per process; the previous
+// dispositions come back when it is destroyed. SIGPIPE (sends use MSG_NOSIGNAL anyway) and SIGXFSZ
+// are ignored while it lives.
 #pragma once
 
 #include <csignal>
@@ -24,6 +25,7 @@ class SignalPipe {
     int writeEnd_ = -1;
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldHangUp_ {};
     struct sigaction oldPipe_ {};
     struct sigaction oldFileSize_ {};
 };

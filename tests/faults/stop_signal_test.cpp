@@ -1,7 +1,7 @@
 // The updater is stopped from outside while it downloads. SIGTERM and SIGINT are a cancel: the run
 // ends with "Program exit" and status 5, the old file intact and the temporary file removed.
-// Signals it does not handle (SIGHUP, SIGQUIT) end the process at once; the old file must still be
-// intact, and the next run that checks the directory removes the temporary file left behind.
+// SIGHUP is a cancel as well; SIGQUIT ends the process at once. Either way the old file must still
+// be intact, and the next run that checks the directory removes any temporary file left behind.
 #include <gtest/gtest.h>
 
 #include <csignal>
