@@ -360,11 +360,21 @@ std::optional<std::string> ReadProfileValue(std::string_view fileName, std::stri
 
 bool WriteProfileValue(std::string_view fileName, std::string_view section, std::string_view key,
                        std::string_view value) {
-    // Texts that would not read back as one section, key and value are not written.
+    // Texts that would not read back as one section, key and value are not written: names with
+    // blanks at an end (they are trimmed when read), keys that would read as a comment or a
+    // section line.
     if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value) ||
         section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos ||
-        Trim(key).empty()) {
+        Trim(key).empty() || Trim(key) != key || Trim(section) != section || key.front() == ';' ||
+        key.front() == '[') {
         return false;
+    }
+    // A value with blanks at an end, or one that stands in quotes itself, is written in double
+    // quotes, which the reader removes, so that it reads back as it was given.
+    std::string quoted;
+    if (Trim(value) != value || Unquote(value) != value) {
+        quoted.append("\"").append(value).append("\"");
+        value = quoted;
     }
     std::string const path(fileName);
     FileContents const contents = ReadWholeFile(path);

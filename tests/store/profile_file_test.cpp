@@ -200,3 +200,23 @@ TEST(ProfileLeftovers, OnlyTheTemporariesOfThatFileAreRemoved) {
 
 }  // namespace
 }  // namespace qm::store
+
+namespace qm::store {
+namespace {
+
+// Found by fuzzing: texts that a plain "key=value" line would not give back.
+TEST(ProfileRoundTrip, ValuesReadBackAsWrittenOrAreRefused) {
+    qm::test::TempDir dir;
+    for (std::string value : {" v", "v ", "'v'", "\"v\"", "\"half", " 'x' "}) {
+        ASSERT_TRUE(WriteProfileValue("./t.ini", "S", "k", value)) << value;
+        EXPECT_EQ(ReadProfileValue("./t.ini", "S", "k"), value) << value;
+    }
+    for (auto [section, key] :
+         {std::pair{"S", "; k"}, {"S", "[x"}, {"S", "k "}, {" S", "k"}, {"S ", "k"}}) {
+        EXPECT_FALSE(WriteProfileValue("./t.ini", section, key, "v")) << section << key;
+    }
+    EXPECT_EQ(ReadProfileValue("./t.ini", "S", "k"), " 'x' ");
+}
+
+}  // namespace
+}  // namespace qm::store
