@@ -143,7 +143,7 @@ std::string ClientFixture::CheckInside(ServerPermissions const& permissions) con
             continue;
         }
         if (entry.kind != TreeEntry::Kind::File) {
-            return "a link or special file appeared: " + Escaped(path);
+            return "a link, pipe, socket or device appeared: " + Escaped(path);
         }
         if (!permissions.checksums.contains(Crc32Of(entry.content))) {
             return (IsTemporaryName(path) ? "temporary file left behind: "

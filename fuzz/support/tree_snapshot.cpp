@@ -95,7 +95,7 @@ char const* KindName(TreeEntry::Kind kind) {
         case TreeEntry::Kind::Other:
             break;
     }
-    return "special file";
+    return "pipe, socket or device";
 }
 
 }  // namespace
