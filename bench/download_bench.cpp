@@ -60,6 +60,7 @@ constexpr char kStartupAddress[] = "127.0.0.175";
 struct Programs {
     std::string updater;
     std::string server;
+    std::string peakProbe;
 };
 
 double Seconds(Clock::duration duration) {
@@ -131,8 +132,9 @@ struct UpdaterDownload {
 UpdaterDownload DownloadWithUpdater(Programs const& programs, fs::path const& directory,
                                     std::string const& address, std::string const& file,
                                     std::uint64_t size) {
-    qm::bench::UpdaterRun const run = qm::bench::RunUpdater(programs.updater, directory.string(),
-                                                            address, std::chrono::seconds(1800));
+    qm::bench::UpdaterRun const run =
+        qm::bench::RunUpdater(programs.updater, programs.peakProbe, directory.string(), address,
+                              std::chrono::seconds(1800));
     UpdaterDownload download;
     download.problem = run.problem;
     auto const sizeArrived = run.FirstLine("status: file:");
@@ -503,7 +505,7 @@ int main(int argc, char** argv) {
         return ("," + scenarios + ",").find("," + name + ",") != std::string::npos;
     };
     Programs const programs{EnvironmentOr("QM_UPDATER_BINARY", QM_UPDATER_PATH),
-                            EnvironmentOr("QM_SERVER_BINARY", QM_SERVER_PATH)};
+                            EnvironmentOr("QM_SERVER_BINARY", QM_SERVER_PATH), QM_PEAK_PROBE_PATH};
     qm::bench::ScratchDirectory const scratch("qm-download-bench");
     if (scratch.FreeBytes() < 5 * 1024 * kMiB) {
         std::fprintf(stderr, "less than 5 GiB free in %s\n", scratch.path().c_str());

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 
 namespace qm::bench {
@@ -18,8 +19,9 @@ std::optional<UpdaterRun::Clock::time_point> UpdaterRun::FirstLine(std::string c
     return std::nullopt;
 }
 
-UpdaterRun RunUpdater(std::string const& program, std::string const& directory,
-                      std::string const& serverAddress, std::chrono::seconds timeout) {
+UpdaterRun RunUpdater(std::string const& program, std::string const& peakProbe,
+                      std::string const& directory, std::string const& serverAddress,
+                      std::chrono::seconds timeout) {
     UpdaterRun run;
     std::ofstream(directory + "/upd.ini") << "[GENERAL]\nSERVER=" << serverAddress << "\n";
     int output[2];
@@ -27,7 +29,8 @@ UpdaterRun RunUpdater(std::string const& program, std::string const& directory,
         run.problem = "pipe";
         return run;
     }
-    ChildProcess updater(program, {}, directory, output[1], "");
+    std::string const report = directory + "/.peak-resident-kib";
+    ChildProcess updater(peakProbe, {report, program}, directory, output[1], "");
     ::close(output[1]);
     run.startedAt = updater.startedAt();
     auto const deadline = run.startedAt + timeout;
@@ -61,6 +64,11 @@ UpdaterRun RunUpdater(std::string const& program, std::string const& directory,
         run.problem = "the updater did not exit";
     }
     run.endedAt = UpdaterRun::Clock::now();
+    std::ifstream peak(report);
+    if (!(peak >> run.exit.peakResidentKiB) && run.problem.empty()) {
+        run.problem = "no peak memory from " + peakProbe;
+    }
+    std::filesystem::remove(report);
     return run;
 }
 

@@ -29,8 +29,10 @@ struct UpdaterRun {
                                                std::string const& part = "") const;
 };
 
-// Writes `directory`/upd.ini for `serverAddress` and runs the updater there.
-UpdaterRun RunUpdater(std::string const& program, std::string const& directory,
-                      std::string const& serverAddress, std::chrono::seconds timeout);
+// Writes `directory`/upd.ini for `serverAddress` and runs the updater there, through
+// `peakProbe` (bench/peak_rss_probe.cpp) so that exit.peakResidentKiB is the updater's own.
+UpdaterRun RunUpdater(std::string const& program, std::string const& peakProbe,
+                      std::string const& directory, std::string const& serverAddress,
+                      std::chrono::seconds timeout);
 
 }  // namespace qm::bench

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "store/checksum.h"
 #include "store/crc32_engine.h"
 #include "store/crc32_read_only_file.h"
 
@@ -21,8 +22,8 @@ std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t
 std::uint32_t Crc32ContinueInTurn(ReadOnlyFile const& file, std::uint32_t state,
                                   std::span<std::uint8_t> buffer, Crc32UpdateFunction update);
 
-// Blocks of the split pass.
-inline constexpr std::size_t kSplitBlockSize = 256 * 1024;
+// Blocks of the split pass: those of FileCrc32.
+inline constexpr std::size_t kSplitBlockSize = kFileReadBlockSize;
 
 // The first `expectedSize` bytes are cut into segments that two threads (the caller and a
 // helper) take in turn, each reading its segment with pread and checksumming it from a zero
