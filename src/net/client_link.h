@@ -19,9 +19,9 @@ struct ClientLink {
     std::time_t lastReceiveTime = 0;  // when frame bytes were last stored
     int socket = -1;                  // -1 when there is none
     std::array<char, 263> hostName{};
-    int recvState = -2;  // -2 first length byte next, -1 second, n >= 0: n bytes still missing
-    int recvCount = 0;   // bytes of the current frame stored after its length bytes
-    bool connected = false;        // set by a valid WELCOME
+    int recvState = -2;      // -2 first length byte next, -1 second, n >= 0: n bytes still missing
+    int recvCount = 0;       // bytes of the current frame stored after its length bytes
+    bool connected = false;  // set by a valid WELCOME
     bool awaitingWelcome = false;  // the next whole frame is checked as the WELCOME
     FrameBuffer recvBuffer{};
 };

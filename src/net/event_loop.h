@@ -11,7 +11,7 @@
 namespace qm::net {
 
 class EventLoop {
-public:
+  public:
     using Handler = std::function<void()>;
     enum class Interest { Readable, Writable };
 

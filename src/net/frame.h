@@ -27,7 +27,7 @@ FrameHeader ReadFrameHeader(std::span<const std::uint8_t> frame);
 
 // Who receives the reassembled frames of a link.
 class FrameSink {
-public:
+  public:
     virtual ~FrameSink() = default;
     // One complete frame, from its first length byte; valid until the call returns.
     virtual void OnFrame(ClientLink& link, std::span<const std::uint8_t> frame) = 0;

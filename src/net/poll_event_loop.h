@@ -13,7 +13,7 @@
 namespace qm::net {
 
 class PollEventLoop final : public EventLoop {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     using TimeSource = std::function<Clock::time_point()>;
 
@@ -39,7 +39,7 @@ public:
     // Number of watched (fd, interest) pairs and running timers; for tests.
     std::size_t WatchCount() const;
 
-private:
+  private:
     struct Watcher {
         Handler readable;
         Handler writable;

@@ -47,7 +47,7 @@ struct SocketEventTable {
 };
 
 class SocketLayer {
-public:
+  public:
     explicit SocketLayer(EventLoop& loop);
     ~SocketLayer();
     SocketLayer(SocketLayer const&) = delete;
@@ -89,7 +89,7 @@ public:
     // Descriptors this layer currently watches; for tests.
     std::size_t SelectedCount() const { return selections_.size(); }
 
-private:
+  private:
     void SelectConnect(int socket);
     void SelectRead(int socket);
     void SelectAccept(int socket);

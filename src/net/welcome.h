@@ -21,8 +21,9 @@ int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_
 
 // Checks the first whole frame of the connection. Valid when its type byte is 0 and its length is
 // exactly 151: peerId and from_me are taken from bytes 3..6 and 7..10 (big-endian), connected
-// becomes 1, `host` is copied into hostName (cut to fit), and the result is true. Otherwise the link is reset (its socket is not closed,
-// since it is not connected) and the result is false. Either way the link no longer awaits.
+// becomes 1, `host` is copied into hostName (cut to fit), and the result is true. Otherwise the
+// link is reset (its socket is not closed, since it is not connected) and the result is false.
+// Either way the link no longer awaits.
 bool AcceptWelcome(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame,
                    std::string_view host);
 

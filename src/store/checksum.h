@@ -20,7 +20,9 @@ CrcTable const& BuildCrcTable();
 // with Crc32Final. Crc32(bytes) does all three for one block.
 inline constexpr std::uint32_t kCrcInitial = 0xFFFFFFFFu;
 std::uint32_t Crc32Update(std::uint32_t state, std::span<const std::uint8_t> bytes);
-inline std::uint32_t Crc32Final(std::uint32_t state) { return state ^ 0xFFFFFFFFu; }
+inline std::uint32_t Crc32Final(std::uint32_t state) {
+    return state ^ 0xFFFFFFFFu;
+}
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
 
 // Size of the blocks FileCrc32 reads a file in.

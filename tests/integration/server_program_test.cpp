@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstdint>
 #include <filesystem>

@@ -12,7 +12,7 @@
 namespace qm::test {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "qm-test-XXXXXX").string();
         path_ = mkdtemp(pattern.data());
@@ -31,7 +31,7 @@ public:
 
     std::filesystem::path const& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
     std::filesystem::path previous_;
 };
