@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -85,12 +86,15 @@ std::optional<Download> Download::Begin(std::string const& targetPath) {
 
 Download::Download(int fd, std::string targetPath, std::string tempPath)
     : fd_(fd),
+      block_(std::make_unique_for_overwrite<std::uint8_t[]>(kDownloadWriteBlock)),
       targetPath_(std::move(targetPath)),
       tempPath_(std::move(tempPath)),
       crcState_(store::kCrcInitial) {}
 
 Download::Download(Download&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      block_(std::move(other.block_)),
+      gathered_(std::exchange(other.gathered_, 0)),
       targetPath_(std::move(other.targetPath_)),
       tempPath_(std::exchange(other.tempPath_, {})),
       crcState_(other.crcState_),
@@ -100,6 +104,8 @@ Download& Download::operator=(Download&& other) noexcept {
     if (this != &other) {
         Discard();
         fd_ = std::exchange(other.fd_, -1);
+        block_ = std::move(other.block_);
+        gathered_ = std::exchange(other.gathered_, 0);
         targetPath_ = std::move(other.targetPath_);
         tempPath_ = std::exchange(other.tempPath_, {});
         crcState_ = other.crcState_;
@@ -125,10 +131,9 @@ void Download::Discard() {
     errno = savedErrno;
 }
 
-bool Download::Append(std::span<const std::uint8_t> data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t written = write(fd_, data.data() + done, data.size() - done);
+bool Download::WriteAll(std::span<const std::uint8_t> data) {
+    while (!data.empty()) {
+        ssize_t written = write(fd_, data.data(), data.size());
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -138,7 +143,28 @@ bool Download::Append(std::span<const std::uint8_t> data) {
             }
             return false;
         }
-        done += static_cast<std::size_t>(written);
+        data = data.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool Download::WriteGathered() {
+    bool written = WriteAll({block_.get(), gathered_});
+    gathered_ = 0;
+    return written;
+}
+
+bool Download::Append(std::span<const std::uint8_t> data) {
+    if (gathered_ + data.size() > kDownloadWriteBlock && !WriteGathered()) {
+        return false;
+    }
+    if (data.size() >= kDownloadWriteBlock) {
+        if (!WriteAll(data)) {
+            return false;
+        }
+    } else if (!data.empty()) {
+        std::memcpy(block_.get() + gathered_, data.data(), data.size());
+        gathered_ += data.size();
     }
     crcState_ = store::Crc32Update(crcState_, data);
     bytesWritten_ += data.size();
@@ -150,7 +176,7 @@ Download::Result Download::Install(std::uint32_t expectedCrc) {
         Discard();
         return Result::ChecksumMismatch;
     }
-    if (fchmod(fd_, ModeForTarget(targetPath_)) != 0 || fsync(fd_) != 0) {
+    if (!WriteGathered() || fchmod(fd_, ModeForTarget(targetPath_)) != 0 || fsync(fd_) != 0) {
         Discard();
         return Result::WriteFailed;
     }

@@ -4,7 +4,9 @@
 // removes its temporary file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +16,10 @@ namespace qm::update {
 // Temporary files of downloads start with this name, so that leftovers of a killed run can be
 // recognised.
 inline constexpr char kDownloadPrefix[] = ".quillmesh-download-";
+
+// Chunks are gathered in memory and written in blocks of this size: one write(2) per small
+// chunk would cost a fair share of each stop-and-wait round trip.
+inline constexpr std::size_t kDownloadWriteBlock = 64 * 1024;
 
 class Download {
   public:
@@ -29,12 +35,13 @@ class Download {
     Download& operator=(Download const&) = delete;
     ~Download();
 
-    // Appends one chunk. False when not all of it could be written; errno tells why.
+    // Appends one chunk. It may stay in memory until a whole block has gathered; a block that
+    // cannot be written makes this (or Install) fail. False when writing failed; errno tells why.
     bool Append(std::span<const std::uint8_t> data);
 
-    // Flushes the file to disk, checks that its CRC-32 is `expectedCrc`, gives it the permission
-    // bits of the file it replaces, and renames it over the target. On any failure the target is
-    // untouched, the temporary file removed, and errno tells why.
+    // Writes what is gathered, flushes the file to disk, checks that its CRC-32 is `expectedCrc`,
+    // gives it the permission bits of the file it replaces, and renames it over the target. On any
+    // failure the target is untouched, the temporary file removed, and errno tells why.
     Result Install(std::uint32_t expectedCrc);
 
     // Removes the temporary files that a killed run left in `directory`: regular files whose
@@ -45,13 +52,18 @@ class Download {
     static std::string DirectoryOf(std::string const& path);
 
     std::string const& temporaryPath() const { return tempPath_; }
+    // Bytes appended so far, whether already written or still gathered.
     std::uint64_t bytesWritten() const { return bytesWritten_; }
 
   private:
     Download(int fd, std::string targetPath, std::string tempPath);
     void Discard();
+    bool WriteAll(std::span<const std::uint8_t> data);
+    bool WriteGathered();
 
     int fd_ = -1;
+    std::unique_ptr<std::uint8_t[]> block_;
+    std::size_t gathered_ = 0;
     std::string targetPath_;
     std::string tempPath_;
     std::uint32_t crcState_;

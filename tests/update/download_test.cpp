@@ -1,9 +1,14 @@
 #include "update/download.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
+#include <random>
+#include <set>
 
 #include "store/checksum.h"
 #include "support/temp_dir.h"
@@ -128,6 +133,105 @@ TEST(Download, LeftoversOfAKilledRunAreRemoved) {
     EXPECT_TRUE(fs::is_directory("lib/" + prefix + "dir000"));
     EXPECT_TRUE(fs::is_symlink("lib/" + prefix + "link00"));
     EXPECT_EQ(ReadFile("lib/keep.so"), "kept");
+}
+
+}  // namespace
+}  // namespace qm::update
+
+namespace qm::update {
+namespace {
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator());
+    }
+    return bytes;
+}
+
+std::uint64_t SizeOnDisk(std::string const& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+// Chunks of any size, smaller or larger than a write block and across block boundaries, arrive
+// whole and in order.
+TEST(Download, ContentsSurviveGatheringForEveryChunkSize) {
+    std::size_t const sizes[] = {
+        1, 2027, kDownloadWriteBlock - 1, kDownloadWriteBlock, kDownloadWriteBlock + 1, 150001};
+    for (std::size_t chunkSize : sizes) {
+        TempDir dir;
+        std::string const contents =
+            RandomBytes(3 * kDownloadWriteBlock + 12345, static_cast<unsigned>(chunkSize));
+        auto download = Download::Begin("file.bin");
+        ASSERT_TRUE(download);
+        for (std::size_t at = 0; at < contents.size(); at += chunkSize) {
+            ASSERT_TRUE(download->Append(Bytes(contents.substr(at, chunkSize))));
+        }
+        EXPECT_EQ(download->bytesWritten(), contents.size());
+        ASSERT_EQ(download->Install(CrcOf(contents)), Download::Result::Installed) << chunkSize;
+        EXPECT_EQ(ReadFile("file.bin"), contents) << chunkSize;
+    }
+}
+
+// Protocol-sized chunks reach the file in a few large writes, not one write each.
+TEST(Download, SmallChunksAreWrittenInBlocks) {
+    TempDir dir;
+    auto download = Download::Begin("file.bin");
+    ASSERT_TRUE(download);
+    std::string const chunk = RandomBytes(2027, 7);
+    std::set<std::uint64_t> sizesSeen;
+    int const chunks = 200;
+    for (int i = 0; i < chunks; ++i) {
+        ASSERT_TRUE(download->Append(Bytes(chunk)));
+        sizesSeen.insert(SizeOnDisk(download->temporaryPath()));
+    }
+    std::uint64_t const total = chunk.size() * chunks;
+    EXPECT_LE(sizesSeen.size(), total / kDownloadWriteBlock + 2);
+    EXPECT_LT(SizeOnDisk(download->temporaryPath()), total);
+}
+
+// A full disk is reported whether it strikes while chunks arrive or only when the last gathered
+// block is written at installation; the old file stays and no temporary file is left.
+TEST(Download, AWriteFailureIsReportedAndKeepsTheOldFile) {
+    struct Case {
+        rlim_t limit;
+        std::size_t total;
+    } const cases[] = {
+        {100 * 1024, 200 * 1024},                 // fails while chunks arrive
+        {kDownloadWriteBlock + 4096, 70 * 1024},  // only the last block does not fit
+    };
+    for (Case const& c : cases) {
+        TempDir dir;
+        WriteFile("data.bin", "old");
+        std::string const contents = RandomBytes(c.total, 3);
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto const previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = c.limit;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        bool failed = false;
+        int failure = 0;
+        {
+            auto download = Download::Begin("data.bin");
+            ASSERT_TRUE(download);
+            for (std::size_t at = 0; at < contents.size() && !failed; at += 2027) {
+                failed = !download->Append(Bytes(contents.substr(at, 2027)));
+            }
+            if (!failed) {
+                failed = download->Install(CrcOf(contents)) == Download::Result::WriteFailed;
+            }
+            failure = errno;
+        }
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        EXPECT_TRUE(failed) << c.limit;
+        EXPECT_EQ(failure, EFBIG) << c.limit;
+        EXPECT_EQ(ReadFile("data.bin"), "old");
+        EXPECT_TRUE(Leftovers(".").empty());
+    }
 }
 
 }  // namespace
