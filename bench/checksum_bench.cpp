@@ -26,10 +26,10 @@
 #include "random_file.h"
 #include "ratio_table.h"
 #include "scratch_directory.h"
-#include "store/checksum.h"
-#include "store/crc32_engine.h"
-#include "store/crc32_file_reading.h"
-#include "store/crc32_read_only_file.h"
+#include "checksum/checksum.h"
+#include "checksum/crc32_engine.h"
+#include "checksum/crc32_file_reading.h"
+#include "checksum/crc32_read_only_file.h"
 
 #ifdef QM_BENCH_WITH_ZLIB
 #include <zlib.h>
@@ -37,8 +37,8 @@
 
 namespace {
 
-using qm::store::Crc32Engine;
-using qm::store::ReadOnlyFile;
+using qm::checksum::Crc32Engine;
+using qm::checksum::ReadOnlyFile;
 
 constexpr std::uint64_t kLargeFileSize = std::uint64_t{1} << 30;
 constexpr std::size_t kSmallFileCount = 10000;
@@ -71,7 +71,7 @@ std::uint8_t ReadInSegmentsOnTwoThreads(std::string const& path, std::uint64_t s
                                         std::size_t blockSize) {
     ReadOnlyFile const file(path);
     file.AdviseSequentialReading();
-    std::uint64_t const segment = qm::store::SplitSegmentSize(size, blockSize);
+    std::uint64_t const segment = qm::checksum::SplitSegmentSize(size, blockSize);
     std::atomic<std::uint64_t> next{0};
     auto const work = [&] {
         auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
@@ -148,12 +148,12 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
             [path, size, blockSize](benchmark::State& state) {
                 ByteCounter const counted(state, size);
                 auto const update =
-                    qm::store::Crc32UpdateFunctionOf(qm::store::FastestCrc32Engine());
+                    qm::checksum::Crc32UpdateFunctionOf(qm::checksum::FastestCrc32Engine());
                 for (auto _ : state) {
                     ReadOnlyFile const file(path);
                     file.AdviseSequentialReading();
                     benchmark::DoNotOptimize(
-                        qm::store::Crc32OfFileSplit(file, size, update, blockSize));
+                        qm::checksum::Crc32OfFileSplit(file, size, update, blockSize));
                 }
             }));
     }
@@ -167,21 +167,21 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
     Timed(benchmark::RegisterBenchmark("FileCrc32", [path, size](benchmark::State& state) {
         ByteCounter const counted(state, size);
         for (auto _ : state) {
-            benchmark::DoNotOptimize(qm::store::FileCrc32(path));
+            benchmark::DoNotOptimize(qm::checksum::FileCrc32(path));
         }
     }));
     for (Crc32Engine const engine :
          {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
-        if (!qm::store::Crc32EngineSupported(engine)) {
+        if (!qm::checksum::Crc32EngineSupported(engine)) {
             continue;
         }
         Timed(benchmark::RegisterBenchmark(
-            ("in_turn/" + std::string(qm::store::Crc32EngineName(engine)) + "/256KiB").c_str(),
+            ("in_turn/" + std::string(qm::checksum::Crc32EngineName(engine)) + "/256KiB").c_str(),
             [path, size, engine](benchmark::State& state) {
                 ByteCounter const counted(state, size);
-                auto const update = qm::store::Crc32UpdateFunctionOf(engine);
+                auto const update = qm::checksum::Crc32UpdateFunctionOf(engine);
                 for (auto _ : state) {
-                    std::uint32_t crc = qm::store::kCrcInitial;
+                    std::uint32_t crc = qm::checksum::kCrcInitial;
                     ReadInBlocks(path, 256 * 1024, [&](std::span<const std::uint8_t> block) {
                         crc = update(crc, block);
                     });
@@ -207,15 +207,15 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
 void RegisterMemoryBenchmarks(std::vector<std::uint8_t> const& bytes) {
     for (Crc32Engine const engine :
          {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
-        if (!qm::store::Crc32EngineSupported(engine)) {
+        if (!qm::checksum::Crc32EngineSupported(engine)) {
             continue;
         }
         Timed(benchmark::RegisterBenchmark(
-            ("memory/" + std::string(qm::store::Crc32EngineName(engine))).c_str(),
+            ("memory/" + std::string(qm::checksum::Crc32EngineName(engine))).c_str(),
             [&bytes, engine](benchmark::State& state) {
                 ByteCounter const counted(state, bytes.size());
-                auto const update = qm::store::Crc32UpdateFunctionOf(engine);
-                std::uint32_t crc = qm::store::kCrcInitial;
+                auto const update = qm::checksum::Crc32UpdateFunctionOf(engine);
+                std::uint32_t crc = qm::checksum::kCrcInitial;
                 for (auto _ : state) {
                     crc = update(crc, bytes);
                     benchmark::DoNotOptimize(crc);
@@ -255,7 +255,7 @@ void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
         for (auto _ : state) {
             std::uint32_t sink = 0;
             for (std::string const& path : paths) {
-                sink ^= qm::store::FileCrc32(path);
+                sink ^= qm::checksum::FileCrc32(path);
             }
             benchmark::DoNotOptimize(sink);
         }
@@ -264,15 +264,15 @@ void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
 
 // Every way of computing the large file's checksum must agree before any of them is timed.
 bool ChecksumsAgree(std::string const& path) {
-    std::uint32_t const expected = qm::store::FileCrc32(path);
+    std::uint32_t const expected = qm::checksum::FileCrc32(path);
     bool agree = true;
     for (Crc32Engine const engine :
          {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
-        if (qm::store::Crc32EngineSupported(engine)) {
+        if (qm::checksum::Crc32EngineSupported(engine)) {
             ReadOnlyFile const file(path);
             agree = agree &&
-                    qm::store::Crc32OfFileSplit(
-                        file, kLargeFileSize, qm::store::Crc32UpdateFunctionOf(engine)) == expected;
+                    qm::checksum::Crc32OfFileSplit(
+                        file, kLargeFileSize, qm::checksum::Crc32UpdateFunctionOf(engine)) == expected;
         }
     }
 #ifdef QM_BENCH_WITH_ZLIB
@@ -287,7 +287,7 @@ bool ChecksumsAgree(std::string const& path) {
 
 bool PrintRatios(qm::bench::MedianReporter const& medians) {
     using Goal = qm::bench::RatioTable::Goal;
-    std::string const fastest = qm::store::Crc32EngineName(qm::store::FastestCrc32Engine());
+    std::string const fastest = qm::checksum::Crc32EngineName(qm::checksum::FastestCrc32Engine());
     qm::bench::RatioTable table("Checksum (" + fastest + " engine)");
     auto const rate = [&](std::string const& name) { return medians.BytesPerSecond(name); };
     table.Add("FileCrc32, 1 GiB file in the page cache", rate("FileCrc32"),

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "store/checksum.h"
+#include "checksum/checksum.h"
 
 namespace qm::update {
 namespace {
@@ -89,7 +89,7 @@ Download::Download(int fd, std::string targetPath, std::string tempPath)
       block_(std::make_unique_for_overwrite<std::uint8_t[]>(kDownloadWriteBlock)),
       targetPath_(std::move(targetPath)),
       tempPath_(std::move(tempPath)),
-      crcState_(store::kCrcInitial) {}
+      crcState_(checksum::kCrcInitial) {}
 
 Download::Download(Download&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
@@ -166,13 +166,13 @@ bool Download::Append(std::span<const std::uint8_t> data) {
         std::memcpy(block_.get() + gathered_, data.data(), data.size());
         gathered_ += data.size();
     }
-    crcState_ = store::Crc32Update(crcState_, data);
+    crcState_ = checksum::Crc32Update(crcState_, data);
     bytesWritten_ += data.size();
     return true;
 }
 
 Download::Result Download::Install(std::uint32_t expectedCrc) {
-    if (store::Crc32Final(crcState_) != expectedCrc) {
+    if (checksum::Crc32Final(crcState_) != expectedCrc) {
         Discard();
         return Result::ChecksumMismatch;
     }

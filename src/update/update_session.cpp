@@ -10,7 +10,7 @@
 #include <string>
 
 #include "net/welcome.h"
-#include "store/checksum.h"
+#include "checksum/checksum.h"
 #include "store/directory_chain.h"
 #include "store/path_check.h"
 #include "update/checksum_record.h"
@@ -227,7 +227,7 @@ void UpdateSession::OnFileDescription(std::span<const std::uint8_t> frame) {
 
 void UpdateSession::BeginList() {
     // The checksum table is built at compile time; asking for it here keeps the step visible.
-    store::BuildCrcTable();
+    checksum::BuildCrcTable();
     SendAck();
 }
 
@@ -249,7 +249,7 @@ void UpdateSession::CheckFile(FileDescription const& description) {
     }
     chunkCounter = 0;
     expectedCrc_ = description.crc;
-    if (store::FileCrc32(targetPath) == description.crc) {
+    if (checksum::FileCrc32(targetPath) == description.crc) {
         SetProgress(0);
         SendAck();
         return;

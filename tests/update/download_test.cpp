@@ -10,7 +10,7 @@
 #include <random>
 #include <set>
 
-#include "store/checksum.h"
+#include "checksum/checksum.h"
 #include "support/temp_dir.h"
 
 namespace qm::update {
@@ -26,7 +26,7 @@ std::span<const std::uint8_t> Bytes(std::string const& text) {
 }
 
 std::uint32_t CrcOf(std::string const& text) {
-    return store::Crc32(Bytes(text));
+    return checksum::Crc32(Bytes(text));
 }
 
 std::vector<fs::path> Leftovers(fs::path const& directory) {

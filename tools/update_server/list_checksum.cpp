@@ -3,7 +3,7 @@
 #include <span>
 #include <string>
 
-#include "store/checksum.h"
+#include "checksum/checksum.h"
 
 namespace qm::server {
 namespace {
@@ -26,7 +26,7 @@ std::string CanonicalListing(FileList const& list) {
 
 std::uint32_t ListChecksum(FileList const& list) {
     std::string const listing = CanonicalListing(list);
-    return store::Crc32(std::span<const std::uint8_t>(
+    return checksum::Crc32(std::span<const std::uint8_t>(
         reinterpret_cast<std::uint8_t const*>(listing.data()), listing.size()));
 }
 

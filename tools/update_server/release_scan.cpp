@@ -7,7 +7,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "store/checksum.h"
+#include "checksum/checksum.h"
 #include "update_server/wording.h"
 
 namespace qm::server {
@@ -39,7 +39,7 @@ Outcome<ReleaseFile> ScanFile(std::filesystem::path const& root,
                                              error.message());
     }
     return Outcome<ReleaseFile>::Success(ReleaseFile{path.lexically_relative(root).generic_string(),
-                                                     store::FileCrc32(path.string()), size});
+                                                     checksum::FileCrc32(path.string()), size});
 }
 
 }  // namespace

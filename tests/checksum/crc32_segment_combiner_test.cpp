@@ -1,6 +1,6 @@
 // Moving a register over zero bytes, and joining segment checksums in any order, against the
 // table method run over the real bytes.
-#include "store/crc32_segment_combiner.h"
+#include "checksum/crc32_segment_combiner.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <random>
 #include <vector>
 
-#include "store/crc32_table.h"
-#include "store/crc32_zero_shift.h"
+#include "checksum/crc32_table.h"
+#include "checksum/crc32_zero_shift.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t count) {
@@ -99,4 +99,4 @@ TEST(SegmentCombinerTest, AnEmptyExpectedFileKeepsTheInitialRegister) {
 }
 
 }  // namespace
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,9 +1,9 @@
-#include "store/crc32_wide_carryless.h"
+#include "checksum/crc32_wide_carryless.h"
 
-#include "store/crc32_carryless.h"
-#include "store/crc32_carryless_fold.h"
+#include "checksum/crc32_carryless.h"
+#include "checksum/crc32_carryless_fold.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 using carryless::kBlockSize;
@@ -94,4 +94,4 @@ bool WideCarrylessCrc32Supported() {
     return carryless::FinishPass(JoinLanes(lanes), bytes);
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <span>
 
-#include "store/checksum.h"
-#include "store/crc32_engine.h"
-#include "store/crc32_read_only_file.h"
+#include "checksum/checksum.h"
+#include "checksum/crc32_engine.h"
+#include "checksum/crc32_read_only_file.h"
 
-namespace qm::store {
+namespace qm::checksum {
 
 // Reads into `buffer` from the file position on, and checksums each block before the next read.
 std::uint32_t Crc32OfFileInTurn(ReadOnlyFile const& file, std::span<std::uint8_t> buffer,
@@ -38,4 +38,4 @@ std::uint32_t Crc32OfFileSplit(ReadOnlyFile const& file, std::uint64_t expectedS
 // blocks.
 std::uint64_t SplitSegmentSize(std::uint64_t fileSize, std::size_t blockSize);
 
-}  // namespace qm::store
+}  // namespace qm::checksum

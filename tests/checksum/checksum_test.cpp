@@ -1,4 +1,4 @@
-#include "store/checksum.h"
+#include "checksum/checksum.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 
 #include "store/scratch_directory.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 // One bit at a time, straight from the definition of the reflected CRC.
@@ -83,7 +83,7 @@ TEST(Crc32Test, AgreesWithBitwiseReferenceOnRandomBlocks) {
     }
 }
 
-using FileCrc32Test = testing::ScratchDirectory;
+using FileCrc32Test = qm::store::testing::ScratchDirectory;
 
 TEST_F(FileCrc32Test, SmallFiles) {
     WriteFile("check.txt", "123456789");
@@ -165,4 +165,4 @@ TEST_F(FileCrc32Test, ManySmallFilesEachGetTheirOwnChecksum) {
 }
 
 }  // namespace
-}  // namespace qm::store
+}  // namespace qm::checksum

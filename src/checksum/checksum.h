@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-namespace qm::store {
+namespace qm::checksum {
 
 using CrcTable = std::array<std::uint32_t, 256>;
 
@@ -32,4 +32,4 @@ inline constexpr std::size_t kFileReadBlockSize = 256 * 1024;
 // opened (which cannot be told apart from an empty file).
 std::uint32_t FileCrc32(std::string const& path);
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-namespace qm::store {
+namespace qm::checksum {
 
 // x^32 + x^26 + x^23 + x^22 + x^16 + x^12 + x^11 + x^10 + x^8 + x^7 + x^5 + x^4 + x^2 + x + 1
 inline constexpr std::uint64_t kCrc32Generator = 0x1'04C1'1DB7u;
@@ -61,4 +61,4 @@ static_assert(PowerOfXModGenerator(32) == 0x04C11DB7u);
 static_assert(MultiplyModGenerator(PowerOfXModGenerator(20), PowerOfXModGenerator(45)) ==
               PowerOfXModGenerator(65));
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,8 +1,8 @@
-#include "store/crc32_carryless.h"
+#include "checksum/crc32_carryless.h"
 
-#include "store/crc32_carryless_fold.h"
+#include "checksum/crc32_carryless_fold.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 using carryless::kBlockSize;
@@ -72,4 +72,4 @@ bool CarrylessCrc32Supported() {
     return carryless::FinishPass(JoinLanes(lanes), bytes);
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,8 +1,8 @@
-#include "store/crc32_segment_combiner.h"
+#include "checksum/crc32_segment_combiner.h"
 
 #include <algorithm>
 
-namespace qm::store {
+namespace qm::checksum {
 
 SegmentCombiner::SegmentCombiner(std::uint32_t initialState, std::uint64_t expectedSize,
                                  std::uint64_t segmentSize)
@@ -52,4 +52,4 @@ std::uint32_t SegmentCombiner::State() const {
     return state_;
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,8 +1,8 @@
-#include "store/crc32_table.h"
+#include "checksum/crc32_table.h"
 
 #include <cstddef>
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 constexpr std::uint32_t kReflectedPolynomial = 0xEDB88320u;
@@ -91,4 +91,4 @@ std::uint32_t Crc32TableUpdate(std::uint32_t state, std::span<const std::uint8_t
     return state;
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

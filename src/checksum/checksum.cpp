@@ -1,16 +1,16 @@
-#include "store/checksum.h"
+#include "checksum/checksum.h"
 
 #include <algorithm>
 #include <array>
 #include <memory>
 #include <thread>
 
-#include "store/crc32_engine.h"
-#include "store/crc32_file_reading.h"
-#include "store/crc32_read_only_file.h"
-#include "store/crc32_table.h"
+#include "checksum/crc32_engine.h"
+#include "checksum/crc32_file_reading.h"
+#include "checksum/crc32_read_only_file.h"
+#include "checksum/crc32_table.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 // From this size on, a second thread that takes half of the file pays for its start
@@ -84,4 +84,4 @@ std::uint32_t FileCrc32(std::string const& path) {
     return Crc32OfLargerFile(file, state);
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

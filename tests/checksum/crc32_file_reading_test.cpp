@@ -1,6 +1,6 @@
 // The two file passes of the checksum: in turn, and split between two threads. The table engine,
 // tested against the bitwise reference elsewhere, is the reference for the bytes read here.
-#include "store/crc32_file_reading.h"
+#include "checksum/crc32_file_reading.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "store/checksum.h"
-#include "store/crc32_table.h"
+#include "checksum/checksum.h"
+#include "checksum/crc32_table.h"
 #include "store/scratch_directory.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t count) {
@@ -50,7 +50,7 @@ std::uint32_t RunPass(Pass pass, std::string const& path, Crc32UpdateFunction up
     return Crc32OfFileInTurn(file, buffer, update);
 }
 
-class EachPassAndEngine : public store::testing::ScratchDirectory,
+class EachPassAndEngine : public qm::store::testing::ScratchDirectory,
                           public ::testing::WithParamInterface<std::tuple<Pass, Crc32Engine>> {
   protected:
     void SetUp() override {
@@ -112,7 +112,7 @@ std::vector<Crc32UpdateFunction> SupportedUpdates() {
     return updates;
 }
 
-using FilePassTest = store::testing::ScratchDirectory;
+using FilePassTest = qm::store::testing::ScratchDirectory;
 
 // A pipe delivers short reads of any length; reading in turn must take them as they come. (The
 // split pass is only ever used for regular files.)
@@ -185,4 +185,4 @@ TEST(ReadOnlyFileTest, SizeOnlyForRegularFiles) {
 }
 
 }  // namespace
-}  // namespace qm::store
+}  // namespace qm::checksum

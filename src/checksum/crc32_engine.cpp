@@ -1,10 +1,10 @@
-#include "store/crc32_engine.h"
+#include "checksum/crc32_engine.h"
 
-#include "store/crc32_carryless.h"
-#include "store/crc32_table.h"
-#include "store/crc32_wide_carryless.h"
+#include "checksum/crc32_carryless.h"
+#include "checksum/crc32_table.h"
+#include "checksum/crc32_wide_carryless.h"
 
-namespace qm::store {
+namespace qm::checksum {
 
 bool Crc32EngineSupported(Crc32Engine engine) {
     switch (engine) {
@@ -52,4 +52,4 @@ char const* Crc32EngineName(Crc32Engine engine) {
     return "unknown";
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

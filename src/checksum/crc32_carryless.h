@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace qm::store {
+namespace qm::checksum {
 
 // Whether this processor has PCLMULQDQ and SSE4.1.
 bool CarrylessCrc32Supported();
@@ -14,4 +14,4 @@ bool CarrylessCrc32Supported();
 // CarrylessCrc32Supported() holds.
 std::uint32_t Crc32CarrylessUpdate(std::uint32_t state, std::span<const std::uint8_t> bytes);
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <vector>
 
-#include "store/crc32_zero_shift.h"
+#include "checksum/crc32_zero_shift.h"
 
-namespace qm::store {
+namespace qm::checksum {
 
 class SegmentCombiner {
   public:
@@ -45,4 +45,4 @@ class SegmentCombiner {
     std::vector<Segment> waiting_;  // finished ahead of their turn; one per worker at most
 };
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-namespace qm::store {
+namespace qm::checksum {
 
 class ReadOnlyFile {
   public:
@@ -37,4 +37,4 @@ class ReadOnlyFile {
     int fd_;
 };
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,4 +1,4 @@
-#include "store/crc32_read_only_file.h"
+#include "checksum/crc32_read_only_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-namespace qm::store {
+namespace qm::checksum {
 
 ReadOnlyFile::ReadOnlyFile(std::string const& path)
     : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
@@ -57,4 +57,4 @@ bool ReadOnlyFile::SeekTo(std::uint64_t offset) const {
     return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-namespace qm::store {
+namespace qm::checksum {
 
 using Crc32ByteTable = std::array<std::uint32_t, 256>;
 
@@ -17,4 +17,4 @@ Crc32ByteTable const& Crc32ByteTableEntries();
 // Runs `bytes` through the register `state` (no initial value, no final complement).
 std::uint32_t Crc32TableUpdate(std::uint32_t state, std::span<const std::uint8_t> bytes);
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,7 +1,7 @@
 // Every CRC-32 engine against a bitwise reference, each one forced explicitly, so the table
 // method stays tested on processors that have the carry-less instructions; and the folding
 // constants against their defining property, computed here without those instructions.
-#include "store/crc32_engine.h"
+#include "checksum/crc32_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "store/crc32_fold_constants.h"
-#include "store/crc32_polynomial.h"
-#include "store/crc32_table.h"
+#include "checksum/crc32_fold_constants.h"
+#include "checksum/crc32_polynomial.h"
+#include "checksum/crc32_table.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 std::uint32_t BitwiseUpdate(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
@@ -210,4 +210,4 @@ INSTANTIATE_TEST_SUITE_P(Engines, EachEngine,
                          [](auto const& test) { return std::string(Crc32EngineName(test.param)); });
 
 }  // namespace
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,8 +1,8 @@
-#include "store/crc32_zero_shift.h"
+#include "checksum/crc32_zero_shift.h"
 
-#include "store/crc32_polynomial.h"
+#include "checksum/crc32_polynomial.h"
 
-namespace qm::store {
+namespace qm::checksum {
 
 ZeroBytesShift::ZeroBytesShift(std::uint64_t byteCount) : factor_(1) {
     std::uint32_t square = PowerOfXModGenerator(8);  // x^(8 * 2^k) for the k-th bit of the count
@@ -18,4 +18,4 @@ std::uint32_t ZeroBytesShift::Apply(std::uint32_t state) const {
     return ReverseBits(MultiplyModGenerator(ReverseBits(state), factor_));
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-namespace qm::store {
+namespace qm::checksum {
 
 enum class Crc32Engine {
     kTable,          // slicing by 16; any processor
@@ -29,4 +29,4 @@ Crc32UpdateFunction Crc32UpdateFunctionOf(Crc32Engine engine);
 // Short name for reports: "table", "pclmul", "vpclmul".
 char const* Crc32EngineName(Crc32Engine engine);
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <span>
 
-#include "store/crc32_fold_constants.h"
-#include "store/crc32_table.h"
+#include "checksum/crc32_fold_constants.h"
+#include "checksum/crc32_table.h"
 
-namespace qm::store::carryless {
+namespace qm::checksum::carryless {
 
 inline constexpr std::size_t kBlockSize = 16;
 
@@ -62,4 +62,4 @@ inline constexpr std::size_t kBlockSize = 16;
     return Crc32TableUpdate(Crc32TableUpdate(0, bytes), rest);
 }
 
-}  // namespace qm::store::carryless
+}  // namespace qm::checksum::carryless

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-namespace qm::store {
+namespace qm::checksum {
 
 // Whether this processor has VPCLMULQDQ and AVX2 (and with them what the 128-bit kernel needs).
 bool WideCarrylessCrc32Supported();
@@ -15,4 +15,4 @@ bool WideCarrylessCrc32Supported();
 // WideCarrylessCrc32Supported() holds.
 std::uint32_t Crc32WideCarrylessUpdate(std::uint32_t state, std::span<const std::uint8_t> bytes);
 
-}  // namespace qm::store
+}  // namespace qm::checksum

@@ -1,4 +1,4 @@
-#include "store/crc32_file_reading.h"
+#include "checksum/crc32_file_reading.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,10 +6,10 @@
 #include <system_error>
 #include <thread>
 
-#include "store/checksum.h"
-#include "store/crc32_segment_combiner.h"
+#include "checksum/checksum.h"
+#include "checksum/crc32_segment_combiner.h"
 
-namespace qm::store {
+namespace qm::checksum {
 namespace {
 
 constexpr std::uint64_t kLargestSegment = std::uint64_t{4} << 20;
@@ -112,4 +112,4 @@ std::uint32_t Crc32OfFileSplit(ReadOnlyFile const& file, std::uint64_t expectedS
     return Crc32Final(Crc32ContinueInTurn(file, state, {buffer.get(), blockSize}, update));
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum

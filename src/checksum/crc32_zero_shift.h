@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace qm::store {
+namespace qm::checksum {
 
 class ZeroBytesShift {
   public:
@@ -20,4 +20,4 @@ class ZeroBytesShift {
     std::uint32_t factor_;  // x^(8 byteCount) mod the generator, normal order
 };
 
-}  // namespace qm::store
+}  // namespace qm::checksum

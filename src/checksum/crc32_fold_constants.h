@@ -23,9 +23,9 @@
 
 #include <cstdint>
 
-#include "store/crc32_polynomial.h"
+#include "checksum/crc32_polynomial.h"
 
-namespace qm::store {
+namespace qm::checksum {
 
 struct FoldConstants {
     std::uint64_t forLowHalf;
@@ -39,4 +39,4 @@ constexpr FoldConstants FoldConstantsFor() {
     return {ReflectedPowerOfX(kDistanceBits + 31), ReflectedPowerOfX(kDistanceBits - 33)};
 }
 
-}  // namespace qm::store
+}  // namespace qm::checksum
