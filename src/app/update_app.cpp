@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
-#include "app/signal_pipe.h"
+#include <csignal>
+
 #include "app/update_dialog.h"
+#include "base/signal_pipe.h"
 #include "net/portwell.h"
 #include "update/update_session.h"
 
@@ -23,7 +25,7 @@ class UpdateRun {
           dialog_(loop_, layer_, link_, session_, view_) {
         view_.SetCancelHandler([this] { dialog_.Abort(); });
         loop_.Watch(signals_.fd(), net::EventLoop::Interest::Readable, [this] {
-            if (signals_.Drain()) {
+            if (!signals_.Drain().empty()) {
                 dialog_.Abort();
             }
         });
@@ -43,7 +45,10 @@ class UpdateRun {
     }
 
   private:
-    SignalPipe signals_;
+    // SIGINT, SIGTERM and SIGHUP (the terminal went away) are the cancel command. SIGPIPE is
+    // ignored (sends use MSG_NOSIGNAL anyway), and so is SIGXFSZ: a file size limit must show as a
+    // failed write, not kill the run in the middle of a download.
+    base::SignalPipe signals_{{SIGINT, SIGTERM, SIGHUP}, {SIGPIPE, SIGXFSZ}};
     std::unique_ptr<FrontEnd> frontEnd_;
     net::EventLoop& loop_;
     UpdateView& view_;

@@ -11,27 +11,21 @@ namespace qm::checksum {
 ReadOnlyFile::ReadOnlyFile(std::string const& path)
     : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
 
-ReadOnlyFile::~ReadOnlyFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
 std::optional<std::uint64_t> ReadOnlyFile::RegularFileSize() const {
     struct stat status {};
-    if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+    if (::fstat(fd_.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(status.st_size);
 }
 
 void ReadOnlyFile::AdviseSequentialReading() const {
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 std::size_t ReadOnlyFile::ReadSome(std::span<std::uint8_t> buffer) const {
     for (;;) {
-        ssize_t const got = ::read(fd_, buffer.data(), buffer.size());
+        ssize_t const got = ::read(fd_.get(), buffer.data(), buffer.size());
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
@@ -43,7 +37,8 @@ std::size_t ReadOnlyFile::ReadSome(std::span<std::uint8_t> buffer) const {
 
 std::size_t ReadOnlyFile::ReadSomeAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
     for (;;) {
-        ssize_t const got = ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+        ssize_t const got =
+            ::pread(fd_.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
         if (got >= 0) {
             return static_cast<std::size_t>(got);
         }
@@ -54,7 +49,7 @@ std::size_t ReadOnlyFile::ReadSomeAt(std::span<std::uint8_t> buffer, std::uint64
 }
 
 bool ReadOnlyFile::SeekTo(std::uint64_t offset) const {
-    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+    return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
 }  // namespace qm::checksum

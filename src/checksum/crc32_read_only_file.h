@@ -7,16 +7,17 @@
 #include <span>
 #include <string>
 
+#include "base/unique_fd.h"
+
 namespace qm::checksum {
 
 class ReadOnlyFile {
   public:
     explicit ReadOnlyFile(std::string const& path);
-    ~ReadOnlyFile();
     ReadOnlyFile(ReadOnlyFile const&) = delete;
     ReadOnlyFile& operator=(ReadOnlyFile const&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_.valid(); }
 
     // The size of a regular file as it is now; none for anything else (a pipe, a directory).
     std::optional<std::uint64_t> RegularFileSize() const;
@@ -34,7 +35,7 @@ class ReadOnlyFile {
     bool SeekTo(std::uint64_t offset) const;
 
   private:
-    int fd_;
+    base::UniqueFd fd_;
 };
 
 }  // namespace qm::checksum

@@ -28,6 +28,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/unique_fd.h"
 #include "net/host_address.h"
 
 namespace qm::net {
@@ -50,27 +51,8 @@ bool WouldBlock(int error) {
 }
 
 // A socket that is closed on every way out unless it is released to its owner.
-class PendingSocket {
-  public:
-    explicit PendingSocket(int fd) : fd_(fd) {}
-    ~PendingSocket() {
-        if (fd_ != -1) {
-            ::close(fd_);
-        }
-    }
-    PendingSocket(PendingSocket const&) = delete;
-    PendingSocket& operator=(PendingSocket const&) = delete;
-
-    int fd() const { return fd_; }
-    bool valid() const { return fd_ != -1; }
-    int Release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
-PendingSocket OpenTcpSocket() {
-    return PendingSocket(
+base::UniqueFd OpenTcpSocket() {
+    return base::UniqueFd(
         ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
 }
 
@@ -131,14 +113,14 @@ int SocketLayer::AsyncConnect(std::string const& host, std::uint16_t port) {
     if (!address) {
         return -1;
     }
-    PendingSocket socket = OpenTcpSocket();
-    if (!socket.valid() || !BindTo(socket.fd(), Ipv4Endpoint(in_addr{INADDR_ANY}, 0))) {
+    base::UniqueFd socket = OpenTcpSocket();
+    if (!socket.valid() || !BindTo(socket.get(), Ipv4Endpoint(in_addr{INADDR_ANY}, 0))) {
         return -1;
     }
     // Watch before connecting, so that the end of the connect cannot be missed.
-    SelectConnect(socket.fd());
-    if (StartConnect(socket.fd(), Ipv4Endpoint(*address, port)) != 0) {
-        Deselect(socket.fd());
+    SelectConnect(socket.get());
+    if (StartConnect(socket.get(), Ipv4Endpoint(*address, port)) != 0) {
+        Deselect(socket.get());
         return -1;
     }
     return socket.Release();
@@ -158,14 +140,15 @@ int SocketLayer::AsyncListen(std::string const& address, std::uint16_t port) {
     if (!local) {
         return -1;
     }
-    PendingSocket socket = OpenTcpSocket();
+    base::UniqueFd socket = OpenTcpSocket();
     int const reuse = 1;
     if (!socket.valid() ||
-        ::setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-        !BindTo(socket.fd(), Ipv4Endpoint(*local, port)) || ::listen(socket.fd(), SOMAXCONN) != 0) {
+        ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+        !BindTo(socket.get(), Ipv4Endpoint(*local, port)) ||
+        ::listen(socket.get(), SOMAXCONN) != 0) {
         return -1;
     }
-    SelectAccept(socket.fd());
+    SelectAccept(socket.get());
     return socket.Release();
 }
 

@@ -1,6 +1,5 @@
 #include "store/profile_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,11 @@
 #include <cctype>
 #include <cerrno>
 #include <vector>
+
+#include "base/bytes.h"
+#include "base/directory.h"
+#include "base/replacement_file.h"
+#include "base/unique_fd.h"
 
 namespace qm::store {
 namespace {
@@ -208,26 +212,6 @@ class ProfileDocument {
     std::vector<ProfileLine> lines_;
 };
 
-// Owns one open file descriptor.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { Close(); }
-    FileDescriptor(FileDescriptor const&) = delete;
-    FileDescriptor& operator=(FileDescriptor const&) = delete;
-
-    int Get() const { return fd_; }
-    bool IsOpen() const { return fd_ >= 0; }
-    bool Close() {
-        int const fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
 // The text and mode of a file, or why there are none.
 struct FileContents {
     enum class Outcome { kRead, kMissing, kFailed };
@@ -238,20 +222,20 @@ struct FileContents {
 
 FileContents ReadWholeFile(std::string const& path) {
     FileContents contents;
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.IsOpen()) {
+    base::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
         contents.outcome =
             errno == ENOENT ? FileContents::Outcome::kMissing : FileContents::Outcome::kFailed;
         return contents;
     }
     struct stat status {};
-    if (::fstat(file.Get(), &status) != 0) {
+    if (::fstat(file.get(), &status) != 0) {
         return contents;
     }
     contents.mode = status.st_mode & 07777;
     char block[16 * 1024];
     for (;;) {
-        ssize_t const got = ::read(file.Get(), block, sizeof block);
+        ssize_t const got = ::read(file.get(), block, sizeof block);
         if (got == 0) {
             break;
         }
@@ -267,76 +251,16 @@ FileContents ReadWholeFile(std::string const& path) {
     return contents;
 }
 
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t const written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-std::string DirectoryOf(std::string const& path) {
-    std::size_t const slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A uniquely named file created next to its target; removed again unless it was renamed into
-// place.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(std::string const& target)
-        : name_(DirectoryOf(target) + "/." + target.substr(target.rfind('/') + 1) + ".XXXXXX"),
-          file_(::mkostemp(name_.data(), O_CLOEXEC)) {}
-    ~TemporaryFile() {
-        file_.Close();
-        if (file_created_ && !renamed_) {
-            ::unlink(name_.c_str());
-        }
-    }
-    TemporaryFile(TemporaryFile const&) = delete;
-    TemporaryFile& operator=(TemporaryFile const&) = delete;
-
-    bool Fill(std::string_view text, mode_t mode) {
-        return file_.IsOpen() && ::fchmod(file_.Get(), mode) == 0 && WriteAll(file_.Get(), text) &&
-               ::fsync(file_.Get()) == 0 && file_.Close();
-    }
-
-    bool RenameTo(std::string const& target) {
-        renamed_ = ::rename(name_.c_str(), target.c_str()) == 0;
-        return renamed_;
-    }
-
-  private:
-    std::string name_;
-    FileDescriptor file_;
-    bool file_created_ = file_.IsOpen();
-    bool renamed_ = false;
-};
-
-// Makes the rename itself durable; the new file is in place whether or not this succeeds.
-void SyncDirectory(std::string const& directory) {
-    FileDescriptor handle(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (handle.IsOpen()) {
-        ::fsync(handle.Get());
-    }
+// Temporary files of a profile write are named "." + the file's name + "." + six characters.
+std::string TemporaryPrefix(std::string_view path) {
+    return "." + std::string(base::BaseName(path)) + ".";
 }
 
 bool ReplaceFile(std::string const& path, std::string_view text, mode_t mode) {
-    TemporaryFile temporary(path);
-    if (!temporary.Fill(text, mode) || !temporary.RenameTo(path)) {
-        return false;
-    }
-    SyncDirectory(DirectoryOf(path));
-    return true;
+    std::optional<base::ReplacementFile> file =
+        base::ReplacementFile::Create(path, TemporaryPrefix(path));
+    return file && file->Write(base::AsBytes(text)) &&
+           file->Commit(mode) == base::ReplacementFile::Outcome::Replaced;
 }
 
 }  // namespace
@@ -386,27 +310,11 @@ bool WriteProfileValue(std::string_view fileName, std::string_view section, std:
 }
 
 int RemoveProfileLeftovers(std::string_view fileName) {
-    std::string const target(fileName);
-    std::string const directory = DirectoryOf(target);
-    std::string const prefix = "." + target.substr(target.rfind('/') + 1) + ".";
-    DIR* listing = ::opendir(directory.c_str());
-    if (listing == nullptr) {
-        return 0;
-    }
-    int removed = 0;
-    while (dirent* entry = ::readdir(listing)) {
-        std::string_view const name = entry->d_name;
-        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) {
-            continue;
-        }
-        struct stat info {};
-        if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(info.st_mode) && ::unlinkat(::dirfd(listing), entry->d_name, 0) == 0) {
-            ++removed;
-        }
-    }
-    ::closedir(listing);
-    return removed;
+    std::optional<base::Directory> const directory =
+        base::Directory::Open(base::DirectoryOf(fileName));
+    return directory
+               ? directory->RemoveLeftovers(TemporaryPrefix(fileName), base::kTemporarySuffixLength)
+               : 0;
 }
 
 unsigned long ParseUnsignedValue(std::optional<std::string> const& value) {

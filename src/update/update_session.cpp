@@ -10,6 +10,7 @@
 #include <string>
 
 #include "net/welcome.h"
+#include "base/directory.h"
 #include "checksum/checksum.h"
 #include "store/directory_chain.h"
 #include "store/path_check.h"
@@ -243,7 +244,7 @@ void UpdateSession::CheckFile(FileDescription const& description) {
                     Format("Unsafe file path refused: ", description.localPath, " ..."));
     }
     targetPath = store::CreateDirectoryChain(description.localPath);
-    if (std::string directory = Download::DirectoryOf(targetPath);
+    if (std::string directory = base::DirectoryOf(targetPath);
         sweptDirectories_.insert(directory).second) {
         Download::RemoveLeftovers(directory);
     }

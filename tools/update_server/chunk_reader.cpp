@@ -13,7 +13,7 @@ bool ChunkReader::Open(std::filesystem::path const& root, ReleaseFile const& fil
         return true;
     }
     Close();
-    fd_ = UniqueFd(::open((root / file.path).c_str(), O_RDONLY | O_CLOEXEC));
+    fd_ = base::UniqueFd(::open((root / file.path).c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd_.valid()) {
         return false;
     }

@@ -9,9 +9,9 @@
 #include <span>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "update_server/release_catalog.h"
 #include "update_server/server_messages.h"
-#include "update_server/unique_fd.h"
 
 namespace qm::server {
 
@@ -29,7 +29,7 @@ class ChunkReader {
   private:
     bool Open(std::filesystem::path const& root, ReleaseFile const& file);
 
-    UniqueFd fd_;
+    base::UniqueFd fd_;
     std::string openPath_;
     std::array<std::uint8_t, kChunkDataMax> buffer_{};
 };

@@ -1,9 +1,11 @@
 #include "update_server/server_program.h"
 
+#include <csignal>
 #include <string>
 
+#include "base/signal_pipe.h"
+
 #include "net/poll_event_loop.h"
-#include "update_server/control_signals.h"
 #include "update_server/release_loader.h"
 #include "update_server/update_server.h"
 #include "update_server/wording.h"
@@ -34,7 +36,7 @@ std::string Describe(ReleaseCatalog const& catalog) {
 // Handles the control signals between two events of the loop.
 class SignalHandling {
   public:
-    SignalHandling(ControlSignals& signals, net::EventLoop& loop, ReleaseLoader const& loader,
+    SignalHandling(base::SignalPipe& signals, net::EventLoop& loop, ReleaseLoader const& loader,
                    CatalogShelf& shelf, ServerLog& log)
         : signals_(signals), loop_(loop), loader_(loader), shelf_(shelf), log_(log) {
         loop_.Watch(signals_.fd(), net::EventLoop::Interest::Readable, [this] { OnSignal(); });
@@ -44,16 +46,14 @@ class SignalHandling {
     SignalHandling& operator=(SignalHandling const&) = delete;
 
   private:
+    // A stop wins over a rescan that arrived with it.
     void OnSignal() {
-        switch (signals_.Drain()) {
-            case ControlSignals::Request::Stop:
-                log_.Note("stopping");
-                loop_.Stop();
-                return;
-            case ControlSignals::Request::Rescan:
-                return Rescan();
-            case ControlSignals::Request::None:
-                return;
+        base::SignalSet const arrived = signals_.Drain();
+        if (arrived.Contains(SIGINT) || arrived.Contains(SIGTERM)) {
+            log_.Note("stopping");
+            loop_.Stop();
+        } else if (arrived.Contains(SIGHUP)) {
+            Rescan();
         }
     }
 
@@ -67,7 +67,7 @@ class SignalHandling {
         log_.Note("rescanned: " + Describe(*loaded.value()));
     }
 
-    ControlSignals& signals_;
+    base::SignalPipe& signals_;
     net::EventLoop& loop_;
     ReleaseLoader const& loader_;
     CatalogShelf& shelf_;
@@ -78,7 +78,8 @@ class SignalHandling {
 
 int RunServer(ServerOptions const& options, std::FILE* logStream) {
     ServerLog log(logStream);
-    ControlSignals signals;
+    // SIGHUP rescans the release, SIGINT and SIGTERM stop the server; SIGPIPE is ignored.
+    base::SignalPipe signals({SIGHUP, SIGINT, SIGTERM}, {SIGPIPE});
     ReleaseLoader const loader(options.root, options.deletionFile);
     auto loaded = loader.Load();
     if (!loaded.ok()) {

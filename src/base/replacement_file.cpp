@@ -1,0 +1,102 @@
+#include "base/replacement_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "base/directory.h"
+
+namespace qm::base {
+
+std::optional<ReplacementFile> ReplacementFile::Create(std::string target,
+                                                       std::string_view prefix) {
+    std::string name = DirectoryOf(target) + "/";
+    name.append(prefix).append(kTemporarySuffixLength, 'X');
+    UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd.valid()) {
+        return std::nullopt;
+    }
+    return ReplacementFile(std::move(fd), std::move(target), std::move(name));
+}
+
+ReplacementFile::ReplacementFile(UniqueFd fd, std::string target, std::string temporary)
+    : fd_(std::move(fd)), targetPath_(std::move(target)), temporaryPath_(std::move(temporary)) {}
+
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
+    : fd_(std::move(other.fd_)),
+      targetPath_(std::move(other.targetPath_)),
+      temporaryPath_(std::exchange(other.temporaryPath_, {})) {}
+
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        fd_ = std::move(other.fd_);
+        targetPath_ = std::move(other.targetPath_);
+        temporaryPath_ = std::exchange(other.temporaryPath_, {});
+    }
+    return *this;
+}
+
+void ReplacementFile::Discard() {
+    int const saved = errno;
+    fd_.Reset();
+    if (!temporaryPath_.empty()) {
+        ::unlink(temporaryPath_.c_str());
+        temporaryPath_.clear();
+    }
+    errno = saved;
+}
+
+bool ReplacementFile::Write(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        ssize_t const written = ::write(fd_.get(), bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+ReplacementFile::Outcome ReplacementFile::Commit(mode_t mode) {
+    if (::fchmod(fd_.get(), mode) != 0 || ::fsync(fd_.get()) != 0 || !fd_.Reset()) {
+        Discard();
+        return Outcome::WriteFailed;
+    }
+    if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+        Discard();
+        return Outcome::RenameFailed;
+    }
+    temporaryPath_.clear();
+    // The new file is in place whether or not this succeeds; it only costs durability.
+    if (std::optional<Directory> const directory = Directory::Open(DirectoryOf(targetPath_))) {
+        directory->Sync();
+    }
+    return Outcome::Replaced;
+}
+
+mode_t ReplacementMode(std::string const& target, mode_t fallback) {
+    struct stat old {};
+    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        return old.st_mode & 07777;
+    }
+    return fallback;
+}
+
+mode_t DefaultFileMode() {
+    mode_t const mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace qm::base

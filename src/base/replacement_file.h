@@ -1,0 +1,66 @@
+// A new version of a file, received into a temporary file beside it and renamed over it in one
+// step once it is complete and on disk. Until then the old file is untouched; a replacement that
+// is dropped before it was committed removes its temporary file. Profile files and downloads
+// both reach the disk this way.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/unique_fd.h"
+
+namespace qm::base {
+
+// Length of the random part that follows a temporary file's prefix.
+inline constexpr std::size_t kTemporarySuffixLength = 6;
+
+class ReplacementFile {
+  public:
+    enum class Outcome { Replaced, WriteFailed, RenameFailed };
+
+    // Creates "<directory of target>/<prefix>XXXXXX" exclusively, never following a name that
+    // exists. Nothing when it cannot be created; errno tells why.
+    static std::optional<ReplacementFile> Create(std::string target, std::string_view prefix);
+
+    ReplacementFile(ReplacementFile&& other) noexcept;
+    ReplacementFile& operator=(ReplacementFile&& other) noexcept;
+    ReplacementFile(ReplacementFile const&) = delete;
+    ReplacementFile& operator=(ReplacementFile const&) = delete;
+    ~ReplacementFile() { Discard(); }
+
+    // Writes all of `bytes` at the end of what was written. False when that failed; errno says
+    // why (ENOSPC when the disk took nothing).
+    bool Write(std::span<const std::uint8_t> bytes);
+
+    // Gives the file `mode`, flushes it to disk, closes it, renames it over the target and makes
+    // the rename durable. On failure the target is untouched, the temporary file is removed and
+    // errno says why.
+    Outcome Commit(mode_t mode);
+
+    // Removes the temporary file now (errno is kept).
+    void Discard();
+
+    std::string const& temporaryPath() const { return temporaryPath_; }
+    std::string const& targetPath() const { return targetPath_; }
+
+  private:
+    ReplacementFile(UniqueFd fd, std::string target, std::string temporary);
+
+    UniqueFd fd_;
+    std::string targetPath_;
+    std::string temporaryPath_;  // empty once renamed or removed
+};
+
+// The permission bits for a new version of `target`: those of the regular file it replaces, or
+// `fallback` when there is none.
+mode_t ReplacementMode(std::string const& target, mode_t fallback);
+
+// What open(2) gives a new file with mode 0666 under the process's umask.
+mode_t DefaultFileMode();
+
+}  // namespace qm::base
