@@ -41,5 +41,5 @@ int main(int argc, char** argv) {
 #ifdef QM_WITH_WINDOW
     window = qm::app::qt::WindowFrontEndIfDisplay();
 #endif
-    return qm::app::RunUpdate(qm::app::ChooseFrontEnd(std::move(window)));
+    return static_cast<int>(qm::app::RunUpdate(qm::app::ChooseFrontEnd(std::move(window))));
 }

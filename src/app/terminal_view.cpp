@@ -10,7 +10,6 @@ namespace {
 
 constexpr int kInnerWidth = 56;
 constexpr int kLineCount = 7;
-constexpr int kRedrawTimer = 900;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(33);
 constexpr char kTitle[] = "Checking your version ...";
 constexpr char kButton[] = "[ Abort !    :-( ]";
@@ -93,7 +92,7 @@ void TerminalView::Close() {
     if (!open_) {
         return;
     }
-    loop_.StopTimer(kRedrawTimer);
+    redrawTimer_.Stop();
     Draw();
     open_ = false;
     Write("\x1b[?25h");
@@ -115,7 +114,7 @@ void TerminalView::SetProgress(int percent) {
 }
 
 void TerminalView::Changed() {
-    if (!open_ || redrawScheduled_) {
+    if (!open_ || redrawTimer_.running()) {
         return;
     }
     auto since = std::chrono::steady_clock::now() - lastDraw_;
@@ -123,12 +122,8 @@ void TerminalView::Changed() {
         Draw();
         return;
     }
-    redrawScheduled_ = true;
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kRedrawInterval - since);
-    loop_.StartTimer(kRedrawTimer, wait + std::chrono::milliseconds(1), [this] {
-        redrawScheduled_ = false;
-        Draw();
-    });
+    redrawTimer_.Start(wait + std::chrono::milliseconds(1), [this] { Draw(); });
 }
 
 void TerminalView::Draw() {

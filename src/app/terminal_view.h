@@ -11,6 +11,7 @@
 
 #include "app/update_view.h"
 #include "net/event_loop.h"
+#include "net/timer.h"
 
 namespace qm::app {
 
@@ -46,7 +47,7 @@ class TerminalView final : public UpdateView {
     struct termios savedMode_ {};
     bool open_ = false;
     bool drawn_ = false;
-    bool redrawScheduled_ = false;
+    net::Timer redrawTimer_{loop_};
     std::chrono::steady_clock::time_point lastDraw_{};
     std::string status_ = "Unconnected";
     std::string transfer_;

@@ -7,7 +7,6 @@
 #include "app/update_dialog.h"
 #include "base/signal_pipe.h"
 #include "net/portwell.h"
-#include "update/update_session.h"
 
 namespace qm::app {
 namespace {
@@ -21,8 +20,7 @@ class UpdateRun {
           loop_(frontEnd_->loop()),
           view_(frontEnd_->view()),
           layer_(loop_),
-          session_(layer_, link_),
-          dialog_(loop_, layer_, link_, session_, view_) {
+          dialog_(loop_, layer_, view_) {
         view_.SetCancelHandler([this] { dialog_.Abort(); });
         loop_.Watch(signals_.fd(), net::EventLoop::Interest::Readable, [this] {
             if (!signals_.Drain().empty()) {
@@ -34,7 +32,7 @@ class UpdateRun {
     UpdateRun(UpdateRun const&) = delete;
     UpdateRun& operator=(UpdateRun const&) = delete;
 
-    ExitStatus Run() {
+    update::ExitStatus Run() {
         dialog_.OnOpen();
         if (!dialog_.closeRequested()) {
             view_.Open();
@@ -53,8 +51,6 @@ class UpdateRun {
     net::EventLoop& loop_;
     UpdateView& view_;
     net::SocketLayer layer_;
-    net::ClientLink link_;
-    update::UpdateSession session_;
     UpdateDialog dialog_;
 };
 
@@ -70,7 +66,7 @@ FrontEndFactory ChooseFrontEnd(FrontEndFactory window) {
     return [](int) { return MakePlainFrontEnd(); };
 }
 
-ExitStatus RunUpdate(FrontEndFactory const& makeFrontEnd) {
+update::ExitStatus RunUpdate(FrontEndFactory const& makeFrontEnd) {
     UpdateRun run(makeFrontEnd);
     return run.Run();
 }

@@ -5,8 +5,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/exit_status.h"
 #include "app/front_end.h"
+#include "update/ending.h"
 
 namespace qm::app {
 
@@ -18,6 +18,6 @@ using FrontEndFactory = std::function<std::unique_ptr<FrontEnd>(int wakeFd)>;
 FrontEndFactory ChooseFrontEnd(FrontEndFactory window = {});
 
 // Runs one update in the current directory and returns the exit status of its first ending.
-ExitStatus RunUpdate(FrontEndFactory const& makeFrontEnd);
+update::ExitStatus RunUpdate(FrontEndFactory const& makeFrontEnd);
 
 }  // namespace qm::app

@@ -5,52 +5,35 @@
 
 namespace qm::app {
 
-UpdateDialog::UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, net::ClientLink& link,
-                           update::UpdateSession& session, UpdateView& view)
-    : loop_(loop), layer_(layer), link_(link), session_(session), view_(view) {}
+namespace endings = update::endings;
+
+UpdateDialog::UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, UpdateView& view)
+    : loop_(loop), layer_(layer), view_(view) {}
 
 void UpdateDialog::OnOpen() {
-    session_.AttachWindow(this);
     layer_.SocketStartup();
-    session_.InstallHandlers();
-    link_.socket = -1;
-    link_.from_me = 0;
-    link_.peerId = 0;
-    link_.connected = false;
-    link_.bytesReceived = 0;
-
+    connection_.InstallHandlers();
     if (auto server = store::ReadProfileValue(kConfigFile, kConfigSection, "SERVER")) {
-        serverAddress = *server;
+        serverAddress_ = *server;
     } else {
-        EndWithMessage("Configuration error:", "The server address is unreachable...");
+        EndWithMessage(endings::NoServerAddress());
     }
-    launchProgram = store::ReadProfileValue(kConfigFile, kConfigSection, "EXE");
-    errorCount = 0;
+    launchProgram_ = store::ReadProfileValue(kConfigFile, kConfigSection, "EXE");
+    errorCount_ = 0;
     SetProgress(0);
-    loop_.StartTimer(kConnectTimer, kConnectDelay, [this] { OnTimer(kConnectTimer); });
-}
-
-void UpdateDialog::OnTimer(int id) {
-    if (id == kConnectTimer) {
-        loop_.StopTimer(kConnectTimer);
-        StartConnect();
-    } else if (id == kResponseTimer) {
-        loop_.StopTimer(kResponseTimer);
-        EndWithMessage("Network Error", "no response from the server");
-    }
+    connectTimer_.Start(kConnectDelay, [this] { StartConnect(); });
 }
 
 void UpdateDialog::StartConnect() {
-    if (link_.connected) {
-        net::ResetLink(link_, layer_);
+    if (connection_.linked()) {
+        connection_.ResetLink();
         ShowStatus("connection closed");
         return;
     }
     ShowStatus("connecting...");
-    pendingSocket = layer_.AsyncConnect(serverAddress, update::kServerPort);
-    if (pendingSocket == -1) {
+    if (connection_.Connect(serverAddress_) == -1) {
         ShowStatus("connection failed");
-        EndWithMessage("Network error", "unable to connect to the server");
+        EndWithMessage(endings::NetworkError("unable to connect to the server"));
     }
 }
 
@@ -58,9 +41,9 @@ void UpdateDialog::Abort() {
     if (closeRequested_) {
         return;
     }
-    net::ResetLink(link_, layer_);
-    errorCount += 1;
-    EndWithMessage("Program exit", "The user has canceled the operation.");
+    connection_.ResetLink();
+    RaiseErrorCount();
+    EndWithMessage(endings::Cancelled());
 }
 
 // Once a close has been requested the window is on its way out: what the rest of the current
@@ -83,30 +66,28 @@ void UpdateDialog::SetProgress(int percent) {
     }
 }
 
-void UpdateDialog::EndWithMessage(std::string_view caption, std::string_view text) {
-    SettleExitStatus(ExitStatusForCaption(caption));
-    // Nothing else of the run happens while the box is open.
-    loop_.Hold(true);
-    view_.ShowMessageBox(caption, text);
-    loop_.Hold(false);
+void UpdateDialog::EndWithMessage(update::Ending const& ending) {
+    SettleExitStatus(ending.status);
+    {
+        net::ModalHold const hold(loop_);
+        view_.ShowMessageBox(ending.caption, ending.text);
+    }
     RequestClose();
 }
 
 void UpdateDialog::FinishRun() {
-    if (errorCount != 0) {
-        EndWithMessage("Upload failed", std::to_string(errorCount) +
-                                            " errors occured during the upload process, please "
-                                            "try again !");
+    if (errorCount_ != 0) {
+        EndWithMessage(endings::UploadFailed(errorCount_));
         return;
     }
-    if (launchProgram) {
-        if (LaunchProgram(*launchProgram + " UPDATED")) {
-            SettleExitStatus(kExitCompleted);
+    if (launchProgram_) {
+        if (LaunchProgram(*launchProgram_ + " UPDATED")) {
+            SettleExitStatus(update::ExitStatus::Completed);
         } else {
-            EndWithMessage("Update successfull, but cannot launch:", *launchProgram);
+            EndWithMessage(endings::LaunchFailed(*launchProgram_));
         }
     } else {
-        EndWithMessage("Update successfull.", "Click \"OK\" to exit.");
+        EndWithMessage(endings::Completed());
     }
     RequestClose();
 }
@@ -120,11 +101,11 @@ bool UpdateDialog::LaunchProgram(std::string const& commandLine) {
 }
 
 void UpdateDialog::StartResponseTimer() {
-    loop_.StartTimer(kResponseTimer, kResponseDelay, [this] { OnTimer(kResponseTimer); });
+    responseTimer_.Start(kResponseDelay, [this] { EndWithMessage(endings::NoResponse()); });
 }
 
 void UpdateDialog::StopResponseTimer() {
-    loop_.StopTimer(kResponseTimer);
+    responseTimer_.Stop();
 }
 
 void UpdateDialog::RequestClose() {
@@ -132,7 +113,7 @@ void UpdateDialog::RequestClose() {
     loop_.Stop();
 }
 
-void UpdateDialog::SettleExitStatus(ExitStatus status) {
+void UpdateDialog::SettleExitStatus(update::ExitStatus status) {
     if (!exitStatus_) {
         exitStatus_ = status;
     }

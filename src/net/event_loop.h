@@ -1,11 +1,14 @@
-// The single-threaded event loop that drives a run: file descriptor watches, numbered one-shot
-// timers, and a way to stop. Every handler runs on the loop's thread, one at a time.
+// The single-threaded event loop that drives a run: file descriptor watches, one-shot timers,
+// a hold for modal boxes, and a way to stop. Every handler runs on the loop's thread, one at a
+// time.
 //
 // Front ends may bring their own implementation (a toolkit's loop); the poll(2) one is in
-// poll_event_loop.h.
+// poll_event_loop.h. Code outside the loops uses Timer (timer.h) and ModalHold (below) rather
+// than the raw timer and hold calls.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace qm::net {
@@ -13,6 +16,7 @@ namespace qm::net {
 class EventLoop {
   public:
     using Handler = std::function<void()>;
+    using TimerId = std::uint64_t;
     enum class Interest { Readable, Writable };
 
     virtual ~EventLoop() = default;
@@ -28,20 +32,35 @@ class EventLoop {
         Unwatch(fd, Interest::Writable);
     }
 
-    // One-shot timer `id`: `handler` runs once, `delay` from now. Starting a running timer
-    // restarts it with the new delay and handler.
-    virtual void StartTimer(int id, std::chrono::milliseconds delay, Handler handler) = 0;
-    virtual void StopTimer(int id) = 0;
-    virtual bool TimerRunning(int id) const = 0;
-
-    // While held, no watch handler and no timer runs; timers that come due meanwhile fire after
-    // release. Used while a modal message box is open.
-    virtual void Hold(bool held) = 0;
+    // A one-shot timer: `handler` runs once, `delay` from now. Returns the timer's id, never 0.
+    // Timers that come due at the same time fire in the order they were started.
+    virtual TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) = 0;
+    // Stops a timer that has not fired yet; does nothing for one that fired or was stopped.
+    virtual void StopTimer(TimerId id) = 0;
 
     // Runs until Stop. Stop takes effect when the handler that called it returns.
     virtual void Run() = 0;
     virtual void Stop() = 0;
     virtual bool Stopped() const = 0;
+
+  protected:
+    friend class ModalHold;
+    // While held (holds nest), no watch handler and no timer runs; timers that come due
+    // meanwhile fire after the last release.
+    virtual void Hold() = 0;
+    virtual void Release() = 0;
+};
+
+// Holds the loop while it lives: nothing else of the run happens while a modal box is open.
+class ModalHold {
+  public:
+    explicit ModalHold(EventLoop& loop) : loop_(loop) { loop_.Hold(); }
+    ~ModalHold() { loop_.Release(); }
+    ModalHold(ModalHold const&) = delete;
+    ModalHold& operator=(ModalHold const&) = delete;
+
+  private:
+    EventLoop& loop_;
 };
 
 }  // namespace qm::net

@@ -12,12 +12,6 @@ constexpr int kFirstLengthByte = -2;
 constexpr int kSecondLengthByte = -1;
 constexpr std::size_t kLengthFieldSize = 2;
 
-void WriteFrameHeader(FrameBuffer& buffer, FrameHeader header) {
-    buffer[0] = static_cast<std::uint8_t>(header.length >> 8);
-    buffer[1] = static_cast<std::uint8_t>(header.length & 0xFFu);
-    buffer[2] = header.type;
-}
-
 bool ValidFrameLength(unsigned length) {
     return length >= kMinFrameLength && length <= kMaxFrameLength;
 }
@@ -69,14 +63,24 @@ FrameHeader ReadFrameHeader(std::span<const std::uint8_t> frame) {
     return FrameHeader{static_cast<std::uint16_t>(frame[0] << 8 | frame[1]), frame[2]};
 }
 
-int SendFrame(SocketLayer& layer, int socket, FrameBuffer& buffer, int bodyLength,
-              std::uint8_t type) {
-    if (bodyLength < 0 || bodyLength > kMaxBodyLength) {
-        return -1;
-    }
-    auto const length = static_cast<std::uint16_t>(bodyLength + kFrameHeaderSize);
-    WriteFrameHeader(buffer, FrameHeader{length, type});
-    return layer.SendAll(socket, std::span<const std::uint8_t>(buffer.data(), length));
+void WriteFrameHeader(std::span<std::uint8_t> frame, FrameHeader header) {
+    frame[0] = static_cast<std::uint8_t>(header.length >> 8);
+    frame[1] = static_cast<std::uint8_t>(header.length & 0xFFu);
+    frame[2] = header.type;
+}
+
+std::span<std::uint8_t> AppendFrame(std::vector<std::uint8_t>& out, std::uint8_t type,
+                                    std::size_t length) {
+    length = std::clamp<std::size_t>(length, kMinFrameLength, kMaxFrameLength);
+    std::size_t const start = out.size();
+    out.resize(start + length, 0);
+    std::span<std::uint8_t> const frame(out.data() + start, length);
+    WriteFrameHeader(frame, FrameHeader{static_cast<std::uint16_t>(length), type});
+    return frame;
+}
+
+int SendFrame(SocketLayer& layer, int socket, std::span<const std::uint8_t> frame) {
+    return layer.SendAll(socket, frame);
 }
 
 void Windows_Client_ManageDatas(ClientLink& link, FrameSink& sink,

@@ -4,13 +4,13 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "net/client_link.h"
 
 namespace qm::net {
 
 inline constexpr int kFrameHeaderSize = 3;
-inline constexpr int kMaxBodyLength = static_cast<int>(kFrameBufferSize) - kFrameHeaderSize;
 inline constexpr unsigned kMinFrameLength = 3;
 inline constexpr unsigned kMaxFrameLength = kFrameBufferSize;
 
@@ -35,10 +35,16 @@ class FrameSink {
     virtual void OnFrameError(ClientLink& link, unsigned length) = 0;
 };
 
-// Writes the header into buffer[0..2] (length = bodyLength + 3) and sends bodyLength + 3 bytes
-// with SendAll, whose result it returns. bodyLength must be 0..2048.
-int SendFrame(SocketLayer& layer, int socket, FrameBuffer& buffer, int bodyLength,
-              std::uint8_t type);
+// Writes the header of a frame of `length` bytes (header included) into frame[0..2].
+void WriteFrameHeader(std::span<std::uint8_t> frame, FrameHeader header);
+
+// Appends a new frame of `length` bytes (3 to 2051, header included) to `out`: its header, then
+// zero bytes for its writer to fill. The view is valid until `out` grows again.
+std::span<std::uint8_t> AppendFrame(std::vector<std::uint8_t>& out, std::uint8_t type,
+                                    std::size_t length);
+
+// Sends one whole frame, header included, with SendAll, whose result it returns.
+int SendFrame(SocketLayer& layer, int socket, std::span<const std::uint8_t> frame);
 
 // Consumes all of `bytes` into the link's reassembly state and hands every complete frame to
 // `sink` in arrival order; recvState returns to -2 only after OnFrame has returned.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <tuple>
 #include <utility>
 
 namespace qm::net {
@@ -63,20 +62,13 @@ void PollEventLoop::Unwatch(int fd, Interest interest) {
     }
 }
 
-void PollEventLoop::StartTimer(int id, std::chrono::milliseconds delay, Handler handler) {
-    timers_[id] = Timer{now_() + delay, std::move(handler), ++generation_};
+EventLoop::TimerId PollEventLoop::StartTimer(std::chrono::milliseconds delay, Handler handler) {
+    timers_[++lastTimer_] = Timer{now_() + delay, std::move(handler)};
+    return lastTimer_;
 }
 
-void PollEventLoop::StopTimer(int id) {
+void PollEventLoop::StopTimer(TimerId id) {
     timers_.erase(id);
-}
-
-bool PollEventLoop::TimerRunning(int id) const {
-    return timers_.contains(id);
-}
-
-void PollEventLoop::Hold(bool held) {
-    held_ = held;
 }
 
 void PollEventLoop::Run() {
@@ -98,7 +90,7 @@ std::size_t PollEventLoop::WatchCount() const {
 }
 
 int PollEventLoop::RunOnce(std::chrono::milliseconds maxWait) {
-    if (held_ || stopped_) {
+    if (holds_ > 0 || stopped_) {
         // Nothing may run: just let the time pass.
         std::vector<pollfd> none;
         PollFor(none, std::max(maxWait, std::chrono::milliseconds{0}));
@@ -123,7 +115,7 @@ int PollEventLoop::DispatchReady(std::vector<pollfd> const& fds) {
     for (pollfd const& ready : fds) {
         for (Interest const interest : {Interest::Readable, Interest::Writable}) {
             short const wanted = interest == Interest::Readable ? POLLIN : POLLOUT;
-            if (held_ || stopped_ || !ReadyFor(ready.revents, wanted)) {
+            if (holds_ > 0 || stopped_ || !ReadyFor(ready.revents, wanted)) {
                 continue;
             }
             // An earlier handler of this turn may have unwatched the fd: look it up again, and
@@ -146,22 +138,22 @@ int PollEventLoop::DispatchReady(std::vector<pollfd> const& fds) {
 int PollEventLoop::FireDueTimers() {
     // Timers due now, earliest first; equal due times in the order they were started.
     Clock::time_point const now = now_();
-    std::vector<std::tuple<Clock::time_point, unsigned long, int>> due;
+    std::vector<std::pair<Clock::time_point, TimerId>> due;
     for (auto const& [id, timer] : timers_) {
         if (timer.due <= now) {
-            due.emplace_back(timer.due, timer.generation, id);
+            due.emplace_back(timer.due, id);
         }
     }
     std::sort(due.begin(), due.end());
 
     int ran = 0;
-    for (auto const& [when, generation, id] : due) {
-        if (held_ || stopped_) {
+    for (auto const& [when, id] : due) {
+        if (holds_ > 0 || stopped_) {
             break;
         }
-        // A handler that ran before may have stopped or restarted this timer.
+        // A handler that ran before may have stopped this timer.
         auto const found = timers_.find(id);
-        if (found == timers_.end() || found->second.generation != generation) {
+        if (found == timers_.end()) {
             continue;
         }
         Handler handler = std::move(found->second.handler);

@@ -22,10 +22,8 @@ class PollEventLoop final : public EventLoop {
 
     void Watch(int fd, Interest interest, Handler handler) override;
     void Unwatch(int fd, Interest interest) override;
-    void StartTimer(int id, std::chrono::milliseconds delay, Handler handler) override;
-    void StopTimer(int id) override;
-    bool TimerRunning(int id) const override;
-    void Hold(bool held) override;
+    TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override;
+    void StopTimer(TimerId id) override;
     void Run() override;
     void Stop() override;
     bool Stopped() const override { return stopped_; }
@@ -39,6 +37,10 @@ class PollEventLoop final : public EventLoop {
     // Number of watched (fd, interest) pairs and running timers; for tests.
     std::size_t WatchCount() const;
 
+  protected:
+    void Hold() override { ++holds_; }
+    void Release() override { --holds_; }
+
   private:
     struct Watcher {
         Handler readable;
@@ -47,7 +49,6 @@ class PollEventLoop final : public EventLoop {
     struct Timer {
         Clock::time_point due;
         Handler handler;
-        unsigned long generation;
     };
     int FireDueTimers();
     int DispatchReady(std::vector<struct pollfd> const& fds);
@@ -55,9 +56,9 @@ class PollEventLoop final : public EventLoop {
 
     TimeSource now_;
     std::map<int, Watcher> watchers_;
-    std::map<int, Timer> timers_;
-    unsigned long generation_ = 0;
-    bool held_ = false;
+    std::map<TimerId, Timer> timers_;  // by id, which rises with every start
+    TimerId lastTimer_ = 0;
+    int holds_ = 0;
     bool stopped_ = false;
 };
 

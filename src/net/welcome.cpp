@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/byte_order.h"
 #include "net/frame.h"
 
 namespace qm::net {
@@ -11,13 +12,6 @@ namespace {
 // Where the WELCOME carries its two ids, both big-endian.
 constexpr std::size_t kSenderIdOffset = 3;
 constexpr std::size_t kAssignedIdOffset = 7;
-
-std::uint32_t ReadBigEndian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) << 24 |
-           static_cast<std::uint32_t>(bytes[offset + 1]) << 16 |
-           static_cast<std::uint32_t>(bytes[offset + 2]) << 8 |
-           static_cast<std::uint32_t>(bytes[offset + 3]);
-}
 
 bool IsWelcome(std::span<const std::uint8_t> frame) {
     if (frame.size() != kWelcomeLength) {
@@ -34,6 +28,13 @@ void StoreHostName(ClientLink& link, std::string_view host) {
 }
 
 }  // namespace
+
+void AppendWelcome(std::vector<std::uint8_t>& out, std::uint32_t senderId,
+                   std::uint32_t assignedId) {
+    std::span<std::uint8_t> const frame = AppendFrame(out, 0, kWelcomeLength);
+    base::WriteBigEndian32(frame, kSenderIdOffset, senderId);
+    base::WriteBigEndian32(frame, kAssignedIdOffset, assignedId);
+}
 
 int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_view /*host*/,
                   std::uint16_t /*port*/) {
@@ -61,26 +62,22 @@ bool AcceptWelcome(ClientLink& link, SocketLayer& layer, std::span<const std::ui
         ResetLink(link, layer);
         return false;
     }
-    link.peerId = ReadBigEndian32(frame, kSenderIdOffset);
-    link.from_me = ReadBigEndian32(frame, kAssignedIdOffset);
+    link.peerId = base::ReadBigEndian32(frame, kSenderIdOffset);
+    link.from_me = base::ReadBigEndian32(frame, kAssignedIdOffset);
     link.connected = true;
     StoreHostName(link, host);
     return true;
 }
 
-int LinkSend(ClientLink& link, SocketLayer& layer, FrameBuffer& buffer, int bodyLength,
-             std::uint8_t type) {
+int LinkSend(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame) {
     if (!link.connected) {
         return 0;
     }
-    int const sent = SendFrame(layer, link.socket, buffer, bodyLength, type);
-    if (sent == -2) {
-        return -2;  // nothing went out; the frame is dropped
-    }
+    int const sent = SendFrame(layer, link.socket, frame);
     if (sent == -1) {
         ResetLink(link, layer);
     }
-    return 0;
+    return sent;
 }
 
 }  // namespace qm::net

@@ -5,17 +5,24 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "net/client_link.h"
 
 namespace qm::net {
 
+// A WELCOME is a type-0 frame of 151 bytes: the sender's id at bytes 3..6 and the id it assigns
+// to the client at 7..10, both big-endian; the rest is not examined.
 inline constexpr unsigned kWelcomeLength = 151;
 
+// Appends a WELCOME from `senderId` that assigns `assignedId` (the server's side).
+void AppendWelcome(std::vector<std::uint8_t>& out, std::uint32_t senderId,
+                   std::uint32_t assignedId);
+
 // Begins the handshake on `socket`: clears the record (ids 0, connected 0, bytesReceived 0,
-// recvState -2), stores the socket, and marks the link as awaiting its WELCOME, which
-// is the first whole frame that the reassembly delivers. Returns -1 (link reset) when socket is
-// -1, else 0. `port` is not used.
+// recvState -2), stores the socket, and marks the link as awaiting its WELCOME, which is the
+// first whole frame that the reassembly delivers. Returns -1 (link reset) when socket is -1,
+// else 0. `port` is not used.
 int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_view host,
                   std::uint16_t port);
 
@@ -27,10 +34,10 @@ int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_
 bool AcceptWelcome(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame,
                    std::string_view host);
 
-// Sends a frame whose body starts at buffer[3] on the link's socket. 0 without sending while the
-// link is not connected; -2 when the socket would block before any byte (the frame is dropped);
-// after a failed send the link is reset and its socket closed, and the result is 0.
-int LinkSend(ClientLink& link, SocketLayer& layer, FrameBuffer& buffer, int bodyLength,
-             std::uint8_t type);
+// Sends one whole frame on the link's socket. 0 when it went out, and 0 without sending while
+// the link is not connected; -2 when the socket would block before any byte (nothing went out);
+// -1 when the send failed, after which the link is reset and its socket closed: the caller must
+// end the run as on a lost connection.
+int LinkSend(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame);
 
 }  // namespace qm::net

@@ -265,6 +265,11 @@ bool ReplaceFile(std::string const& path, std::string_view text, mode_t mode) {
 
 }  // namespace
 
+bool IsProfileKey(std::string_view key) {
+    return !key.empty() && Trim(key) == key && !HasLineBreakOrNul(key) &&
+           key.find('=') == std::string_view::npos && key.front() != ';' && key.front() != '[';
+}
+
 std::optional<std::string> ReadProfileValue(std::string_view fileName, std::string_view section,
                                             std::string_view key) {
     FileContents const contents = ReadWholeFile(std::string(fileName));
@@ -287,10 +292,8 @@ bool WriteProfileValue(std::string_view fileName, std::string_view section, std:
     // Texts that would not read back as one section, key and value are not written: names with
     // blanks at an end (they are trimmed when read), keys that would read as a comment or a
     // section line.
-    if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value) ||
-        section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos ||
-        Trim(key).empty() || Trim(key) != key || Trim(section) != section || key.front() == ';' ||
-        key.front() == '[') {
+    if (!IsProfileKey(key) || HasLineBreakOrNul(section) || HasLineBreakOrNul(value) ||
+        section.find(']') != std::string_view::npos || Trim(section) != section) {
         return false;
     }
     // A value with blanks at an end, or one that stands in quotes itself, is written in double

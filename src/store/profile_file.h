@@ -22,6 +22,10 @@ inline constexpr std::size_t kProfileValueMax = 254;
 std::optional<std::string> ReadProfileValue(std::string_view fileName, std::string_view section,
                                             std::string_view key);
 
+// True when `key` can be stored and read back as the same key: not empty, no line break, NUL or
+// '=', no blank (space, tab, CR, VT, FF) at either end, not starting with ';' or '['.
+bool IsProfileKey(std::string_view key);
+
 // Stores `value` under `key` in `section` of `fileName`: replaces the value of an existing key in
 // place, adds a missing key at the end of its section, a missing section at the end of the file,
 // and creates a missing file; every other line is kept as it was. The new file is written to a

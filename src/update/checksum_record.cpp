@@ -7,15 +7,7 @@
 namespace qm::update {
 
 bool IsRecordableListName(std::string_view listName) {
-    if (listName.empty() || listName.front() == '[' || listName.front() == ';') {
-        return false;
-    }
-    // Blanks around a key are trimmed when the file is read, so such a name would not be found.
-    if (listName.front() == ' ' || listName.front() == '\t' || listName.back() == ' ' ||
-        listName.back() == '\t') {
-        return false;
-    }
-    return listName.find_first_of(std::string_view("\r\n=\0", 4)) == std::string_view::npos;
+    return store::IsProfileKey(listName);
 }
 
 bool RecordListChecksum(std::string_view listName, std::uint32_t checksum) {

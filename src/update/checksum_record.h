@@ -10,8 +10,8 @@ namespace qm::update {
 inline constexpr char kChecksumFile[] = "./crc.ini";
 inline constexpr char kChecksumSection[] = "GLOBAL_CRC";
 
-// A list name can be a key only when it cannot break the line structure of the file: not empty,
-// no CR, LF, '=' or NUL, not starting with '[' or ';', no blank at either end.
+// A list name can be a key only when it reads back as the same key (store::IsProfileKey): not
+// empty, no CR, LF, '=' or NUL, not starting with '[' or ';', no blank at either end.
 bool IsRecordableListName(std::string_view listName);
 
 // Writes the checksum under the list name. Returns false when the file could not be written.

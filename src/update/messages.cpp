@@ -1,258 +1,336 @@
-// The byte layouts of the update protocol's messages. Every offset of every message is named
-// here and nowhere else; the session works only with the builders and readers below.
 #include "update/messages.h"
 
 #include <algorithm>
 
-#include "net/welcome.h"
+#include "base/byte_order.h"
+#include "net/frame.h"
 
 namespace qm::update {
 namespace {
 
 // Address block, at the start of every message body.
-inline constexpr std::size_t kSourceIdAt = 3;
-inline constexpr std::size_t kDestinationIdAt = 7;
-inline constexpr std::size_t kKindAt = 11;
-inline constexpr std::size_t kFrameTypeAt = 2;
+constexpr std::size_t kTypeAt = 2;
+constexpr std::size_t kSourceIdAt = 3;
+constexpr std::size_t kDestinationIdAt = 7;
+constexpr std::size_t kKindAt = 11;
+constexpr std::size_t kAddressBlockEnd = 15;
 
-// LoginMessage.
-inline constexpr std::size_t kLoginPeerEchoAt = 15;
-inline constexpr std::size_t kLoginNetworkWordAt = 19;
-inline constexpr std::size_t kLoginNetworkWordWidth = 32;
-inline constexpr std::size_t kLoginClientNameAt = 151;
-inline constexpr std::size_t kLoginClientNameWidth = 128;
-inline constexpr int kLoginPayload = 276;
+// One fixed-width field of a layout.
+struct Field {
+    std::size_t at;
+    std::size_t width;
+};
 
-// ServerQuery.
-inline constexpr std::size_t kQueryServiceCodeAt = 15;
-inline constexpr int kQueryPayload = 16;
+// The layout of one message: its frame type, kind and length (the least for a DataChunk).
+struct Layout {
+    std::uint8_t type;
+    std::uint8_t kind;
+    std::size_t length;
+};
 
-// AckMessage.
-inline constexpr std::size_t kAckListNameAt = 15;
-inline constexpr std::size_t kAckFileTokenAt = 79;
-inline constexpr int kAckPayload = 80;
+namespace login {
+constexpr Layout kLayout{kNetworkFrame, kind::LoginMessage, 279};
+constexpr std::size_t kPeerEchoAt = 15;
+constexpr Field kNetworkWord{19, 32};
+constexpr Field kClientName{151, 128};
+}  // namespace login
 
-// ChunkRequest.
-inline constexpr std::size_t kChunkRequestIndexAt = 15;
-inline constexpr std::size_t kChunkRequestRemoteNameAt = 19;
-inline constexpr int kChunkRequestPayload = 416;
+namespace query {
+constexpr Layout kLayout{kNetworkFrame, kind::ServerQuery, 19};
+constexpr std::size_t kServiceCodeAt = 15;
+}  // namespace query
 
-// FileRequest.
-inline constexpr std::size_t kFileRequestRemoteNameAt = 15;
-inline constexpr int kFileRequestPayload = 412;
+namespace ack {
+constexpr Layout kLayout{kUpdateFrame, kind::AckMessage, 83};
+constexpr Field kListName{15, kListNameWidth};
+constexpr std::size_t kFileTokenAt = 79;
+}  // namespace ack
 
-// ListRequest.
-inline constexpr std::size_t kListRequestListNameAt = 15;
-inline constexpr int kListRequestPayload = 76;
+namespace chunk_request {
+constexpr Layout kLayout{kUpdateFrame, kind::ChunkRequest, 419};
+constexpr std::size_t kIndexAt = 15;
+constexpr Field kRemoteName{19, kRemoteNameWidth};
+}  // namespace chunk_request
 
-// ServerAnnouncement.
-inline constexpr std::size_t kAnnouncementServiceCodeAt = 27;
+namespace file_request {
+constexpr Layout kLayout{kUpdateFrame, kind::FileRequest, 415};
+constexpr Field kRemoteName{15, kRemoteNameWidth};
+}  // namespace file_request
 
-// FileDescription.
-inline constexpr std::size_t kDescriptionActionAt = 15;
-inline constexpr std::size_t kDescriptionFileTokenAt = 19;
-inline constexpr std::size_t kDescriptionLocalPathAt = 23;
-inline constexpr std::size_t kDescriptionRemoteNameAt = 87;
-inline constexpr std::size_t kDescriptionCrcAt = 487;
+namespace list_request {
+constexpr Layout kLayout{kUpdateFrame, kind::ListRequest, 79};
+constexpr Field kListName{15, kListNameWidth};
+}  // namespace list_request
 
-// DataChunk.
-inline constexpr std::size_t kChunkIndexAt = 15;
-inline constexpr std::size_t kChunkLengthAt = 19;
-inline constexpr std::size_t kChunkDataAt = 21;
+namespace announcement {
+constexpr Layout kLayout{kNetworkFrame, kind::ServerAnnouncement, 28};
+constexpr std::size_t kServiceCodeAt = 27;
+}  // namespace announcement
 
-// FileSize.
-inline constexpr std::size_t kFileSizeNameAt = 15;
-inline constexpr std::size_t kFileSizeSizeAt = 615;
+namespace description {
+constexpr Layout kLayout{kUpdateFrame, kind::FileDescription, 491};
+constexpr std::size_t kActionAt = 15;
+constexpr std::size_t kFileTokenAt = 19;
+constexpr Field kLocalPath{23, kLocalPathWidth};
+constexpr Field kRemoteName{87, kRemoteNameWidth};
+constexpr std::size_t kCrcAt = 487;
+}  // namespace description
 
-// ListSummary.
-inline constexpr std::size_t kSummaryListCrcAt = 15;
-inline constexpr std::size_t kSummaryListKeyAt = 19;
-inline constexpr std::size_t kSummaryNextListAt = 83;
-inline constexpr std::size_t kSummaryCompleteAt = 147;
+namespace data_chunk {
+constexpr Layout kLayout{kUpdateFrame, kind::DataChunk, 21};
+constexpr std::size_t kIndexAt = 15;
+constexpr std::size_t kLengthAt = 19;
+constexpr std::size_t kDataAt = 21;
+}  // namespace data_chunk
 
-void PutBigEndian32(FrameBuffer& frame, std::size_t at, std::uint32_t value) {
-    frame[at] = static_cast<std::uint8_t>(value >> 24);
-    frame[at + 1] = static_cast<std::uint8_t>(value >> 16);
-    frame[at + 2] = static_cast<std::uint8_t>(value >> 8);
-    frame[at + 3] = static_cast<std::uint8_t>(value);
+namespace file_size {
+constexpr Layout kLayout{kUpdateFrame, kind::FileSize, 619};
+constexpr Field kFileName{15, kFileSizeNameWidth};
+constexpr std::size_t kSizeAt = 615;
+}  // namespace file_size
+
+namespace summary {
+constexpr Layout kLayout{kUpdateFrame, kind::ListSummary, 148};
+constexpr std::size_t kListCrcAt = 15;
+constexpr Field kListKey{19, kListNameWidth};
+constexpr Field kNextList{83, kListNameWidth};
+constexpr std::size_t kCompleteAt = 147;
+}  // namespace summary
+
+// Fills one message into a new all-zero frame at the end of `out`.
+class Writer {
+  public:
+    Writer(std::vector<std::uint8_t>& out, Layout layout, Address address, std::size_t extra = 0)
+        : frame_(net::AppendFrame(out, layout.type, layout.length + extra)) {
+        base::WriteBigEndian32(frame_, kSourceIdAt, address.sourceId);
+        base::WriteBigEndian32(frame_, kDestinationIdAt, address.destinationId);
+        frame_[kKindAt] = layout.kind;
+    }
+
+    Writer& Byte(std::size_t at, std::uint8_t value) {
+        frame_[at] = value;
+        return *this;
+    }
+    Writer& BigEndian32(std::size_t at, std::uint32_t value) {
+        base::WriteBigEndian32(frame_, at, value);
+        return *this;
+    }
+    Writer& BigEndian16(std::size_t at, std::uint16_t value) {
+        base::WriteBigEndian16(frame_, at, value);
+        return *this;
+    }
+    Writer& LittleEndian32(std::size_t at, std::uint32_t value) {
+        base::WriteLittleEndian32(frame_, at, value);
+        return *this;
+    }
+    // At most the field's width of `bytes`; the rest of the field stays zero.
+    Writer& Put(Field field, Bytes bytes) {
+        std::copy_n(bytes.begin(), std::min(bytes.size(), field.width),
+                    frame_.begin() + static_cast<std::ptrdiff_t>(field.at));
+        return *this;
+    }
+    Writer& Put(std::size_t at, Bytes bytes) { return Put(Field{at, bytes.size()}, bytes); }
+
+  private:
+    std::span<std::uint8_t> frame_;
+};
+
+bool TooShort(Bytes frame, Layout layout) {
+    return frame.size() < layout.length;
 }
 
-void PutLittleEndian32(FrameBuffer& frame, std::size_t at, std::uint32_t value) {
-    frame[at] = static_cast<std::uint8_t>(value);
-    frame[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    frame[at + 2] = static_cast<std::uint8_t>(value >> 16);
-    frame[at + 3] = static_cast<std::uint8_t>(value >> 24);
+Address AddressOf(Bytes frame) {
+    return Address{base::ReadBigEndian32(frame, kSourceIdAt),
+                   base::ReadBigEndian32(frame, kDestinationIdAt)};
 }
 
-// Text copy: the text up to the field's width, the rest of the field zero.
-void PutText(FrameBuffer& frame, std::size_t at, std::size_t width, std::string_view text) {
-    std::size_t const length = std::min(text.size(), width);
-    std::copy_n(text.begin(), length, frame.begin() + static_cast<std::ptrdiff_t>(at));
-    std::fill_n(frame.begin() + static_cast<std::ptrdiff_t>(at + length), width - length, 0);
-}
-
-// Block copy: the field's bytes as they stand.
-void PutBlock(FrameBuffer& frame, std::size_t at, std::span<const std::uint8_t> block) {
-    std::copy(block.begin(), block.end(), frame.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
-std::string_view AsText(std::span<const std::uint8_t> field) {
-    return {reinterpret_cast<char const*>(field.data()), field.size()};
-}
-
-std::uint32_t GetBigEndian32(std::span<const std::uint8_t> frame, std::size_t at) {
-    return (std::uint32_t{frame[at]} << 24) | (std::uint32_t{frame[at + 1]} << 16) |
-           (std::uint32_t{frame[at + 2]} << 8) | std::uint32_t{frame[at + 3]};
-}
-
-std::uint16_t GetBigEndian16(std::span<const std::uint8_t> frame, std::size_t at) {
-    return static_cast<std::uint16_t>((frame[at] << 8) | frame[at + 1]);
-}
-
-template <std::size_t Width>
-std::span<const std::uint8_t, Width> FieldAt(std::span<const std::uint8_t> frame, std::size_t at) {
-    return frame.subspan(at).first<Width>();
-}
-
-// Every builder starts from an all-zero buffer that already holds its address block.
-FrameBuffer StartMessage(std::uint32_t sourceId, std::uint32_t destinationId, std::uint8_t kind) {
-    FrameBuffer frame{};
-    BuildAddressBlock(frame, sourceId, destinationId, kind);
-    return frame;
+Bytes FieldOf(Bytes frame, Field field) {
+    return frame.subspan(field.at, field.width);
 }
 
 }  // namespace
 
-void BuildAddressBlock(FrameBuffer& frame, std::uint32_t sourceId, std::uint32_t destinationId,
-                       std::uint8_t kind) {
-    PutBigEndian32(frame, kSourceIdAt, sourceId);
-    PutBigEndian32(frame, kDestinationIdAt, destinationId);
-    frame[kKindAt] = kind;
+void Append(std::vector<std::uint8_t>& out, LoginMessage const& message) {
+    Writer(out, login::kLayout, message.address)
+        .LittleEndian32(login::kPeerEchoAt, message.peerIdEcho)
+        .Put(login::kNetworkWord, message.networkWord)
+        .Put(login::kClientName, message.clientName);
 }
 
-std::string_view FieldText(std::span<const std::uint8_t> field) {
+void Append(std::vector<std::uint8_t>& out, ServerQuery const& message) {
+    Writer(out, query::kLayout, message.address).Byte(query::kServiceCodeAt, message.serviceCode);
+}
+
+void Append(std::vector<std::uint8_t>& out, AckMessage const& message) {
+    Writer(out, ack::kLayout, message.address)
+        .Put(ack::kListName, message.listName)
+        .BigEndian32(ack::kFileTokenAt, message.fileToken);
+}
+
+void Append(std::vector<std::uint8_t>& out, ChunkRequest const& message) {
+    Writer(out, chunk_request::kLayout, message.address)
+        .BigEndian32(chunk_request::kIndexAt, message.chunkIndex)
+        .Put(chunk_request::kRemoteName, message.remoteName);
+}
+
+void Append(std::vector<std::uint8_t>& out, FileRequest const& message) {
+    Writer(out, file_request::kLayout, message.address)
+        .Put(file_request::kRemoteName, message.remoteName);
+}
+
+void Append(std::vector<std::uint8_t>& out, ListRequest const& message) {
+    Writer(out, list_request::kLayout, message.address)
+        .Put(list_request::kListName, message.listName);
+}
+
+void Append(std::vector<std::uint8_t>& out, ServerAnnouncement const& message) {
+    Writer(out, announcement::kLayout, message.address)
+        .Byte(announcement::kServiceCodeAt, message.serviceCode);
+}
+
+void Append(std::vector<std::uint8_t>& out, FileDescription const& message) {
+    Writer(out, description::kLayout, message.address)
+        .Byte(description::kActionAt, message.action)
+        .BigEndian32(description::kFileTokenAt, message.fileToken)
+        .Put(description::kLocalPath, message.localPath)
+        .Put(description::kRemoteName, message.remoteName)
+        .BigEndian32(description::kCrcAt, message.crc);
+}
+
+void Append(std::vector<std::uint8_t>& out, DataChunk const& message) {
+    Bytes const data = message.data.first(std::min(message.data.size(), kChunkDataMax));
+    Writer(out, data_chunk::kLayout, message.address, data.size())
+        .BigEndian32(data_chunk::kIndexAt, message.chunkIndex)
+        .BigEndian16(data_chunk::kLengthAt, static_cast<std::uint16_t>(data.size()))
+        .Put(data_chunk::kDataAt, data);
+}
+
+void Append(std::vector<std::uint8_t>& out, FileSize const& message) {
+    // The reader expects the name to end inside its field.
+    Bytes const name =
+        message.fileName.first(std::min(message.fileName.size(), kFileSizeNameWidth - 1));
+    Writer(out, file_size::kLayout, message.address)
+        .Put(file_size::kFileName, name)
+        .BigEndian32(file_size::kSizeAt, message.size);
+}
+
+void Append(std::vector<std::uint8_t>& out, ListSummary const& message) {
+    Writer(out, summary::kLayout, message.address)
+        .BigEndian32(summary::kListCrcAt, message.listCrc)
+        .Put(summary::kListKey, message.listKey)
+        .Put(summary::kNextList, message.nextList)
+        .Byte(summary::kCompleteAt, message.complete);
+}
+
+std::optional<MessageHead> ReadMessageHead(Bytes frame) {
+    if (frame.size() < kAddressBlockEnd) {
+        return std::nullopt;
+    }
+    return MessageHead{frame[kTypeAt], base::ReadBigEndian32(frame, kSourceIdAt), frame[kKindAt]};
+}
+
+std::optional<LoginMessage> ReadLoginMessage(Bytes frame) {
+    if (TooShort(frame, login::kLayout)) {
+        return std::nullopt;
+    }
+    return LoginMessage{AddressOf(frame), base::ReadLittleEndian32(frame, login::kPeerEchoAt),
+                        FieldOf(frame, login::kNetworkWord), FieldOf(frame, login::kClientName)};
+}
+
+std::optional<ServerQuery> ReadServerQuery(Bytes frame) {
+    if (TooShort(frame, query::kLayout)) {
+        return std::nullopt;
+    }
+    return ServerQuery{AddressOf(frame), frame[query::kServiceCodeAt]};
+}
+
+std::optional<AckMessage> ReadAckMessage(Bytes frame) {
+    if (TooShort(frame, ack::kLayout)) {
+        return std::nullopt;
+    }
+    return AckMessage{AddressOf(frame), FieldOf(frame, ack::kListName),
+                      base::ReadBigEndian32(frame, ack::kFileTokenAt)};
+}
+
+std::optional<ChunkRequest> ReadChunkRequest(Bytes frame) {
+    if (TooShort(frame, chunk_request::kLayout)) {
+        return std::nullopt;
+    }
+    return ChunkRequest{AddressOf(frame), base::ReadBigEndian32(frame, chunk_request::kIndexAt),
+                        FieldOf(frame, chunk_request::kRemoteName)};
+}
+
+std::optional<FileRequest> ReadFileRequest(Bytes frame) {
+    if (TooShort(frame, file_request::kLayout)) {
+        return std::nullopt;
+    }
+    return FileRequest{AddressOf(frame), FieldOf(frame, file_request::kRemoteName)};
+}
+
+std::optional<ListRequest> ReadListRequest(Bytes frame) {
+    if (TooShort(frame, list_request::kLayout)) {
+        return std::nullopt;
+    }
+    return ListRequest{AddressOf(frame), FieldOf(frame, list_request::kListName)};
+}
+
+std::optional<ServerAnnouncement> ReadServerAnnouncement(Bytes frame) {
+    if (TooShort(frame, announcement::kLayout)) {
+        return std::nullopt;
+    }
+    return ServerAnnouncement{AddressOf(frame), frame[announcement::kServiceCodeAt]};
+}
+
+std::optional<FileDescription> ReadFileDescription(Bytes frame) {
+    if (TooShort(frame, description::kLayout)) {
+        return std::nullopt;
+    }
+    return FileDescription{AddressOf(frame),
+                           frame[description::kActionAt],
+                           base::ReadBigEndian32(frame, description::kFileTokenAt),
+                           FieldOf(frame, description::kLocalPath),
+                           FieldOf(frame, description::kRemoteName),
+                           base::ReadBigEndian32(frame, description::kCrcAt)};
+}
+
+std::optional<DataChunk> ReadDataChunk(Bytes frame) {
+    if (TooShort(frame, data_chunk::kLayout)) {
+        return std::nullopt;
+    }
+    std::size_t const length = base::ReadBigEndian16(frame, data_chunk::kLengthAt);
+    if (length > frame.size() - data_chunk::kDataAt) {
+        return std::nullopt;
+    }
+    return DataChunk{AddressOf(frame), base::ReadBigEndian32(frame, data_chunk::kIndexAt),
+                     frame.subspan(data_chunk::kDataAt, length)};
+}
+
+std::optional<FileSize> ReadFileSize(Bytes frame) {
+    if (TooShort(frame, file_size::kLayout)) {
+        return std::nullopt;
+    }
+    return FileSize{AddressOf(frame), FieldOf(frame, file_size::kFileName),
+                    base::ReadBigEndian32(frame, file_size::kSizeAt)};
+}
+
+std::optional<ListSummary> ReadListSummary(Bytes frame) {
+    if (TooShort(frame, summary::kLayout)) {
+        return std::nullopt;
+    }
+    return ListSummary{AddressOf(frame), base::ReadBigEndian32(frame, summary::kListCrcAt),
+                       FieldOf(frame, summary::kListKey), FieldOf(frame, summary::kNextList),
+                       frame[summary::kCompleteAt]};
+}
+
+std::string_view FieldText(Bytes field) {
     auto const end = std::find(field.begin(), field.end(), std::uint8_t{0});
-    return AsText(field.first(static_cast<std::size_t>(end - field.begin())));
+    return base::AsText(field.first(static_cast<std::size_t>(end - field.begin())));
 }
 
 ListNameField MakeListName(std::string_view text) {
     ListNameField field{};
     std::copy_n(text.begin(), std::min(text.size(), field.size()), field.begin());
     return field;
-}
-
-int LoginMessage(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                 std::uint32_t destinationId, std::uint32_t peerIdEcho,
-                 std::string_view networkWord, std::string_view clientName) {
-    FrameBuffer frame = StartMessage(sourceId, destinationId, kind::LoginMessage);
-    PutLittleEndian32(frame, kLoginPeerEchoAt, peerIdEcho);
-    PutText(frame, kLoginNetworkWordAt, kLoginNetworkWordWidth, networkWord);
-    PutText(frame, kLoginClientNameAt, kLoginClientNameWidth, clientName);
-    return net::LinkSend(link, layer, frame, kLoginPayload, kNetworkFrame);
-}
-
-int ServerQuery(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                std::uint32_t destinationId, std::uint8_t serviceCode) {
-    FrameBuffer frame = StartMessage(sourceId, destinationId, kind::ServerQuery);
-    frame[kQueryServiceCodeAt] = serviceCode;
-    return net::LinkSend(link, layer, frame, kQueryPayload, kNetworkFrame);
-}
-
-int AckMessage(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-               std::uint32_t destinationId, std::uint32_t fileToken,
-               ListNameField const& listName) {
-    FrameBuffer frame = StartMessage(sourceId, destinationId, kind::AckMessage);
-    PutText(frame, kAckListNameAt, kListNameWidth, FieldText(listName));
-    PutBigEndian32(frame, kAckFileTokenAt, fileToken);
-    return net::LinkSend(link, layer, frame, kAckPayload, kUpdateFrame);
-}
-
-int ChunkRequest(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                 std::uint32_t destinationId, std::uint32_t chunkIndex,
-                 RemoteNameField const& remoteName) {
-    FrameBuffer frame = StartMessage(sourceId, destinationId, kind::ChunkRequest);
-    PutBigEndian32(frame, kChunkRequestIndexAt, chunkIndex);
-    PutBlock(frame, kChunkRequestRemoteNameAt, remoteName);
-    return net::LinkSend(link, layer, frame, kChunkRequestPayload, kUpdateFrame);
-}
-
-int FileRequest(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                std::uint32_t destinationId, RemoteNameField const& remoteName) {
-    FrameBuffer frame = StartMessage(sourceId, destinationId, kind::FileRequest);
-    PutBlock(frame, kFileRequestRemoteNameAt, remoteName);
-    return net::LinkSend(link, layer, frame, kFileRequestPayload, kUpdateFrame);
-}
-
-int ListRequest(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                std::uint32_t destinationId, ListNameField const& listName) {
-    FrameBuffer frame = StartMessage(sourceId, destinationId, kind::ListRequest);
-    PutBlock(frame, kListRequestListNameAt, listName);
-    return net::LinkSend(link, layer, frame, kListRequestPayload, kUpdateFrame);
-}
-
-std::optional<MessageHead> ReadMessageHead(std::span<const std::uint8_t> frame) {
-    if (frame.size() < kAddressBlockEnd) {
-        return std::nullopt;
-    }
-    return MessageHead{frame[kFrameTypeAt], GetBigEndian32(frame, kSourceIdAt), frame[kKindAt]};
-}
-
-std::optional<ServerAnnouncement> ReadServerAnnouncement(std::span<const std::uint8_t> frame) {
-    if (frame.size() <= kAnnouncementServiceCodeAt) {
-        return std::nullopt;
-    }
-    return ServerAnnouncement{GetBigEndian32(frame, kSourceIdAt),
-                              frame[kAnnouncementServiceCodeAt]};
-}
-
-std::optional<FileDescription> ReadFileDescription(std::span<const std::uint8_t> frame) {
-    if (frame.size() < kDescriptionCrcAt + 4) {
-        return std::nullopt;
-    }
-    auto const localPathField = FieldAt<kLocalPathWidth>(frame, kDescriptionLocalPathAt);
-    auto const remoteNameField = FieldAt<kRemoteNameWidth>(frame, kDescriptionRemoteNameAt);
-    return FileDescription{
-        .sourceId = GetBigEndian32(frame, kSourceIdAt),
-        .action = frame[kDescriptionActionAt],
-        .fileToken = GetBigEndian32(frame, kDescriptionFileTokenAt),
-        .localPathField = localPathField,
-        .localPath = FieldText(localPathField),
-        .remoteNameField = remoteNameField,
-        .remoteName = FieldText(remoteNameField),
-        .crc = GetBigEndian32(frame, kDescriptionCrcAt),
-    };
-}
-
-std::optional<DataChunk> ReadDataChunk(std::span<const std::uint8_t> frame) {
-    if (frame.size() < kChunkDataAt) {
-        return std::nullopt;
-    }
-    std::size_t const length = GetBigEndian16(frame, kChunkLengthAt);
-    if (length > frame.size() - kChunkDataAt) {
-        return std::nullopt;
-    }
-    return DataChunk{GetBigEndian32(frame, kSourceIdAt), GetBigEndian32(frame, kChunkIndexAt),
-                     frame.subspan(kChunkDataAt, length)};
-}
-
-std::optional<FileSize> ReadFileSize(std::span<const std::uint8_t> frame) {
-    if (frame.size() < kFileSizeSizeAt + 4) {
-        return std::nullopt;
-    }
-    return FileSize{FieldText(frame.subspan(kFileSizeNameAt, kFileSizeNameWidth)),
-                    GetBigEndian32(frame, kFileSizeSizeAt)};
-}
-
-std::optional<ListSummary> ReadListSummary(std::span<const std::uint8_t> frame) {
-    if (frame.size() <= kSummaryCompleteAt) {
-        return std::nullopt;
-    }
-    return ListSummary{
-        .listCrc = GetBigEndian32(frame, kSummaryListCrcAt),
-        .listKey = FieldText(frame.subspan(kSummaryListKeyAt, kListNameWidth)),
-        .nextListField = FieldAt<kListNameWidth>(frame, kSummaryNextListAt),
-        .complete = frame[kSummaryCompleteAt] == 1,
-    };
 }
 
 }  // namespace qm::update

@@ -1,25 +1,29 @@
-// Layouts of the update protocol's messages: builders for the six that the updater sends and
-// readers for the five that it receives.
+// The byte layouts of the update protocol's messages, for both ends of the connection: the
+// updater writes the six requests and reads the five replies, the reference server does the
+// opposite. Every offset of every message is named in messages.cpp and nowhere else.
 //
-// Every message starts with the 12-byte address block after the frame header: sender id and
-// destination id (32-bit big-endian), the kind (one byte), three zero bytes. Integers are
-// big-endian except the peer-id echo of LoginMessage. Text fields have fixed widths and are filled
-// by a text copy (up to the width, zero-padded, no terminator when the text fills the field) or a
-// block copy (the width's bytes as they stand). Outgoing messages are built in an all-zero buffer.
+// Every message is one frame: the 3-byte frame header, then the 12-byte address block (sender id
+// and destination id, 32-bit big-endian; the kind, one byte; three zero bytes), then its fields.
+// Integers are big-endian except the peer-id echo of LoginMessage. Text fields have fixed widths.
+// A writer starts from an all-zero frame and copies at most a field's width of the bytes it is
+// given, so a text gives a text copy (zero-padded, no terminator when it fills the field) and a
+// whole field gives a block copy (its bytes as they stand). A reader gives whole fields as views
+// into the frame; FieldText reads a field's text up to its first zero byte.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string_view>
+#include <vector>
 
-#include "net/client_link.h"
+#include "base/bytes.h"
 
 namespace qm::update {
 
-using net::ClientLink;
-using net::FrameBuffer;
-using net::SocketLayer;
+using base::Bytes;
+
+inline constexpr std::uint16_t kServerPort = 34005;
 
 inline constexpr std::uint8_t kNetworkFrame = 0;  // frame type of login, query, announcement
 inline constexpr std::uint8_t kUpdateFrame = 4;   // frame type of the update messages
@@ -39,92 +43,132 @@ inline constexpr std::uint8_t ListRequest = 6;
 inline constexpr std::uint8_t ListSummary = 7;
 }  // namespace kind
 
+// Actions of a FileDescription.
+namespace action {
+inline constexpr std::uint8_t Begin = 0;
+inline constexpr std::uint8_t CheckFile = 1;
+inline constexpr std::uint8_t SwitchList = 2;
+inline constexpr std::uint8_t RepeatList = 3;
+inline constexpr std::uint8_t DeleteFile = 4;
+}  // namespace action
+
+inline constexpr std::uint8_t kUpdateService = 4;
 inline constexpr std::uint32_t kServerQueryDestination = 0xFFFFFF00u;
 inline constexpr std::size_t kListNameWidth = 64;
 inline constexpr std::size_t kLocalPathWidth = 64;
 inline constexpr std::size_t kRemoteNameWidth = 400;
 inline constexpr std::size_t kFileSizeNameWidth = 600;
 inline constexpr std::size_t kChunkDataMax = 2027;
-inline constexpr std::size_t kAddressBlockEnd = 15;  // first byte after the address block
 
 using ListNameField = std::array<std::uint8_t, kListNameWidth>;
 using RemoteNameField = std::array<std::uint8_t, kRemoteNameWidth>;
 
-// Writes bytes 3..14: both ids big-endian, the kind; bytes 12..14 are left as they are.
-void BuildAddressBlock(FrameBuffer& frame, std::uint32_t sourceId, std::uint32_t destinationId,
-                       std::uint8_t kind);
-
-// The text of a fixed-width field: up to its first zero byte, never beyond the field.
-std::string_view FieldText(std::span<const std::uint8_t> field);
-
-// A list-name field holding `text` by a text copy.
-ListNameField MakeListName(std::string_view text);
-
-// One send operation per outgoing message. Each builds the message in an all-zero buffer and sends
-// it through LinkSend, whose result it returns.
-int LoginMessage(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                 std::uint32_t destinationId, std::uint32_t peerIdEcho,
-                 std::string_view networkWord,
-                 std::string_view clientName);  // 279 bytes
-int ServerQuery(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                std::uint32_t destinationId, std::uint8_t serviceCode);  // 19 bytes
-int AckMessage(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-               std::uint32_t destinationId, std::uint32_t fileToken,
-               ListNameField const& listName);  // 83 bytes; list name by text copy
-int ChunkRequest(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                 std::uint32_t destinationId, std::uint32_t chunkIndex,
-                 RemoteNameField const& remoteName);  // 419 bytes
-int FileRequest(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                std::uint32_t destinationId, RemoteNameField const& remoteName);  // 415 bytes
-int ListRequest(ClientLink& link, SocketLayer& layer, std::uint32_t sourceId,
-                std::uint32_t destinationId, ListNameField const& listName);  // 79, block copy
-
-// Incoming messages, read in place from a reassembled frame (from its first length byte). Each
-// reader returns nothing when the frame is too short for the fields its kind's layout reads (or,
-// for a DataChunk, when the data runs past the frame). Views point into the frame.
-struct ServerAnnouncement {
-    std::uint32_t sourceId;
-    std::uint8_t serviceCode;  // byte 27
-};
-struct FileDescription {
-    std::uint32_t sourceId;
-    std::uint8_t action;  // 0 begin, 1 check file, 2 switch list, 3 repeat list, 4 delete file
-    std::uint32_t fileToken;
-    std::span<const std::uint8_t, kLocalPathWidth> localPathField;  // next list name for action 2
-    std::string_view localPath;                                     // text of that field
-    std::span<const std::uint8_t, kRemoteNameWidth> remoteNameField;
-    std::string_view remoteName;
-    std::uint32_t crc;
-};
-struct DataChunk {
-    std::uint32_t sourceId;
-    std::uint32_t chunkIndex;
-    std::span<const std::uint8_t> data;  // empty marks the end of the file
-};
-struct FileSize {
-    std::string_view fileName;  // up to 600 bytes, never beyond offset 615
-    std::uint32_t size;
-};
-struct ListSummary {
-    std::uint32_t listCrc;
-    std::string_view listKey;
-    std::span<const std::uint8_t, kListNameWidth> nextListField;
-    bool complete;  // byte 147 equal to 1
+struct Address {
+    std::uint32_t sourceId = 0;
+    std::uint32_t destinationId = 0;
 };
 
-// Frame type (byte 2), sender (3..6) and kind (11) of a frame; nothing when the frame is shorter
-// than its address block.
+// Sent by the updater.
+struct LoginMessage {  // type 0, 279 bytes
+    Address address;
+    std::uint32_t peerIdEcho = 0;  // little-endian on the wire
+    Bytes networkWord;             // 32 bytes
+    Bytes clientName;              // 128 bytes
+};
+struct ServerQuery {  // type 0, 19 bytes
+    Address address;
+    std::uint8_t serviceCode = 0;
+};
+struct AckMessage {  // 83 bytes
+    Address address;
+    Bytes listName;  // 64 bytes
+    std::uint32_t fileToken = 0;
+};
+struct ChunkRequest {  // 419 bytes
+    Address address;
+    std::uint32_t chunkIndex = 0;
+    Bytes remoteName;  // 400 bytes
+};
+struct FileRequest {  // 415 bytes
+    Address address;
+    Bytes remoteName;  // 400 bytes
+};
+struct ListRequest {  // 79 bytes
+    Address address;
+    Bytes listName;  // 64 bytes
+};
+
+// Sent by the server.
+struct ServerAnnouncement {  // type 0, 28 bytes
+    Address address;
+    std::uint8_t serviceCode = 0;  // byte 27
+};
+struct FileDescription {  // 491 bytes
+    Address address;
+    std::uint8_t action = 0;
+    std::uint32_t fileToken = 0;
+    Bytes localPath;   // 64 bytes; the next list's name for action 2
+    Bytes remoteName;  // 400 bytes
+    std::uint32_t crc = 0;
+};
+struct DataChunk {  // 21 bytes + data
+    Address address;
+    std::uint32_t chunkIndex = 0;
+    Bytes data;  // at most 2027 bytes; empty marks the end of the file
+};
+struct FileSize {  // 619 bytes
+    Address address;
+    Bytes fileName;  // 600 bytes; the writer always leaves a zero byte at its end
+    std::uint32_t size = 0;
+};
+struct ListSummary {  // 148 bytes
+    Address address;
+    std::uint32_t listCrc = 0;
+    Bytes listKey;              // 64 bytes
+    Bytes nextList;             // 64 bytes
+    std::uint8_t complete = 0;  // 1: the whole run is complete
+};
+
+// Writers: each appends one whole frame, header included, to `out`.
+void Append(std::vector<std::uint8_t>& out, LoginMessage const& message);
+void Append(std::vector<std::uint8_t>& out, ServerQuery const& message);
+void Append(std::vector<std::uint8_t>& out, AckMessage const& message);
+void Append(std::vector<std::uint8_t>& out, ChunkRequest const& message);
+void Append(std::vector<std::uint8_t>& out, FileRequest const& message);
+void Append(std::vector<std::uint8_t>& out, ListRequest const& message);
+void Append(std::vector<std::uint8_t>& out, ServerAnnouncement const& message);
+void Append(std::vector<std::uint8_t>& out, FileDescription const& message);
+void Append(std::vector<std::uint8_t>& out, DataChunk const& message);
+void Append(std::vector<std::uint8_t>& out, FileSize const& message);
+void Append(std::vector<std::uint8_t>& out, ListSummary const& message);
+
+// Frame type (byte 2), sender (3..6) and kind (11); nothing when the frame is shorter than its
+// address block.
 struct MessageHead {
     std::uint8_t type;
     std::uint32_t sourceId;
     std::uint8_t kind;
 };
-std::optional<MessageHead> ReadMessageHead(std::span<const std::uint8_t> frame);
+std::optional<MessageHead> ReadMessageHead(Bytes frame);
 
-std::optional<ServerAnnouncement> ReadServerAnnouncement(std::span<const std::uint8_t> frame);
-std::optional<FileDescription> ReadFileDescription(std::span<const std::uint8_t> frame);
-std::optional<DataChunk> ReadDataChunk(std::span<const std::uint8_t> frame);
-std::optional<FileSize> ReadFileSize(std::span<const std::uint8_t> frame);
-std::optional<ListSummary> ReadListSummary(std::span<const std::uint8_t> frame);
+// Readers, in place on one whole frame (from its first length byte). Nothing when the frame is
+// shorter than its kind's layout, or, for a DataChunk, when its data runs past the frame.
+std::optional<LoginMessage> ReadLoginMessage(Bytes frame);
+std::optional<ServerQuery> ReadServerQuery(Bytes frame);
+std::optional<AckMessage> ReadAckMessage(Bytes frame);
+std::optional<ChunkRequest> ReadChunkRequest(Bytes frame);
+std::optional<FileRequest> ReadFileRequest(Bytes frame);
+std::optional<ListRequest> ReadListRequest(Bytes frame);
+std::optional<ServerAnnouncement> ReadServerAnnouncement(Bytes frame);
+std::optional<FileDescription> ReadFileDescription(Bytes frame);
+std::optional<DataChunk> ReadDataChunk(Bytes frame);
+std::optional<FileSize> ReadFileSize(Bytes frame);
+std::optional<ListSummary> ReadListSummary(Bytes frame);
+
+// The text of a fixed-width field: up to its first zero byte, never beyond the field.
+std::string_view FieldText(Bytes field);
+
+// A list-name field holding `text` by a text copy.
+ListNameField MakeListName(std::string_view text);
 
 }  // namespace qm::update

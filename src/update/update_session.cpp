@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "net/welcome.h"
 #include "base/directory.h"
 #include "checksum/checksum.h"
 #include "store/directory_chain.h"
@@ -22,16 +21,7 @@ namespace {
 
 constexpr char kNetworkWord[] = "FENWARDIX";
 constexpr char kClientName[] = "Uploader";
-constexpr std::uint8_t kUpdateService = 4;
 constexpr unsigned long kCountedChunkBytes = kChunkDataMax;
-
-enum Action : std::uint8_t {
-    kBeginList = 0,
-    kCheckFile = 1,
-    kSwitchList = 2,
-    kRepeatList = 3,
-    kDeleteFile = 4,
-};
 
 std::string Format(std::string_view before, std::string_view value, std::string_view after) {
     std::string text(before);
@@ -42,114 +32,71 @@ std::string Format(std::string_view before, std::string_view value, std::string_
 
 }  // namespace
 
-UpdateSession::UpdateSession(net::SocketLayer& layer, net::ClientLink& link)
-    : layer_(layer), link_(link) {}
-
-void UpdateSession::InstallHandlers() {
-    auto& table = layer_.table();
-    table.onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
-        OnSocketRead(socket, bytes);
-    };
-    table.onWrite = [this](int socket) { OnSocketWritable(socket); };
-    table.onClose = [this](int socket) { OnSocketClosed(socket); };
-    table.onConnect = [this](int socket, int error) { OnSocketConnected(socket, error); };
+UpdateSession::UpdateSession(SessionWindow& window) : window_(window) {
+    // One message per chunk must not cost an allocation: the largest output of one event is
+    // a file request and the request for chunk 0.
+    outgoing_.reserve(4096);
 }
 
-// ---- Socket events -------------------------------------------------------------------------
+// ---- Events of the connection ------------------------------------------------------------------
 
-void UpdateSession::OnSocketConnected(int socket, int error) {
-    if (activeDialog_ == nullptr || socket != activeDialog_->pendingSocket) {
+void UpdateSession::OnConnected() {
+    serverDetected_ = false;
+    window_.ShowStatus("connection succesfull");
+}
+
+void UpdateSession::OnConnectFailed() {
+    window_.EndWithMessage(endings::NetworkError("unable to join the server :-("));
+}
+
+void UpdateSession::OnReceiveFailed() {
+    window_.EndWithMessage(endings::NetworkError("unable to receive from the server"));
+}
+
+void UpdateSession::OnDialUpFailed() {
+    window_.EndWithMessage(endings::NetworkError("Dial-up with the server failed :-("));
+}
+
+void UpdateSession::OnHandshakeBegun() {
+    // A WELCOME that never completes must not keep the run waiting for ever.
+    window_.StartResponseTimer();
+}
+
+void UpdateSession::OnWelcome(LinkIds ids) {
+    ids_ = ids;
+    // Sent whether or not the WELCOME was valid: a refused link drops both, and the no-response
+    // timer ends the run.
+    Login();
+}
+
+void UpdateSession::OnFrameError(unsigned length) {
+    DropDownload();
+    Fail(endings::NetworkError("invalid data from the server (frame length " +
+                               std::to_string(length) + ")"));
+}
+
+void UpdateSession::OnLinkLost() {
+    if (linkLost_) {
         return;
     }
-    if (error != 0) {
-        activeDialog_->pendingSocket = -1;
-        activeDialog_->EndWithMessage("Network error", "unable to join the server :-(");
-        return;
-    }
-    serverDetected = false;
-    ShowStatus("connection succesfull");
-    if (layer_.AsyncReceive(socket) != 0) {
-        activeDialog_->pendingSocket = -1;
-        activeDialog_->EndWithMessage("Network error", "unable to receive from the server");
-    }
-}
-
-void UpdateSession::OnSocketRead(int socket, std::span<const std::uint8_t> bytes) {
-    if (activeDialog_ != nullptr && socket == activeDialog_->pendingSocket) {
-        activeDialog_->pendingSocket = -1;
-        if (net::HandleWelcome(link_, layer_, socket, activeDialog_->serverAddress, kServerPort) !=
-            0) {
-            activeDialog_->EndWithMessage("Network error", "Dial-up with the server failed :-(");
-        } else {
-            // A WELCOME that never completes must not keep the run waiting for ever.
-            activeDialog_->StartResponseTimer();
-        }
-    }
-    if (socket != -1 && socket == link_.socket) {
-        net::Windows_Client_ManageDatas(link_, *this, bytes);
-    }
-}
-
-void UpdateSession::OnSocketWritable(int /*socket*/) {}
-
-void UpdateSession::OnSocketClosed(int socket) {
-    bool linkSocket = socket != -1 && socket == link_.socket;
-    bool pending = activeDialog_ != nullptr && socket == activeDialog_->pendingSocket;
-    if (!linkSocket && !pending) {
-        return;
-    }
-    if (linkSocket) {
-        net::ResetLink(link_, layer_);
-    } else {
-        // Closed after the connect but before any data: without an ending the window would wait
-        // on "connection succesfull" for ever.
-        activeDialog_->pendingSocket = -1;
-        layer_.CloseSocket(socket);
-    }
-    download_.reset();
-    downloadRequested_ = false;
-    if (activeDialog_ != nullptr) {
-        Fail("Network error", "connection lost");
-    }
-}
-
-// ---- Frames ----------------------------------------------------------------------------------
-
-void UpdateSession::OnFrame(net::ClientLink& link, std::span<const std::uint8_t> frame) {
-    if (link.awaitingWelcome) {
-        net::AcceptWelcome(link, layer_, frame,
-                           activeDialog_ ? activeDialog_->serverAddress : std::string());
-        // Sent whether or not the WELCOME was valid: a refused link drops both, and the
-        // no-response timer ends the run.
-        Login();
-        if (!link.connected) {
-            return;
-        }
-    }
-    if (link.connected) {
-        HandleMessage(link, frame);
-    }
-}
-
-void UpdateSession::OnFrameError(net::ClientLink& link, unsigned length) {
-    net::ResetLink(link, layer_);
-    download_.reset();
-    downloadRequested_ = false;
-    Fail("Network error",
-         "invalid data from the server (frame length " + std::to_string(length) + ")");
+    linkLost_ = true;
+    DropDownload();
+    Fail(endings::ConnectionLost());
 }
 
 void UpdateSession::Login() {
-    LoginMessage(link_, layer_, link_.from_me, link_.peerId, link_.peerId, kNetworkWord,
-                 kClientName);
-    ServerQuery(link_, layer_, link_.from_me, kServerQueryDestination, kUpdateService);
-    if (activeDialog_ != nullptr) {
-        activeDialog_->StartResponseTimer();
-    }
+    Append(outgoing_, LoginMessage{{ids_.from_me, ids_.peerId},
+                                   ids_.peerId,
+                                   base::AsBytes(kNetworkWord),
+                                   base::AsBytes(kClientName)});
+    Append(outgoing_, ServerQuery{{ids_.from_me, kServerQueryDestination}, kUpdateService});
+    window_.StartResponseTimer();
 }
 
-int UpdateSession::HandleMessage(net::ClientLink& /*link*/, std::span<const std::uint8_t> frame) {
-    auto head = ReadMessageHead(frame);
+// ---- Frames ------------------------------------------------------------------------------------
+
+int UpdateSession::HandleMessage(Bytes frame) {
+    std::optional<MessageHead> const head = ReadMessageHead(frame);
     if (!head) {
         return 0;
     }
@@ -181,45 +128,43 @@ int UpdateSession::HandleMessage(net::ClientLink& /*link*/, std::span<const std:
     return 0;
 }
 
-void UpdateSession::OnServerAnnouncement(std::span<const std::uint8_t> frame) {
-    auto announcement = ReadServerAnnouncement(frame);
+void UpdateSession::OnServerAnnouncement(Bytes frame) {
+    std::optional<ServerAnnouncement> const announcement = ReadServerAnnouncement(frame);
     if (!announcement) {
         return RejectInvalidFrame("server announcement");
     }
-    if (serverDetected || announcement->serviceCode != kUpdateService) {
+    if (serverDetected_ || announcement->serviceCode != kUpdateService) {
         return;
     }
-    fileToken = 0;
-    serverId = announcement->sourceId;
-    serverDetected = true;
-    if (activeDialog_ != nullptr) {
-        activeDialog_->StopResponseTimer();
-        activeDialog_->ShowStatus("Update Server Detected.");
-    }
+    fileToken_ = 0;
+    serverId_ = announcement->address.sourceId;
+    serverDetected_ = true;
+    window_.StopResponseTimer();
+    window_.ShowStatus("Update Server Detected.");
     RemoveChecksumRecordLeftovers();
-    listName = MakeListName(kFirstListName);
-    ShowStatus("requesting files ...");
-    SendListRequest(listName);
+    listName_ = MakeListName(kFirstListName);
+    window_.ShowStatus("requesting files ...");
+    SendListRequest(listName_);
 }
 
-// ---- File descriptions -----------------------------------------------------------------------
+// ---- File descriptions -------------------------------------------------------------------------
 
-void UpdateSession::OnFileDescription(std::span<const std::uint8_t> frame) {
-    auto description = ReadFileDescription(frame);
+void UpdateSession::OnFileDescription(Bytes frame) {
+    std::optional<FileDescription> const description = ReadFileDescription(frame);
     if (!description) {
         return RejectInvalidFrame("file description");
     }
-    ShowStatus(Format("Checking ", description->remoteName, " ..."));
-    fileToken = description->fileToken;
+    window_.ShowStatus(Format("Checking ", FieldText(description->remoteName), " ..."));
+    fileToken_ = description->fileToken;
     switch (description->action) {
-        case kBeginList:
+        case action::Begin:
             return BeginList();
-        case kCheckFile:
+        case action::CheckFile:
             return CheckFile(*description);
-        case kSwitchList:
-        case kRepeatList:
+        case action::SwitchList:
+        case action::RepeatList:
             return RecordList(*description);
-        case kDeleteFile:
+        case action::DeleteFile:
             return DeleteFile(*description);
         default:
             return;
@@ -233,67 +178,65 @@ void UpdateSession::BeginList() {
 }
 
 void UpdateSession::CheckFile(FileDescription const& description) {
-    std::copy(description.remoteNameField.begin(), description.remoteNameField.end(),
-              remoteName.begin());
+    std::copy(description.remoteName.begin(), description.remoteName.end(), remoteName_.begin());
     // A new description replaces any download still under way.
-    download_.reset();
-    downloadRequested_ = false;
+    DropDownload();
     announcedSize_.reset();
-    if (!store::StaysInsideCurrentDirectory(description.localPath)) {
-        return Fail("Disk access error",
-                    Format("Unsafe file path refused: ", description.localPath, " ..."));
+    std::string_view const localPath = FieldText(description.localPath);
+    if (!store::StaysInsideCurrentDirectory(localPath)) {
+        return Fail(
+            endings::DiskAccessError(Format("Unsafe file path refused: ", localPath, " ...")));
     }
-    targetPath = store::CreateDirectoryChain(description.localPath);
-    if (std::string directory = base::DirectoryOf(targetPath);
+    targetPath_ = store::CreateDirectoryChain(localPath);
+    if (std::string directory = base::DirectoryOf(targetPath_);
         sweptDirectories_.insert(directory).second) {
         Download::RemoveLeftovers(directory);
     }
-    chunkCounter = 0;
+    chunkCounter_ = 0;
     expectedCrc_ = description.crc;
-    if (checksum::FileCrc32(targetPath) == description.crc) {
-        SetProgress(0);
+    if (checksum::FileCrc32(targetPath_) == description.crc) {
+        window_.SetProgress(0);
         SendAck();
         return;
     }
-    FileRequest(link_, layer_, link_.from_me, serverId, remoteName);
+    Append(outgoing_, FileRequest{ToServer(), remoteName_});
     downloadRequested_ = true;
-    SendChunkRequest(description.sourceId, 0);
+    SendChunkRequest(description.address.sourceId, 0);
 }
 
 void UpdateSession::RecordList(FileDescription const& description) {
-    if (!RecordListChecksum(FieldText(listName), description.crc)) {
-        Fail("Disk access error", "Cannot write the file: ./crc.ini ...");
+    if (!RecordListChecksum(FieldText(listName_), description.crc)) {
+        Fail(endings::DiskAccessError("Cannot write the file: ./crc.ini ..."));
     }
-    if (description.action == kSwitchList) {
-        std::copy(description.localPathField.begin(), description.localPathField.end(),
-                  listName.begin());
+    if (description.action == action::SwitchList) {
+        std::copy(description.localPath.begin(), description.localPath.end(), listName_.begin());
     }
-    SendListRequest(listName);
+    SendListRequest(listName_);
 }
 
 void UpdateSession::DeleteFile(FileDescription const& description) {
-    if (!store::StaysInsideCurrentDirectory(description.localPath)) {
-        return Fail("Disk access error",
-                    Format("Unsafe file path refused: ", description.localPath, " ..."));
+    std::string_view const localPath = FieldText(description.localPath);
+    if (!store::StaysInsideCurrentDirectory(localPath)) {
+        return Fail(
+            endings::DiskAccessError(Format("Unsafe file path refused: ", localPath, " ...")));
     }
-    std::string path = store::NormalisePath(description.localPath);
+    std::string const path = store::NormalisePath(localPath);
     // A file that is already gone is what the server asked for.
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-        Fail("Disk access error",
-             Format("Cannot delete the file: ", description.localPath, " ..."));
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        Fail(endings::DiskAccessError(Format("Cannot delete the file: ", localPath, " ...")));
     }
     store::RemoveDirectoryChain(path);
     SendAck();
 }
 
-// ---- Downloads -------------------------------------------------------------------------------
+// ---- Downloads ---------------------------------------------------------------------------------
 
-void UpdateSession::OnDataChunk(std::span<const std::uint8_t> frame) {
-    auto chunk = ReadDataChunk(frame);
+void UpdateSession::OnDataChunk(Bytes frame) {
+    std::optional<DataChunk> const chunk = ReadDataChunk(frame);
     if (!chunk) {
         return RejectInvalidFrame("data chunk");
     }
-    if (fileSize != 0) {
+    if (fileSize_ != 0) {
         ReportTransfer();
     }
     if (chunk->data.empty()) {
@@ -301,46 +244,44 @@ void UpdateSession::OnDataChunk(std::span<const std::uint8_t> frame) {
         SendAck();
         return;
     }
-    if (chunk->chunkIndex != chunkCounter || !downloadRequested_) {
+    if (chunk->chunkIndex != chunkCounter_ || !downloadRequested_) {
         return;
     }
     StoreChunk(*chunk);
-    ++chunkCounter;
-    SendChunkRequest(chunk->sourceId, chunkCounter);
+    ++chunkCounter_;
+    SendChunkRequest(chunk->address.sourceId, chunkCounter_);
 }
 
 void UpdateSession::ReportTransfer() {
-    std::uint64_t percent = std::uint64_t{chunkCounter} * 202700u / fileSize;
-    int shown = static_cast<int>(std::min<std::uint64_t>(percent, 100));
-    unsigned long counted = static_cast<unsigned long>(chunkCounter) * kCountedChunkBytes;
+    std::uint64_t const percent = std::uint64_t{chunkCounter_} * 202700u / fileSize_;
+    int const shown = static_cast<int>(std::min<std::uint64_t>(percent, 100));
+    unsigned long const counted = static_cast<unsigned long>(chunkCounter_) * kCountedChunkBytes;
     // Formatted in place: one line per chunk must not cost an allocation.
     std::array<char, 64> line{};
-    int length =
+    int const length =
         std::snprintf(line.data(), line.size(), "%lu bytes received  (%d %%)", counted, shown);
-    ShowTransfer(std::string_view(line.data(), static_cast<std::size_t>(length)));
-    SetProgress(shown);
+    window_.ShowTransfer(std::string_view(line.data(), static_cast<std::size_t>(length)));
+    window_.SetProgress(shown);
 }
 
 void UpdateSession::StoreChunk(DataChunk const& chunk) {
     if (chunk.chunkIndex == 0) {
-        download_ = Download::Begin(targetPath);
+        download_ = Download::Begin(targetPath_);
     }
-    std::uint64_t had = download_ ? download_->bytesWritten() : 0;
+    std::uint64_t const had = download_ ? download_->bytesWritten() : 0;
     if (announcedSize_ && had + chunk.data.size() > *announcedSize_) {
-        download_.reset();
-        downloadRequested_ = false;
-        return Fail("Network error",
-                    Format("The server sent more data than announced for ", targetPath, " ..."));
+        DropDownload();
+        return Fail(endings::NetworkError(
+            Format("The server sent more data than announced for ", targetPath_, " ...")));
     }
     if (!download_) {
         downloadRequested_ = false;
-        return Fail("Disk access error", "Cannot open the temporary file");
+        return Fail(endings::DiskAccessError("Cannot open the temporary file"));
     }
     if (!download_->Append(chunk.data)) {
         std::string reason = std::strerror(errno);
-        download_.reset();
-        downloadRequested_ = false;
-        Fail("Disk access error", reason);
+        DropDownload();
+        Fail(endings::DiskAccessError(std::move(reason)));
     }
 }
 
@@ -351,108 +292,87 @@ void UpdateSession::FinishDownload() {
     downloadRequested_ = false;
     if (!download_) {
         // The first chunk was already the empty one: the file is empty.
-        download_ = Download::Begin(targetPath);
+        download_ = Download::Begin(targetPath_);
         if (!download_) {
-            return Fail("Disk access error", "Cannot open the temporary file");
+            return Fail(endings::DiskAccessError("Cannot open the temporary file"));
         }
     }
-    auto result = download_->Install(expectedCrc_);
-    int savedErrno = errno;
+    Download::Result const result = download_->Install(expectedCrc_);
+    int const savedErrno = errno;
     download_.reset();
     switch (result) {
         case Download::Result::Installed:
             return;
         case Download::Result::ChecksumMismatch:
-            return Fail(
-                "Disk access error",
-                Format("The downloaded file is damaged (wrong checksum): ", targetPath, " ..."));
+            return Fail(endings::DiskAccessError(
+                Format("The downloaded file is damaged (wrong checksum): ", targetPath_, " ...")));
         case Download::Result::WriteFailed:
-            return Fail("Disk access error", std::strerror(savedErrno));
+            return Fail(endings::DiskAccessError(std::strerror(savedErrno)));
         case Download::Result::RenameFailed:
-            return Fail("Disk access error",
-                        Format("Cannot rename the file: ", targetPath, " ..."));
+            return Fail(
+                endings::DiskAccessError(Format("Cannot rename the file: ", targetPath_, " ...")));
     }
 }
 
-// ---- Sizes and lists -------------------------------------------------------------------------
+void UpdateSession::DropDownload() {
+    download_.reset();
+    downloadRequested_ = false;
+}
 
-void UpdateSession::OnFileSize(std::span<const std::uint8_t> frame) {
-    auto size = ReadFileSize(frame);
+// ---- Sizes and lists ---------------------------------------------------------------------------
+
+void UpdateSession::OnFileSize(Bytes frame) {
+    std::optional<FileSize> const size = ReadFileSize(frame);
     if (!size) {
         return RejectInvalidFrame("file size");
     }
-    fileSize = size->size;
+    fileSize_ = size->size;
     announcedSize_ = size->size;
     std::string after = " ";
-    after.append(std::to_string(fileSize)).append(" bytes...");
-    ShowStatus(Format("file:", size->fileName, after));
-    SetProgress(0);
+    after.append(std::to_string(fileSize_)).append(" bytes...");
+    window_.ShowStatus(Format("file:", FieldText(size->fileName), after));
+    window_.SetProgress(0);
 }
 
-void UpdateSession::OnListSummary(std::span<const std::uint8_t> frame) {
-    auto summary = ReadListSummary(frame);
+void UpdateSession::OnListSummary(Bytes frame) {
+    std::optional<ListSummary> const summary = ReadListSummary(frame);
     if (!summary) {
         return RejectInvalidFrame("list summary");
     }
-    if (summary->complete) {
-        ShowStatus("Operation complete...");
-        if (activeDialog_ != nullptr) {
-            activeDialog_->FinishRun();
-        }
+    if (summary->complete == 1) {
+        window_.ShowStatus("Operation complete...");
+        window_.FinishRun();
         return;
     }
-    if (RecordedListChecksum(summary->listKey) == summary->listCrc) {
-        SendListRequest(summary->nextListField);
-        std::copy(summary->nextListField.begin(), summary->nextListField.end(), listName.begin());
+    if (RecordedListChecksum(FieldText(summary->listKey)) == summary->listCrc) {
+        SendListRequest(summary->nextList);
+        std::copy(summary->nextList.begin(), summary->nextList.end(), listName_.begin());
     } else {
         SendAck();
     }
 }
 
-// ---- Sending and reporting -------------------------------------------------------------------
+// ---- Sending and failing -----------------------------------------------------------------------
 
 void UpdateSession::SendAck() {
-    AckMessage(link_, layer_, link_.from_me, serverId, fileToken, listName);
+    Append(outgoing_, AckMessage{ToServer(), base::AsBytes(FieldText(listName_)), fileToken_});
 }
 
-void UpdateSession::SendListRequest(std::span<const std::uint8_t, kListNameWidth> name) {
-    ListNameField field{};
-    std::copy(name.begin(), name.end(), field.begin());
-    ListRequest(link_, layer_, link_.from_me, serverId, field);
+void UpdateSession::SendListRequest(Bytes name) {
+    Append(outgoing_, ListRequest{ToServer(), name});
 }
 
 void UpdateSession::SendChunkRequest(std::uint32_t destination, std::uint32_t index) {
-    ChunkRequest(link_, layer_, link_.from_me, destination, index, remoteName);
+    Append(outgoing_, ChunkRequest{{ids_.from_me, destination}, index, remoteName_});
 }
 
-void UpdateSession::Fail(std::string_view caption, std::string_view text) {
-    if (activeDialog_ == nullptr) {
-        return;
-    }
-    activeDialog_->errorCount += 1;
-    activeDialog_->EndWithMessage(caption, text);
+void UpdateSession::Fail(Ending const& ending) {
+    window_.RaiseErrorCount();
+    window_.EndWithMessage(ending);
 }
 
 void UpdateSession::RejectInvalidFrame(std::string_view what) {
-    Fail("Network error", "invalid " + std::string(what) + " from the server");
-}
-
-void UpdateSession::ShowStatus(std::string_view text) {
-    if (activeDialog_ != nullptr) {
-        activeDialog_->ShowStatus(text);
-    }
-}
-
-void UpdateSession::ShowTransfer(std::string_view text) {
-    if (activeDialog_ != nullptr) {
-        activeDialog_->ShowTransfer(text);
-    }
-}
-
-void UpdateSession::SetProgress(int percent) {
-    if (activeDialog_ != nullptr) {
-        activeDialog_->SetProgress(percent);
-    }
+    Fail(endings::NetworkError("invalid " + std::string(what) + " from the server"));
 }
 
 }  // namespace qm::update

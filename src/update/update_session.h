@@ -1,65 +1,71 @@
-// The client side of one update run, from the end of the connect to the completion message: logs
-// in after the WELCOME, waits for the update server, walks the server's file lists, compares
-// checksums, downloads changed files chunk by chunk, deletes marked files and records list
-// checksums in ./crc.ini. Everything is reported through the SessionWindow.
+// The client side of one update run as a state machine without I/O: events and whole frames in,
+// frames to send and window operations out. It logs in after the WELCOME, waits for the update
+// server, walks the server's file lists, compares checksums, downloads changed files chunk by
+// chunk, deletes marked files and records list checksums in ./crc.ini. The sockets are the
+// business of UpdateConnection, which feeds it and sends what it leaves in outgoing().
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <set>
-#include <span>
 #include <string>
+#include <vector>
 
-#include "net/frame.h"
 #include "update/download.h"
 #include "update/messages.h"
 #include "update/session_window.h"
 
 namespace qm::update {
 
-inline constexpr std::uint16_t kServerPort = 34005;
 inline constexpr char kFirstListName[] = "quillmesh.ini";
 
-class UpdateSession final : public net::FrameSink {
+// The ids that the server's WELCOME gave the link.
+struct LinkIds {
+    std::uint32_t from_me = 0;  // the client's own id
+    std::uint32_t peerId = 0;   // the WELCOME's sender
+};
+
+class UpdateSession {
   public:
-    UpdateSession(net::SocketLayer& layer, net::ClientLink& link);
+    explicit UpdateSession(SessionWindow& window);
 
-    // The window that shows the run (null: the window's share of every step is left out).
-    void AttachWindow(SessionWindow* window) { activeDialog_ = window; }
+    // ---- Events of the connection -------------------------------------------------------------
+    // The connect ended well; the first bytes of the connection will carry the WELCOME.
+    void OnConnected();
+    // The connect ended with an error.
+    void OnConnectFailed();
+    // The connected socket could not be watched for data.
+    void OnReceiveFailed();
+    // The first bytes arrived, but the handshake had no socket to bind the link to.
+    void OnDialUpFailed();
+    // The first bytes arrived and the handshake has begun: the WELCOME must complete in time.
+    void OnHandshakeBegun();
+    // The first whole frame was checked as the WELCOME; `ids` are those it gave (0 when it was
+    // refused, in which case the link drops what the session sends and the no-response timer
+    // ends the run).
+    void OnWelcome(LinkIds ids);
+    // One whole frame from the server, from its first length byte. Returns 0.
+    int HandleMessage(Bytes frame);
+    // A length field that is no frame arrived; the byte stream is broken.
+    void OnFrameError(unsigned length);
+    // The connection is gone: closed by the server, or a send on it failed. Ends the run once,
+    // however often it is reported.
+    void OnLinkLost();
 
-    // Fills the read, write, close and connect slots of the layer's table with this session's
-    // handlers.
-    void InstallHandlers();
+    // ---- What the session wants sent ----------------------------------------------------------
+    // Whole frames laid end to end, in the order they must go out.
+    Bytes outgoing() const { return outgoing_; }
+    void ClearOutgoing() { outgoing_.clear(); }
 
-    void OnSocketConnected(int socket, int error);
-    void OnSocketRead(int socket, std::span<const std::uint8_t> bytes);
-    void OnSocketWritable(int socket);
-    void OnSocketClosed(int socket);
-
-    // One complete frame, from its first length byte. Returns 0.
-    int HandleMessage(net::ClientLink& link, std::span<const std::uint8_t> frame);
-
-    // Frames from the reassembly: the first one of a connection is its WELCOME.
-    void OnFrame(net::ClientLink& link, std::span<const std::uint8_t> frame) override;
-    void OnFrameError(net::ClientLink& link, unsigned length) override;
-
-    // Session state.
-    bool serverDetected = false;
-    std::uint32_t serverId = 0;
-    std::uint32_t fileToken = 0;
-    std::uint32_t chunkCounter = 0;
-    std::uint32_t fileSize = 0;
-    std::string targetPath;
-    RemoteNameField remoteName{};
-    ListNameField listName{};
+    bool serverDetected() const { return serverDetected_; }
 
   private:
     void Login();
-    void OnServerAnnouncement(std::span<const std::uint8_t> frame);
-    void OnFileDescription(std::span<const std::uint8_t> frame);
-    void OnDataChunk(std::span<const std::uint8_t> frame);
-    void OnFileSize(std::span<const std::uint8_t> frame);
-    void OnListSummary(std::span<const std::uint8_t> frame);
+    void OnServerAnnouncement(Bytes frame);
+    void OnFileDescription(Bytes frame);
+    void OnDataChunk(Bytes frame);
+    void OnFileSize(Bytes frame);
+    void OnListSummary(Bytes frame);
 
     void BeginList();
     void CheckFile(FileDescription const& description);
@@ -68,22 +74,31 @@ class UpdateSession final : public net::FrameSink {
     void ReportTransfer();
     void StoreChunk(DataChunk const& chunk);
     void FinishDownload();
+    void DropDownload();
 
     void SendAck();
-    void SendListRequest(std::span<const std::uint8_t, kListNameWidth> name);
+    void SendListRequest(Bytes name);
     void SendChunkRequest(std::uint32_t destination, std::uint32_t index);
+    Address ToServer() const { return {ids_.from_me, serverId_}; }
 
-    // Counts an error and ends the run with a box.
-    void Fail(std::string_view caption, std::string_view text);
+    // Counts an error and ends the run with its box.
+    void Fail(Ending const& ending);
     void RejectInvalidFrame(std::string_view what);
 
-    void ShowStatus(std::string_view text);
-    void ShowTransfer(std::string_view text);
-    void SetProgress(int percent);
+    SessionWindow& window_;
+    std::vector<std::uint8_t> outgoing_;
+    LinkIds ids_;
+    bool linkLost_ = false;
 
-    net::SocketLayer& layer_;
-    net::ClientLink& link_;
-    SessionWindow* activeDialog_ = nullptr;
+    // Session state.
+    bool serverDetected_ = false;
+    std::uint32_t serverId_ = 0;
+    std::uint32_t fileToken_ = 0;
+    std::uint32_t chunkCounter_ = 0;
+    std::uint32_t fileSize_ = 0;
+    std::string targetPath_;
+    RemoteNameField remoteName_{};
+    ListNameField listName_{};
 
     // The download under way: requested after a checksum differed, its temporary file created by
     // chunk 0, installed by the empty chunk.

@@ -29,15 +29,15 @@ void ChunkReader::Close() {
 std::optional<std::span<const std::uint8_t>> ChunkReader::Read(std::filesystem::path const& root,
                                                                ReleaseFile const& file,
                                                                std::uint32_t index) {
-    std::uint64_t const offset = std::uint64_t{index} * kChunkDataMax;
+    std::uint64_t const offset = std::uint64_t{index} * update::kChunkDataMax;
     if (offset >= file.size) {
         return std::span<const std::uint8_t>();
     }
     if (!Open(root, file)) {
         return std::nullopt;
     }
-    auto const wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(file.size - offset, kChunkDataMax));
+    auto const wanted = static_cast<std::size_t>(
+        std::min<std::uint64_t>(file.size - offset, update::kChunkDataMax));
     std::size_t got = 0;
     while (got < wanted) {
         ssize_t const count = ::pread(fd_.get(), buffer_.data() + got, wanted - got,

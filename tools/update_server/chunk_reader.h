@@ -10,8 +10,8 @@
 #include <string>
 
 #include "base/unique_fd.h"
+#include "update/messages.h"
 #include "update_server/release_catalog.h"
-#include "update_server/server_messages.h"
 
 namespace qm::server {
 
@@ -31,7 +31,7 @@ class ChunkReader {
 
     base::UniqueFd fd_;
     std::string openPath_;
-    std::array<std::uint8_t, kChunkDataMax> buffer_{};
+    std::array<std::uint8_t, update::kChunkDataMax> buffer_{};
 };
 
 }  // namespace qm::server

@@ -4,16 +4,20 @@
 #include <cstring>
 #include <string>
 
+#include "net/welcome.h"
 #include "update_server/wording.h"
 
 namespace qm::server {
+
+using namespace update;  // the message layouts
+using base::AsBytes;
+
 ClientConversation::ClientConversation(Addressing replies, CatalogShelf const& shelf,
                                        ClientLog& log, Outbox& out)
     : replies_(replies), shelf_(shelf), log_(log), out_(out) {}
 
 void ClientConversation::Welcome() {
-    WriteWelcome(frame_, replies_);
-    Send();
+    net::AppendWelcome(out_.frames(), replies_.sourceId, replies_.destinationId);
 }
 
 ClientConversation::Verdict ClientConversation::Handle(std::span<const std::uint8_t> frame) {
@@ -68,11 +72,11 @@ ClientConversation::Verdict ClientConversation::OnLogin(std::span<const std::uin
     if (!login) {
         return Refuse("login message too short");
     }
-    if (login->networkWord != kNetworkWord) {
-        return Refuse("login with the wrong network word " + Quoted(login->networkWord));
+    if (FieldText(login->networkWord) != kNetworkWord) {
+        return Refuse("login with the wrong network word " + Quoted(FieldText(login->networkWord)));
     }
     loggedIn_ = true;
-    log_.Note("logged in as " + Quoted(login->clientName));
+    log_.Note("logged in as " + Quoted(FieldText(login->clientName)));
     return Verdict::Continue;
 }
 
@@ -85,8 +89,7 @@ ClientConversation::Verdict ClientConversation::OnServerQuery(std::span<const st
         log_.Note("query for service " + std::to_string(query->serviceCode) + " not answered");
         return Verdict::Continue;
     }
-    WriteServerAnnouncement(frame_, replies_, kUpdateService);
-    Send();
+    Send(ServerAnnouncement{replies_, kUpdateService});
     return Verdict::Continue;
 }
 
@@ -99,20 +102,18 @@ ClientConversation::Verdict ClientConversation::OnListRequest(std::span<const st
     if (walk_.list != nullptr && walk_.step == ListWalk::Step::SummarySent) {
         log_.Note("list " + walk_.list->name + " skipped (unchanged)");
     }
+    std::string_view const listName = FieldText(request->listName);
     catalog_ = shelf_.current();
-    FileList const* list = catalog_->FindList(request->listName);
+    FileList const* list = catalog_->FindList(listName);
     if (list == nullptr) {
         walk_ = ListWalk{};
-        WriteListSummary(frame_, replies_, 0, request->listName, "", true);
-        Send();
-        log_.Note(request->listName.empty()
-                      ? std::string("all lists done")
-                      : "unknown list " + Quoted(request->listName) + " requested: run ended");
+        Send(ListSummary{replies_, 0, AsBytes(listName), {}, 1});
+        log_.Note(listName.empty() ? std::string("all lists done")
+                                   : "unknown list " + Quoted(listName) + " requested: run ended");
         return Verdict::Continue;
     }
     walk_ = ListWalk{list, ListWalk::Step::SummarySent, 0};
-    WriteListSummary(frame_, replies_, list->checksum, list->name, list->next, false);
-    Send();
+    Send(ListSummary{replies_, list->checksum, AsBytes(list->name), AsBytes(list->next), 0});
     return Verdict::Continue;
 }
 
@@ -124,9 +125,9 @@ ClientConversation::Verdict ClientConversation::OnAck(std::span<const std::uint8
     if (walk_.list == nullptr || walk_.step == ListWalk::Step::Ended) {
         return Verdict::Continue;  // nothing is waiting for it
     }
-    if (ack->listName != walk_.list->name) {
-        log_.Note("acknowledgement for list " + Quoted(ack->listName) + " while walking " +
-                  walk_.list->name + " ignored");
+    if (FieldText(ack->listName) != walk_.list->name) {
+        log_.Note("acknowledgement for list " + Quoted(FieldText(ack->listName)) +
+                  " while walking " + walk_.list->name + " ignored");
         return Verdict::Continue;
     }
     DescribeNext();
@@ -138,28 +139,27 @@ ClientConversation::Verdict ClientConversation::OnAck(std::span<const std::uint8
 void ClientConversation::DescribeNext() {
     FileList const& list = *walk_.list;
     if (walk_.step == ListWalk::Step::SummarySent) {
-        WriteFileDescription(frame_, replies_, action::Begin, 0, "", list.name, 0);
+        Send(FileDescription{replies_, action::Begin, 0, {}, AsBytes(list.name), 0});
         walk_.step = ListWalk::Step::Describing;
     } else if (walk_.nextEntry < list.files.size()) {
         ReleaseFile const& file = list.files[walk_.nextEntry];
         auto const token = static_cast<std::uint32_t>(walk_.nextEntry + 1);
-        WriteFileDescription(frame_, replies_, action::CheckFile, token, file.path, file.path,
-                             file.checksum);
+        Send(FileDescription{replies_, action::CheckFile, token, AsBytes(file.path),
+                             AsBytes(file.path), file.checksum});
         ++walk_.nextEntry;
     } else if (walk_.nextEntry < list.EntryCount()) {
         std::string const& path = list.deletions[walk_.nextEntry - list.files.size()];
         auto const token = static_cast<std::uint32_t>(walk_.nextEntry + 1);
-        WriteFileDescription(frame_, replies_, action::DeleteFile, token, path, path, 0);
+        Send(FileDescription{replies_, action::DeleteFile, token, AsBytes(path), AsBytes(path), 0});
         ++walk_.nextEntry;
     } else {
         auto const token = static_cast<std::uint32_t>(list.EntryCount() + 1);
-        WriteFileDescription(frame_, replies_, action::SwitchList, token, list.next, list.name,
-                             list.checksum);
+        Send(FileDescription{replies_, action::SwitchList, token, AsBytes(list.next),
+                             AsBytes(list.name), list.checksum});
         walk_.step = ListWalk::Step::Ended;
         log_.Note("list " + list.name + " walked (" + Counted(list.files.size(), "file") + ", " +
                   Counted(list.deletions.size(), "deletion") + ")");
     }
-    Send();
 }
 
 ClientConversation::Verdict ClientConversation::OnFileRequest(std::span<const std::uint8_t> frame) {
@@ -167,12 +167,12 @@ ClientConversation::Verdict ClientConversation::OnFileRequest(std::span<const st
     if (!request) {
         return Refuse("file request too short");
     }
-    ReleaseFile const* file = FindFile(request->remoteName);
+    std::string_view const remoteName = FieldText(request->remoteName);
+    ReleaseFile const* file = FindFile(remoteName);
     if (file == nullptr) {
-        return Refuse("request for the unknown file " + Quoted(request->remoteName));
+        return Refuse("request for the unknown file " + Quoted(remoteName));
     }
-    WriteFileSize(frame_, replies_, file->path, static_cast<std::uint32_t>(file->size));
-    Send();
+    Send(FileSize{replies_, AsBytes(file->path), static_cast<std::uint32_t>(file->size)});
     return Verdict::Continue;
 }
 
@@ -182,16 +182,16 @@ ClientConversation::Verdict ClientConversation::OnChunkRequest(
     if (!request) {
         return Refuse("chunk request too short");
     }
-    ReleaseFile const* file = FindFile(request->remoteName);
+    std::string_view const remoteName = FieldText(request->remoteName);
+    ReleaseFile const* file = FindFile(remoteName);
     if (file == nullptr) {
-        return Refuse("chunk request for the unknown file " + Quoted(request->remoteName));
+        return Refuse("chunk request for the unknown file " + Quoted(remoteName));
     }
     auto const data = chunks_.Read(catalog_->root(), *file, request->chunkIndex);
     if (!data) {
         return Refuse("cannot read " + Quoted(file->path) + ": " + std::strerror(errno));
     }
-    WriteDataChunk(frame_, replies_, request->chunkIndex, *data);
-    Send();
+    Send(DataChunk{replies_, request->chunkIndex, *data});
     if (data->empty()) {
         chunks_.Close();
         log_.Note("sent " + file->path + " (" + Counted(file->size, "byte") + ")");
@@ -206,10 +206,6 @@ ReleaseFile const* ClientConversation::FindFile(std::string_view remoteName) con
 ClientConversation::Verdict ClientConversation::Refuse(std::string const& reason) {
     log_.Note("hanging up: " + reason);
     return Verdict::HangUp;
-}
-
-void ClientConversation::Send() {
-    out_.Append(frame_.bytes());
 }
 
 }  // namespace qm::server

@@ -14,15 +14,18 @@
 #include <memory>
 #include <span>
 
+#include "update/messages.h"
 #include "update_server/catalog_shelf.h"
 #include "update_server/chunk_reader.h"
 #include "update_server/outbox.h"
 #include "update_server/server_log.h"
-#include "update_server/server_messages.h"
 
 namespace qm::server {
 
 inline constexpr char kNetworkWord[] = "FENWARDIX";
+
+// Who sends a message and to whom.
+using Addressing = update::Address;
 
 class ClientConversation {
   public:
@@ -57,13 +60,15 @@ class ClientConversation {
     void DescribeNext();
     ReleaseFile const* FindFile(std::string_view remoteName) const;
     Verdict Refuse(std::string const& reason);
-    void Send();
+    template <typename Message>
+    void Send(Message const& message) {
+        update::Append(out_.frames(), message);
+    }
 
     Addressing replies_;
     CatalogShelf const& shelf_;
     ClientLog& log_;
     Outbox& out_;
-    OutgoingFrame frame_;
     ChunkReader chunks_;
     bool loggedIn_ = false;
     std::shared_ptr<ReleaseCatalog const> catalog_;  // taken at the latest list request

@@ -6,10 +6,6 @@
 
 namespace qm::server {
 
-void Outbox::Append(std::span<const std::uint8_t> bytes) {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-}
-
 Outbox::Flush Outbox::SendTo(int socket) {
     while (pending() > 0) {
         ssize_t const sent = ::send(socket, bytes_.data() + sent_, pending(), MSG_NOSIGNAL);

@@ -13,7 +13,8 @@ class Outbox {
   public:
     enum class Flush { Drained, Blocked, Failed };
 
-    void Append(std::span<const std::uint8_t> bytes);
+    // Where whole frames are appended, behind what is still waiting.
+    std::vector<std::uint8_t>& frames() { return bytes_; }
 
     // Sends what is waiting on `socket` until it is all gone or the socket would block. Never
     // raises SIGPIPE. Failed: the peer is gone or the socket broke.

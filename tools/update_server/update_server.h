@@ -10,13 +10,14 @@
 
 #include "net/event_loop.h"
 #include "net/portwell.h"
+#include "update/messages.h"
 #include "update_server/catalog_shelf.h"
 #include "update_server/client_connection.h"
 #include "update_server/server_log.h"
 
 namespace qm::server {
 
-inline constexpr std::uint16_t kServerPort = 34005;
+inline constexpr std::uint16_t kServerPort = update::kServerPort;
 inline constexpr std::uint32_t kServerId = 0x00000001;
 inline constexpr std::uint32_t kFirstClientId = 0x00000100;
 // A client that lets this much pile up unread is not reading its replies.

@@ -42,7 +42,7 @@ void QtEventLoop::Watch(int fd, Interest interest, Handler handler) {
         QObject::connect(watcher.notifier, &QSocketNotifier::activated, owner_.get(),
                          [this, key] { OnReady(key); });
     }
-    watcher.notifier->setEnabled(!held_);
+    watcher.notifier->setEnabled(holds_ == 0);
 }
 
 void QtEventLoop::Unwatch(int fd, Interest interest) {
@@ -72,68 +72,65 @@ void QtEventLoop::OnReady(WatchKey key) {
     }
 }
 
-QtEventLoop::Timer& QtEventLoop::TimerFor(int id) {
+net::EventLoop::TimerId QtEventLoop::StartTimer(std::chrono::milliseconds delay, Handler handler) {
+    TimerId const id = ++lastTimer_;
     Timer& slot = timers_[id];
-    if (slot.timer == nullptr) {
-        slot.timer = new QTimer(owner_.get());
-        slot.timer->setSingleShot(true);
-        slot.timer->setTimerType(Qt::PreciseTimer);
-        QObject::connect(slot.timer, &QTimer::timeout, owner_.get(), [this, id] { OnTimeout(id); });
-    }
-    return slot;
-}
-
-void QtEventLoop::StartTimer(int id, std::chrono::milliseconds delay, Handler handler) {
-    Timer& slot = TimerFor(id);
+    slot.timer = new QTimer(owner_.get());
+    slot.timer->setSingleShot(true);
+    slot.timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(slot.timer, &QTimer::timeout, owner_.get(), [this, id] { OnTimeout(id); });
     slot.handler = handler ? std::move(handler) : Handler([] {});
-    slot.cameDue = 0;
     slot.timer->start(Milliseconds(delay));
+    return id;
 }
 
-void QtEventLoop::StopTimer(int id) {
+void QtEventLoop::StopTimer(TimerId id) {
     auto const found = timers_.find(id);
     if (found == timers_.end()) {
         return;
     }
     found->second.timer->stop();
-    found->second.handler = nullptr;
-    found->second.cameDue = 0;
+    found->second.timer->deleteLater();
+    timers_.erase(found);
 }
 
-bool QtEventLoop::TimerRunning(int id) const {
+void QtEventLoop::OnTimeout(TimerId id) {
     auto const found = timers_.find(id);
-    return found != timers_.end() && static_cast<bool>(found->second.handler);
-}
-
-void QtEventLoop::OnTimeout(int id) {
-    Timer& slot = timers_.at(id);
-    if (!slot.handler) {
+    if (found == timers_.end()) {
         return;
     }
     if (!Delivering()) {
-        slot.cameDue = ++dueCount_;
+        found->second.cameDue = ++dueCount_;
         return;
     }
-    // Taken out first: the handler may start the same timer again.
-    Handler handler = std::exchange(slot.handler, nullptr);
-    slot.cameDue = 0;
+    // Taken out first: the handler may start or stop timers.
+    Handler handler = std::move(found->second.handler);
+    found->second.timer->deleteLater();
+    timers_.erase(found);
     handler();
 }
 
-void QtEventLoop::Hold(bool held) {
-    held_ = held;
+void QtEventLoop::Hold() {
+    ++holds_;
     for (auto& [key, watcher] : watchers_) {
-        watcher.notifier->setEnabled(!held_);
+        watcher.notifier->setEnabled(false);
     }
-    if (!held_) {
-        ReleaseDueTimers();
+}
+
+void QtEventLoop::Release() {
+    if (--holds_ > 0) {
+        return;
     }
+    for (auto& [key, watcher] : watchers_) {
+        watcher.notifier->setEnabled(true);
+    }
+    ReleaseDueTimers();
 }
 
 // Timers that came due during the hold fire from the event loop, not from inside Hold, in the
 // order they came due.
 void QtEventLoop::ReleaseDueTimers() {
-    std::vector<std::pair<unsigned long, int>> due;
+    std::vector<std::pair<unsigned long, TimerId>> due;
     for (auto const& [id, slot] : timers_) {
         if (slot.cameDue != 0) {
             due.emplace_back(slot.cameDue, id);

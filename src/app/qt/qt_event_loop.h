@@ -1,5 +1,5 @@
 // EventLoop on Qt's own event loop, for the window front end: descriptor watches are socket
-// notifiers, each numbered timer is a single-shot QTimer, and Run spins a QEventLoop until Stop.
+// notifiers, each timer is a single-shot QTimer, and Run spins a QEventLoop until Stop.
 //
 // While held, the notifiers are disabled and timers that come due are kept pending; they fire,
 // in the order they came due, once the hold is released. So a nested loop (a modal message box)
@@ -30,13 +30,15 @@ class QtEventLoop final : public net::EventLoop {
 
     void Watch(int fd, Interest interest, Handler handler) override;
     void Unwatch(int fd, Interest interest) override;
-    void StartTimer(int id, std::chrono::milliseconds delay, Handler handler) override;
-    void StopTimer(int id) override;
-    bool TimerRunning(int id) const override;
-    void Hold(bool held) override;
+    TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override;
+    void StopTimer(TimerId id) override;
     void Run() override;
     void Stop() override;
     bool Stopped() const override { return stopped_; }
+
+  protected:
+    void Hold() override;
+    void Release() override;
 
   private:
     struct Watcher {
@@ -44,25 +46,25 @@ class QtEventLoop final : public net::EventLoop {
         Handler handler;
     };
     struct Timer {
-        QTimer* timer = nullptr;    // owned through owner_; kept for the loop's whole life
-        Handler handler;            // empty when the timer is not running
+        QTimer* timer = nullptr;  // owned through owner_; deleted once it fired or stopped
+        Handler handler;
         unsigned long cameDue = 0;  // nonzero: came due while held, waits for the release
     };
     using WatchKey = std::pair<int, Interest>;
 
-    bool Delivering() const { return !held_ && !stopped_; }
+    bool Delivering() const { return holds_ == 0 && !stopped_; }
     void OnReady(WatchKey key);
-    void OnTimeout(int id);
-    Timer& TimerFor(int id);
+    void OnTimeout(TimerId id);
     void ReleaseDueTimers();
 
     // Parent of every notifier and timer: whatever is still alive goes with the loop.
     std::unique_ptr<QObject> owner_;
     std::map<WatchKey, Watcher> watchers_;
-    std::map<int, Timer> timers_;
+    std::map<TimerId, Timer> timers_;
+    TimerId lastTimer_ = 0;
     unsigned long dueCount_ = 0;
     QEventLoop* running_ = nullptr;
-    bool held_ = false;
+    int holds_ = 0;
     bool stopped_ = false;
 };
 
