@@ -20,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using qm::test::TempDir;
 using qm::test::WriteFile;
+using update::ExitStatus;
 
 // Records what the controller shows, in order.
 class RecordingView final : public UpdateView {
@@ -89,8 +90,7 @@ class UpdateDialogTest : public ::testing::Test {
     UpdateDialogTest()
         : loop_([this] { return now_; }),
           layer_(loop_),
-          session_(layer_, link_),
-          dialog_(loop_, layer_, link_, session_, view_) {}
+          dialog_(loop_, layer_, view_) {}
 
     void Configure(std::string const& contents) { WriteFile("upd.ini", contents); }
 
@@ -112,8 +112,6 @@ class UpdateDialogTest : public ::testing::Test {
     net::PollEventLoop::Clock::time_point now_{};
     net::PollEventLoop loop_;
     net::SocketLayer layer_;
-    net::ClientLink link_;
-    update::UpdateSession session_;
     RecordingView view_;
     UpdateDialog dialog_;
 };
@@ -127,18 +125,15 @@ TEST_F(UpdateDialogTest, MissingServerAddressEndsBeforeAnyConnect) {
         }
         net::PollEventLoop loop([this] { return now_; });
         net::SocketLayer layer(loop);
-        net::ClientLink link;
-        update::UpdateSession session(layer, link);
         RecordingView view;
-        UpdateDialog dialog(loop, layer, link, session, view);
+        UpdateDialog dialog(loop, layer, view);
         dialog.OnOpen();
         EXPECT_TRUE(dialog.closeRequested()) << contents;
         EXPECT_EQ(view.Boxes(),
                   std::vector<std::string>{"box: [Configuration error:] The server address is "
                                            "unreachable..."})
             << contents;
-        EXPECT_EQ(dialog.exitStatus(), kExitConfiguration);
-        EXPECT_EQ(dialog.pendingSocket, -1);
+        EXPECT_EQ(dialog.exitStatus(), ExitStatus::Configuration);
         EXPECT_EQ(layer.SelectedCount(), 0u);
     }
 }
@@ -152,7 +147,7 @@ TEST_F(UpdateDialogTest, ConnectStartsOneSecondAfterOpening) {
     EXPECT_FALSE(view_.Saw("status: connecting..."));
     Advance(1ms);
     EXPECT_TRUE(view_.Saw("status: connecting..."));
-    EXPECT_NE(dialog_.pendingSocket, -1);
+    EXPECT_EQ(layer_.SelectedCount(), 1u);  // the connect under way
 }
 
 TEST_F(UpdateDialogTest, RefusedConnectEndsWithUnableToJoin) {
@@ -162,8 +157,8 @@ TEST_F(UpdateDialogTest, RefusedConnectEndsWithUnableToJoin) {
     ASSERT_TRUE(RunUntil([&] { return dialog_.closeRequested(); }));
     EXPECT_EQ(view_.Boxes(),
               std::vector<std::string>{"box: [Network error] unable to join the server :-("});
-    EXPECT_EQ(dialog_.exitStatus(), kExitNetwork);
-    EXPECT_EQ(dialog_.errorCount, 0);
+    EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Network);
+    EXPECT_EQ(dialog_.errorCount(), 0);
 }
 
 TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
@@ -174,7 +169,7 @@ TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
     EXPECT_TRUE(view_.Saw("status: connection failed"));
     EXPECT_EQ(view_.Boxes(),
               std::vector<std::string>{"box: [Network error] unable to connect to the server"});
-    EXPECT_EQ(dialog_.exitStatus(), kExitNetwork);
+    EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Network);
 }
 
 TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
@@ -187,8 +182,8 @@ TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
     dialog_.Abort();
     EXPECT_EQ(view_.Boxes(),
               std::vector<std::string>{"box: [Program exit] The user has canceled the operation."});
-    EXPECT_EQ(dialog_.errorCount, 1);
-    EXPECT_EQ(dialog_.exitStatus(), kExitCancelled);
+    EXPECT_EQ(dialog_.errorCount(), 1);
+    EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Cancelled);
     // A second cancel after the close changes nothing.
     dialog_.Abort();
     EXPECT_EQ(view_.Boxes().size(), 1u);
@@ -208,13 +203,17 @@ TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
     welcome[6] = 7;   // sender id 7
     welcome[10] = 9;  // our id 9
     ASSERT_EQ(send(peer, welcome.data(), welcome.size(), 0), 151);
-    ASSERT_TRUE(RunUntil([&] { return link_.connected; }));
+    // The login (279 bytes) and the query (19) come back once the WELCOME was taken.
+    ASSERT_TRUE(RunUntil([&] {
+        std::uint8_t bytes[298];
+        return recv(peer, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT) == 298;
+    }));
     Advance(4999ms);
     EXPECT_FALSE(dialog_.closeRequested());
     Advance(1ms);
     EXPECT_EQ(view_.Boxes(),
               std::vector<std::string>{"box: [Network Error] no response from the server"});
-    EXPECT_EQ(dialog_.exitStatus(), kExitNetwork);
+    EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Network);
 }
 
 TEST_F(UpdateDialogTest, TimersAreHeldWhileABoxIsOpen) {
@@ -226,7 +225,7 @@ TEST_F(UpdateDialogTest, TimersAreHeldWhileABoxIsOpen) {
         loop_.RunOnce(0ms);
         timerRanInsideBox = view_.Saw("status: connecting...");
     };
-    dialog_.EndWithMessage("Disk access error", "test");
+    dialog_.EndWithMessage(update::endings::DiskAccessError("test"));
     EXPECT_FALSE(timerRanInsideBox);
 }
 
@@ -245,20 +244,20 @@ TEST_F(UpdateDialogTest, FinishRunEndings) {
          1,
          "./client.sh",
          {"box: [Upload failed] 1 errors occured during the upload process, please try again !"},
-         kExitUploadFailed,
+         ExitStatus::UploadFailed,
          false},
-        {"program starts", 0, "./client.sh", {}, kExitCompleted, true},
+        {"program starts", 0, "./client.sh", {}, ExitStatus::Completed, true},
         {"program missing",
          0,
          "./missing-client",
          {"box: [Update successfull, but cannot launch:] ./missing-client"},
-         kExitLaunchFailed,
+         ExitStatus::LaunchFailed,
          false},
         {"no program",
          0,
          "",
          {"box: [Update successfull.] Click \"OK\" to exit."},
-         kExitCompleted,
+         ExitStatus::Completed,
          false},
     };
     for (auto const& c : cases) {
@@ -269,12 +268,12 @@ TEST_F(UpdateDialogTest, FinishRunEndings) {
                                  (c.exe.empty() ? std::string() : "EXE=" + c.exe + "\n"));
         net::PollEventLoop loop([this] { return now_; });
         net::SocketLayer layer(loop);
-        net::ClientLink link;
-        update::UpdateSession session(layer, link);
         RecordingView view;
-        UpdateDialog dialog(loop, layer, link, session, view);
+        UpdateDialog dialog(loop, layer, view);
         dialog.OnOpen();
-        dialog.errorCount = c.errors;
+        for (int error = 0; error < c.errors; ++error) {
+            dialog.RaiseErrorCount();
+        }
         dialog.FinishRun();
         EXPECT_TRUE(dialog.closeRequested()) << c.name;
         EXPECT_EQ(view.Boxes(), c.boxes) << c.name;
@@ -292,11 +291,11 @@ TEST_F(UpdateDialogTest, FinishRunEndings) {
 TEST_F(UpdateDialogTest, FirstEndingDecidesTheExitStatus) {
     Configure("[GENERAL]\nSERVER=127.0.0.36\n");
     dialog_.OnOpen();
-    dialog_.errorCount = 1;
-    dialog_.EndWithMessage("Disk access error", "Cannot open the temporary file");
+    dialog_.RaiseErrorCount();
+    dialog_.EndWithMessage(update::endings::DiskAccessError("Cannot open the temporary file"));
     dialog_.FinishRun();
     EXPECT_EQ(view_.Boxes().size(), 2u);
-    EXPECT_EQ(dialog_.exitStatus(), kExitDisk);
+    EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Disk);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The Qt event loop behind the window: watches, numbered timers, holding everything back while a
+// The Qt event loop behind the window: watches, timers, holding everything back while a
 // nested loop (a message box) runs, and stopping.
 #include "app/qt/qt_event_loop.h"
 
@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "event_wait.h"
+#include "net/timer.h"
 
 namespace qm::app::qt::test {
 namespace {
@@ -46,6 +48,7 @@ class QtEventLoopTest : public ::testing::Test {
   protected:
     QtEventLoop loop;
     std::vector<std::string> ran;
+    net::Timer one{loop}, two{loop}, stopper{loop};
 
     // Runs the loop; a run that does not stop within the step timeout is stopped and fails.
     void RunBounded() {
@@ -66,7 +69,7 @@ TEST_F(QtEventLoopTest, AReadableWatchRunsUntilItUnwatchesItself) {
     loop.Watch(pipe.readEnd(), Interest::Readable, [&] {
         ran.push_back("readable");
         loop.Unwatch(pipe.readEnd(), Interest::Readable);
-        loop.StartTimer(1, 50ms, [&] { loop.Stop(); });
+        stopper.Start(50ms, [&] { loop.Stop(); });
     });
     RunBounded();
     // The byte is still there: only the unwatch kept the handler from running again.
@@ -102,26 +105,30 @@ TEST_F(QtEventLoopTest, WatchingAgainReplacesTheHandler) {
 }
 
 TEST_F(QtEventLoopTest, TimersFireOnceInTheOrderTheyComeDue) {
-    loop.StartTimer(1, 60ms, [&] {
+    one.Start(60ms, [&] {
         ran.push_back("one");
         loop.Stop();
     });
-    loop.StartTimer(2, 10ms, [&] { ran.push_back("two"); });
-    EXPECT_TRUE(loop.TimerRunning(1));
-    EXPECT_TRUE(loop.TimerRunning(2));
+    two.Start(10ms, [&] { ran.push_back("two"); });
+    EXPECT_TRUE(one.running());
+    EXPECT_TRUE(two.running());
     RunBounded();
     EXPECT_EQ(ran, (std::vector<std::string>{"two", "one"}));
-    EXPECT_FALSE(loop.TimerRunning(1));
-    EXPECT_FALSE(loop.TimerRunning(2));
+    EXPECT_FALSE(one.running());
+    EXPECT_FALSE(two.running());
 }
 
 TEST_F(QtEventLoopTest, RestartingATimerReplacesItAndStoppingCancelsIt) {
-    loop.StartTimer(1, 10ms, [&] { ran.push_back("replaced"); });
-    loop.StartTimer(1, 20ms, [&] { ran.push_back("restarted"); });
-    loop.StartTimer(2, 10ms, [&] { ran.push_back("stopped"); });
-    loop.StopTimer(2);
-    EXPECT_FALSE(loop.TimerRunning(2));
-    loop.StartTimer(3, 80ms, [&] { loop.Stop(); });
+    one.Start(10ms, [&] { ran.push_back("replaced"); });
+    one.Start(20ms, [&] { ran.push_back("restarted"); });
+    two.Start(10ms, [&] { ran.push_back("stopped"); });
+    two.Stop();
+    EXPECT_FALSE(two.running());
+    {
+        net::Timer destroyed(loop);
+        destroyed.Start(10ms, [&] { ran.push_back("destroyed"); });
+    }
+    stopper.Start(80ms, [&] { loop.Stop(); });
     RunBounded();
     EXPECT_EQ(ran, std::vector<std::string>{"restarted"});
 }
@@ -131,12 +138,12 @@ TEST_F(QtEventLoopTest, ATimerHandlerMayStartItsOwnTimerAgain) {
     std::function<void()> again = [&] {
         ++count;
         if (count < 3) {
-            loop.StartTimer(7, 1ms, again);
+            one.Start(1ms, again);
         } else {
             loop.Stop();
         }
     };
-    loop.StartTimer(7, 1ms, again);
+    one.Start(1ms, again);
     RunBounded();
     EXPECT_EQ(count, 3);
 }
@@ -147,9 +154,9 @@ TEST_F(QtEventLoopTest, WhileHeldANestedLoopDeliversNothingAndAllFollowsTheRelea
         ran.push_back("readable");
         pipe.Drain();
     });
-    loop.StartTimer(1, 0ms, [&] { ran.push_back("timer 1"); });
-    loop.StartTimer(2, 20ms, [&] { ran.push_back("timer 2"); });
-    loop.Hold(true);
+    one.Start(0ms, [&] { ran.push_back("timer 1"); });
+    two.Start(20ms, [&] { ran.push_back("timer 2"); });
+    auto hold = std::make_unique<net::ModalHold>(loop);
     pipe.Put();
     // As a message box would: a nested loop that runs well past both timers' due times.
     QEventLoop nested;
@@ -157,13 +164,13 @@ TEST_F(QtEventLoopTest, WhileHeldANestedLoopDeliversNothingAndAllFollowsTheRelea
     nested.exec();
     EXPECT_TRUE(ran.empty());
     // Due but held back: still running until they fire.
-    EXPECT_TRUE(loop.TimerRunning(1));
-    EXPECT_TRUE(loop.TimerRunning(2));
+    EXPECT_TRUE(one.running());
+    EXPECT_TRUE(two.running());
 
-    loop.Hold(false);
+    hold.reset();
     // Released timers fire from the loop, not from inside the release.
     EXPECT_TRUE(ran.empty());
-    loop.StartTimer(3, 100ms, [&] { loop.Stop(); });
+    stopper.Start(100ms, [&] { loop.Stop(); });
     RunBounded();
     // Each once; the timers in the order they came due.
     ASSERT_EQ(ran.size(), 3u);
@@ -178,7 +185,7 @@ TEST_F(QtEventLoopTest, WhileHeldANestedLoopDeliversNothingAndAllFollowsTheRelea
 TEST_F(QtEventLoopTest, AWatchAddedWhileHeldWaitsForTheRelease) {
     Pipe pipe;
     pipe.Put();
-    loop.Hold(true);
+    auto hold = std::make_unique<net::ModalHold>(loop);
     loop.Watch(pipe.readEnd(), Interest::Readable, [&] {
         ran.push_back("readable");
         loop.Forget(pipe.readEnd());
@@ -186,19 +193,19 @@ TEST_F(QtEventLoopTest, AWatchAddedWhileHeldWaitsForTheRelease) {
     });
     SpinFor(100ms);
     EXPECT_TRUE(ran.empty());
-    loop.Hold(false);
+    hold.reset();
     RunBounded();
     EXPECT_EQ(ran, std::vector<std::string>{"readable"});
 }
 
 TEST_F(QtEventLoopTest, StopEndsTheRunAndNothingRunsAfterIt) {
     Pipe pipe;
-    loop.StartTimer(1, 0ms, [&] {
+    one.Start(0ms, [&] {
         ran.push_back("stopping");
         pipe.Put();
         loop.Stop();
     });
-    loop.StartTimer(2, 0ms, [&] { ran.push_back("after stop"); });
+    two.Start(0ms, [&] { ran.push_back("after stop"); });
     loop.Watch(pipe.readEnd(), Interest::Readable, [&] { ran.push_back("readable"); });
     RunBounded();
     SpinFor(50ms);
@@ -208,7 +215,7 @@ TEST_F(QtEventLoopTest, StopEndsTheRunAndNothingRunsAfterIt) {
 
 TEST_F(QtEventLoopTest, RunAfterStopReturnsAtOnce) {
     loop.Stop();
-    loop.StartTimer(1, 0ms, [&] { ran.push_back("timer"); });
+    one.Start(0ms, [&] { ran.push_back("timer"); });
     RunBounded();
     EXPECT_TRUE(ran.empty());
     EXPECT_TRUE(loop.Stopped());

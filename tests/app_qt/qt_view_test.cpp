@@ -1,6 +1,7 @@
 // The window's view: texts and progress reach the controls, and a message box is the standard
 // box with a caption, a text and an OK button, modal over the window, while the loop is held.
 #include "app/qt/qt_view.h"
+#include "net/timer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -109,7 +110,8 @@ TEST_F(QtViewTest, NothingOfTheRunHappensWhileTheBoxIsOpen) {
         ran.push_back("readable");
         loop.Forget(ends[0]);
     });
-    loop.StartTimer(301, 10ms, [&] { ran.push_back("timer"); });
+    net::Timer timer(loop);
+    timer.Start(10ms, [&] { ran.push_back("timer"); });
 
     std::vector<std::string> ranWhileOpen{"not looked at"};
     QTimer::singleShot(200, [&] {
@@ -118,18 +120,18 @@ TEST_F(QtViewTest, NothingOfTheRunHappensWhileTheBoxIsOpen) {
             box->accept();
         }
     });
-    loop.Hold(true);
-    EXPECT_EQ(write(ends[1], "x", 1), 1);
     {
+        net::ModalHold const hold(loop);
+        EXPECT_EQ(write(ends[1], "x", 1), 1);
         BoxDismisser fallback;  // only if the accept above did not happen
         fallback.Pause(true);
         QTimer::singleShot(static_cast<int>(kStepTimeout.count()), [&] { fallback.Pause(false); });
         view.ShowMessageBox("Network error", "connection lost");
     }
-    loop.Hold(false);
     EXPECT_TRUE(ranWhileOpen.empty());
 
-    loop.StartTimer(1, 100ms, [&] { loop.Stop(); });
+    net::Timer stopper(loop);
+    stopper.Start(100ms, [&] { loop.Stop(); });
     loop.Run();
     std::sort(ran.begin(), ran.end());
     EXPECT_EQ(ran, (std::vector<std::string>{"readable", "timer"}));

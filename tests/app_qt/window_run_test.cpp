@@ -24,6 +24,7 @@ namespace {
 using qm::test::ReadFile;
 using qm::test::TempDir;
 using qm::test::WriteFile;
+using update::ExitStatus;
 using namespace std::chrono_literals;
 
 // Runs one update in the window, with `observer` attached to it.
@@ -153,7 +154,7 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
 
     ExitStatus const status = RunInWindow(observer);
 
-    EXPECT_EQ(status, kExitCancelled);
+    EXPECT_EQ(status, ExitStatus::Cancelled);
     EXPECT_TRUE(observer.acted());
     EXPECT_TRUE(observer.sawVisibleWindow());
     ASSERT_FALSE(observer.statuses().empty());
@@ -209,7 +210,7 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
 
     ExitStatus const status = RunInWindow(observer);
 
-    EXPECT_EQ(status, kExitCompleted);
+    EXPECT_EQ(status, ExitStatus::Completed);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes().front().caption, "Update successfull.");
     EXPECT_EQ(boxes.boxes().front().text, "Click \"OK\" to exit.");
@@ -234,7 +235,7 @@ TEST(WindowRun, TheCloseBoxCancelsWithoutClosingTheWindow) {
 
     ExitStatus const status = RunInWindow(observer);
 
-    EXPECT_EQ(status, kExitCancelled);
+    EXPECT_EQ(status, ExitStatus::Cancelled);
     EXPECT_TRUE(observer.acted());
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes().front().caption, "Program exit");
@@ -256,7 +257,7 @@ TEST(WindowRun, NoAnnouncementEndsWithTheResponseTimer) {
 
     ExitStatus const status = RunInWindow(observer);
 
-    EXPECT_EQ(status, kExitNetwork);
+    EXPECT_EQ(status, ExitStatus::Network);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes().front().caption, "Network Error");
     EXPECT_EQ(boxes.boxes().front().text, "no response from the server");

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "net/poll_event_loop.h"
+#include "net/timer.h"
 #include "socket_helpers.h"
 
 namespace qm::net {
@@ -19,17 +21,18 @@ class ManualLoopTest : public ::testing::Test {
     ManualClock clock;
     PollEventLoop loop{clock.source()};
     std::vector<std::string> fired;
+    Timer one{loop}, two{loop}, three{loop}, four{loop};
 
-    void Start(int id, std::chrono::milliseconds delay, std::string name) {
-        loop.StartTimer(id, delay, [this, name] { fired.push_back(name); });
+    void Start(Timer& timer, std::chrono::milliseconds delay, std::string name) {
+        timer.Start(delay, [this, name] { fired.push_back(name); });
     }
 };
 
 TEST_F(ManualLoopTest, TimersFireOnceInDueOrder) {
-    Start(3, 30ms, "thirty");
-    Start(1, 10ms, "ten");
-    Start(2, 20ms, "twenty");
-    Start(4, 20ms, "twenty again");  // same due time: start order
+    Start(three, 30ms, "thirty");
+    Start(one, 10ms, "ten");
+    Start(two, 20ms, "twenty");
+    Start(four, 20ms, "twenty again");  // same due time: start order
 
     clock.Advance(9ms);
     EXPECT_EQ(loop.RunOnce(0ms), 0);
@@ -40,18 +43,22 @@ TEST_F(ManualLoopTest, TimersFireOnceInDueOrder) {
     clock.Advance(1000ms);
     EXPECT_EQ(loop.RunOnce(0ms), 0);
     EXPECT_EQ(fired.size(), 4u);
-    EXPECT_FALSE(loop.TimerRunning(1));
+    EXPECT_FALSE(one.running());
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
 
-TEST_F(ManualLoopTest, StopAndRestart) {
-    Start(1, 10ms, "stopped");
-    Start(2, 10ms, "first");
-    Start(2, 30ms, "replacement");
-    EXPECT_TRUE(loop.TimerRunning(1));
-    loop.StopTimer(1);
-    EXPECT_FALSE(loop.TimerRunning(1));
-    EXPECT_TRUE(loop.TimerRunning(2));
+TEST_F(ManualLoopTest, StopRestartAndDestroy) {
+    Start(one, 10ms, "stopped");
+    Start(two, 10ms, "first");
+    Start(two, 30ms, "replacement");
+    {
+        Timer gone(loop);
+        Start(gone, 10ms, "destroyed");
+    }
+    EXPECT_TRUE(one.running());
+    one.Stop();
+    EXPECT_FALSE(one.running());
+    EXPECT_TRUE(two.running());
 
     clock.Advance(20ms);
     loop.RunOnce(0ms);
@@ -59,19 +66,20 @@ TEST_F(ManualLoopTest, StopAndRestart) {
     clock.Advance(10ms);
     loop.RunOnce(0ms);
     EXPECT_EQ(fired, std::vector<std::string>{"replacement"});
+    EXPECT_EQ(loop.WatchCount(), 0u);
 }
 
 TEST_F(ManualLoopTest, HandlersManageTimersOfTheSameTurn) {
     // The first handler stops one due timer and restarts another; a timer restarted from its
     // own handler with no delay waits for the next turn instead of firing again at once.
-    loop.StartTimer(1, 5ms, [this] {
+    one.Start(5ms, [this] {
         fired.push_back("one");
-        loop.StopTimer(2);
-        Start(3, 50ms, "three later");
-        Start(1, 0ms, "one again");
+        two.Stop();
+        Start(three, 50ms, "three later");
+        Start(one, 0ms, "one again");
     });
-    Start(2, 6ms, "two");
-    Start(3, 7ms, "three");
+    Start(two, 6ms, "two");
+    Start(three, 7ms, "three");
     clock.Advance(10ms);
     EXPECT_EQ(loop.RunOnce(0ms), 1);
     EXPECT_EQ(fired, std::vector<std::string>{"one"});
@@ -86,47 +94,51 @@ TEST_F(ManualLoopTest, HoldKeepsBackTimersAndWatchesUntilRelease) {
     ASSERT_EQ(::send(pair.far.get(), "x", 1, 0), 1);
     int readable = 0;
     loop.Watch(pair.near.get(), Interest::Readable, [&] { ++readable; });
-    Start(1, 10ms, "timer");
+    Start(one, 10ms, "timer");
 
-    loop.Hold(true);
-    clock.Advance(20ms);
-    EXPECT_EQ(loop.RunOnce(0ms), 0);
-    EXPECT_EQ(loop.RunOnce(0ms), 0);
-    EXPECT_EQ(readable, 0);
-    EXPECT_TRUE(fired.empty());
-
-    loop.Hold(false);
+    {
+        ModalHold const outer(loop);
+        {
+            ModalHold const inner(loop);  // holds nest
+            clock.Advance(20ms);
+            EXPECT_EQ(loop.RunOnce(0ms), 0);
+        }
+        EXPECT_EQ(loop.RunOnce(0ms), 0);
+        EXPECT_EQ(readable, 0);
+        EXPECT_TRUE(fired.empty());
+    }
     EXPECT_EQ(loop.RunOnce(0ms), 2);
     EXPECT_EQ(readable, 1);
     EXPECT_EQ(fired, std::vector<std::string>{"timer"});
 }
 
 TEST_F(ManualLoopTest, HoldFromAHandlerStopsTheRestOfTheTurn) {
-    loop.StartTimer(1, 1ms, [this] {
+    std::optional<ModalHold> hold;
+    one.Start(1ms, [&] {
         fired.push_back("holder");
-        loop.Hold(true);
+        hold.emplace(loop);
     });
-    Start(2, 2ms, "held back");
+    Start(two, 2ms, "held back");
     clock.Advance(5ms);
     EXPECT_EQ(loop.RunOnce(0ms), 1);
-    loop.Hold(false);
+    hold.reset();
     EXPECT_EQ(loop.RunOnce(0ms), 1);
     EXPECT_EQ(fired, (std::vector<std::string>{"holder", "held back"}));
 }
 
 TEST_F(ManualLoopTest, StopFromAHandlerEndsRunAfterThatHandler) {
-    loop.StartTimer(1, 0ms, [this] {
+    one.Start(0ms, [this] {
         fired.push_back("stopper");
         loop.Stop();
     });
-    Start(2, 0ms, "after stop");
+    Start(two, 0ms, "after stop");
     {
         testing::Watchdog watchdog(10);
         loop.Run();
     }
     EXPECT_TRUE(loop.Stopped());
     EXPECT_EQ(fired, std::vector<std::string>{"stopper"});
-    EXPECT_TRUE(loop.TimerRunning(2));
+    EXPECT_TRUE(two.running());
 }
 
 TEST(PollEventLoopTest, StopFromAWatchHandlerEndsRun) {
@@ -145,7 +157,8 @@ TEST(PollEventLoopTest, StopFromAWatchHandlerEndsRun) {
 TEST(PollEventLoopTest, RealClockTimerFires) {
     PollEventLoop loop;
     bool fired = false;
-    loop.StartTimer(7, 5ms, [&] { fired = true; });
+    Timer timer(loop);
+    timer.Start(5ms, [&] { fired = true; });
     EXPECT_TRUE(testing::RunUntil(loop, [&] { return fired; }));
 }
 

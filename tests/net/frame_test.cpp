@@ -186,36 +186,42 @@ class SendFrameTest : public ::testing::Test {
     PollEventLoop loop;
     SocketLayer layer{loop};
     testing::SocketPair pair;
-    FrameBuffer buffer{};
+    Bytes frames;
 };
 
+// AppendFrame writes the header a body of that length needs; SendFrame sends the frame whole.
 TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
     struct Case {
-        int bodyLength;
+        std::size_t bodyLength;
         std::uint8_t type;
         Bytes header;
     };
     for (Case const& c : {Case{76, 4, {0x00, 0x4F, 0x04}}, Case{2048, 4, {0x08, 0x03, 0x04}},
                           Case{0, 0, {0x00, 0x03, 0x00}}}) {
         SCOPED_TRACE(c.bodyLength);
-        for (int i = 0; i < c.bodyLength; ++i) {
-            buffer[3 + i] = static_cast<std::uint8_t>(i ^ 0x55);
+        frames.assign(5, 0xEE);  // a frame appended behind others keeps them
+        std::span<std::uint8_t> const frame = AppendFrame(frames, c.type, c.bodyLength + 3);
+        ASSERT_EQ(frames.size(), 5 + c.bodyLength + 3);
+        EXPECT_EQ(Bytes(frames.begin(), frames.begin() + 5), Bytes(5, 0xEE));
+        EXPECT_TRUE(std::all_of(frame.begin() + 3, frame.end(), [](auto b) { return b == 0; }));
+        for (std::size_t i = 3; i < frame.size(); ++i) {
+            frame[i] = static_cast<std::uint8_t>(i ^ 0x55);
         }
-        ASSERT_EQ(SendFrame(layer, pair.near.get(), buffer, c.bodyLength, c.type), 0);
-        std::size_t const frameLength = static_cast<std::size_t>(c.bodyLength) + 3;
-        Bytes const received = testing::ReadExactly(pair.far.get(), frameLength);
-        ASSERT_EQ(received.size(), frameLength);
+        ASSERT_EQ(SendFrame(layer, pair.near.get(), frame), 0);
+        Bytes const received = testing::ReadExactly(pair.far.get(), frame.size());
+        ASSERT_EQ(received.size(), frame.size());
         EXPECT_EQ(Bytes(received.begin(), received.begin() + 3), c.header);
-        EXPECT_TRUE(std::equal(received.begin(), received.end(), buffer.begin()));
+        EXPECT_TRUE(std::equal(received.begin(), received.end(), frame.begin()));
         EXPECT_TRUE(testing::DrainAll(pair.far.get()).empty()) << "more than one frame sent";
     }
 }
 
 TEST_F(SendFrameTest, PassesTheSendResultOn) {
+    std::span<std::uint8_t> const frame = AppendFrame(frames, 4, 13);
     testing::FillSendBuffer(pair.near.get());
-    EXPECT_EQ(SendFrame(layer, pair.near.get(), buffer, 10, 4), -2);
+    EXPECT_EQ(SendFrame(layer, pair.near.get(), frame), -2);
     pair.far.Close();
-    EXPECT_EQ(SendFrame(layer, pair.near.get(), buffer, 10, 4), -1);
+    EXPECT_EQ(SendFrame(layer, pair.near.get(), frame), -1);
 }
 
 }  // namespace

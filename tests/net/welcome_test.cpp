@@ -154,7 +154,14 @@ class LinkSendTest : public ::testing::Test {
     SocketLayer layer{loop};
     ClientLink link;
     SocketPair pair;
-    FrameBuffer buffer{};
+    // A frame of 15 bytes, type 4: 0xAB first in its body, 0xCD last.
+    Bytes frame = [] {
+        Bytes bytes;
+        std::span<std::uint8_t> const written = AppendFrame(bytes, 4, 15);
+        written[3] = 0xAB;
+        written[14] = 0xCD;
+        return bytes;
+    }();
 
     void Connect() {
         ASSERT_EQ(HandleWelcome(link, layer, pair.near.get(), "updates.example", 34005), 0);
@@ -164,15 +171,13 @@ class LinkSendTest : public ::testing::Test {
 
 TEST_F(LinkSendTest, IdleLinkSendsNothing) {
     link.socket = pair.near.get();  // held but not connected: a refused handshake
-    EXPECT_EQ(LinkSend(link, layer, buffer, 12, 4), 0);
+    EXPECT_EQ(LinkSend(link, layer, frame), 0);
     EXPECT_TRUE(testing::DrainAll(pair.far.get()).empty());
 }
 
 TEST_F(LinkSendTest, ConnectedLinkSendsTheFrame) {
     Connect();
-    buffer[3] = 0xAB;
-    buffer[14] = 0xCD;
-    EXPECT_EQ(LinkSend(link, layer, buffer, 12, 4), 0);
+    EXPECT_EQ(LinkSend(link, layer, frame), 0);
     Bytes expected{0x00, 0x0F, 0x04, 0xAB};
     expected.resize(14, 0x00);
     expected.push_back(0xCD);
@@ -182,20 +187,22 @@ TEST_F(LinkSendTest, ConnectedLinkSendsTheFrame) {
 TEST_F(LinkSendTest, WouldBlockKeepsTheLink) {
     Connect();
     testing::FillSendBuffer(pair.near.get());
-    EXPECT_EQ(LinkSend(link, layer, buffer, 12, 4), -2);
+    EXPECT_EQ(LinkSend(link, layer, frame), -2);
     EXPECT_TRUE(link.connected);
     EXPECT_EQ(link.socket, pair.near.get());
 }
 
-TEST_F(LinkSendTest, FailedSendResetsTheLinkAndClosesTheSocket) {
+// The caller learns of the failure, so that it can end the run as on a lost connection; later
+// sends on the reset link go nowhere.
+TEST_F(LinkSendTest, FailedSendResetsTheLinkClosesTheSocketAndSaysSo) {
     Connect();
     pair.far.Close();
-    EXPECT_EQ(LinkSend(link, layer, buffer, 12, 4), 0);
+    EXPECT_EQ(LinkSend(link, layer, frame), -1);
     EXPECT_FALSE(link.connected);
     EXPECT_EQ(link.socket, -1);
     EXPECT_FALSE(IsOpen(pair.near.get()));
     pair.near.Disown();
-    EXPECT_EQ(LinkSend(link, layer, buffer, 12, 4), 0);
+    EXPECT_EQ(LinkSend(link, layer, frame), 0);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@ using test::BigEndianAt;
 using test::Frame;
 using test::TextAt;
 using Verdict = ClientConversation::Verdict;
+namespace kind = update::kind;
+namespace action = update::action;
 
 constexpr Addressing kReplies{0x00000001, 0x0A000001};
 

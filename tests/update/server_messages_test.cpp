@@ -1,140 +1,139 @@
-#include "update_server/server_messages.h"
+// The messages the reference server writes and the readers it uses for the updater's, through
+// the same layouts as the updater, checked byte for byte.
+#include "update/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "literal_bytes.h"
+#include "tools/literal_bytes.h"
+#include "net/welcome.h"
 
-namespace qm::server {
+namespace qm::update {
 namespace {
 
 using test::LiteralBytes;
 
-constexpr Addressing kToClient{0x00000001, 0x0A000001};
+constexpr Address kToClient{0x00000001, 0x0A000001};
+using base::AsBytes;
 
-std::vector<std::uint8_t> Bytes(OutgoingFrame const& frame) {
-    return {frame.bytes().begin(), frame.bytes().end()};
+template <typename Message>
+std::vector<std::uint8_t> Written(Message const& message) {
+    std::vector<std::uint8_t> out;
+    Append(out, message);
+    return out;
 }
 
 // ---- Writers: byte-exact ----------------------------------------------------------------------
 
 TEST(ServerWriters, WelcomeIs151BytesOfTypeZeroCarryingBothIds) {
-    OutgoingFrame frame;
-    WriteWelcome(frame, Addressing{0x0000002A, 0x01020300});
-    EXPECT_EQ(Bytes(frame),
-              LiteralBytes().Hex("00 97 00  00 00 00 2A  01 02 03 00").Zeros(140).bytes());
+    std::vector<std::uint8_t> out;
+    net::AppendWelcome(out, 0x0000002A, 0x01020300);
+    EXPECT_EQ(out, LiteralBytes().Hex("00 97 00  00 00 00 2A  01 02 03 00").Zeros(140).bytes());
 }
 
 TEST(ServerWriters, AnnouncementHasTheServiceCodeAtByte27) {
-    OutgoingFrame frame;
-    WriteServerAnnouncement(frame, kToClient, 4);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("00 1C 00  00 00 00 01  0A 00 00 01  03 00 00 00")
-                                .Zeros(12)
-                                .Hex("04")
-                                .bytes());
+    EXPECT_EQ(Written(ServerAnnouncement{kToClient, 4}),
+              LiteralBytes()
+                  .Hex("00 1C 00  00 00 00 01  0A 00 00 01  03 00 00 00")
+                  .Zeros(12)
+                  .Hex("04")
+                  .bytes());
 }
 
 TEST(ServerWriters, ListSummaryOfAKnownList) {
-    OutgoingFrame frame;
-    WriteListSummary(frame, kToClient, 0xCBF43926, "data.ini", "gfx.ini", false);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("00 94 04  00 00 00 01  0A 00 00 01  07 00 00 00")
-                                .Hex("CB F4 39 26")
-                                .Text("data.ini", 64)
-                                .Text("gfx.ini", 64)
-                                .Hex("00")
-                                .bytes());
+    EXPECT_EQ(
+        Written(ListSummary{kToClient, 0xCBF43926, AsBytes("data.ini"), AsBytes("gfx.ini"), 0}),
+        LiteralBytes()
+            .Hex("00 94 04  00 00 00 01  0A 00 00 01  07 00 00 00")
+            .Hex("CB F4 39 26")
+            .Text("data.ini", 64)
+            .Text("gfx.ini", 64)
+            .Hex("00")
+            .bytes());
 }
 
 TEST(ServerWriters, ListSummaryThatCompletesTheRun) {
-    OutgoingFrame frame;
-    WriteListSummary(frame, kToClient, 0, "", "", true);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("00 94 04  00 00 00 01  0A 00 00 01  07 00 00 00")
-                                .Zeros(4 + 64 + 64)
-                                .Hex("01")
-                                .bytes());
+    EXPECT_EQ(Written(ListSummary{kToClient, 0, {}, {}, 1}),
+              LiteralBytes()
+                  .Hex("00 94 04  00 00 00 01  0A 00 00 01  07 00 00 00")
+                  .Zeros(4 + 64 + 64)
+                  .Hex("01")
+                  .bytes());
 }
 
 TEST(ServerWriters, FileDescriptionOfAFileToCheck) {
-    OutgoingFrame frame;
-    WriteFileDescription(frame, kToClient, action::CheckFile, 7, "data/a.bin", "data/a.bin",
-                         0x12345678);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
-                                .Hex("01 00 00 00  00 00 00 07")
-                                .Text("data/a.bin", 64)
-                                .Text("data/a.bin", 400)
-                                .Hex("12 34 56 78")
-                                .bytes());
+    EXPECT_EQ(Written(FileDescription{kToClient, action::CheckFile, 7, AsBytes("data/a.bin"),
+                                      AsBytes("data/a.bin"), 0x12345678}),
+              LiteralBytes()
+                  .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
+                  .Hex("01 00 00 00  00 00 00 07")
+                  .Text("data/a.bin", 64)
+                  .Text("data/a.bin", 400)
+                  .Hex("12 34 56 78")
+                  .bytes());
 }
 
 TEST(ServerWriters, FileDescriptionOfAListEndNamesTheNextListInTheLocalPath) {
-    OutgoingFrame frame;
-    WriteFileDescription(frame, kToClient, action::SwitchList, 3, "gfx.ini", "data.ini",
-                         0xAABBCCDD);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
-                                .Hex("02 00 00 00  00 00 00 03")
-                                .Text("gfx.ini", 64)
-                                .Text("data.ini", 400)
-                                .Hex("AA BB CC DD")
-                                .bytes());
+    EXPECT_EQ(Written(FileDescription{kToClient, action::SwitchList, 3, AsBytes("gfx.ini"),
+                                      AsBytes("data.ini"), 0xAABBCCDD}),
+              LiteralBytes()
+                  .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
+                  .Hex("02 00 00 00  00 00 00 03")
+                  .Text("gfx.ini", 64)
+                  .Text("data.ini", 400)
+                  .Hex("AA BB CC DD")
+                  .bytes());
 }
 
 TEST(ServerWriters, LocalPathOf64CharactersFillsItsFieldWithoutSpillingIntoTheRemoteName) {
-    OutgoingFrame frame;
     std::string const path(70, 'p');
-    WriteFileDescription(frame, kToClient, action::CheckFile, 1, path, "r", 0);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
-                                .Hex("01 00 00 00  00 00 00 01")
-                                .Text(std::string(64, 'p'), 64)
-                                .Text("r", 400)
-                                .Zeros(4)
-                                .bytes());
+    EXPECT_EQ(
+        Written(FileDescription{kToClient, action::CheckFile, 1, AsBytes(path), AsBytes("r"), 0}),
+        LiteralBytes()
+            .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
+            .Hex("01 00 00 00  00 00 00 01")
+            .Text(std::string(64, 'p'), 64)
+            .Text("r", 400)
+            .Zeros(4)
+            .bytes());
 }
 
 TEST(ServerWriters, FileSize) {
-    OutgoingFrame frame;
-    WriteFileSize(frame, kToClient, "data/a.bin", 5000);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("02 6B 04  00 00 00 01  0A 00 00 01  05 00 00 00")
-                                .Text("data/a.bin", 600)
-                                .Hex("00 00 13 88")
-                                .bytes());
+    EXPECT_EQ(Written(FileSize{kToClient, AsBytes("data/a.bin"), 5000}),
+              LiteralBytes()
+                  .Hex("02 6B 04  00 00 00 01  0A 00 00 01  05 00 00 00")
+                  .Text("data/a.bin", 600)
+                  .Hex("00 00 13 88")
+                  .bytes());
 }
 
 TEST(ServerWriters, FileSizeNameAlwaysEndsInsideItsField) {
-    OutgoingFrame frame;
-    WriteFileSize(frame, kToClient, std::string(700, 'n'), 1);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("02 6B 04  00 00 00 01  0A 00 00 01  05 00 00 00")
-                                .Text(std::string(599, 'n'), 600)
-                                .Hex("00 00 00 01")
-                                .bytes());
+    std::string const name(700, 'n');
+    EXPECT_EQ(Written(FileSize{kToClient, AsBytes(name), 1}),
+              LiteralBytes()
+                  .Hex("02 6B 04  00 00 00 01  0A 00 00 01  05 00 00 00")
+                  .Text(std::string(599, 'n'), 600)
+                  .Hex("00 00 00 01")
+                  .bytes());
 }
 
 TEST(ServerWriters, DataChunkWithData) {
-    OutgoingFrame frame;
     std::vector<std::uint8_t> const data{0xAA, 0xBB, 0xCC};
-    WriteDataChunk(frame, kToClient, 2, data);
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("00 18 04  00 00 00 01  0A 00 00 01  03 00 00 00")
-                                .Hex("00 00 00 02  00 03  AA BB CC")
-                                .bytes());
+    EXPECT_EQ(Written(DataChunk{kToClient, 2, data}),
+              LiteralBytes()
+                  .Hex("00 18 04  00 00 00 01  0A 00 00 01  03 00 00 00")
+                  .Hex("00 00 00 02  00 03  AA BB CC")
+                  .bytes());
 }
 
 TEST(ServerWriters, EmptyDataChunkMarksTheEnd) {
-    OutgoingFrame frame;
-    WriteDataChunk(frame, kToClient, 0x01020304, {});
-    EXPECT_EQ(Bytes(frame), LiteralBytes()
-                                .Hex("00 15 04  00 00 00 01  0A 00 00 01  03 00 00 00")
-                                .Hex("01 02 03 04  00 00")
-                                .bytes());
+    EXPECT_EQ(Written(DataChunk{kToClient, 0x01020304, {}}),
+              LiteralBytes()
+                  .Hex("00 15 04  00 00 00 01  0A 00 00 01  03 00 00 00")
+                  .Hex("01 02 03 04  00 00")
+                  .bytes());
 }
 
 TEST(ServerWriters, FullDataChunkIsTheLargestFrameAndLongerDataIsCut) {
@@ -144,22 +143,22 @@ TEST(ServerWriters, FullDataChunkIsTheLargestFrameAndLongerDataIsCut) {
         for (std::size_t i = 0; i < size; ++i) {
             data[i] = static_cast<std::uint8_t>(i * 7);
         }
-        OutgoingFrame frame;
-        WriteDataChunk(frame, kToClient, 0, data);
+
         LiteralBytes expected;
         expected.Hex("08 00 04  00 00 00 01  0A 00 00 01  03 00 00 00  00 00 00 00  07 EB");
         std::vector<std::uint8_t> want = expected.bytes();
         want.insert(want.end(), data.begin(), data.begin() + 2027);
-        EXPECT_EQ(Bytes(frame), want);
+        EXPECT_EQ(Written(DataChunk{kToClient, 0, data}), want);
     }
 }
 
 TEST(ServerWriters, AShorterMessageLeavesNothingOfAnEarlierLongerOne) {
-    OutgoingFrame frame;
-    WriteFileSize(frame, kToClient, "x", 0xFFFFFFFF);
-    WriteDataChunk(frame, kToClient, 0, {});
+    std::vector<std::uint8_t> out;
+    Append(out, FileSize{kToClient, AsBytes("x"), 0xFFFFFFFF});
+    out.clear();  // the outbox reuses its storage once a frame went out
+    Append(out, DataChunk{kToClient, 0, {}});
     EXPECT_EQ(
-        Bytes(frame),
+        out,
         LiteralBytes().Hex("00 15 04  00 00 00 01  0A 00 00 01  03 00 00 00").Zeros(6).bytes());
 }
 
@@ -180,8 +179,8 @@ TEST(ServerReaders, LoginMessage) {
     auto const login = ReadLoginMessage(frame);
     ASSERT_TRUE(login.has_value());
     EXPECT_EQ(login->peerIdEcho, 0x01020304u);  // little-endian on the wire
-    EXPECT_EQ(login->networkWord, "FENWARDIX");
-    EXPECT_EQ(login->clientName, "Uploader");
+    EXPECT_EQ(FieldText(login->networkWord), "FENWARDIX");
+    EXPECT_EQ(FieldText(login->clientName), "Uploader");
     auto const head = ReadMessageHead(frame);
     ASSERT_TRUE(head.has_value());
     EXPECT_EQ(head->type, kNetworkFrame);
@@ -193,7 +192,7 @@ TEST(ServerReaders, NetworkWordThatFillsItsFieldStopsAtTheFieldsEnd) {
     auto const frame = LoginFrame(std::string(32, 'W'));
     auto const login = ReadLoginMessage(frame);
     ASSERT_TRUE(login.has_value());
-    EXPECT_EQ(login->networkWord, std::string(32, 'W'));
+    EXPECT_EQ(FieldText(login->networkWord), std::string(32, 'W'));
 }
 
 TEST(ServerReaders, ServerQuery) {
@@ -212,7 +211,7 @@ TEST(ServerReaders, AckMessage) {
                            .bytes();
     auto const ack = ReadAckMessage(frame);
     ASSERT_TRUE(ack.has_value());
-    EXPECT_EQ(ack->listName, "data.ini");
+    EXPECT_EQ(FieldText(ack->listName), "data.ini");
     EXPECT_EQ(ack->fileToken, 0x105u);
 }
 
@@ -224,7 +223,7 @@ TEST(ServerReaders, ListRequestReadsTheNameUpToItsZeroNotTheBytesAfterIt) {
                            .bytes();
     auto const request = ReadListRequest(frame);
     ASSERT_TRUE(request.has_value());
-    EXPECT_EQ(request->listName, "gfx.ini");
+    EXPECT_EQ(FieldText(request->listName), "gfx.ini");
 }
 
 TEST(ServerReaders, FileRequest) {
@@ -234,7 +233,7 @@ TEST(ServerReaders, FileRequest) {
                            .bytes();
     auto const request = ReadFileRequest(frame);
     ASSERT_TRUE(request.has_value());
-    EXPECT_EQ(request->remoteName, "data/maps/town.map");
+    EXPECT_EQ(FieldText(request->remoteName), "data/maps/town.map");
 }
 
 TEST(ServerReaders, ChunkRequest) {
@@ -246,7 +245,7 @@ TEST(ServerReaders, ChunkRequest) {
     auto const request = ReadChunkRequest(frame);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->chunkIndex, 0x00010002u);
-    EXPECT_EQ(request->remoteName, "a.bin");
+    EXPECT_EQ(FieldText(request->remoteName), "a.bin");
 }
 
 TEST(ServerReaders, FramesShorterThanTheirLayoutAreRefused) {
@@ -273,4 +272,4 @@ TEST(ServerReaders, FramesShorterThanTheirLayoutAreRefused) {
 }
 
 }  // namespace
-}  // namespace qm::server
+}  // namespace qm::update
