@@ -33,13 +33,12 @@ void RecordingWindow::SetProgress(int percent) {
     Require(percent >= 0 && percent <= 100, "progress outside 0..100");
 }
 
-void RecordingWindow::EndWithMessage(std::string_view caption, std::string_view text) {
-    CheckShown("a box caption", caption);
-    CheckShown("a box", text);
-    Require(errorCount >= lastErrorCount_, "the error count went down");
-    Require(errorCount <= lastErrorCount_ + 1, "one failure counted more than once");
-    lastErrorCount_ = errorCount;
-    boxes_.push_back(Box{std::string(caption), std::string(text)});
+void RecordingWindow::EndWithMessage(update::Ending const& ending) {
+    CheckShown("a box caption", ending.caption);
+    CheckShown("a box", ending.text);
+    Require(errorCount_ <= lastErrorCount_ + 1, "one failure counted more than once");
+    lastErrorCount_ = errorCount_;
+    boxes_.push_back(Box{ending.caption, ending.text});
 }
 
 void RecordingWindow::FinishRun() {

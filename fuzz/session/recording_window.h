@@ -20,20 +20,26 @@ class RecordingWindow final : public update::SessionWindow {
     void ShowStatus(std::string_view text) override;
     void ShowTransfer(std::string_view text) override;
     void SetProgress(int percent) override;
-    void EndWithMessage(std::string_view caption, std::string_view text) override;
+    void EndWithMessage(update::Ending const& ending) override;
     void FinishRun() override;
-    void StartResponseTimer() override { ++timerStarts_; }
-    void StopResponseTimer() override { ++timerStops_; }
+    void RaiseErrorCount() override { ++errorCount_; }
+    void StartResponseTimer() override { responseTimerRunning_ = true; }
+    void StopResponseTimer() override { responseTimerRunning_ = false; }
 
     std::vector<Box> const& boxes() const { return boxes_; }
     int finishedRuns() const { return finishedRuns_; }
+    int errorCount() const { return errorCount_; }
+    // The run has ended: a box was shown or the completed run was finished.
+    bool ended() const { return !boxes_.empty() || finishedRuns_ > 0; }
+    // The no-response timer would still end the run.
+    bool responseTimerRunning() const { return responseTimerRunning_; }
 
   private:
     std::vector<Box> boxes_;
     int finishedRuns_ = 0;
-    int timerStarts_ = 0;
-    int timerStops_ = 0;
+    int errorCount_ = 0;
     int lastErrorCount_ = 0;
+    bool responseTimerRunning_ = false;
 };
 
 }  // namespace qm::fuzz
