@@ -20,7 +20,8 @@ constexpr char kUsage[] =
     "checksums in ./crc.ini, and finally starts EXE with the argument UPDATED.\n"
     "\n"
     "Exit status: 0 completed, 1 completed with errors, 2 configuration error, 3 network\n"
-    "failure, 4 disk access error, 5 cancelled, 6 completed but EXE could not be started.\n";
+    "failure, 4 disk access error, 5 cancelled, 6 completed but EXE could not be started,\n"
+    "7 another update is running in this directory.\n";
 
 }  // namespace
 

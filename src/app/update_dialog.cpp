@@ -11,6 +11,12 @@ UpdateDialog::UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, Update
     : loop_(loop), layer_(layer), view_(view) {}
 
 void UpdateDialog::OnOpen() {
+    // One run at a time in a client directory: a second one would fight the first over its files.
+    runLock_ = base::DirectoryLock::TryLock(".");
+    if (!runLock_) {
+        EndWithMessage(endings::AlreadyRunning());
+        return;
+    }
     layer_.SocketStartup();
     connection_.InstallHandlers();
     if (auto server = store::ReadProfileValue(kConfigFile, kConfigSection, "SERVER")) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/update_view.h"
+#include "base/directory_lock.h"
 #include "net/event_loop.h"
 #include "net/portwell.h"
 #include "net/timer.h"
@@ -30,8 +31,9 @@ class UpdateDialog final : public update::SessionWindow {
   public:
     UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, UpdateView& view);
 
-    // Runs once before the window is shown: starts the socket layer, installs the connection's
-    // handlers, reads the configuration and starts the connect timer.
+    // Runs once before the window is shown: takes the run's lock on the current directory,
+    // starts the socket layer, installs the connection's handlers, reads the configuration and
+    // starts the connect timer.
     void OnOpen();
     void StartConnect();
     // The cancel command.
@@ -67,8 +69,9 @@ class UpdateDialog final : public update::SessionWindow {
     net::Timer connectTimer_{loop_};
     net::Timer responseTimer_{loop_};
 
-    std::string serverAddress_;                 // the SERVER value
-    std::optional<std::string> launchProgram_;  // the EXE value
+    std::optional<base::DirectoryLock> runLock_;  // held on the current directory for the run
+    std::string serverAddress_;                   // the SERVER value
+    std::optional<std::string> launchProgram_;    // the EXE value
     int errorCount_ = 0;
     bool closeRequested_ = false;
     std::optional<update::ExitStatus> exitStatus_;
