@@ -27,7 +27,9 @@ TEST(ChecksumRecord, NamesThatWouldBreakTheFileAreNotKeys) {
     std::string const before = ReadFile("crc.ini");
     for (std::string name :
          std::vector<std::string>{"a=b", "a\nb", "a\rb", "[GENERAL]", ";comment", "", " padded",
-                                  "padded ", std::string("a\0b", 3)}) {
+                                  "padded ", std::string("a\0b", 3),
+                                  // Every blank the file's reader trims, at either end.
+                                  "\vpadded", "padded\f", "\rpadded", "padded\t"}) {
         EXPECT_FALSE(IsRecordableListName(name)) << name;
         EXPECT_TRUE(RecordListChecksum(name, 7)) << name;
         EXPECT_EQ(RecordedListChecksum(name), 0u) << name;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/unique_fd.h"
 #include "checksum/checksum.h"
 #include "update_server/wording.h"
 
@@ -17,11 +18,10 @@ using Files = std::vector<ReleaseFile>;
 
 // FileCrc32 cannot tell an unreadable file from an empty one, so readability is checked first.
 std::optional<std::string> ReadProblem(std::filesystem::path const& path) {
-    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd == -1) {
+    base::UniqueFd const file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
         return std::string(std::strerror(errno));
     }
-    ::close(fd);
     return std::nullopt;
 }
 
