@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "app/update_app.h"
-#ifdef QM_WITH_WINDOW
-#include "app/qt/window_front_end.h"
+#ifdef QM_WINDOW_PLUGIN_FROM_PROGRAM
+#include "app/window_plugin.h"
 #endif
 
 namespace {
@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     qm::app::FrontEndFactory window;
-#ifdef QM_WITH_WINDOW
-    window = qm::app::qt::WindowFrontEndIfDisplay();
+#ifdef QM_WINDOW_PLUGIN_FROM_PROGRAM
+    window = qm::app::LoadWindowFrontEnd(stderr);
 #endif
     return static_cast<int>(qm::app::RunUpdate(qm::app::ChooseFrontEnd(std::move(window))));
 }

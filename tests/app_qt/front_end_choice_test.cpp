@@ -10,7 +10,7 @@
 #include <atomic>
 #include <filesystem>
 
-#include "app/qt/display_probe.h"
+#include "app/window_plugin.h"
 #include "child_process.h"
 #include "scripted_update_server.h"
 #include "support/temp_dir.h"
@@ -61,7 +61,7 @@ std::string UpdaterBinary() {
     return QM_UPDATER_BINARY_PATH;
 }
 
-// Asks DisplayWorks in a fresh process with this environment, as the program does before it has
+// Asks ProbeWindow in a fresh process with this environment, as the program does before it has
 // a QApplication (this process has one already).
 std::optional<bool> DisplayWorksWith(EnvironmentChanges const& changes,
                                      Millis timeout = kDisplayProbeTimeout) {
@@ -116,6 +116,40 @@ TEST(ProgramFrontEnd, WithoutAWorkingDisplayTheProgramPrintsPlainLines) {
     EXPECT_EQ(updater.WaitForExit(), 2);
     EXPECT_EQ(updater.Output(),
               "box: [Configuration error:] The server address is unreachable...\n");
+}
+
+// The program finds its window module relative to itself; one that is missing or cannot be
+// loaded costs the window, said in one line, and the run goes on in plain lines.
+TEST(ProgramFrontEnd, AMissingOrBrokenWindowModuleIsNotedAndPlainLinesServe) {
+    namespace fs = std::filesystem;
+    fs::path const relative =
+        fs::relative(QM_WINDOW_PLUGIN_PATH, fs::path(UpdaterBinary()).parent_path());
+    for (bool const broken : {false, true}) {
+        SCOPED_TRACE(broken ? "broken" : "missing");
+        TempDir dir;  // no upd.ini: the run ends at once
+        fs::create_directories("install/bin");
+        fs::copy_file(UpdaterBinary(), "install/bin/quillmesh-updater");
+        fs::path const plugin = fs::path("install/bin") / relative;
+        if (broken) {
+            fs::create_directories(plugin.parent_path());
+            WriteFile(plugin.string(), "not a module");
+        }
+        ChildProcess updater({"/bin/sh", "-c", "exec \"$0\" 2>&1",
+                              fs::absolute("install/bin/quillmesh-updater").string()},
+                             {{"DISPLAY", UnusedDisplay()},
+                              {"WAYLAND_DISPLAY", std::nullopt},
+                              {"QT_QPA_PLATFORM", std::nullopt}});
+        ASSERT_TRUE(updater.started());
+        EXPECT_EQ(updater.WaitForExit(), 2);
+        std::string const output = updater.Output();
+        std::string const note = output.substr(0, output.find('\n') + 1);
+        EXPECT_TRUE(note.starts_with("quillmesh-updater: no update window (")) << output;
+        EXPECT_NE(note.find(broken ? "quillmesh-updater-window.so" : "not installed"),
+                  std::string::npos)
+            << output;
+        EXPECT_EQ(output.substr(note.size()),
+                  "box: [Configuration error:] The server address is unreachable...\n");
+    }
 }
 
 TEST(ProgramFrontEnd, OnARealDisplayTheProgramRunsInItsWindow) {

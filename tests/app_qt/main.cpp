@@ -11,12 +11,15 @@
 #include <cstring>
 #include <string>
 
-#include "app/qt/display_probe.h"
+#include "app/window_plugin.h"
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--probe-display") == 0) {
         std::chrono::milliseconds const timeout{std::stoi(argv[2])};
-        return qm::app::qt::DisplayWorks(timeout) ? 0 : 1;
+        return qm::app::ProbeWindow(QM_WINDOW_PLUGIN_PATH, timeout).result ==
+                       qm::app::WindowProbe::Result::Works
+                   ? 0
+                   : 1;
     }
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,5 +1,5 @@
 // The window front end: the update window and its view, driven by Qt's event loop. Needs a
-// QApplication for its whole life; the one the program uses brings its own (window_front_end.h).
+// QApplication for its whole life; the one the program uses brings its own (window_plugin_entry.cpp).
 #pragma once
 
 #include "app/front_end.h"

@@ -1,12 +1,13 @@
-#include "app/qt/window_front_end.h"
-
+// The entry point of the window module: the program asks it to try the display (in a child
+// process) and then for the window front end.
 #include <QApplication>
+#include <QGuiApplication>
 
 #include <array>
 #include <memory>
 
-#include "app/qt/display_probe.h"
 #include "app/qt/qt_front_end.h"
+#include "app/window_plugin.h"
 
 namespace qm::app::qt {
 namespace {
@@ -49,13 +50,24 @@ class ApplicationFrontEnd final : public FrontEnd {
     QtFrontEnd frontEnd_;
 };
 
-}  // namespace
-
-FrontEndFactory WindowFrontEndIfDisplay() {
-    if (!DisplayWorks()) {
-        return {};
-    }
-    return [](int wakeFd) { return std::make_unique<ApplicationFrontEnd>(wakeFd); };
+// A platform plugin that cannot connect ends the process here; the program asks in a child.
+void ConnectToDisplay() {
+    static char name[] = "quillmesh-updater";
+    static char* argv[] = {name, nullptr};
+    static int argc = 1;
+    QGuiApplication const application(argc, argv);
 }
 
+FrontEnd* MakeFrontEnd(int wakeFd) {
+    return new ApplicationFrontEnd(wakeFd);
+}
+
+constexpr WindowPluginApi kApi{ConnectToDisplay, MakeFrontEnd};
+
+}  // namespace
 }  // namespace qm::app::qt
+
+extern "C" [[gnu::visibility("default")]] qm::app::WindowPluginApi const*
+quillmesh_updater_window_v1() {
+    return &qm::app::qt::kApi;
+}
