@@ -164,7 +164,7 @@ void CheckSend(net::ClientLink& link, net::SocketLayer& layer, qm::fuzz::SocketP
     }
     bool const wasConnected = link.connected;
     std::size_t const length = static_cast<std::size_t>(input.sendBodyLength) + 3;
-    std::vector<std::uint8_t> frame;
+    qm::base::ByteBuffer frame;
     std::span<std::uint8_t> const written = net::AppendFrame(frame, input.sendType, length);
     for (std::size_t i = 3; i < written.size(); ++i) {
         written[i] = static_cast<std::uint8_t>(i * 7 + 1);
@@ -182,7 +182,8 @@ void CheckSend(net::ClientLink& link, net::SocketLayer& layer, qm::fuzz::SocketP
         return;
     }
     Require(result == 0, "LinkSend returned other than 0 on an empty socket");
-    Require(received == frame, "the frame sent differs from the frame written");
+    Require(std::equal(received.begin(), received.end(), frame.begin(), frame.end()),
+            "the frame sent differs from the frame written");
     Require(received[0] == length >> 8 && received[1] == (length & 0xFF) &&
                 received[2] == input.sendType,
             "the frame header sent is wrong");

@@ -1,5 +1,7 @@
 #include "checksum/checksum.h"
 
+#include "base/aligned_buffer.h"
+
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -52,8 +54,8 @@ std::uint32_t Crc32OfLargerFile(ReadOnlyFile const& file, std::uint32_t state) {
         return Crc32OfFileSplit(file, *size, FastestUpdate());  // from the start again
     }
     std::size_t const capacity = BufferSizeForTheRest(size);
-    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-    return Crc32Final(Crc32ContinueInTurn(file, state, {buffer.get(), capacity}, FastestUpdate()));
+    base::AlignedBuffer const buffer(capacity);
+    return Crc32Final(Crc32ContinueInTurn(file, state, buffer.span(), FastestUpdate()));
 }
 
 }  // namespace
@@ -75,7 +77,7 @@ std::uint32_t FileCrc32(std::string const& path) {
     if (!file.IsOpen()) {
         return 0;
     }
-    std::array<std::uint8_t, kFirstReadSize> first;
+    alignas(base::kPageSize) std::array<std::uint8_t, kFirstReadSize> first;
     std::size_t const got = file.ReadSome(first);
     std::uint32_t const state = FastestUpdate()(kCrcInitial, std::span(first).first(got));
     if (got < first.size()) {  // the whole file, or a pipe: go on in small reads

@@ -1,5 +1,7 @@
 #include "checksum/crc32_file_reading.h"
 
+#include "base/aligned_buffer.h"
+
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -29,8 +31,8 @@ class SplitPass {
 
     // One thread's part: segments in the order they are claimed, until none is left.
     void TakeSegments() {
-        auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize_);
-        std::span<std::uint8_t> const block(buffer.get(), blockSize_);
+        base::AlignedBuffer const buffer(blockSize_);
+        std::span<std::uint8_t> const block = buffer.span();
         for (;;) {
             std::uint64_t const index = nextSegment_.fetch_add(1, std::memory_order_relaxed);
             std::uint64_t const start = index * segmentSize_;
@@ -108,8 +110,8 @@ std::uint32_t Crc32OfFileSplit(ReadOnlyFile const& file, std::uint64_t expectedS
     if (pass.combiner().ReachedEnd() || !file.SeekTo(expectedSize)) {
         return Crc32Final(state);
     }
-    auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
-    return Crc32Final(Crc32ContinueInTurn(file, state, {buffer.get(), blockSize}, update));
+    base::AlignedBuffer const buffer(blockSize);
+    return Crc32Final(Crc32ContinueInTurn(file, state, buffer.span(), update));
 }
 
 }  // namespace qm::checksum

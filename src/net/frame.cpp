@@ -69,8 +69,7 @@ void WriteFrameHeader(std::span<std::uint8_t> frame, FrameHeader header) {
     frame[2] = header.type;
 }
 
-std::span<std::uint8_t> AppendFrame(std::vector<std::uint8_t>& out, std::uint8_t type,
-                                    std::size_t length) {
+std::span<std::uint8_t> AppendFrame(base::ByteBuffer& out, std::uint8_t type, std::size_t length) {
     length = std::clamp<std::size_t>(length, kMinFrameLength, kMaxFrameLength);
     std::size_t const start = out.size();
     out.resize(start + length, 0);

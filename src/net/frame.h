@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "base/aligned_buffer.h"
 #include "net/client_link.h"
 
 namespace qm::net {
@@ -40,8 +41,7 @@ void WriteFrameHeader(std::span<std::uint8_t> frame, FrameHeader header);
 
 // Appends a new frame of `length` bytes (3 to 2051, header included) to `out`: its header, then
 // zero bytes for its writer to fill. The view is valid until `out` grows again.
-std::span<std::uint8_t> AppendFrame(std::vector<std::uint8_t>& out, std::uint8_t type,
-                                    std::size_t length);
+std::span<std::uint8_t> AppendFrame(base::ByteBuffer& out, std::uint8_t type, std::size_t length);
 
 // Sends one whole frame, header included, with SendAll, whose result it returns.
 int SendFrame(SocketLayer& layer, int socket, std::span<const std::uint8_t> frame);

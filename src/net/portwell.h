@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 
+#include "base/aligned_buffer.h"
 #include "net/event_loop.h"
 
 namespace qm::net {
@@ -102,7 +103,7 @@ class SocketLayer {
     enum class Selection { Connect, Read, Accept };
     EventLoop& loop_;
     SocketEventTable table_;
-    std::array<std::uint8_t, kReadBufferSize> readBuffer_{};
+    alignas(base::kCacheLineSize) std::array<std::uint8_t, kReadBufferSize> readBuffer_{};
     std::map<int, Selection> selections_;
 };
 

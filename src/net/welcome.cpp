@@ -29,8 +29,7 @@ void StoreHostName(ClientLink& link, std::string_view host) {
 
 }  // namespace
 
-void AppendWelcome(std::vector<std::uint8_t>& out, std::uint32_t senderId,
-                   std::uint32_t assignedId) {
+void AppendWelcome(base::ByteBuffer& out, std::uint32_t senderId, std::uint32_t assignedId) {
     std::span<std::uint8_t> const frame = AppendFrame(out, 0, kWelcomeLength);
     base::WriteBigEndian32(frame, kSenderIdOffset, senderId);
     base::WriteBigEndian32(frame, kAssignedIdOffset, assignedId);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/aligned_buffer.h"
 #include "net/client_link.h"
 
 namespace qm::net {
@@ -16,8 +17,7 @@ namespace qm::net {
 inline constexpr unsigned kWelcomeLength = 151;
 
 // Appends a WELCOME from `senderId` that assigns `assignedId` (the server's side).
-void AppendWelcome(std::vector<std::uint8_t>& out, std::uint32_t senderId,
-                   std::uint32_t assignedId);
+void AppendWelcome(base::ByteBuffer& out, std::uint32_t senderId, std::uint32_t assignedId);
 
 // Begins the handshake on `socket`: clears the record (ids 0, connected 0, bytesReceived 0,
 // recvState -2), stores the socket, and marks the link as awaiting its WELCOME, which is the

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/aligned_buffer.h"
 #include "base/bytes.h"
 #include "base/directory.h"
 #include "base/replacement_file.h"
@@ -233,7 +234,7 @@ FileContents ReadWholeFile(std::string const& path) {
         return contents;
     }
     contents.mode = status.st_mode & 07777;
-    char block[16 * 1024];
+    alignas(base::kPageSize) char block[16 * 1024];
     for (;;) {
         ssize_t const got = ::read(file.get(), block, sizeof block);
         if (got == 0) {

@@ -24,12 +24,10 @@ std::optional<Download> Download::Begin(std::string const& targetPath) {
 }
 
 Download::Download(base::ReplacementFile file)
-    : file_(std::move(file)),
-      block_(std::make_unique_for_overwrite<std::uint8_t[]>(kDownloadWriteBlock)),
-      crcState_(checksum::kCrcInitial) {}
+    : file_(std::move(file)), block_(kDownloadWriteBlock), crcState_(checksum::kCrcInitial) {}
 
 bool Download::WriteGathered() {
-    bool const written = file_.Write({block_.get(), gathered_});
+    bool const written = file_.Write(block_.span().first(gathered_));
     gathered_ = 0;
     return written;
 }
@@ -43,7 +41,7 @@ bool Download::Append(std::span<const std::uint8_t> data) {
             return false;
         }
     } else if (!data.empty()) {
-        std::memcpy(block_.get() + gathered_, data.data(), data.size());
+        std::memcpy(block_.data() + gathered_, data.data(), data.size());
         gathered_ += data.size();
     }
     crcState_ = checksum::Crc32Update(crcState_, data);

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "base/aligned_buffer.h"
 #include "base/replacement_file.h"
 
 namespace qm::update {
@@ -53,7 +54,7 @@ class Download {
     bool WriteGathered();
 
     base::ReplacementFile file_;
-    std::unique_ptr<std::uint8_t[]> block_;
+    base::AlignedBuffer block_;
     std::size_t gathered_ = 0;
     std::uint32_t crcState_;
     std::uint64_t bytesWritten_ = 0;

@@ -100,7 +100,7 @@ constexpr std::size_t kCompleteAt = 147;
 // Fills one message into a new all-zero frame at the end of `out`.
 class Writer {
   public:
-    Writer(std::vector<std::uint8_t>& out, Layout layout, Address address, std::size_t extra = 0)
+    Writer(base::ByteBuffer& out, Layout layout, Address address, std::size_t extra = 0)
         : frame_(net::AppendFrame(out, layout.type, layout.length + extra)) {
         base::WriteBigEndian32(frame_, kSourceIdAt, address.sourceId);
         base::WriteBigEndian32(frame_, kDestinationIdAt, address.destinationId);
@@ -150,45 +150,45 @@ Bytes FieldOf(Bytes frame, Field field) {
 
 }  // namespace
 
-void Append(std::vector<std::uint8_t>& out, LoginMessage const& message) {
+void Append(base::ByteBuffer& out, LoginMessage const& message) {
     Writer(out, login::kLayout, message.address)
         .LittleEndian32(login::kPeerEchoAt, message.peerIdEcho)
         .Put(login::kNetworkWord, message.networkWord)
         .Put(login::kClientName, message.clientName);
 }
 
-void Append(std::vector<std::uint8_t>& out, ServerQuery const& message) {
+void Append(base::ByteBuffer& out, ServerQuery const& message) {
     Writer(out, query::kLayout, message.address).Byte(query::kServiceCodeAt, message.serviceCode);
 }
 
-void Append(std::vector<std::uint8_t>& out, AckMessage const& message) {
+void Append(base::ByteBuffer& out, AckMessage const& message) {
     Writer(out, ack::kLayout, message.address)
         .Put(ack::kListName, message.listName)
         .BigEndian32(ack::kFileTokenAt, message.fileToken);
 }
 
-void Append(std::vector<std::uint8_t>& out, ChunkRequest const& message) {
+void Append(base::ByteBuffer& out, ChunkRequest const& message) {
     Writer(out, chunk_request::kLayout, message.address)
         .BigEndian32(chunk_request::kIndexAt, message.chunkIndex)
         .Put(chunk_request::kRemoteName, message.remoteName);
 }
 
-void Append(std::vector<std::uint8_t>& out, FileRequest const& message) {
+void Append(base::ByteBuffer& out, FileRequest const& message) {
     Writer(out, file_request::kLayout, message.address)
         .Put(file_request::kRemoteName, message.remoteName);
 }
 
-void Append(std::vector<std::uint8_t>& out, ListRequest const& message) {
+void Append(base::ByteBuffer& out, ListRequest const& message) {
     Writer(out, list_request::kLayout, message.address)
         .Put(list_request::kListName, message.listName);
 }
 
-void Append(std::vector<std::uint8_t>& out, ServerAnnouncement const& message) {
+void Append(base::ByteBuffer& out, ServerAnnouncement const& message) {
     Writer(out, announcement::kLayout, message.address)
         .Byte(announcement::kServiceCodeAt, message.serviceCode);
 }
 
-void Append(std::vector<std::uint8_t>& out, FileDescription const& message) {
+void Append(base::ByteBuffer& out, FileDescription const& message) {
     Writer(out, description::kLayout, message.address)
         .Byte(description::kActionAt, message.action)
         .BigEndian32(description::kFileTokenAt, message.fileToken)
@@ -197,7 +197,7 @@ void Append(std::vector<std::uint8_t>& out, FileDescription const& message) {
         .BigEndian32(description::kCrcAt, message.crc);
 }
 
-void Append(std::vector<std::uint8_t>& out, DataChunk const& message) {
+void Append(base::ByteBuffer& out, DataChunk const& message) {
     Bytes const data = message.data.first(std::min(message.data.size(), kChunkDataMax));
     Writer(out, data_chunk::kLayout, message.address, data.size())
         .BigEndian32(data_chunk::kIndexAt, message.chunkIndex)
@@ -205,7 +205,7 @@ void Append(std::vector<std::uint8_t>& out, DataChunk const& message) {
         .Put(data_chunk::kDataAt, data);
 }
 
-void Append(std::vector<std::uint8_t>& out, FileSize const& message) {
+void Append(base::ByteBuffer& out, FileSize const& message) {
     // The reader expects the name to end inside its field.
     Bytes const name =
         message.fileName.first(std::min(message.fileName.size(), kFileSizeNameWidth - 1));
@@ -214,7 +214,7 @@ void Append(std::vector<std::uint8_t>& out, FileSize const& message) {
         .BigEndian32(file_size::kSizeAt, message.size);
 }
 
-void Append(std::vector<std::uint8_t>& out, ListSummary const& message) {
+void Append(base::ByteBuffer& out, ListSummary const& message) {
     Writer(out, summary::kLayout, message.address)
         .BigEndian32(summary::kListCrcAt, message.listCrc)
         .Put(summary::kListKey, message.listKey)

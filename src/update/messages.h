@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/aligned_buffer.h"
 #include "base/bytes.h"
 
 namespace qm::update {
@@ -130,17 +131,17 @@ struct ListSummary {  // 148 bytes
 };
 
 // Writers: each appends one whole frame, header included, to `out`.
-void Append(std::vector<std::uint8_t>& out, LoginMessage const& message);
-void Append(std::vector<std::uint8_t>& out, ServerQuery const& message);
-void Append(std::vector<std::uint8_t>& out, AckMessage const& message);
-void Append(std::vector<std::uint8_t>& out, ChunkRequest const& message);
-void Append(std::vector<std::uint8_t>& out, FileRequest const& message);
-void Append(std::vector<std::uint8_t>& out, ListRequest const& message);
-void Append(std::vector<std::uint8_t>& out, ServerAnnouncement const& message);
-void Append(std::vector<std::uint8_t>& out, FileDescription const& message);
-void Append(std::vector<std::uint8_t>& out, DataChunk const& message);
-void Append(std::vector<std::uint8_t>& out, FileSize const& message);
-void Append(std::vector<std::uint8_t>& out, ListSummary const& message);
+void Append(base::ByteBuffer& out, LoginMessage const& message);
+void Append(base::ByteBuffer& out, ServerQuery const& message);
+void Append(base::ByteBuffer& out, AckMessage const& message);
+void Append(base::ByteBuffer& out, ChunkRequest const& message);
+void Append(base::ByteBuffer& out, FileRequest const& message);
+void Append(base::ByteBuffer& out, ListRequest const& message);
+void Append(base::ByteBuffer& out, ServerAnnouncement const& message);
+void Append(base::ByteBuffer& out, FileDescription const& message);
+void Append(base::ByteBuffer& out, DataChunk const& message);
+void Append(base::ByteBuffer& out, FileSize const& message);
+void Append(base::ByteBuffer& out, ListSummary const& message);
 
 // Frame type (byte 2), sender (3..6) and kind (11); nothing when the frame is shorter than its
 // address block.

@@ -86,7 +86,7 @@ class UpdateSession {
     void RejectInvalidFrame(std::string_view what);
 
     SessionWindow& window_;
-    std::vector<std::uint8_t> outgoing_;
+    base::ByteBuffer outgoing_;
     LinkIds ids_;
     bool linkLost_ = false;
 

@@ -186,7 +186,7 @@ class SendFrameTest : public ::testing::Test {
     PollEventLoop loop;
     SocketLayer layer{loop};
     testing::SocketPair pair;
-    Bytes frames;
+    base::ByteBuffer frames;
 };
 
 // AppendFrame writes the header a body of that length needs; SendFrame sends the frame whole.
@@ -203,6 +203,7 @@ TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
         std::span<std::uint8_t> const frame = AppendFrame(frames, c.type, c.bodyLength + 3);
         ASSERT_EQ(frames.size(), 5 + c.bodyLength + 3);
         EXPECT_EQ(Bytes(frames.begin(), frames.begin() + 5), Bytes(5, 0xEE));
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(frames.data()) % base::kCacheLineSize, 0u);
         EXPECT_TRUE(std::all_of(frame.begin() + 3, frame.end(), [](auto b) { return b == 0; }));
         for (std::size_t i = 3; i < frame.size(); ++i) {
             frame[i] = static_cast<std::uint8_t>(i ^ 0x55);

@@ -36,6 +36,7 @@ class SocketLayerTest : public ::testing::Test {
     SocketLayer layer{loop};
     std::vector<std::string> calls;
     std::vector<std::vector<std::uint8_t>> reads;
+    std::vector<std::uintptr_t> readAddresses;
     std::vector<int> connectErrors;
     std::vector<int> accepted;
 
@@ -45,6 +46,7 @@ class SocketLayerTest : public ::testing::Test {
         table.onRead = [this](int, std::span<const std::uint8_t> bytes) {
             calls.push_back("read");
             reads.emplace_back(bytes.begin(), bytes.end());
+            readAddresses.push_back(reinterpret_cast<std::uintptr_t>(bytes.data()));
         };
         table.onWrite = [this](int) { calls.push_back("write"); };
         table.onClose = [this](int) { calls.push_back("close"); };
@@ -99,6 +101,10 @@ TEST_F(SocketLayerTest, FiveThousandBytesComeAsThreeReadsOnePerTurn) {
     EXPECT_EQ(reads[1].size(), 2048u);
     EXPECT_EQ(reads[2].size(), 904u);
     EXPECT_EQ(received, sent);
+    // The kernel copies into a buffer on a cache-line boundary.
+    for (std::uintptr_t const address : readAddresses) {
+        EXPECT_EQ(address % 64, 0u);
+    }
 }
 
 TEST_F(SocketLayerTest, PeerShutdownGivesExactlyOneClose) {

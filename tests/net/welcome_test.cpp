@@ -155,8 +155,8 @@ class LinkSendTest : public ::testing::Test {
     ClientLink link;
     SocketPair pair;
     // A frame of 15 bytes, type 4: 0xAB first in its body, 0xCD last.
-    Bytes frame = [] {
-        Bytes bytes;
+    base::ByteBuffer frame = [] {
+        base::ByteBuffer bytes;
         std::span<std::uint8_t> const written = AppendFrame(bytes, 4, 15);
         written[3] = 0xAB;
         written[14] = 0xCD;

@@ -39,9 +39,9 @@ Bytes Layout(std::size_t size, std::vector<Run> const& runs) {
 // Collects what the writers append.
 class Written : public ::testing::Test {
   protected:
-    Bytes Sent() const { return out; }
+    Bytes Sent() const { return {out.begin(), out.end()}; }
 
-    Bytes out;
+    base::ByteBuffer out;
 };
 
 TEST_F(Written, ServerQueryIsNineteenBytes) {
@@ -189,7 +189,7 @@ TEST_F(Written, EveryWriterAppendsOneWholeFrameBehindTheOthers) {
 
 // The address block: both ids big-endian, the kind, then three zero bytes.
 TEST(AddressBlock, WritesIdsAndKindAndZerosAfterIt) {
-    Bytes out;
+    base::ByteBuffer out;
     Append(out, DataChunk{{0x01020304, 0xA0B0C0D0}, 0, {}});
     Bytes const expected{0x00, 0x15, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0,
                          0xB0, 0xC0, 0xD0, 0x03, 0x00, 0x00, 0x00, 0x00};

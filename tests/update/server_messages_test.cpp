@@ -20,17 +20,17 @@ using base::AsBytes;
 
 template <typename Message>
 std::vector<std::uint8_t> Written(Message const& message) {
-    std::vector<std::uint8_t> out;
+    base::ByteBuffer out;
     Append(out, message);
-    return out;
+    return {out.begin(), out.end()};
 }
 
 // ---- Writers: byte-exact ----------------------------------------------------------------------
 
 TEST(ServerWriters, WelcomeIs151BytesOfTypeZeroCarryingBothIds) {
-    std::vector<std::uint8_t> out;
+    base::ByteBuffer out;
     net::AppendWelcome(out, 0x0000002A, 0x01020300);
-    EXPECT_EQ(out, LiteralBytes().Hex("00 97 00  00 00 00 2A  01 02 03 00").Zeros(140).bytes());
+    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.end()), LiteralBytes().Hex("00 97 00  00 00 00 2A  01 02 03 00").Zeros(140).bytes());
 }
 
 TEST(ServerWriters, AnnouncementHasTheServiceCodeAtByte27) {
@@ -153,12 +153,12 @@ TEST(ServerWriters, FullDataChunkIsTheLargestFrameAndLongerDataIsCut) {
 }
 
 TEST(ServerWriters, AShorterMessageLeavesNothingOfAnEarlierLongerOne) {
-    std::vector<std::uint8_t> out;
+    base::ByteBuffer out;
     Append(out, FileSize{kToClient, AsBytes("x"), 0xFFFFFFFF});
     out.clear();  // the outbox reuses its storage once a frame went out
     Append(out, DataChunk{kToClient, 0, {}});
     EXPECT_EQ(
-        out,
+        std::vector<std::uint8_t>(out.begin(), out.end()),
         LiteralBytes().Hex("00 15 04  00 00 00 01  0A 00 00 01  03 00 00 00").Zeros(6).bytes());
 }
 

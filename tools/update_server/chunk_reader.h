@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "base/aligned_buffer.h"
 #include "base/unique_fd.h"
 #include "update/messages.h"
 #include "update_server/release_catalog.h"
@@ -31,7 +32,7 @@ class ChunkReader {
 
     base::UniqueFd fd_;
     std::string openPath_;
-    std::array<std::uint8_t, update::kChunkDataMax> buffer_{};
+    alignas(base::kPageSize) std::array<std::uint8_t, update::kChunkDataMax> buffer_{};
 };
 
 }  // namespace qm::server

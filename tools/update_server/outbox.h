@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "base/aligned_buffer.h"
+
 namespace qm::server {
 
 class Outbox {
@@ -14,7 +16,7 @@ class Outbox {
     enum class Flush { Drained, Blocked, Failed };
 
     // Where whole frames are appended, behind what is still waiting.
-    std::vector<std::uint8_t>& frames() { return bytes_; }
+    base::ByteBuffer& frames() { return bytes_; }
 
     // Sends what is waiting on `socket` until it is all gone or the socket would block. Never
     // raises SIGPIPE. Failed: the peer is gone or the socket broke.
@@ -25,7 +27,7 @@ class Outbox {
   private:
     void DropSent();
 
-    std::vector<std::uint8_t> bytes_;
+    base::ByteBuffer bytes_;
     std::size_t sent_ = 0;  // bytes at the front of bytes_ that already went out
 };
 

@@ -1,0 +1,134 @@
+// The session driven directly, without a socket: events and frames in, frames and window
+// operations out.
+#include "update/update_session.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "checksum/checksum.h"
+#include "support/temp_dir.h"
+
+namespace qm::update {
+namespace {
+
+using base::AsBytes;
+using Frames = std::vector<std::vector<std::uint8_t>>;
+
+constexpr Address kFromServer{0x00000001, 0x0A000001};
+
+class RecordingWindow final : public SessionWindow {
+  public:
+    void ShowStatus(std::string_view text) override { statuses.emplace_back(text); }
+    void ShowTransfer(std::string_view text) override { transfers.emplace_back(text); }
+    void SetProgress(int /*percent*/) override {}
+    void EndWithMessage(Ending const& ending) override { boxes.push_back(ending); }
+    void FinishRun() override { ++finished; }
+    void RaiseErrorCount() override { ++errors; }
+    void StartResponseTimer() override { timerRunning = true; }
+    void StopResponseTimer() override { timerRunning = false; }
+
+    std::vector<std::string> statuses;
+    std::vector<std::string> transfers;
+    std::vector<Ending> boxes;
+    int finished = 0;
+    int errors = 0;
+    bool timerRunning = false;
+};
+
+class UpdateSessionTest : public ::testing::Test {
+  protected:
+    // What the session left to send, frame by frame; taken away as the connection would.
+    Frames Sent() {
+        Bytes pending = session.outgoing();
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pending.data()) % 64, 0u);
+        Frames frames;
+        while (pending.size() >= 3) {
+            std::size_t const length = pending[0] * 256u + pending[1];
+            frames.emplace_back(pending.begin(), pending.begin() + length);
+            pending = pending.subspan(length);
+        }
+        session.ClearOutgoing();
+        return frames;
+    }
+
+    template <typename Message>
+    void Receive(Message const& message) {
+        base::ByteBuffer frame;
+        Append(frame, message);
+        session.HandleMessage(frame);
+    }
+
+    // Logged in and the update server announced.
+    void Open() {
+        session.OnConnected();
+        session.OnHandshakeBegun();
+        session.OnWelcome(LinkIds{0x0A000001, 0x00000100});
+        Frames const login = Sent();
+        ASSERT_EQ(login.size(), 2u);
+        EXPECT_EQ(login[0].size(), 279u);
+        EXPECT_EQ(login[1].size(), 19u);
+        EXPECT_TRUE(window.timerRunning);
+        Receive(ServerAnnouncement{kFromServer, kUpdateService});
+        EXPECT_FALSE(window.timerRunning);
+        ASSERT_EQ(Sent().size(), 1u);  // the request for the first list
+    }
+
+    test::TempDir dir;
+    RecordingWindow window;
+    UpdateSession session{window};
+};
+
+TEST_F(UpdateSessionTest, DownloadsAChangedFileAndFinishes) {
+    Open();
+    std::string const content(5000, 'x');
+    auto const crc = checksum::Crc32(AsBytes(content));
+    Receive(FileDescription{kFromServer, action::Begin, 0, {}, AsBytes("a.ini"), 0});
+    ASSERT_EQ(Sent().size(), 1u);  // acknowledged
+    Receive(FileDescription{kFromServer, action::CheckFile, 1, AsBytes("data/a.bin"),
+                            AsBytes("data/a.bin"), crc});
+    Frames request = Sent();
+    ASSERT_EQ(request.size(), 2u);  // the file, and its chunk 0
+    EXPECT_EQ(request[0].size(), 415u);
+    EXPECT_EQ(request[1].size(), 419u);
+    Receive(FileSize{kFromServer, AsBytes("data/a.bin"), 5000});
+    for (std::uint32_t index = 0; index < 3; ++index) {
+        std::size_t const offset = index * kChunkDataMax;
+        std::size_t const size = std::min(kChunkDataMax, content.size() - offset);
+        Receive(DataChunk{kFromServer, index, AsBytes(content).subspan(offset, size)});
+        ASSERT_EQ(Sent().size(), 1u);  // the next chunk
+    }
+    Receive(DataChunk{kFromServer, 3, {}});
+    ASSERT_EQ(Sent().size(), 1u);  // acknowledged
+    EXPECT_EQ(test::ReadFile("data/a.bin"), content);
+    EXPECT_EQ(
+        window.transfers,
+        (std::vector<std::string>{"0 bytes received  (0 %)", "2027 bytes received  (40 %)",
+                                  "4054 bytes received  (81 %)", "6081 bytes received  (100 %)"}));
+    Receive(ListSummary{kFromServer, 0, {}, {}, 1});
+    EXPECT_EQ(window.finished, 1);
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+// However often the loss is reported (a failed send, then the close), the run ends once, and a
+// download under way leaves nothing behind.
+TEST_F(UpdateSessionTest, ALostLinkEndsTheRunOnceAndDropsTheDownload) {
+    Open();
+    Receive(FileDescription{kFromServer, action::CheckFile, 1, AsBytes("b.bin"), AsBytes("b.bin"),
+                            0x12345678});
+    Sent();
+    Receive(DataChunk{kFromServer, 0, AsBytes("partial")});
+    session.OnLinkLost();
+    session.OnLinkLost();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].status, ExitStatus::Network);
+    EXPECT_EQ(window.boxes[0].caption, "Network error");
+    EXPECT_EQ(window.boxes[0].text, "connection lost");
+    EXPECT_EQ(window.errors, 1);
+    EXPECT_TRUE(std::filesystem::is_empty("."));
+}
+
+}  // namespace
+}  // namespace qm::update
