@@ -70,8 +70,11 @@ std::vector<long> RunAll(Served& served, std::vector<std::unique_ptr<e2e::Client
         EXPECT_EQ(ending->status, 0) << updaters[i]->Transcript();
         EXPECT_EQ(served.release.Differences(dirs[i]->path()), Lines{});
         peaks.push_back(ending->peakMemoryKb);
+        // The figure is the larger of the updater's own peak and what it was forked from; the
+        // updater (no toolkit mapped) now stays below the test process, so only its presence is
+        // checked here. bench/peak_rss_probe measures the updater alone.
         if (kMemoryIsMeasurable) {
-            EXPECT_GT(ending->peakMemoryKb, ending->forkedFromKb) << "peak memory not measurable";
+            EXPECT_GT(ending->peakMemoryKb, 0) << "peak memory not measurable";
         }
     }
     return peaks;
@@ -124,8 +127,11 @@ void RunConsecutively(std::string const& address, std::size_t runs) {
         ASSERT_EQ(ending->status, 0) << updater.Transcript();
         ASSERT_EQ(served.release.Differences(dir.path()), Lines{});
         peaks.push_back(ending->peakMemoryKb);
+        // The figure is the larger of the updater's own peak and what it was forked from; the
+        // updater (no toolkit mapped) now stays below the test process, so only its presence is
+        // checked here. bench/peak_rss_probe measures the updater alone.
         if (kMemoryIsMeasurable) {
-            EXPECT_GT(ending->peakMemoryKb, ending->forkedFromKb) << "peak memory not measurable";
+            EXPECT_GT(ending->peakMemoryKb, 0) << "peak memory not measurable";
         }
         if (run + 1 == std::max<std::size_t>(1, runs / 10)) {
             ASSERT_TRUE(served.AllClosed());
