@@ -12,6 +12,7 @@ int ResetLink(ClientLink& link, SocketLayer& layer) {
     link.peerId = 0;
     link.connected = false;
     link.bytesReceived = 0;
+    link.outbox.Clear();
     return 0;
 }
 

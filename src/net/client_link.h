@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "net/outbox.h"
 #include "net/portwell.h"
 
 namespace qm::net {
@@ -24,10 +25,12 @@ struct ClientLink {
     bool connected = false;  // set by a valid WELCOME
     bool awaitingWelcome = false;  // the next whole frame is checked as the WELCOME
     FrameBuffer recvBuffer{};
+    Outbox outbox;  // frames the socket has not taken yet, in order
 };
 
 // Closes the link's socket when the link is connected (a socket held by a link that is not
-// connected is forgotten, not closed), then clears socket, ids, connected and bytesReceived.
+// connected is forgotten, not closed), then clears socket, ids, connected, bytesReceived and the
+// frames still waiting to be sent.
 // The reassembly state, lastReceiveTime and hostName stay. Returns 0.
 int ResetLink(ClientLink& link, SocketLayer& layer);
 

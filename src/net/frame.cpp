@@ -78,10 +78,6 @@ std::span<std::uint8_t> AppendFrame(base::ByteBuffer& out, std::uint8_t type, st
     return frame;
 }
 
-int SendFrame(SocketLayer& layer, int socket, std::span<const std::uint8_t> frame) {
-    return layer.SendAll(socket, frame);
-}
-
 void Windows_Client_ManageDatas(ClientLink& link, FrameSink& sink,
                                 std::span<const std::uint8_t> bytes) {
     while (!bytes.empty() && link.recvState != kRecvBroken) {

@@ -43,9 +43,6 @@ void WriteFrameHeader(std::span<std::uint8_t> frame, FrameHeader header);
 // zero bytes for its writer to fill. The view is valid until `out` grows again.
 std::span<std::uint8_t> AppendFrame(base::ByteBuffer& out, std::uint8_t type, std::size_t length);
 
-// Sends one whole frame, header included, with SendAll, whose result it returns.
-int SendFrame(SocketLayer& layer, int socket, std::span<const std::uint8_t> frame);
-
 // Consumes all of `bytes` into the link's reassembly state and hands every complete frame to
 // `sink` in arrival order; recvState returns to -2 only after OnFrame has returned.
 void Windows_Client_ManageDatas(ClientLink& link, FrameSink& sink,

@@ -202,29 +202,52 @@ int SocketLayer::DispatchSocketEvent(std::uint32_t message, int socket, std::uin
 int SocketLayer::SendAll(int socket, std::span<const std::uint8_t> bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        std::span<const std::uint8_t> const rest = bytes.subspan(sent);
-        ssize_t const result = ::send(socket, rest.data(), rest.size(), MSG_NOSIGNAL);
-        if (result > 0) {
-            sent += static_cast<std::size_t>(result);
-            continue;
-        }
-        if (result == 0) {
+        long const result = SendSome(socket, bytes.subspan(sent));
+        if (result < 0) {
             return -1;
         }
-        if (errno == EINTR) {
+        if (result == 0) {
+            return sent == 0 ? -2 : -1;
+        }
+        sent += static_cast<std::size_t>(result);
+    }
+    return 0;
+}
+
+long SocketLayer::SendSome(int socket, std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) {
+        return 0;
+    }
+    for (;;) {
+        ssize_t const result = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (result > 0) {
+            return static_cast<long>(result);
+        }
+        if (result < 0 && errno == EINTR) {
             continue;
         }
-        if (!WouldBlock(errno)) {
+        if (result == 0 || !WouldBlock(errno)) {
             return -1;
         }
         // The owner hears of the socket's writability again once it has room.
         if (auto const found = selections_.find(socket);
             found != selections_.end() && found->second == Selection::Read) {
-            SelectRead(socket);
+            WatchWritableOnce(socket);
         }
-        return sent == 0 ? -2 : -1;
+        return 0;
     }
-    return 0;
+}
+
+void SocketLayer::HoldReads(int socket, bool held) {
+    auto const found = selections_.find(socket);
+    if (found == selections_.end() || found->second != Selection::Read) {
+        return;
+    }
+    if (held) {
+        loop_.Unwatch(socket, EventLoop::Interest::Readable);
+    } else {
+        loop_.Watch(socket, EventLoop::Interest::Readable, [this, socket] { OnReadable(socket); });
+    }
 }
 
 int SocketLayer::CloseSocket(int socket) {
@@ -240,6 +263,10 @@ void SocketLayer::SelectConnect(int socket) {
 void SocketLayer::SelectRead(int socket) {
     selections_[socket] = Selection::Read;
     loop_.Watch(socket, EventLoop::Interest::Readable, [this, socket] { OnReadable(socket); });
+    WatchWritableOnce(socket);
+}
+
+void SocketLayer::WatchWritableOnce(int socket) {
     // Writability is reported once; write interest left on would wake every turn.
     loop_.Watch(socket, EventLoop::Interest::Writable, [this, socket] {
         loop_.Unwatch(socket, EventLoop::Interest::Writable);

@@ -84,6 +84,15 @@ class SocketLayer {
     // never closes the socket.
     int SendAll(int socket, std::span<const std::uint8_t> bytes);
 
+    // Sends as much of `bytes` as the socket takes now: the count sent, 0 when it would block (its
+    // writability is then reported again once it has room), -1 on failure. Never raises SIGPIPE
+    // and never closes the socket.
+    long SendSome(int socket, std::span<const std::uint8_t> bytes);
+
+    // Stops (held) or resumes read notifications for a connected socket, so that a peer that
+    // sends faster than its answers leave is held back by TCP instead of by memory.
+    void HoldReads(int socket, bool held);
+
     // Removes the socket from the loop, then closes it. Returns close's result.
     int CloseSocket(int socket);
 
@@ -93,6 +102,7 @@ class SocketLayer {
   private:
     void SelectConnect(int socket);
     void SelectRead(int socket);
+    void WatchWritableOnce(int socket);
     void SelectAccept(int socket);
     void Deselect(int socket);
     void OnConnectReady(int socket);

@@ -68,15 +68,28 @@ bool AcceptWelcome(ClientLink& link, SocketLayer& layer, std::span<const std::ui
     return true;
 }
 
-int LinkSend(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame) {
+int LinkSend(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frames) {
     if (!link.connected) {
         return 0;
     }
-    int const sent = SendFrame(layer, link.socket, frame);
-    if (sent == -1) {
-        ResetLink(link, layer);
+    link.outbox.frames().insert(link.outbox.frames().end(), frames.begin(), frames.end());
+    return FlushLink(link, layer);
+}
+
+int FlushLink(ClientLink& link, SocketLayer& layer) {
+    if (!link.connected) {
+        return 0;
     }
-    return sent;
+    switch (link.outbox.SendTo(layer, link.socket)) {
+        case Outbox::Flush::Drained:
+            return 0;
+        case Outbox::Flush::Blocked:
+            return -2;
+        case Outbox::Flush::Failed:
+            break;
+    }
+    ResetLink(link, layer);
+    return -1;
 }
 
 }  // namespace qm::net

@@ -34,10 +34,14 @@ int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_
 bool AcceptWelcome(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame,
                    std::string_view host);
 
-// Sends one whole frame on the link's socket. 0 when it went out, and 0 without sending while
-// the link is not connected; -2 when the socket would block before any byte (nothing went out);
-// -1 when the send failed, after which the link is reset and its socket closed: the caller must
-// end the run as on a lost connection.
-int LinkSend(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frame);
+// Sends whole frames on the link's socket, behind any the socket has not taken yet. 0 when all
+// went out, and 0 without sending while the link is not connected; -2 when the socket would
+// block: what it did not take waits in the link's outbox and goes out, in order, from
+// FlushLink once the socket is writable; -1 when the send failed, after which the link is reset
+// and its socket closed: the caller must end the run as on a lost connection.
+int LinkSend(ClientLink& link, SocketLayer& layer, std::span<const std::uint8_t> frames);
+
+// Sends what waits in the link's outbox; the results of LinkSend.
+int FlushLink(ClientLink& link, SocketLayer& layer);
 
 }  // namespace qm::net

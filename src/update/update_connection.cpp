@@ -57,7 +57,11 @@ void UpdateConnection::OnSocketRead(int socket, std::span<const std::uint8_t> by
     }
 }
 
-void UpdateConnection::OnSocketWritable(int /*socket*/) {}
+void UpdateConnection::OnSocketWritable(int socket) {
+    if (socket != -1 && socket == link_.socket && net::FlushLink(link_, layer_) == -1) {
+        session_.OnLinkLost();
+    }
+}
 
 void UpdateConnection::OnSocketClosed(int socket) {
     if (socket != -1 && socket == link_.socket) {
@@ -91,18 +95,10 @@ void UpdateConnection::OnFrameError(net::ClientLink& link, unsigned length) {
 }
 
 void UpdateConnection::SendPending() {
-    Bytes pending = session_.outgoing();
-    bool lost = false;
-    while (pending.size() >= net::kMinFrameLength && !lost) {
-        std::size_t const length = net::ReadFrameHeader(pending).length;
-        if (length < net::kMinFrameLength || length > pending.size()) {
-            break;  // the session writes whole frames only
-        }
-        // A send that would block before any byte drops the frame, as it always has; one that
-        // fails leaves the link reset and the connection gone.
-        lost = net::LinkSend(link_, layer_, pending.first(length)) == -1;
-        pending = pending.subspan(length);
-    }
+    // What the socket does not take now goes out when it is writable again; a send that fails
+    // leaves the link reset and the connection gone.
+    bool const lost =
+        !session_.outgoing().empty() && net::LinkSend(link_, layer_, session_.outgoing()) == -1;
     session_.ClearOutgoing();
     if (lost) {
         session_.OnLinkLost();

@@ -189,7 +189,7 @@ class SendFrameTest : public ::testing::Test {
     base::ByteBuffer frames;
 };
 
-// AppendFrame writes the header a body of that length needs; SendFrame sends the frame whole.
+// AppendFrame writes the header a body of that length needs; the frame goes out whole.
 TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
     struct Case {
         std::size_t bodyLength;
@@ -208,7 +208,7 @@ TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
         for (std::size_t i = 3; i < frame.size(); ++i) {
             frame[i] = static_cast<std::uint8_t>(i ^ 0x55);
         }
-        ASSERT_EQ(SendFrame(layer, pair.near.get(), frame), 0);
+        ASSERT_EQ(layer.SendAll(pair.near.get(), frame), 0);
         Bytes const received = testing::ReadExactly(pair.far.get(), frame.size());
         ASSERT_EQ(received.size(), frame.size());
         EXPECT_EQ(Bytes(received.begin(), received.begin() + 3), c.header);
@@ -220,9 +220,9 @@ TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
 TEST_F(SendFrameTest, PassesTheSendResultOn) {
     std::span<std::uint8_t> const frame = AppendFrame(frames, 4, 13);
     testing::FillSendBuffer(pair.near.get());
-    EXPECT_EQ(SendFrame(layer, pair.near.get(), frame), -2);
+    EXPECT_EQ(layer.SendAll(pair.near.get(), frame), -2);
     pair.far.Close();
-    EXPECT_EQ(SendFrame(layer, pair.near.get(), frame), -1);
+    EXPECT_EQ(layer.SendAll(pair.near.get(), frame), -1);
 }
 
 }  // namespace

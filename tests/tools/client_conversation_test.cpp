@@ -76,7 +76,7 @@ class ConversationTest : public ::testing::Test {
     CapturedLog log_;
     ServerLog serverLog_{log_.stream()};
     ClientLog clientLog_{serverLog_, kReplies.destinationId, "test"};
-    Outbox outbox_;
+    net::Outbox outbox_;
     test::ReplyCollector collector_;
     std::unique_ptr<CatalogShelf> shelf_;
     std::unique_ptr<ClientConversation> conversation_;

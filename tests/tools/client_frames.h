@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "literal_bytes.h"
-#include "update_server/outbox.h"
+#include "net/outbox.h"
 
 namespace qm::test {
 
@@ -72,39 +72,23 @@ inline std::string TextAt(Frame const& frame, std::size_t offset, std::size_t wi
     return text;
 }
 
-// Sends an outbox through a socket pair and cuts what arrives into frames.
+// Takes what the conversation left in its outbox and cuts it into frames.
 class ReplyCollector {
   public:
-    ReplyCollector() { ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends_); }
-    ~ReplyCollector() {
-        ::close(ends_[0]);
-        ::close(ends_[1]);
-    }
-    ReplyCollector(ReplyCollector const&) = delete;
-    ReplyCollector& operator=(ReplyCollector const&) = delete;
-
-    std::vector<Frame> Take(server::Outbox& outbox) {
-        outbox.SendTo(ends_[0]);
-        std::uint8_t buffer[65536];
-        ssize_t count = 0;
-        while ((count = ::recv(ends_[1], buffer, sizeof buffer, 0)) > 0) {
-            stream_.insert(stream_.end(), buffer, buffer + count);
-        }
+    std::vector<Frame> Take(net::Outbox& outbox) {
         std::vector<Frame> frames;
-        while (stream_.size() >= 2) {
-            std::size_t const length = std::size_t{stream_[0]} << 8 | stream_[1];
-            if (length < 3 || stream_.size() < length) {
+        std::span<const std::uint8_t> pending(outbox.frames());
+        while (pending.size() >= 3) {
+            std::size_t const length = std::size_t{pending[0]} << 8 | pending[1];
+            if (length < 3 || pending.size() < length) {
                 break;
             }
-            frames.emplace_back(stream_.begin(), stream_.begin() + static_cast<long>(length));
-            stream_.erase(stream_.begin(), stream_.begin() + static_cast<long>(length));
+            frames.emplace_back(pending.begin(), pending.begin() + static_cast<long>(length));
+            pending = pending.subspan(length);
         }
+        outbox.Clear();
         return frames;
     }
-
-  private:
-    int ends_[2] = {-1, -1};
-    std::vector<std::uint8_t> stream_;
 };
 
 }  // namespace qm::test

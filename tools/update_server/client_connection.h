@@ -10,8 +10,8 @@
 
 #include "net/client_link.h"
 #include "net/frame.h"
+#include "net/outbox.h"
 #include "update_server/client_conversation.h"
-#include "update_server/outbox.h"
 #include "update_server/server_log.h"
 
 namespace qm::server {
@@ -21,9 +21,12 @@ class ClientConnection final : public net::FrameSink {
     ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf, ServerLog& log);
 
     int socket() const { return socket_; }
-    Outbox& outbox() { return outbox_; }
+    net::Outbox& outbox() { return outbox_; }
     // Set once the conversation decided to end; later frames are not looked at.
     bool hungUp() const { return hungUp_; }
+    // Whether the server has stopped reading from this client until its answers have gone.
+    bool readsHeld() const { return readsHeld_; }
+    void HoldReads(bool held) { readsHeld_ = held; }
 
     // Logs the connect and queues the WELCOME.
     void Open();
@@ -39,10 +42,11 @@ class ClientConnection final : public net::FrameSink {
     int socket_;
     std::chrono::steady_clock::time_point openedAt_;
     ClientLog log_;
-    Outbox outbox_;
+    net::Outbox outbox_;
     ClientConversation conversation_;
     net::ClientLink link_;  // used for its reassembly state only
     bool hungUp_ = false;
+    bool readsHeld_ = false;
 };
 
 }  // namespace qm::server

@@ -13,7 +13,7 @@ using namespace update;  // the message layouts
 using base::AsBytes;
 
 ClientConversation::ClientConversation(Addressing replies, CatalogShelf const& shelf,
-                                       ClientLog& log, Outbox& out)
+                                       ClientLog& log, net::Outbox& out)
     : replies_(replies), shelf_(shelf), log_(log), out_(out) {}
 
 void ClientConversation::Welcome() {

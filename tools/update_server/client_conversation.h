@@ -14,10 +14,10 @@
 #include <memory>
 #include <span>
 
+#include "net/outbox.h"
 #include "update/messages.h"
 #include "update_server/catalog_shelf.h"
 #include "update_server/chunk_reader.h"
-#include "update_server/outbox.h"
 #include "update_server/server_log.h"
 
 namespace qm::server {
@@ -32,7 +32,8 @@ class ClientConversation {
     enum class Verdict { Continue, HangUp };
 
     // `replies` addresses every message from the server's id to the client's.
-    ClientConversation(Addressing replies, CatalogShelf const& shelf, ClientLog& log, Outbox& out);
+    ClientConversation(Addressing replies, CatalogShelf const& shelf, ClientLog& log,
+                       net::Outbox& out);
 
     // Queues the WELCOME that gives the client its id.
     void Welcome();
@@ -68,7 +69,7 @@ class ClientConversation {
     Addressing replies_;
     CatalogShelf const& shelf_;
     ClientLog& log_;
-    Outbox& out_;
+    net::Outbox& out_;
     ChunkReader chunks_;
     bool loggedIn_ = false;
     std::shared_ptr<ReleaseCatalog const> catalog_;  // taken at the latest list request

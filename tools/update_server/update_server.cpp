@@ -80,22 +80,16 @@ void UpdateServer::OnClose(int socket) {
     }
 }
 
+// Answers go out in the order their requests came. A client whose answers pile up unread is not
+// read from until they have gone (TCP then holds it back); it is never dropped for that.
 void UpdateServer::Flush(ClientConnection& connection) {
-    switch (connection.outbox().SendTo(connection.socket())) {
-        case Outbox::Flush::Drained:
-            return;
-        case Outbox::Flush::Blocked:
-            if (connection.outbox().pending() > kMaxPendingBytes) {
-                return Drop(connection, "client does not read its replies");
-            }
-            // Selecting the socket again asks for one more writability notification.
-            if (int const socket = connection.socket(); layer_.AsyncReceive(socket) != 0) {
-                connection.LogClose("socket lost");
-                connections_.erase(socket);
-            }
-            return;
-        case Outbox::Flush::Failed:
-            return Drop(connection, "send failed: " + std::string(std::strerror(errno)));
+    if (connection.outbox().SendTo(layer_, connection.socket()) == net::Outbox::Flush::Failed) {
+        return Drop(connection, "send failed: " + std::string(std::strerror(errno)));
+    }
+    bool const full = connection.outbox().pending() > kPendingBytesBeforeHold;
+    if (full != connection.readsHeld()) {
+        layer_.HoldReads(connection.socket(), full);
+        connection.HoldReads(full);
     }
 }
 

@@ -20,8 +20,8 @@ namespace qm::server {
 inline constexpr std::uint16_t kServerPort = update::kServerPort;
 inline constexpr std::uint32_t kServerId = 0x00000001;
 inline constexpr std::uint32_t kFirstClientId = 0x00000100;
-// A client that lets this much pile up unread is not reading its replies.
-inline constexpr std::size_t kMaxPendingBytes = 4 * 1024 * 1024;
+// A client that lets this much pile up unread is not read from until it has taken it.
+inline constexpr std::size_t kPendingBytesBeforeHold = 256 * 1024;
 
 class UpdateServer {
   public:

@@ -1,15 +1,16 @@
 // The bytes a connection still owes its peer. Frames are appended whole and sent as far as the
-// socket takes them; what it does not take waits for the socket to become writable again.
+// socket takes them; what it does not take waits, in order, for the socket to become writable
+// again. Nothing appended is ever dropped while the connection lives.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
-#include <vector>
 
 #include "base/aligned_buffer.h"
 
-namespace qm::server {
+namespace qm::net {
+
+class SocketLayer;
 
 class Outbox {
   public:
@@ -18,11 +19,12 @@ class Outbox {
     // Where whole frames are appended, behind what is still waiting.
     base::ByteBuffer& frames() { return bytes_; }
 
-    // Sends what is waiting on `socket` until it is all gone or the socket would block. Never
-    // raises SIGPIPE. Failed: the peer is gone or the socket broke.
-    Flush SendTo(int socket);
+    // Sends what is waiting on `socket` until it is all gone or the socket would block; the layer
+    // then reports the socket's writability again. Failed: the peer is gone or the socket broke.
+    Flush SendTo(SocketLayer& layer, int socket);
 
     std::size_t pending() const { return bytes_.size() - sent_; }
+    void Clear();
 
   private:
     void DropSent();
@@ -31,4 +33,4 @@ class Outbox {
     std::size_t sent_ = 0;  // bytes at the front of bytes_ that already went out
 };
 
-}  // namespace qm::server
+}  // namespace qm::net
