@@ -1,7 +1,6 @@
 #include "app/update_dialog.h"
 
 #include "app/program_launch.h"
-#include "store/profile_file.h"
 
 namespace qm::app {
 
@@ -19,12 +18,14 @@ void UpdateDialog::OnOpen() {
     }
     layer_.SocketStartup();
     connection_.InstallHandlers();
-    if (auto server = store::ReadProfileValue(kConfigFile, kConfigSection, "SERVER")) {
-        serverAddress_ = *server;
-    } else {
-        EndWithMessage(endings::NoServerAddress());
+    std::variant<RunSettings, update::Ending> read = ReadRunSettings();
+    if (auto const* ending = std::get_if<update::Ending>(&read)) {
+        EndWithMessage(*ending);
+        return;
     }
-    launchProgram_ = store::ReadProfileValue(kConfigFile, kConfigSection, "EXE");
+    settings_ = std::move(std::get<RunSettings>(read));
+    session_.SetRequestWindow(settings_.requestWindow);
+    connection_.SetStallLimit(settings_.stallLimit);
     errorCount_ = 0;
     SetProgress(0);
     connectTimer_.Start(kConnectDelay, [this] { StartConnect(); });
@@ -37,7 +38,7 @@ void UpdateDialog::StartConnect() {
         return;
     }
     ShowStatus("connecting...");
-    if (connection_.Connect(serverAddress_) == -1) {
+    if (connection_.Connect(settings_.serverAddress) == -1) {
         ShowStatus("connection failed");
         EndWithMessage(endings::NetworkError("unable to connect to the server"));
     }
@@ -86,11 +87,11 @@ void UpdateDialog::FinishRun() {
         EndWithMessage(endings::UploadFailed(errorCount_));
         return;
     }
-    if (launchProgram_) {
-        if (LaunchProgram(*launchProgram_ + " UPDATED")) {
+    if (settings_.launchProgram) {
+        if (LaunchProgram(*settings_.launchProgram + " UPDATED")) {
             SettleExitStatus(update::ExitStatus::Completed);
         } else {
-            EndWithMessage(endings::LaunchFailed(*launchProgram_));
+            EndWithMessage(endings::LaunchFailed(*settings_.launchProgram));
         }
     } else {
         EndWithMessage(endings::Completed());

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/run_settings.h"
 #include "app/update_view.h"
 #include "base/directory_lock.h"
 #include "net/event_loop.h"
@@ -24,8 +25,6 @@ namespace qm::app {
 
 inline constexpr auto kResponseDelay = std::chrono::milliseconds(5000);
 inline constexpr auto kConnectDelay = std::chrono::milliseconds(1000);
-inline constexpr char kConfigFile[] = "./upd.ini";
-inline constexpr char kConfigSection[] = "GENERAL";
 
 class UpdateDialog final : public update::SessionWindow {
   public:
@@ -65,13 +64,12 @@ class UpdateDialog final : public update::SessionWindow {
     net::SocketLayer& layer_;
     UpdateView& view_;
     update::UpdateSession session_{*this};
-    update::UpdateConnection connection_{layer_, session_};
+    update::UpdateConnection connection_{loop_, layer_, session_};
     net::Timer connectTimer_{loop_};
     net::Timer responseTimer_{loop_};
 
     std::optional<base::DirectoryLock> runLock_;  // held on the current directory for the run
-    std::string serverAddress_;                   // the SERVER value
-    std::optional<std::string> launchProgram_;    // the EXE value
+    RunSettings settings_;
     int errorCount_ = 0;
     bool closeRequested_ = false;
     std::optional<update::ExitStatus> exitStatus_;

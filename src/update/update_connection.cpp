@@ -4,8 +4,9 @@
 
 namespace qm::update {
 
-UpdateConnection::UpdateConnection(net::SocketLayer& layer, UpdateSession& session)
-    : layer_(layer), session_(session) {}
+UpdateConnection::UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer,
+                                   UpdateSession& session)
+    : layer_(layer), session_(session), stallClock_(loop) {}
 
 void UpdateConnection::InstallHandlers() {
     net::SocketEventTable& table = layer_.table();
@@ -20,6 +21,9 @@ void UpdateConnection::InstallHandlers() {
 int UpdateConnection::Connect(std::string const& host) {
     host_ = host;
     pendingSocket_ = layer_.AsyncConnect(host, kServerPort);
+    if (pendingSocket_ != -1) {
+        RestartStallClock();
+    }
     return pendingSocket_;
 }
 
@@ -44,6 +48,7 @@ void UpdateConnection::OnSocketConnected(int socket, int error) {
 }
 
 void UpdateConnection::OnSocketRead(int socket, std::span<const std::uint8_t> bytes) {
+    RestartStallClock();
     if (socket != -1 && socket == pendingSocket_) {
         pendingSocket_ = -1;
         if (net::HandleWelcome(link_, layer_, socket, host_, kServerPort) != 0) {
@@ -58,8 +63,11 @@ void UpdateConnection::OnSocketRead(int socket, std::span<const std::uint8_t> by
 }
 
 void UpdateConnection::OnSocketWritable(int socket) {
-    if (socket != -1 && socket == link_.socket && net::FlushLink(link_, layer_) == -1) {
-        session_.OnLinkLost();
+    if (socket != -1 && socket == link_.socket && link_.outbox.pending() > 0) {
+        if (net::FlushLink(link_, layer_) == -1) {
+            return session_.OnLinkLost();
+        }
+        RestartStallClock();
     }
 }
 
@@ -97,12 +105,23 @@ void UpdateConnection::OnFrameError(net::ClientLink& link, unsigned length) {
 void UpdateConnection::SendPending() {
     // What the socket does not take now goes out when it is writable again; a send that fails
     // leaves the link reset and the connection gone.
-    bool const lost =
-        !session_.outgoing().empty() && net::LinkSend(link_, layer_, session_.outgoing()) == -1;
+    if (session_.outgoing().empty()) {
+        return;
+    }
+    bool const lost = net::LinkSend(link_, layer_, session_.outgoing()) == -1;
     session_.ClearOutgoing();
     if (lost) {
-        session_.OnLinkLost();
+        return session_.OnLinkLost();
     }
+    RestartStallClock();
+}
+
+void UpdateConnection::RestartStallClock() {
+    if (stallLimit_.count() == 0 || session_.awaitingAnnouncement()) {
+        stallClock_.Stop();
+        return;
+    }
+    stallClock_.Start(stallLimit_, [this] { session_.OnStalled(); });
 }
 
 }  // namespace qm::update

@@ -4,19 +4,26 @@
 // event of the session; a send that fails is one of them.
 #pragma once
 
+#include <chrono>
 #include <span>
 #include <string>
 
 #include "net/client_link.h"
 #include "net/frame.h"
 #include "net/portwell.h"
+#include "net/timer.h"
 #include "update/update_session.h"
 
 namespace qm::update {
 
 class UpdateConnection final : public net::FrameSink {
   public:
-    UpdateConnection(net::SocketLayer& layer, UpdateSession& session);
+    UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer, UpdateSession& session);
+
+    // How long the server may stay silent while the updater waits for it (zero: for ever); the
+    // clock restarts at every byte received and every message sent. While the session waits for
+    // the update server's announcement, its own no-response timer rules instead.
+    void SetStallLimit(std::chrono::seconds limit) { stallLimit_ = limit; }
 
     // Fills the read, write, close and connect slots of the layer's table with this
     // connection's handlers.
@@ -43,12 +50,15 @@ class UpdateConnection final : public net::FrameSink {
   private:
     // Sends every frame the session has left; a send that fails is a lost link.
     void SendPending();
+    void RestartStallClock();
 
     net::SocketLayer& layer_;
     UpdateSession& session_;
     net::ClientLink link_;
     std::string host_;
     int pendingSocket_ = -1;  // the connect under way, until its first read
+    std::chrono::seconds stallLimit_{0};
+    net::Timer stallClock_;
 };
 
 }  // namespace qm::update

@@ -58,6 +58,7 @@ void UpdateSession::OnDialUpFailed() {
 }
 
 void UpdateSession::OnHandshakeBegun() {
+    handshakeBegun_ = true;
     // A WELCOME that never completes must not keep the run waiting for ever.
     window_.StartResponseTimer();
 }
@@ -82,6 +83,10 @@ void UpdateSession::OnLinkLost() {
     linkLost_ = true;
     DropDownload();
     Fail(endings::ConnectionLost());
+}
+
+void UpdateSession::OnStalled() {
+    window_.EndWithMessage(endings::NoResponse());
 }
 
 void UpdateSession::Login() {
@@ -201,7 +206,9 @@ void UpdateSession::CheckFile(FileDescription const& description) {
     }
     Append(outgoing_, FileRequest{ToServer(), remoteName_});
     downloadRequested_ = true;
-    SendChunkRequest(description.address.sourceId, 0);
+    requestDestination_ = description.address.sourceId;
+    nextRequest_ = 0;
+    SendChunkRequest(requestDestination_, nextRequest_++);
 }
 
 void UpdateSession::RecordList(FileDescription const& description) {
@@ -249,7 +256,23 @@ void UpdateSession::OnDataChunk(Bytes frame) {
     }
     StoreChunk(*chunk);
     ++chunkCounter_;
-    SendChunkRequest(chunk->address.sourceId, chunkCounter_);
+    requestDestination_ = chunk->address.sourceId;
+    if (!announcedSize_) {
+        // Without a size nothing can be asked ahead: one chunk at a time.
+        nextRequest_ = chunkCounter_;
+        SendChunkRequest(requestDestination_, nextRequest_++);
+        return;
+    }
+    TopUpRequests();
+}
+
+void UpdateSession::TopUpRequests() {
+    // The empty chunk that ends the file has this index.
+    auto const last = static_cast<std::uint32_t>(
+        (std::uint64_t{*announcedSize_} + kChunkDataMax - 1) / kChunkDataMax);
+    while (nextRequest_ <= last && nextRequest_ - chunkCounter_ < requestWindow_) {
+        SendChunkRequest(requestDestination_, nextRequest_++);
+    }
 }
 
 void UpdateSession::ReportTransfer() {
@@ -332,6 +355,9 @@ void UpdateSession::OnFileSize(Bytes frame) {
     after.append(std::to_string(fileSize_)).append(" bytes...");
     window_.ShowStatus(Format("file:", FieldText(size->fileName), after));
     window_.SetProgress(0);
+    if (downloadRequested_) {
+        TopUpRequests();
+    }
 }
 
 void UpdateSession::OnListSummary(Bytes frame) {

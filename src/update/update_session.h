@@ -29,6 +29,10 @@ class UpdateSession {
   public:
     explicit UpdateSession(SessionWindow& window);
 
+    // How many chunk requests may be outstanding once a download's size is known (1 to 256; 1 is
+    // stop-and-wait). Requests never go beyond the empty chunk that ends the file.
+    void SetRequestWindow(unsigned window) { requestWindow_ = window; }
+
     // ---- Events of the connection -------------------------------------------------------------
     // The connect ended well; the first bytes of the connection will carry the WELCOME.
     void OnConnected();
@@ -51,6 +55,8 @@ class UpdateSession {
     // The connection is gone: closed by the server, or a send on it failed. Ends the run once,
     // however often it is reported.
     void OnLinkLost();
+    // The server stayed silent for longer than the stall limit while the updater waited for it.
+    void OnStalled();
 
     // ---- What the session wants sent ----------------------------------------------------------
     // Whole frames laid end to end, in the order they must go out.
@@ -58,6 +64,9 @@ class UpdateSession {
     void ClearOutgoing() { outgoing_.clear(); }
 
     bool serverDetected() const { return serverDetected_; }
+    // The handshake has begun and the update server has not announced itself yet: the
+    // no-response timer decides how long the updater waits.
+    bool awaitingAnnouncement() const { return handshakeBegun_ && !serverDetected_; }
 
   private:
     void Login();
@@ -79,6 +88,8 @@ class UpdateSession {
     void SendAck();
     void SendListRequest(Bytes name);
     void SendChunkRequest(std::uint32_t destination, std::uint32_t index);
+    // Requests chunks ahead up to the window, once the size is known.
+    void TopUpRequests();
     Address ToServer() const { return {ids_.from_me, serverId_}; }
 
     // Counts an error and ends the run with its box.
@@ -88,7 +99,9 @@ class UpdateSession {
     SessionWindow& window_;
     base::ByteBuffer outgoing_;
     LinkIds ids_;
+    bool handshakeBegun_ = false;
     bool linkLost_ = false;
+    unsigned requestWindow_ = 1;
 
     // Session state.
     bool serverDetected_ = false;
@@ -104,6 +117,8 @@ class UpdateSession {
     // chunk 0, installed by the empty chunk.
     bool downloadRequested_ = false;
     std::uint32_t expectedCrc_ = 0;
+    std::uint32_t nextRequest_ = 0;         // index of the next chunk to request
+    std::uint32_t requestDestination_ = 0;  // whom chunk requests go to
     // The size that a FileSize announced for the file under way; more data than that is refused,
     // so that a server cannot fill the disk with a file announced as small.
     std::optional<std::uint32_t> announcedSize_;

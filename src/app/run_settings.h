@@ -1,0 +1,33 @@
+// The settings of a run, from section GENERAL of ./upd.ini.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "update/ending.h"
+
+namespace qm::app {
+
+inline constexpr char kConfigFile[] = "./upd.ini";
+inline constexpr char kConfigSection[] = "GENERAL";
+
+struct RunSettings {
+    std::string serverAddress;                 // SERVER, required
+    std::optional<std::string> launchProgram;  // EXE
+    // TIMEOUT: how long the server may stay silent while the updater waits for it; 0 for ever.
+    std::chrono::seconds stallLimit{120};
+    // WINDOW: how many chunk requests may be outstanding; 1 is stop-and-wait.
+    unsigned requestWindow = 1;
+};
+
+inline constexpr unsigned kLongestStallLimit = 86400;
+inline constexpr unsigned kLargestRequestWindow = 256;
+
+// The settings, or the ending of a run whose configuration is unusable: no SERVER, or a TIMEOUT
+// or WINDOW that is not a decimal whole number in its range. Missing TIMEOUT and WINDOW take
+// their defaults.
+std::variant<RunSettings, update::Ending> ReadRunSettings();
+
+}  // namespace qm::app
