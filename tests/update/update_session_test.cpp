@@ -130,5 +130,35 @@ TEST_F(UpdateSessionTest, ALostLinkEndsTheRunOnceAndDropsTheDownload) {
     EXPECT_TRUE(std::filesystem::is_empty("."));
 }
 
+// With a window, requests run ahead once the size is known, never past the empty chunk; every
+// chunk that arrives in order is answered with the next request.
+TEST_F(UpdateSessionTest, RequestsInFlightStayWithinTheWindowAndTheFile) {
+    session.SetRequestWindow(4);
+    Open();
+    std::string const content(5000, 'w');  // chunks 0, 1, 2 with data; 3 is the empty one
+    Receive(FileDescription{kFromServer, action::CheckFile, 1, AsBytes("c.bin"), AsBytes("c.bin"),
+                            checksum::Crc32(AsBytes(content))});
+    ASSERT_EQ(Sent().size(), 2u);  // the file and chunk 0, as with one request at a time
+    Receive(FileSize{kFromServer, AsBytes("c.bin"), 5000});
+    auto const indexes = [](Frames const& frames) {
+        std::vector<std::uint32_t> found;
+        for (auto const& frame : frames) {
+            found.push_back(std::uint32_t{frame[15]} << 24 | std::uint32_t{frame[16]} << 16 |
+                            std::uint32_t{frame[17]} << 8 | frame[18]);
+        }
+        return found;
+    };
+    EXPECT_EQ(indexes(Sent()), (std::vector<std::uint32_t>{1, 2, 3}));
+    for (std::uint32_t index = 0; index < 3; ++index) {
+        std::size_t const offset = index * kChunkDataMax;
+        std::size_t const size = std::min(kChunkDataMax, content.size() - offset);
+        Receive(DataChunk{kFromServer, index, AsBytes(content).subspan(offset, size)});
+        EXPECT_TRUE(Sent().empty()) << "asked beyond the empty chunk after chunk " << index;
+    }
+    Receive(DataChunk{kFromServer, 3, {}});
+    ASSERT_EQ(Sent().size(), 1u);  // acknowledged
+    EXPECT_EQ(test::ReadFile("c.bin"), content);
+}
+
 }  // namespace
 }  // namespace qm::update

@@ -1,0 +1,60 @@
+// The run's settings from upd.ini: defaults, ranges, and the texts of the endings.
+#include "app/run_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace qm::app {
+namespace {
+
+struct SettingsCase {
+    std::string lines;  // below [GENERAL] SERVER=host
+    std::optional<std::string> ending;
+    std::chrono::seconds stallLimit{120};
+    unsigned requestWindow = 1;
+};
+
+TEST(RunSettings, TimeoutAndWindowAreWholeNumbersInTheirRanges) {
+    std::string const badTimeout = "TIMEOUT must be a whole number of seconds from 0 to 86400";
+    std::string const badWindow = "WINDOW must be a whole number from 1 to 256";
+    SettingsCase const cases[] = {
+        {"", {}},
+        {"TIMEOUT=0\nWINDOW=256\n", {}, std::chrono::seconds(0), 256},
+        {"TIMEOUT =  86400 \nWINDOW= 1\n", {}, std::chrono::seconds(86400), 1},
+        {"TIMEOUT=\"30\"\nWINDOW=064\n", {}, std::chrono::seconds(30), 64},
+        {"TIMEOUT=86401\n", badTimeout},
+        {"TIMEOUT=-1\n", badTimeout},
+        {"TIMEOUT=1.5\n", badTimeout},
+        {"TIMEOUT=10s\n", badTimeout},
+        {"TIMEOUT=99999999999999999999\n", badTimeout},
+        {"WINDOW=0\n", badWindow},
+        {"WINDOW=257\n", badWindow},
+        {"WINDOW=+4\n", badWindow},
+        {"WINDOW=four\n", badWindow},
+    };
+    for (SettingsCase const& c : cases) {
+        SCOPED_TRACE(c.lines);
+        test::TempDir dir;
+        test::WriteFile("upd.ini", "[GENERAL]\nSERVER=host\n" + c.lines);
+        std::variant<RunSettings, update::Ending> const read = ReadRunSettings();
+        if (c.ending) {
+            auto const* ending = std::get_if<update::Ending>(&read);
+            ASSERT_NE(ending, nullptr);
+            EXPECT_EQ(ending->status, update::ExitStatus::Configuration);
+            EXPECT_EQ(ending->caption, "Configuration error:");
+            EXPECT_EQ(ending->text, *c.ending);
+            continue;
+        }
+        auto const* settings = std::get_if<RunSettings>(&read);
+        ASSERT_NE(settings, nullptr);
+        EXPECT_EQ(settings->serverAddress, "host");
+        EXPECT_EQ(settings->stallLimit, c.stallLimit);
+        EXPECT_EQ(settings->requestWindow, c.requestWindow);
+    }
+}
+
+}  // namespace
+}  // namespace qm::app
