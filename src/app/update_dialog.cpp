@@ -39,8 +39,7 @@ void UpdateDialog::StartConnect() {
     }
     ShowStatus("connecting...");
     if (connection_.Connect(settings_.serverAddress) == -1) {
-        ShowStatus("connection failed");
-        EndWithMessage(endings::NetworkError("unable to connect to the server"));
+        session_.OnUnreachable();
     }
 }
 

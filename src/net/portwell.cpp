@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -68,9 +69,20 @@ bool BindTo(int fd, sockaddr_in const& endpoint) {
     return ::bind(fd, reinterpret_cast<sockaddr const*>(&endpoint), sizeof endpoint) == 0;
 }
 
+// The wildcard address of the family, port 0: the system picks both.
+bool BindToWildcard(int fd, int family) {
+    if (family == AF_INET6) {
+        sockaddr_in6 any{};
+        any.sin6_family = AF_INET6;
+        any.sin6_addr = in6addr_any;
+        return ::bind(fd, reinterpret_cast<sockaddr const*>(&any), sizeof any) == 0;
+    }
+    return BindTo(fd, Ipv4Endpoint(in_addr{INADDR_ANY}, 0));
+}
+
 // 0 when the connect finished at once or goes on in the background, else the error.
-int StartConnect(int fd, sockaddr_in const& endpoint) {
-    if (::connect(fd, reinterpret_cast<sockaddr const*>(&endpoint), sizeof endpoint) == 0) {
+int StartConnect(int fd, Endpoint const& endpoint) {
+    if (::connect(fd, reinterpret_cast<sockaddr const*>(&endpoint.address), endpoint.length) == 0) {
         return 0;
     }
     // An interrupted non-blocking connect also carries on by itself.
@@ -113,13 +125,22 @@ int SocketLayer::AsyncConnect(std::string const& host, std::uint16_t port) {
     if (!address) {
         return -1;
     }
-    base::UniqueFd socket = OpenTcpSocket();
-    if (!socket.valid() || !BindTo(socket.get(), Ipv4Endpoint(in_addr{INADDR_ANY}, 0))) {
+    sockaddr_in const remote = Ipv4Endpoint(*address, port);
+    Endpoint endpoint;
+    std::memcpy(&endpoint.address, &remote, sizeof remote);
+    endpoint.length = sizeof remote;
+    return AsyncConnectTo(endpoint);
+}
+
+int SocketLayer::AsyncConnectTo(Endpoint const& endpoint) {
+    base::UniqueFd socket(
+        ::socket(endpoint.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!socket.valid() || !BindToWildcard(socket.get(), endpoint.family())) {
         return -1;
     }
     // Watch before connecting, so that the end of the connect cannot be missed.
     SelectConnect(socket.get());
-    if (StartConnect(socket.get(), Ipv4Endpoint(*address, port)) != 0) {
+    if (StartConnect(socket.get(), endpoint) != 0) {
         Deselect(socket.get());
         return -1;
     }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/aligned_buffer.h"
+#include "net/endpoint.h"
 #include "net/event_loop.h"
 
 namespace qm::net {
@@ -65,6 +66,9 @@ class SocketLayer {
     // connect failure; no socket is left open). The end of the connect arrives as a connect
     // notification carrying SO_ERROR.
     int AsyncConnect(std::string const& host, std::uint16_t port);
+
+    // The same for one endpoint, IPv4 or IPv6 (bound to the wildcard address of its family).
+    int AsyncConnectTo(Endpoint const& endpoint);
 
     // Selects read, write and close notifications for a connected socket (replacing the connect
     // selection). Writability is reported once now and afterwards only after a send that would

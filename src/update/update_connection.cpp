@@ -5,8 +5,12 @@
 namespace qm::update {
 
 UpdateConnection::UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer,
-                                   UpdateSession& session)
-    : layer_(layer), session_(session), stallClock_(loop) {}
+                                   UpdateSession& session, net::HostResolver::Lookup lookup)
+    : layer_(layer),
+      session_(session),
+      resolver_(loop, std::move(lookup)),
+      attemptLimit_(loop),
+      stallClock_(loop) {}
 
 void UpdateConnection::InstallHandlers() {
     net::SocketEventTable& table = layer_.table();
@@ -20,11 +24,46 @@ void UpdateConnection::InstallHandlers() {
 
 int UpdateConnection::Connect(std::string const& host) {
     host_ = host;
-    pendingSocket_ = layer_.AsyncConnect(host, kServerPort);
-    if (pendingSocket_ != -1) {
-        RestartStallClock();
+    RestartStallClock();
+    if (std::optional<net::Endpoint> const written = net::LiteralEndpoint(host, kServerPort)) {
+        addresses_ = {*written};
+        nextAddress_ = 0;
+        return ConnectToNextAddress() ? 0 : -1;
     }
-    return pendingSocket_;
+    resolver_.Resolve(host, kServerPort,
+                      [this](std::vector<net::Endpoint> found) { OnResolved(std::move(found)); });
+    return 0;
+}
+
+void UpdateConnection::OnResolved(std::vector<net::Endpoint> endpoints) {
+    addresses_ = std::move(endpoints);
+    nextAddress_ = 0;
+    if (!ConnectToNextAddress()) {
+        session_.OnUnreachable();
+    }
+}
+
+bool UpdateConnection::ConnectToNextAddress() {
+    while (nextAddress_ < addresses_.size()) {
+        pendingSocket_ = layer_.AsyncConnectTo(addresses_[nextAddress_++]);
+        if (pendingSocket_ == -1) {
+            continue;
+        }
+        // An address that does not answer must not keep the others from being tried.
+        if (nextAddress_ < addresses_.size()) {
+            attemptLimit_.Start(kAttemptLimit, [this] { GiveUpAttempt(); });
+        }
+        return true;
+    }
+    return false;
+}
+
+void UpdateConnection::GiveUpAttempt() {
+    layer_.CloseSocket(pendingSocket_);
+    pendingSocket_ = -1;
+    if (!ConnectToNextAddress()) {
+        session_.OnConnectFailed();
+    }
 }
 
 void UpdateConnection::ResetLink() {
@@ -35,9 +74,13 @@ void UpdateConnection::OnSocketConnected(int socket, int error) {
     if (socket != pendingSocket_) {
         return;
     }
+    attemptLimit_.Stop();
     if (error != 0) {
+        layer_.CloseSocket(socket);
         pendingSocket_ = -1;
-        session_.OnConnectFailed();
+        if (!ConnectToNextAddress()) {
+            session_.OnConnectFailed();
+        }
         return;
     }
     session_.OnConnected();

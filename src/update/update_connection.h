@@ -7,18 +7,26 @@
 #include <chrono>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "net/client_link.h"
 #include "net/frame.h"
+#include "net/host_resolver.h"
 #include "net/portwell.h"
 #include "net/timer.h"
 #include "update/update_session.h"
 
 namespace qm::update {
 
+// How long a connect may take before the next address of the server is tried.
+inline constexpr std::chrono::seconds kAttemptLimit{5};
+
 class UpdateConnection final : public net::FrameSink {
   public:
-    UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer, UpdateSession& session);
+    // `lookup` resolves server names (on a thread of its own); the system's resolver unless a test
+    // brings its own.
+    UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer, UpdateSession& session,
+                     net::HostResolver::Lookup lookup = net::LookUpEndpoints);
 
     // How long the server may stay silent while the updater waits for it (zero: for ever); the
     // clock restarts at every byte received and every message sent. While the session waits for
@@ -29,8 +37,10 @@ class UpdateConnection final : public net::FrameSink {
     // connection's handlers.
     void InstallHandlers();
 
-    // Starts a connect to `host`, port 34005. The socket, or -1 when the connect cannot be
-    // started; its end arrives at OnSocketConnected.
+    // Starts a connect to `host`, port 34005: an address written as such is used at once; a name
+    // is looked up without holding up the loop, and every address it resolves to, IPv6 and IPv4,
+    // is tried in turn. 0 when the connect is under way (its end, or a name that cannot be
+    // resolved, arrives as an event of the session); -1 when it cannot be started.
     int Connect(std::string const& host);
 
     // The link holds a connection that passed its WELCOME.
@@ -48,6 +58,10 @@ class UpdateConnection final : public net::FrameSink {
     void OnFrameError(net::ClientLink& link, unsigned length) override;
 
   private:
+    void OnResolved(std::vector<net::Endpoint> endpoints);
+    // Starts a connect to the next address; false when none is left that could be started.
+    bool ConnectToNextAddress();
+    void GiveUpAttempt();
     // Sends every frame the session has left; a send that fails is a lost link.
     void SendPending();
     void RestartStallClock();
@@ -57,6 +71,10 @@ class UpdateConnection final : public net::FrameSink {
     net::ClientLink link_;
     std::string host_;
     int pendingSocket_ = -1;  // the connect under way, until its first read
+    net::HostResolver resolver_;
+    std::vector<net::Endpoint> addresses_;  // of the server, tried in turn
+    std::size_t nextAddress_ = 0;
+    net::Timer attemptLimit_;  // for an address that is not the last
     std::chrono::seconds stallLimit_{0};
     net::Timer stallClock_;
 };

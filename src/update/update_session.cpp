@@ -45,6 +45,11 @@ void UpdateSession::OnConnected() {
     window_.ShowStatus("connection succesfull");
 }
 
+void UpdateSession::OnUnreachable() {
+    window_.ShowStatus("connection failed");
+    window_.EndWithMessage(endings::NetworkError("unable to connect to the server"));
+}
+
 void UpdateSession::OnConnectFailed() {
     window_.EndWithMessage(endings::NetworkError("unable to join the server :-("));
 }

@@ -36,6 +36,8 @@ class UpdateSession {
     // ---- Events of the connection -------------------------------------------------------------
     // The connect ended well; the first bytes of the connection will carry the WELCOME.
     void OnConnected();
+    // No connect could be started: the name cannot be resolved, or no socket could be made.
+    void OnUnreachable();
     // The connect ended with an error.
     void OnConnectFailed();
     // The connected socket could not be watched for data.

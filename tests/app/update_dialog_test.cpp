@@ -166,6 +166,8 @@ TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
     dialog_.OnOpen();
     Advance(1000ms);
     EXPECT_TRUE(view_.Saw("status: connecting..."));
+    // The lookup runs beside the loop; its answer ends the run.
+    ASSERT_TRUE(RunUntil([&] { return dialog_.closeRequested(); }));
     EXPECT_TRUE(view_.Saw("status: connection failed"));
     EXPECT_EQ(view_.Boxes(),
               std::vector<std::string>{"box: [Network error] unable to connect to the server"});

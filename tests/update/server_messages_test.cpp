@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/literal_bytes.h"
 #include "net/welcome.h"
+#include "tools/literal_bytes.h"
 
 namespace qm::update {
 namespace {
@@ -30,7 +30,8 @@ std::vector<std::uint8_t> Written(Message const& message) {
 TEST(ServerWriters, WelcomeIs151BytesOfTypeZeroCarryingBothIds) {
     base::ByteBuffer out;
     net::AppendWelcome(out, 0x0000002A, 0x01020300);
-    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.end()), LiteralBytes().Hex("00 97 00  00 00 00 2A  01 02 03 00").Zeros(140).bytes());
+    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.end()),
+              LiteralBytes().Hex("00 97 00  00 00 00 2A  01 02 03 00").Zeros(140).bytes());
 }
 
 TEST(ServerWriters, AnnouncementHasTheServiceCodeAtByte27) {

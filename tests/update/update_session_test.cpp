@@ -10,6 +10,7 @@
 
 #include "checksum/checksum.h"
 #include "support/temp_dir.h"
+#include "update/recording_window.h"
 
 namespace qm::update {
 namespace {
@@ -18,25 +19,6 @@ using base::AsBytes;
 using Frames = std::vector<std::vector<std::uint8_t>>;
 
 constexpr Address kFromServer{0x00000001, 0x0A000001};
-
-class RecordingWindow final : public SessionWindow {
-  public:
-    void ShowStatus(std::string_view text) override { statuses.emplace_back(text); }
-    void ShowTransfer(std::string_view text) override { transfers.emplace_back(text); }
-    void SetProgress(int /*percent*/) override {}
-    void EndWithMessage(Ending const& ending) override { boxes.push_back(ending); }
-    void FinishRun() override { ++finished; }
-    void RaiseErrorCount() override { ++errors; }
-    void StartResponseTimer() override { timerRunning = true; }
-    void StopResponseTimer() override { timerRunning = false; }
-
-    std::vector<std::string> statuses;
-    std::vector<std::string> transfers;
-    std::vector<Ending> boxes;
-    int finished = 0;
-    int errors = 0;
-    bool timerRunning = false;
-};
 
 class UpdateSessionTest : public ::testing::Test {
   protected:

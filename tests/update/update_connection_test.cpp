@@ -1,0 +1,93 @@
+// The session's socket side on real loopback sockets: every address of a name tried in turn, and
+// a server that stays silent ended by the stall limit.
+#include "update/update_connection.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "base/unique_fd.h"
+#include "net/poll_event_loop.h"
+#include "support/temp_dir.h"
+#include "update/recording_window.h"
+
+namespace qm::update {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Listens on `address`:34005 and accepts when asked.
+base::UniqueFd ListenOn(char const* address) {
+    base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    int const on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(kServerPort);
+    ::inet_pton(AF_INET, address, &where.sin_addr);
+    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    EXPECT_EQ(::listen(fd.get(), 4), 0);
+    return fd;
+}
+
+class UpdateConnectionTest : public ::testing::Test {
+  protected:
+    // A name that resolves to an address nobody listens on, then to `address`.
+    void Resolve(char const* address) {
+        connection.emplace(loop, layer, session, [address](std::string const&, std::uint16_t port) {
+            return std::vector<net::Endpoint>{*net::LiteralEndpoint("127.0.0.1", 9),
+                                              *net::LiteralEndpoint(address, port)};
+        });
+        layer.SocketStartup();
+        connection->InstallHandlers();
+    }
+    template <typename Done>
+    bool RunUntil(Done done, std::chrono::milliseconds limit = 10s) {
+        auto const deadline = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            loop.RunOnce(10ms);
+        }
+        return done();
+    }
+
+    test::TempDir dir;
+    net::PollEventLoop loop;
+    net::SocketLayer layer{loop};
+    RecordingWindow window;
+    UpdateSession session{window};
+    std::optional<UpdateConnection> connection;
+};
+
+TEST_F(UpdateConnectionTest, EveryAddressOfTheNameIsTriedInTurn) {
+    base::UniqueFd const listener = ListenOn("127.0.0.151");
+    Resolve("127.0.0.151");
+    ASSERT_EQ(connection->Connect("updates.example"), 0);
+    base::UniqueFd accepted;
+    EXPECT_TRUE(RunUntil([&] {
+        if (!accepted.valid()) {
+            accepted.Reset(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        }
+        return accepted.valid();
+    }));
+    EXPECT_TRUE(RunUntil([&] { return !window.statuses.empty(); }));
+    EXPECT_EQ(window.statuses, std::vector<std::string>{"connection succesfull"});
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+// Before the WELCOME no timer of the session runs: only the stall limit ends the wait.
+TEST_F(UpdateConnectionTest, ASilentServerMeetsTheStallLimit) {
+    base::UniqueFd const listener = ListenOn("127.0.0.152");
+    Resolve("127.0.0.152");
+    connection->SetStallLimit(1s);
+    auto const started = std::chrono::steady_clock::now();
+    ASSERT_EQ(connection->Connect("updates.example"), 0);
+    ASSERT_TRUE(RunUntil([&] { return !window.boxes.empty(); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms);
+    EXPECT_EQ(window.boxes[0].status, ExitStatus::Network);
+    EXPECT_EQ(window.boxes[0].caption, "Network Error");
+    EXPECT_EQ(window.boxes[0].text, "no response from the server");
+}
+
+}  // namespace
+}  // namespace qm::update
