@@ -19,6 +19,12 @@ bool Directory::Sync() const {
 }
 
 int Directory::RemoveLeftovers(std::string_view prefix, std::size_t suffixLength) const {
+    return RemoveFilesIf([&](std::string_view name) {
+        return name.size() == prefix.size() + suffixLength && name.starts_with(prefix);
+    });
+}
+
+int Directory::RemoveFilesIf(std::function<bool(std::string_view name)> const& unwanted) const {
     // The listing gets a descriptor of its own, which closedir closes.
     int const listed = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
     DIR* const listing = listed < 0 ? nullptr : ::fdopendir(listed);
@@ -30,8 +36,7 @@ int Directory::RemoveLeftovers(std::string_view prefix, std::size_t suffixLength
     }
     int removed = 0;
     while (dirent const* entry = ::readdir(listing)) {
-        std::string_view const name = entry->d_name;
-        if (name.size() != prefix.size() + suffixLength || !name.starts_with(prefix)) {
+        if (!unwanted(entry->d_name)) {
             continue;
         }
         struct stat info {};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ class Directory {
     // Removes the regular files whose names are `prefix` followed by exactly `suffixLength` more
     // characters (never a link, never a directory). Returns how many were removed.
     int RemoveLeftovers(std::string_view prefix, std::size_t suffixLength) const;
+
+    // Removes the regular files whose names `unwanted` picks (never a link, never a directory).
+    // Returns how many were removed.
+    int RemoveFilesIf(std::function<bool(std::string_view name)> const& unwanted) const;
 
   private:
     explicit Directory(UniqueFd fd) : fd_(std::move(fd)) {}

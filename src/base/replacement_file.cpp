@@ -23,6 +23,22 @@ std::optional<ReplacementFile> ReplacementFile::Create(std::string target,
     return ReplacementFile(std::move(fd), std::move(target), std::move(name));
 }
 
+std::optional<ReplacementFile> ReplacementFile::OpenNamed(std::string target, std::string path) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat status {};
+    if (!fd.valid() || ::fstat(fd.get(), &status) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    if (::lseek(fd.get(), 0, SEEK_END) < 0) {
+        return std::nullopt;
+    }
+    return ReplacementFile(std::move(fd), std::move(target), std::move(path));
+}
+
 ReplacementFile::ReplacementFile(UniqueFd fd, std::string target, std::string temporary)
     : fd_(std::move(fd)), targetPath_(std::move(target)), temporaryPath_(std::move(temporary)) {}
 
@@ -49,6 +65,16 @@ void ReplacementFile::Discard() {
         temporaryPath_.clear();
     }
     errno = saved;
+}
+
+void ReplacementFile::Keep() {
+    fd_.Reset();
+    temporaryPath_.clear();
+}
+
+bool ReplacementFile::Truncate(std::uint64_t length) {
+    auto const offset = static_cast<off_t>(length);
+    return ::ftruncate(fd_.get(), offset) == 0 && ::lseek(fd_.get(), offset, SEEK_SET) == offset;
 }
 
 bool ReplacementFile::Write(std::span<const std::uint8_t> bytes) {

@@ -27,6 +27,11 @@ class ReplacementFile {
     // exists. Nothing when it cannot be created; errno tells why.
     static std::optional<ReplacementFile> Create(std::string target, std::string_view prefix);
 
+    // Opens the file `path` beside the target, or creates it, to go on writing at its end: a
+    // replacement that outlives the run when it is kept. Never follows a link; nothing when `path`
+    // is not a regular file or cannot be opened (errno tells why).
+    static std::optional<ReplacementFile> OpenNamed(std::string target, std::string path);
+
     ReplacementFile(ReplacementFile&& other) noexcept;
     ReplacementFile& operator=(ReplacementFile&& other) noexcept;
     ReplacementFile(ReplacementFile const&) = delete;
@@ -44,6 +49,15 @@ class ReplacementFile {
 
     // Removes the temporary file now (errno is kept).
     void Discard();
+
+    // Closes the file and leaves it where it is, for a later run to go on with.
+    void Keep();
+
+    // Cuts the file to its first `length` bytes and goes on writing from there.
+    bool Truncate(std::uint64_t length);
+
+    // For reading back what is there.
+    int fd() const { return fd_.get(); }
 
     std::string const& temporaryPath() const { return temporaryPath_; }
     std::string const& targetPath() const { return targetPath_; }

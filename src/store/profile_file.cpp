@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <vector>
@@ -149,6 +150,49 @@ class ProfileDocument {
         std::string inserted = lines_[after].ending.empty() ? std::string(LineEnd()) : "";
         inserted += entryLine + std::string(LineEnd());
         return Join(after + 1, inserted, false);
+    }
+
+    // The entries of `section` in file order, each key once, with its first value.
+    std::vector<std::pair<std::string_view, std::string_view>> Entries(
+        std::string_view section) const {
+        std::vector<std::pair<std::string_view, std::string_view>> entries;
+        std::optional<Section> const found = FindSection(section);
+        for (std::size_t i = found ? found->header + 1 : 0; found && i < found->end; ++i) {
+            ProfileLine const& line = lines_[i];
+            bool const seen = std::any_of(entries.begin(), entries.end(), [&](auto const& entry) {
+                return SameName(entry.first, line.name);
+            });
+            if (line.kind == ProfileLine::Kind::kEntry && !seen) {
+                entries.emplace_back(line.name, line.value);
+            }
+        }
+        return entries;
+    }
+
+    // The whole text without any entry `key` in `section`, and without the section when no other
+    // entry is left in it; nothing when there is no such entry.
+    std::optional<std::string> WithoutKey(std::string_view section, std::string_view key) const {
+        std::optional<Section> const found = FindSection(section);
+        if (!found || !FindEntry(*found, key)) {
+            return std::nullopt;
+        }
+        auto const isKey = [&](ProfileLine const& line) {
+            return line.kind == ProfileLine::Kind::kEntry && SameName(line.name, key);
+        };
+        bool othersLeft = false;
+        for (std::size_t i = found->header + 1; i < found->end; ++i) {
+            othersLeft =
+                othersLeft || (lines_[i].kind == ProfileLine::Kind::kEntry && !isKey(lines_[i]));
+        }
+        std::string text;
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            bool const inSection = i >= found->header && i < found->end;
+            if (inSection && (othersLeft ? isKey(lines_[i]) : true)) {
+                continue;
+            }
+            text.append(lines_[i].text).append(lines_[i].ending);
+        }
+        return text;
     }
 
   private:
@@ -311,6 +355,32 @@ bool WriteProfileValue(std::string_view fileName, std::string_view section, std:
     }
     std::string const text = ProfileDocument(contents.text).WithValue(section, key, value);
     return ReplaceFile(path, text, contents.mode);
+}
+
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(std::string_view fileName,
+                                                                    std::string_view section) {
+    FileContents const contents = ReadWholeFile(std::string(fileName));
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (contents.outcome != FileContents::Outcome::kRead) {
+        return entries;
+    }
+    for (auto const& [key, value] : ProfileDocument(contents.text).Entries(section)) {
+        entries.emplace_back(key, Unquote(value).substr(0, kProfileValueMax));
+    }
+    return entries;
+}
+
+bool RemoveProfileValue(std::string_view fileName, std::string_view section, std::string_view key) {
+    std::string const path(fileName);
+    FileContents const contents = ReadWholeFile(path);
+    if (contents.outcome == FileContents::Outcome::kMissing) {
+        return true;
+    }
+    if (contents.outcome == FileContents::Outcome::kFailed) {
+        return false;
+    }
+    std::optional<std::string> const text = ProfileDocument(contents.text).WithoutKey(section, key);
+    return !text || ReplaceFile(path, *text, contents.mode);
 }
 
 int RemoveProfileLeftovers(std::string_view fileName) {

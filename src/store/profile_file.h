@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qm::store {
 
@@ -34,6 +36,16 @@ bool IsProfileKey(std::string_view key);
 // file is then unchanged).
 bool WriteProfileValue(std::string_view fileName, std::string_view section, std::string_view key,
                        std::string_view value);
+
+// Every entry of `section` of `fileName`: key and value (quotes removed, cut to kProfileValueMax),
+// in file order; a key that stands twice counts once, with its first value, as a read finds it.
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(std::string_view fileName,
+                                                                    std::string_view section);
+
+// Removes every entry `key` from `section` of `fileName`, written as WriteProfileValue writes.
+// True when the file is as wanted afterwards (a missing file, section or key already is), false
+// when it could not be written.
+bool RemoveProfileValue(std::string_view fileName, std::string_view section, std::string_view key);
 
 // Removes the temporary files that a write of `fileName` interrupted by a kill left beside it
 // (regular files named "." + the file's name + "." + six characters). Returns how many.

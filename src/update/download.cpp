@@ -1,5 +1,8 @@
 #include "update/download.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -20,11 +23,52 @@ std::optional<Download> Download::Begin(std::string const& targetPath) {
     if (!file) {
         return std::nullopt;
     }
-    return Download(std::move(*file));
+    return Download(std::move(*file), false);
 }
 
-Download::Download(base::ReplacementFile file)
-    : file_(std::move(file)), block_(kDownloadWriteBlock), crcState_(checksum::kCrcInitial) {}
+std::optional<Download> Download::Resume(std::string const& targetPath,
+                                         std::string const& partialPath, std::uint64_t keptBytes) {
+    std::optional<base::ReplacementFile> file =
+        base::ReplacementFile::OpenNamed(targetPath, partialPath);
+    if (!file) {
+        return std::nullopt;
+    }
+    Download download(std::move(*file), true);
+    struct stat status {};
+    if (::fstat(download.file_.fd(), &status) != 0) {
+        return std::nullopt;
+    }
+    std::uint64_t const there = static_cast<std::uint64_t>(status.st_size);
+    if (!download.file_.Truncate(there < keptBytes ? 0 : keptBytes) ||
+        !download.TakeKept(there < keptBytes ? 0 : keptBytes)) {
+        download.Discard();
+        return std::nullopt;
+    }
+    return download;
+}
+
+Download::Download(base::ReplacementFile file, bool resumable)
+    : file_(std::move(file)), resumable_(resumable), crcState_(checksum::kCrcInitial) {}
+
+bool Download::TakeKept(std::uint64_t length) {
+    base::AlignedBuffer const buffer(checksum::kFileReadBlockSize);
+    while (bytesWritten_ < length) {
+        std::size_t const wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>(buffer.size(), length - bytesWritten_));
+        ssize_t const got =
+            ::pread(file_.fd(), buffer.data(), wanted, static_cast<off_t>(bytesWritten_));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        crcState_ =
+            checksum::Crc32Update(crcState_, buffer.span().first(static_cast<std::size_t>(got)));
+        bytesWritten_ += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
 
 bool Download::WriteGathered() {
     bool const written = file_.Write(block_.span().first(gathered_));
@@ -49,13 +93,20 @@ bool Download::Append(std::span<const std::uint8_t> data) {
     return true;
 }
 
+bool Download::Restart() {
+    gathered_ = 0;
+    bytesWritten_ = 0;
+    crcState_ = checksum::kCrcInitial;
+    return file_.Truncate(0);
+}
+
 Download::Result Download::Install(std::uint32_t expectedCrc) {
     if (checksum::Crc32Final(crcState_) != expectedCrc) {
-        file_.Discard();
+        Discard();
         return Result::ChecksumMismatch;
     }
     if (!WriteGathered()) {
-        file_.Discard();
+        Discard();
         return Result::WriteFailed;
     }
     mode_t const mode = base::ReplacementMode(file_.targetPath(), base::DefaultFileMode());
@@ -68,6 +119,25 @@ Download::Result Download::Install(std::uint32_t expectedCrc) {
             return Result::RenameFailed;
     }
     return Result::WriteFailed;
+}
+
+void Download::Suspend() {
+    if (file_.temporaryPath().empty()) {
+        return;  // installed, discarded, suspended, or moved away
+    }
+    if (!resumable_) {
+        return Discard();
+    }
+    int const saved = errno;
+    // What is kept is what reached the file; a block that cannot be written is simply lost.
+    WriteGathered();
+    file_.Keep();
+    errno = saved;
+}
+
+void Download::Discard() {
+    gathered_ = 0;
+    file_.Discard();
 }
 
 }  // namespace qm::update

@@ -1,12 +1,14 @@
 // One file being downloaded: the chunks go into a replacement of the target in the target's own
 // directory, which takes the target's place in one rename once the whole file has arrived and
-// its checksum is right. Until then the target is untouched; a download that does not complete
-// removes its temporary file.
+// its checksum is right. Until then the target is untouched.
+//
+// A download is either temporary (a new file named after kDownloadPrefix, removed when the
+// download does not complete) or resumable (its partial file, named after kPartialPrefix, is kept
+// when the download ends unfinished, so that a later run can go on from where it stopped).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,33 +30,58 @@ class Download {
   public:
     enum class Result { Installed, ChecksumMismatch, WriteFailed, RenameFailed };
 
-    // Creates the temporary file beside `targetPath`. Nothing when it cannot be created; errno
+    // A temporary download beside `targetPath`. Nothing when its file cannot be created; errno
     // tells why.
     static std::optional<Download> Begin(std::string const& targetPath);
+
+    // A resumable download kept in `partialPath`, going on from the first `keptBytes` bytes that
+    // are there already (anything after them is cut off; a file that holds fewer starts over).
+    // Nothing when the file cannot be opened or read; errno tells why.
+    static std::optional<Download> Resume(std::string const& targetPath,
+                                          std::string const& partialPath, std::uint64_t keptBytes);
+
+    Download(Download&&) noexcept = default;
+    Download& operator=(Download&&) noexcept = default;
+    // Suspends the download.
+    ~Download() { Suspend(); }
 
     // Appends one chunk. It may stay in memory until a whole block has gathered; a block that
     // cannot be written makes this (or Install) fail. False when writing failed; errno tells why.
     bool Append(std::span<const std::uint8_t> data);
 
+    // Empties the file to start the download over from its first byte.
+    bool Restart();
+
     // Writes what is gathered, checks that the file's CRC-32 is `expectedCrc`, gives it the
     // permission bits of the file it replaces, flushes it and renames it over the target. On any
-    // failure the target is untouched, the temporary file removed, and errno tells why.
+    // failure the target is untouched, the download's file removed, and errno tells why.
     Result Install(std::uint32_t expectedCrc);
 
+    // The download ends unfinished: a resumable one writes what it has gathered and keeps its
+    // file; a temporary one removes its file.
+    void Suspend();
+
+    // Removes the download's file, whichever kind it is (a failed or damaged download).
+    void Discard();
+
     // Removes the temporary files that a killed run left in `directory`: regular files whose
-    // names are the prefix and six more characters. Returns how many were removed.
+    // names are kDownloadPrefix and six more characters. Returns how many were removed.
     static int RemoveLeftovers(std::string const& directory);
 
-    std::string const& temporaryPath() const { return file_.temporaryPath(); }
-    // Bytes appended so far, whether already written or still gathered.
+    bool resumable() const { return resumable_; }
+    std::string const& filePath() const { return file_.temporaryPath(); }
+    // Bytes of the file so far, whether already written or still gathered.
     std::uint64_t bytesWritten() const { return bytesWritten_; }
 
   private:
-    explicit Download(base::ReplacementFile file);
+    Download(base::ReplacementFile file, bool resumable);
     bool WriteGathered();
+    // Runs the first `length` bytes of the file through the checksum.
+    bool TakeKept(std::uint64_t length);
 
     base::ReplacementFile file_;
-    base::AlignedBuffer block_;
+    bool resumable_;
+    base::AlignedBuffer block_{kDownloadWriteBlock};
     std::size_t gathered_ = 0;
     std::uint32_t crcState_;
     std::uint64_t bytesWritten_ = 0;

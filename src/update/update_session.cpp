@@ -1,5 +1,7 @@
 #include "update/update_session.h"
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "store/path_check.h"
 #include "update/checksum_record.h"
 #include "update/display_text.h"
+#include "update/partial_downloads.h"
 
 namespace qm::update {
 namespace {
@@ -193,7 +196,7 @@ void UpdateSession::CheckFile(FileDescription const& description) {
     DropDownload();
     announcedSize_.reset();
     std::string_view const localPath = FieldText(description.localPath);
-    if (!store::StaysInsideCurrentDirectory(localPath)) {
+    if (!IsSafeServerPath(localPath)) {
         return Fail(
             endings::DiskAccessError(Format("Unsafe file path refused: ", localPath, " ...")));
     }
@@ -201,6 +204,7 @@ void UpdateSession::CheckFile(FileDescription const& description) {
     if (std::string directory = base::DirectoryOf(targetPath_);
         sweptDirectories_.insert(directory).second) {
         Download::RemoveLeftovers(directory);
+        RemoveUnrecordedPartials(directory);
     }
     chunkCounter_ = 0;
     expectedCrc_ = description.crc;
@@ -209,11 +213,52 @@ void UpdateSession::CheckFile(FileDescription const& description) {
         SendAck();
         return;
     }
+    resumeIndex_ = ChunksKeptFor(description.crc);
+    chunkCounter_ = resumeIndex_;
     Append(outgoing_, FileRequest{ToServer(), remoteName_});
     downloadRequested_ = true;
     requestDestination_ = description.address.sourceId;
-    nextRequest_ = 0;
+    nextRequest_ = resumeIndex_;
     SendChunkRequest(requestDestination_, nextRequest_++);
+}
+
+bool UpdateSession::IsSafeServerPath(std::string_view localPath) {
+    return store::StaysInsideCurrentDirectory(localPath) && !NamesWorkingFile(localPath);
+}
+
+// The whole chunks that an earlier run kept of this very file; a partial file of another version
+// is removed.
+std::uint32_t UpdateSession::ChunksKeptFor(std::uint32_t crc) {
+    partialPath_ = PartialPathOf(targetPath_);
+    if (!partialPath_) {
+        return 0;
+    }
+    std::optional<std::uint32_t> const recorded = RecordedPartial(targetPath_);
+    struct stat status {};
+    bool const there = ::lstat(partialPath_->c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    if (recorded == crc && there) {
+        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(status.st_size) /
+                                          kChunkDataMax);
+    }
+    if (there) {
+        ::unlink(partialPath_->c_str());
+    }
+    if (recorded) {
+        ForgetPartial(targetPath_);
+    }
+    return 0;
+}
+
+// The download's file, going on after the first `index` chunks: resumable when it is large
+// enough to be worth it and the record can say so, temporary otherwise.
+std::optional<Download> UpdateSession::OpenDownload(std::uint32_t index) {
+    bool const worthResuming =
+        partialPath_ && announcedSize_ && *announcedSize_ > kDownloadWriteBlock;
+    if (worthResuming && (RecordedPartial(targetPath_) == expectedCrc_ ||
+                          RecordPartial(targetPath_, expectedCrc_))) {
+        return Download::Resume(targetPath_, *partialPath_, std::uint64_t{index} * kChunkDataMax);
+    }
+    return Download::Begin(targetPath_);
 }
 
 void UpdateSession::RecordList(FileDescription const& description) {
@@ -228,7 +273,7 @@ void UpdateSession::RecordList(FileDescription const& description) {
 
 void UpdateSession::DeleteFile(FileDescription const& description) {
     std::string_view const localPath = FieldText(description.localPath);
-    if (!store::StaysInsideCurrentDirectory(localPath)) {
+    if (!IsSafeServerPath(localPath)) {
         return Fail(
             endings::DiskAccessError(Format("Unsafe file path refused: ", localPath, " ...")));
     }
@@ -255,6 +300,12 @@ void UpdateSession::OnDataChunk(Bytes frame) {
         FinishDownload();
         SendAck();
         return;
+    }
+    if (resumeIndex_ > 0 && chunk->chunkIndex == 0 && !download_ && downloadRequested_) {
+        // The server sends the file from its start after all: so be it.
+        resumeIndex_ = 0;
+        chunkCounter_ = 0;
+        nextRequest_ = 1;
     }
     if (chunk->chunkIndex != chunkCounter_ || !downloadRequested_) {
         return;
@@ -293,12 +344,15 @@ void UpdateSession::ReportTransfer() {
 }
 
 void UpdateSession::StoreChunk(DataChunk const& chunk) {
-    if (chunk.chunkIndex == 0) {
-        download_ = Download::Begin(targetPath_);
+    if (chunk.chunkIndex == resumeIndex_ && !download_) {
+        download_ = OpenDownload(resumeIndex_);
+        if (download_ && download_->bytesWritten() != std::uint64_t{resumeIndex_} * kChunkDataMax) {
+            DiscardDownload();  // the kept part could not be read back whole
+        }
     }
     std::uint64_t const had = download_ ? download_->bytesWritten() : 0;
     if (announcedSize_ && had + chunk.data.size() > *announcedSize_) {
-        DropDownload();
+        DiscardDownload();
         return Fail(endings::NetworkError(
             Format("The server sent more data than announced for ", targetPath_, " ...")));
     }
@@ -308,7 +362,7 @@ void UpdateSession::StoreChunk(DataChunk const& chunk) {
     }
     if (!download_->Append(chunk.data)) {
         std::string reason = std::strerror(errno);
-        DropDownload();
+        DiscardDownload();
         Fail(endings::DiskAccessError(std::move(reason)));
     }
 }
@@ -319,15 +373,19 @@ void UpdateSession::FinishDownload() {
     }
     downloadRequested_ = false;
     if (!download_) {
-        // The first chunk was already the empty one: the file is empty.
-        download_ = Download::Begin(targetPath_);
+        // The first chunk was already the empty one: the file is empty, or all of it was kept.
+        download_ = OpenDownload(resumeIndex_);
         if (!download_) {
             return Fail(endings::DiskAccessError("Cannot open the temporary file"));
         }
     }
+    bool const resumable = download_->resumable();
     Download::Result const result = download_->Install(expectedCrc_);
     int const savedErrno = errno;
     download_.reset();
+    if (resumable) {
+        ForgetPartial(targetPath_);  // installed, or found damaged and removed
+    }
     switch (result) {
         case Download::Result::Installed:
             return;
@@ -343,8 +401,29 @@ void UpdateSession::FinishDownload() {
 }
 
 void UpdateSession::DropDownload() {
-    download_.reset();
+    download_.reset();  // a resumable download keeps what it has for a later run
     downloadRequested_ = false;
+}
+
+void UpdateSession::DiscardDownload() {
+    if (download_) {
+        download_->Discard();
+        if (download_->resumable()) {
+            ForgetPartial(targetPath_);
+        }
+    } else if (resumeIndex_ > 0 && partialPath_) {
+        ::unlink(partialPath_->c_str());  // kept by an earlier run, not opened yet
+        ForgetPartial(targetPath_);
+    }
+    DropDownload();
+}
+
+bool UpdateSession::RoomOnDiskFor(std::uint64_t bytes) const {
+    struct statvfs disk {};
+    if (::statvfs(base::DirectoryOf(targetPath_).c_str(), &disk) != 0) {
+        return true;  // nobody can tell; the writes will
+    }
+    return std::uint64_t{disk.f_bavail} * disk.f_frsize >= bytes;
 }
 
 // ---- Sizes and lists ---------------------------------------------------------------------------
@@ -360,9 +439,16 @@ void UpdateSession::OnFileSize(Bytes frame) {
     after.append(std::to_string(fileSize_)).append(" bytes...");
     window_.ShowStatus(Format("file:", FieldText(size->fileName), after));
     window_.SetProgress(0);
-    if (downloadRequested_) {
-        TopUpRequests();
+    if (!downloadRequested_) {
+        return;
     }
+    std::uint64_t const kept = std::uint64_t{resumeIndex_} * kChunkDataMax;
+    if (size->size > kept && !RoomOnDiskFor(size->size - kept)) {
+        DiscardDownload();
+        return Fail(endings::DiskAccessError(
+            Format("Not enough room on the disk for ", targetPath_, " ...")));
+    }
+    TopUpRequests();
 }
 
 void UpdateSession::OnListSummary(Bytes frame) {
@@ -371,6 +457,8 @@ void UpdateSession::OnListSummary(Bytes frame) {
         return RejectInvalidFrame("list summary");
     }
     if (summary->complete == 1) {
+        // A completed run leaves nothing of an unfinished download anywhere.
+        RemoveAllPartials();
         window_.ShowStatus("Operation complete...");
         window_.FinishRun();
         return;

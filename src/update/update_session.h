@@ -85,7 +85,14 @@ class UpdateSession {
     void ReportTransfer();
     void StoreChunk(DataChunk const& chunk);
     void FinishDownload();
+    // The download under way stops: kept for a later run when it is resumable.
     void DropDownload();
+    // The download under way is damaged or failed: its file and record go.
+    void DiscardDownload();
+    static bool IsSafeServerPath(std::string_view localPath);
+    std::uint32_t ChunksKeptFor(std::uint32_t crc);
+    std::optional<Download> OpenDownload(std::uint32_t index);
+    bool RoomOnDiskFor(std::uint64_t bytes) const;
 
     void SendAck();
     void SendListRequest(Bytes name);
@@ -119,8 +126,10 @@ class UpdateSession {
     // chunk 0, installed by the empty chunk.
     bool downloadRequested_ = false;
     std::uint32_t expectedCrc_ = 0;
-    std::uint32_t nextRequest_ = 0;         // index of the next chunk to request
-    std::uint32_t requestDestination_ = 0;  // whom chunk requests go to
+    std::uint32_t nextRequest_ = 0;           // index of the next chunk to request
+    std::uint32_t resumeIndex_ = 0;           // the first chunk an earlier run did not keep
+    std::optional<std::string> partialPath_;  // where the download is kept, when resumable
+    std::uint32_t requestDestination_ = 0;    // whom chunk requests go to
     // The size that a FileSize announced for the file under way; more data than that is refused,
     // so that a server cannot fill the disk with a file announced as small.
     std::optional<std::uint32_t> announcedSize_;

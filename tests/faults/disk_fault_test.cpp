@@ -209,8 +209,9 @@ TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
         std::string box;
     };
     Full const cases[] = {
-        {"full while writing a chunk", "data", DownloadOf("data/file.bin", 200 * 1024),
-         "No space left on device"},
+        // Found before anything is written, from the size the server announced.
+        {"too little room for the download", "data", DownloadOf("data/file.bin", 200 * 1024),
+         "Not enough room on the disk for data/file.bin ..."},
         {"full while writing the checksum record", "", ListSwitch(),
          "Cannot write the file: ./crc.ini ..."},
     };

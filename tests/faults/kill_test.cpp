@@ -48,7 +48,8 @@ Lines LeftoverFiles(fs::path const& client) {
     Lines found;
     for (auto const& entry : fs::recursive_directory_iterator(client)) {
         std::string const name = entry.path().filename().string();
-        if (name.starts_with(".quillmesh-download-") || name.starts_with(".crc.ini.")) {
+        if (name.starts_with(".quillmesh-download-") || name.starts_with(".quillmesh-partial-") ||
+            name.starts_with(".crc.ini.")) {
             found.push_back(fs::relative(entry.path(), client).string());
         }
     }

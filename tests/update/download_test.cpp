@@ -46,7 +46,7 @@ TEST(Download, ReplacesTheTargetInOneStepKeepingItsMode) {
     chmod("bin/client", 0750);
     auto download = Download::Begin("bin/client");
     ASSERT_TRUE(download);
-    EXPECT_EQ(fs::path(download->temporaryPath()).parent_path(), "bin");
+    EXPECT_EQ(fs::path(download->filePath()).parent_path(), "bin");
     ASSERT_TRUE(download->Append(Bytes("new ")));
     EXPECT_EQ(ReadFile("bin/client"), "old");  // untouched until installed
     ASSERT_TRUE(download->Append(Bytes("contents")));
@@ -185,11 +185,11 @@ TEST(Download, SmallChunksAreWrittenInBlocks) {
     int const chunks = 200;
     for (int i = 0; i < chunks; ++i) {
         ASSERT_TRUE(download->Append(Bytes(chunk)));
-        sizesSeen.insert(SizeOnDisk(download->temporaryPath()));
+        sizesSeen.insert(SizeOnDisk(download->filePath()));
     }
     std::uint64_t const total = chunk.size() * chunks;
     EXPECT_LE(sizesSeen.size(), total / kDownloadWriteBlock + 2);
-    EXPECT_LT(SizeOnDisk(download->temporaryPath()), total);
+    EXPECT_LT(SizeOnDisk(download->filePath()), total);
 }
 
 // A full disk is reported whether it strikes while chunks arrive or only when the last gathered
