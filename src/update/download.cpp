@@ -93,13 +93,6 @@ bool Download::Append(std::span<const std::uint8_t> data) {
     return true;
 }
 
-bool Download::Restart() {
-    gathered_ = 0;
-    bytesWritten_ = 0;
-    crcState_ = checksum::kCrcInitial;
-    return file_.Truncate(0);
-}
-
 Download::Result Download::Install(std::uint32_t expectedCrc) {
     if (checksum::Crc32Final(crcState_) != expectedCrc) {
         Discard();

@@ -49,9 +49,6 @@ class Download {
     // cannot be written makes this (or Install) fail. False when writing failed; errno tells why.
     bool Append(std::span<const std::uint8_t> data);
 
-    // Empties the file to start the download over from its first byte.
-    bool Restart();
-
     // Writes what is gathered, checks that the file's CRC-32 is `expectedCrc`, gives it the
     // permission bits of the file it replaces, flushes it and renames it over the target. On any
     // failure the target is untouched, the download's file removed, and errno tells why.

@@ -142,5 +142,117 @@ TEST_F(UpdateSessionTest, RequestsInFlightStayWithinTheWindowAndTheFile) {
     EXPECT_EQ(test::ReadFile("c.bin"), content);
 }
 
+// ---- Resumed downloads ------------------------------------------------------------------------
+
+std::uint32_t ChunkIndexOf(std::vector<std::uint8_t> const& request) {
+    return std::uint32_t{request[15]} << 24 | std::uint32_t{request[16]} << 16 |
+           std::uint32_t{request[17]} << 8 | request[18];
+}
+
+class ResumeTest : public UpdateSessionTest {
+  protected:
+    static constexpr std::size_t kSize = 100 * kChunkDataMax + 77;  // chunks 0..100, 101 empty
+
+    ResumeTest() : content_(kSize, '\0') {
+        for (std::size_t i = 0; i < kSize; ++i) {
+            content_[i] = static_cast<char>(i * 131 % 251);
+        }
+    }
+
+    std::uint32_t Crc() const { return checksum::Crc32(AsBytes(content_)); }
+
+    // Describes the file in `on`; its size follows. The index of the first chunk requested.
+    std::uint32_t Describe(UpdateSession& on, std::uint32_t crc) {
+        base::ByteBuffer frame;
+        Append(frame, FileDescription{kFromServer, action::CheckFile, 1, AsBytes("big.bin"),
+                                      AsBytes("big.bin"), crc});
+        on.HandleMessage(frame);
+        frame.clear();
+        Append(frame, FileSize{kFromServer, AsBytes("big.bin"), static_cast<std::uint32_t>(kSize)});
+        on.HandleMessage(frame);
+        Bytes const sent = on.outgoing();
+        std::vector<std::uint8_t> const chunkRequest(sent.begin() + 415, sent.begin() + 415 + 419);
+        on.ClearOutgoing();
+        return ChunkIndexOf(chunkRequest);
+    }
+
+    void Chunk(UpdateSession& on, std::uint32_t index) {
+        std::size_t const offset = std::min<std::size_t>(index * kChunkDataMax, kSize);
+        std::size_t const size = std::min(kChunkDataMax, kSize - offset);
+        base::ByteBuffer frame;
+        Append(frame, DataChunk{kFromServer, index, AsBytes(content_).subspan(offset, size)});
+        on.HandleMessage(frame);
+        on.ClearOutgoing();
+    }
+
+    // A first run that receives chunks 0..count-1 and then loses its connection.
+    void Interrupted(std::uint32_t count) {
+        RecordingWindow firstWindow;
+        UpdateSession first(firstWindow);
+        ASSERT_EQ(Describe(first, Crc()), 0u);
+        for (std::uint32_t index = 0; index < count; ++index) {
+            Chunk(first, index);
+        }
+        first.OnLinkLost();
+    }
+
+    std::string content_;
+};
+
+TEST_F(ResumeTest, ALostConnectionKeepsWhatArrivedAndTheNextRunGoesOnFromThere) {
+    Interrupted(60);
+    EXPECT_EQ(std::filesystem::file_size(".quillmesh-partial-big.bin"), 60 * kChunkDataMax);
+    EXPECT_NE(
+        test::ReadFile("crc.ini").find("[PARTIAL_DOWNLOADS]\nbig.bin=" + std::to_string(Crc())),
+        std::string::npos);
+
+    EXPECT_EQ(Describe(session, Crc()), 60u);
+    for (std::uint32_t index = 60; index <= 101; ++index) {
+        Chunk(session, index);
+    }
+    EXPECT_EQ(window.transfers.front(), "121620 bytes received  (59 %)");
+    EXPECT_EQ(test::ReadFile("big.bin"), content_);
+    EXPECT_FALSE(std::filesystem::exists(".quillmesh-partial-big.bin"));
+    EXPECT_EQ(test::ReadFile("crc.ini").find("PARTIAL"), std::string::npos);
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(ResumeTest, AServerThatSendsFromTheStartGetsADownloadFromTheStart) {
+    Interrupted(60);
+    ASSERT_EQ(Describe(session, Crc()), 60u);
+    base::ByteBuffer frame;  // the resume index was ignored: chunk 0 comes
+    Append(frame, DataChunk{kFromServer, 0, AsBytes(content_).first(kChunkDataMax)});
+    session.HandleMessage(frame);
+    std::vector<std::uint8_t> const next(session.outgoing().begin(), session.outgoing().end());
+    session.ClearOutgoing();
+    ASSERT_EQ(next.size(), 419u);
+    EXPECT_EQ(ChunkIndexOf(next), 1u);
+    for (std::uint32_t index = 1; index <= 101; ++index) {
+        Chunk(session, index);
+    }
+    EXPECT_EQ(test::ReadFile("big.bin"), content_);
+    EXPECT_TRUE(window.boxes.empty());
+}
+
+TEST_F(ResumeTest, PartialDataOfAnotherVersionIsRemovedNotUsed) {
+    Interrupted(60);
+    EXPECT_EQ(Describe(session, Crc() ^ 1), 0u);
+    EXPECT_FALSE(std::filesystem::exists(".quillmesh-partial-big.bin"));
+    EXPECT_EQ(test::ReadFile("crc.ini").find("PARTIAL"), std::string::npos);
+}
+
+TEST_F(ResumeTest, DamagedPartialDataFailsTheChecksumAndIsRemoved) {
+    Interrupted(60);
+    test::WriteFile(".quillmesh-partial-big.bin", std::string(60 * kChunkDataMax, 'x'));
+    ASSERT_EQ(Describe(session, Crc()), 60u);
+    for (std::uint32_t index = 60; index <= 101; ++index) {
+        Chunk(session, index);
+    }
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, "The downloaded file is damaged (wrong checksum): big.bin ...");
+    EXPECT_FALSE(std::filesystem::exists("big.bin"));
+    EXPECT_FALSE(std::filesystem::exists(".quillmesh-partial-big.bin"));
+}
+
 }  // namespace
 }  // namespace qm::update
