@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "app/update_app.h"
-#ifdef QM_WINDOW_PLUGIN_FROM_PROGRAM
+#ifdef QM_WITH_WINDOW
 #include "app/window_plugin.h"
 #endif
 
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     qm::app::FrontEndFactory window;
-#ifdef QM_WINDOW_PLUGIN_FROM_PROGRAM
+#ifdef QM_WITH_WINDOW
     window = qm::app::LoadWindowFrontEnd(stderr);
 #endif
     return static_cast<int>(qm::app::RunUpdate(qm::app::ChooseFrontEnd(std::move(window))));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "net/key_pin.h"
 #include "store/profile_file.h"
 
 namespace qm::app {
@@ -51,6 +52,14 @@ std::variant<RunSettings, update::Ending> ReadRunSettings() {
                 "WINDOW must be a whole number from 1 to 256");
         }
         settings.requestWindow = *requests;
+    }
+    if (std::optional<std::string> const pins = Setting("PIN")) {
+        std::optional<std::vector<net::KeyPin>> parsed = net::ParseKeyPins(*pins);
+        if (!parsed) {
+            return update::endings::ConfigurationError(
+                "PIN must be sha256// and 44 base64 characters, separated by ;");
+        }
+        settings.pins = std::move(*parsed);
     }
     return settings;
 }

@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
+#include "net/secure_channel.h"
 #include "update/ending.h"
 
 namespace qm::app {
@@ -20,14 +22,16 @@ struct RunSettings {
     std::chrono::seconds stallLimit{120};
     // WINDOW: how many chunk requests may be outstanding; 1 is stop-and-wait.
     unsigned requestWindow = 1;
+    // PIN: the hashes of the server keys the updater accepts, over TLS; none for plain TCP.
+    std::vector<net::KeyPin> pins;
 };
 
 inline constexpr unsigned kLongestStallLimit = 86400;
 inline constexpr unsigned kLargestRequestWindow = 256;
 
-// The settings, or the ending of a run whose configuration is unusable: no SERVER, or a TIMEOUT
-// or WINDOW that is not a decimal whole number in its range. Missing TIMEOUT and WINDOW take
-// their defaults.
+// The settings, or the ending of a run whose configuration is unusable: no SERVER, a TIMEOUT or
+// WINDOW that is not a decimal whole number in its range, or a PIN that is not a list of pins.
+// Missing TIMEOUT and WINDOW take their defaults; a missing or empty PIN means plain TCP.
 std::variant<RunSettings, update::Ending> ReadRunSettings();
 
 }  // namespace qm::app

@@ -1,6 +1,7 @@
 #include "app/update_dialog.h"
 
 #include "app/program_launch.h"
+#include "app/tls_module.h"
 
 namespace qm::app {
 
@@ -24,6 +25,16 @@ void UpdateDialog::OnOpen() {
         return;
     }
     settings_ = std::move(std::get<RunSettings>(read));
+    if (!settings_.pins.empty()) {
+        std::shared_ptr<net::SecureChannelFactory> tls = LoadPinnedTls(settings_.pins, stderr);
+        if (!tls) {
+            EndWithMessage(endings::ServerNotVerified());
+            return;
+        }
+        // The server's name goes along in the handshake; a written address does not.
+        bool const written = net::LiteralEndpoint(settings_.serverAddress, 0).has_value();
+        layer_.UseTls(std::move(tls), written ? std::string() : settings_.serverAddress);
+    }
     session_.SetRequestWindow(settings_.requestWindow);
     connection_.SetStallLimit(settings_.stallLimit);
     errorCount_ = 0;

@@ -1,6 +1,5 @@
 #include "app/window_plugin.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/program_module.h"
 #include "base/unique_fd.h"
 
 namespace qm::app {
@@ -34,18 +34,8 @@ bool DisplayNamed() {
 
 // The module's interface, or nothing with the loader's reason.
 WindowPluginApi const* OpenPlugin(std::string const& path, std::string& reason) {
-    void* const module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        char const* error = ::dlerror();
-        reason = error != nullptr ? error : "cannot be loaded";
-        return nullptr;
-    }
-    auto const entry = reinterpret_cast<WindowPluginEntry>(::dlsym(module, kWindowPluginSymbol));
-    WindowPluginApi const* api = entry != nullptr ? entry() : nullptr;
-    if (api == nullptr) {
-        reason = path + ": no window entry point";
-    }
-    return api;
+    return static_cast<WindowPluginApi const*>(
+        OpenProgramModule(path, kWindowPluginSymbol, reason));
 }
 
 // In the child: quiet, without a core file in the client's directory; then the module is loaded
@@ -102,12 +92,7 @@ std::string AnswerOf(int answer, std::chrono::milliseconds timeout) {
 }  // namespace
 
 std::string WindowPluginPath() {
-    std::error_code error;
-    std::filesystem::path const program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return {};
-    }
-    return (program.parent_path() / QM_WINDOW_PLUGIN_FROM_PROGRAM).lexically_normal().string();
+    return ProgramModulePath(kWindowPluginFile);
 }
 
 WindowProbe ProbeWindow(std::string const& pluginPath, std::chrono::milliseconds timeout) {

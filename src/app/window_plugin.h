@@ -16,6 +16,7 @@
 namespace qm::app {
 
 inline constexpr char kWindowPluginSymbol[] = "quillmesh_updater_window_v1";
+inline constexpr char kWindowPluginFile[] = "quillmesh-updater-window.so";
 inline constexpr std::chrono::milliseconds kDisplayProbeTimeout{5000};
 
 struct WindowPluginApi {

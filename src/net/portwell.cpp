@@ -239,6 +239,18 @@ long SocketLayer::SendSome(int socket, std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) {
         return 0;
     }
+    if (SecureChannel* channel = ChannelOf(socket)) {
+        SecureChannel::Progress progress = SecureChannel::Progress::Done;
+        long const taken = channel->Write(bytes, progress);
+        if (taken > 0) {
+            return taken;
+        }
+        if (progress == SecureChannel::Progress::Failed) {
+            return -1;
+        }
+        WatchWritableOnce(socket);
+        return 0;
+    }
     for (;;) {
         ssize_t const result = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (result > 0) {
@@ -273,7 +285,85 @@ void SocketLayer::HoldReads(int socket, bool held) {
 
 int SocketLayer::CloseSocket(int socket) {
     Deselect(socket);
+    protected_.erase(socket);
     return ::close(socket);
+}
+
+void SocketLayer::UseTls(std::shared_ptr<SecureChannelFactory> factory, std::string serverName) {
+    tls_ = std::move(factory);
+    tlsServerName_ = std::move(serverName);
+}
+
+SecureChannel* SocketLayer::ChannelOf(int socket) {
+    auto const found = protected_.find(socket);
+    return found == protected_.end() || !found->second.handshaken ? nullptr
+                                                                  : found->second.channel.get();
+}
+
+void SocketLayer::StartHandshake(int socket, int listening) {
+    Protected& state = protected_[socket];
+    state.channel = tls_->Open(socket, listening == -1 ? tlsServerName_ : std::string());
+    state.listening = listening;
+    state.handshakeLimit = std::make_unique<Timer>(loop_);
+    state.bufferedRead = std::make_unique<Timer>(loop_);
+    if (!state.channel) {
+        return EndHandshake(socket, false);
+    }
+    state.handshakeLimit->Start(kHandshakeLimit, [this, socket] { EndHandshake(socket, false); });
+    selections_[socket] = Selection::Handshake;
+    DriveHandshake(socket);
+}
+
+void SocketLayer::DriveHandshake(int socket) {
+    auto const found = protected_.find(socket);
+    if (found == protected_.end()) {
+        return;
+    }
+    switch (found->second.channel->Handshake()) {
+        case SecureChannel::Progress::Done:
+            return EndHandshake(socket, true);
+        case SecureChannel::Progress::Failed:
+            return EndHandshake(socket, false);
+        case SecureChannel::Progress::WantRead:
+            loop_.Unwatch(socket, EventLoop::Interest::Writable);
+            loop_.Watch(socket, EventLoop::Interest::Readable,
+                        [this, socket] { DriveHandshake(socket); });
+            return;
+        case SecureChannel::Progress::WantWrite:
+            loop_.Unwatch(socket, EventLoop::Interest::Readable);
+            loop_.Watch(socket, EventLoop::Interest::Writable,
+                        [this, socket] { DriveHandshake(socket); });
+            return;
+    }
+}
+
+// A connection made is reported to its owner as connected, or as failed with kServerNotVerified;
+// an accepted one is handed to its owner, or closed.
+void SocketLayer::EndHandshake(int socket, bool done) {
+    Protected& state = protected_[socket];
+    state.handshakeLimit->Stop();
+    int const listening = state.listening;
+    Deselect(socket);
+    if (done) {
+        state.handshaken = true;
+    } else {
+        protected_.erase(socket);
+    }
+    if (listening != -1) {
+        if (!done) {
+            ::close(socket);
+        } else if (table_.onAccept) {
+            table_.onAccept(socket, listening);
+        } else {
+            CloseSocket(socket);
+        }
+        return;
+    }
+    if (done) {
+        selections_[socket] = Selection::Connect;
+    }
+    std::uint32_t const error = done ? 0 : static_cast<std::uint32_t>(kServerNotVerified);
+    DispatchSocketEvent(table_.connectMessageId, socket, MakeEventParameter(FD_CONNECT, error));
 }
 
 void SocketLayer::SelectConnect(int socket) {
@@ -311,6 +401,9 @@ void SocketLayer::OnConnectReady(int socket) {
     // A connected socket stays writable; the connect is reported once.
     loop_.Unwatch(socket, EventLoop::Interest::Writable);
     auto const error = static_cast<std::uint32_t>(PendingError(socket));
+    if (error == 0 && tls_) {
+        return StartHandshake(socket, -1);
+    }
     DispatchSocketEvent(table_.connectMessageId, socket, MakeEventParameter(FD_CONNECT, error));
 }
 
@@ -321,6 +414,42 @@ void SocketLayer::OnReadable(int socket) {
 }
 
 void SocketLayer::ReadOnce(int socket) {
+    if (SecureChannel* channel = ChannelOf(socket)) {
+        return ReadProtected(socket, *channel);
+    }
+    ReadPlain(socket);
+}
+
+void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
+    SecureChannel::Progress progress = SecureChannel::Progress::Done;
+    long const count = channel.Read(readBuffer_, progress);
+    if (count > 0) {
+        // What the channel still holds is read in the next turn; poll cannot report it.
+        if (channel.HasBuffered()) {
+            protected_[socket].bufferedRead->Start(std::chrono::milliseconds(0), [this, socket] {
+                if (selections_.contains(socket)) {
+                    ReadOnce(socket);
+                }
+            });
+        }
+        if (table_.onRead) {
+            table_.onRead(socket, std::span<const std::uint8_t>(readBuffer_.data(),
+                                                                static_cast<std::size_t>(count)));
+        }
+        return;
+    }
+    if (progress == SecureChannel::Progress::WantRead) {
+        return;
+    }
+    if (progress == SecureChannel::Progress::WantWrite) {
+        return WatchWritableOnce(socket);
+    }
+    // The peer closed or the channel failed: one close notification, then silence.
+    Deselect(socket);
+    DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_CLOSE, 0));
+}
+
+void SocketLayer::ReadPlain(int socket) {
     ssize_t const count = ::recv(socket, readBuffer_.data(), readBuffer_.size(), 0);
     if (count > 0) {
         if (table_.onRead) {
@@ -343,6 +472,9 @@ void SocketLayer::Accept(int socket) {
     int const accepted = ::accept4(socket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (accepted == -1) {
         return;
+    }
+    if (tls_) {
+        return StartHandshake(accepted, socket);
     }
     if (table_.onAccept) {
         table_.onAccept(accepted, socket);

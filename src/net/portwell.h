@@ -9,12 +9,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "base/aligned_buffer.h"
 #include "net/endpoint.h"
 #include "net/event_loop.h"
+#include "net/secure_channel.h"
+#include "net/timer.h"
 
 namespace qm::net {
 
@@ -100,6 +103,13 @@ class SocketLayer {
     // Removes the socket from the loop, then closes it. Returns close's result.
     int CloseSocket(int socket);
 
+    // Every connection made or accepted from now on speaks TLS through channels of `factory`: a
+    // connect is reported only once its handshake is complete (or fails with
+    // kServerNotVerified), an accepted connection only once its handshake is complete (one that
+    // fails is closed). `serverName` is the name a client connects to (for the server's sake).
+    // Reads and sends then carry the decrypted bytes; nothing else changes for the owner.
+    void UseTls(std::shared_ptr<SecureChannelFactory> factory, std::string serverName = {});
+
     // Descriptors this layer currently watches; for tests.
     std::size_t SelectedCount() const { return selections_.size(); }
 
@@ -113,12 +123,29 @@ class SocketLayer {
     void OnReadable(int socket);
     void ReadOnce(int socket);
     void Accept(int socket);
+    void ReadPlain(int socket);
+    void ReadProtected(int socket, SecureChannel& channel);
+    // TLS: the handshake of a connection made (listening -1) or accepted from `listening`.
+    void StartHandshake(int socket, int listening);
+    void DriveHandshake(int socket);
+    void EndHandshake(int socket, bool done);
+    SecureChannel* ChannelOf(int socket);
 
-    enum class Selection { Connect, Read, Accept };
+    enum class Selection { Connect, Read, Accept, Handshake };
+    struct Protected {
+        std::unique_ptr<SecureChannel> channel;
+        int listening = -1;  // the listening socket of an accepted connection
+        bool handshaken = false;
+        std::unique_ptr<Timer> handshakeLimit;
+        std::unique_ptr<Timer> bufferedRead;  // reads what the channel holds, which poll cannot see
+    };
     EventLoop& loop_;
     SocketEventTable table_;
     alignas(base::kCacheLineSize) std::array<std::uint8_t, kReadBufferSize> readBuffer_{};
     std::map<int, Selection> selections_;
+    std::shared_ptr<SecureChannelFactory> tls_;
+    std::string tlsServerName_;
+    std::map<int, Protected> protected_;
 };
 
 }  // namespace qm::net

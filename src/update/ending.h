@@ -41,6 +41,9 @@ inline Ending NetworkError(std::string text) {
 inline Ending ConnectionLost() {
     return NetworkError("connection lost");
 }
+inline Ending ServerNotVerified() {
+    return NetworkError("the server could not be verified");
+}
 inline Ending NoResponse() {
     return {ExitStatus::Network, "Network Error", "no response from the server"};
 }

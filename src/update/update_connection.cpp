@@ -75,6 +75,12 @@ void UpdateConnection::OnSocketConnected(int socket, int error) {
         return;
     }
     attemptLimit_.Stop();
+    if (error == net::kServerNotVerified) {
+        // Never on to another address: whoever answered there did not prove to be the server.
+        layer_.CloseSocket(socket);
+        pendingSocket_ = -1;
+        return session_.OnServerNotVerified();
+    }
     if (error != 0) {
         layer_.CloseSocket(socket);
         pendingSocket_ = -1;

@@ -53,6 +53,10 @@ void UpdateSession::OnUnreachable() {
     window_.EndWithMessage(endings::NetworkError("unable to connect to the server"));
 }
 
+void UpdateSession::OnServerNotVerified() {
+    window_.EndWithMessage(endings::ServerNotVerified());
+}
+
 void UpdateSession::OnConnectFailed() {
     window_.EndWithMessage(endings::NetworkError("unable to join the server :-("));
 }

@@ -40,6 +40,8 @@ class UpdateSession {
     void OnUnreachable();
     // The connect ended with an error.
     void OnConnectFailed();
+    // The TLS handshake failed, took too long, or the server's key matched no pin.
+    void OnServerNotVerified();
     // The connected socket could not be watched for data.
     void OnReceiveFailed();
     // The first bytes arrived, but the handshake had no socket to bind the link to.

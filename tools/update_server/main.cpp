@@ -20,5 +20,8 @@ int main(int argc, char** argv) {
         std::fwrite(ServerUsage().data(), 1, ServerUsage().size(), stdout);
         return kExitStopped;
     }
+    if (options.value().makeTlsKey) {
+        return MakeTlsKey(options.value(), stdout);
+    }
     return RunServer(options.value(), stderr);
 }

@@ -5,6 +5,8 @@ namespace {
 
 constexpr std::string_view kUsage =
     "Usage: quillmesh-update-server --root DIR [--listen ADDRESS] [--delete FILE]\n"
+    "                               [--tls-key FILE --tls-certificate FILE]\n"
+    "       quillmesh-update-server --make-tls-key --tls-key FILE --tls-certificate FILE\n"
     "       quillmesh-update-server --help\n"
     "\n"
     "Serves the release in DIR to quillmesh updaters on TCP port 34005.\n"
@@ -16,6 +18,13 @@ constexpr std::string_view kUsage =
     "  --delete FILE     a text file of local paths, one a line, that updaters must delete\n"
     "                    (blank lines and lines starting with '#' are skipped). Each is\n"
     "                    announced in the list of its top-level directory.\n"
+    "  --tls-key FILE, --tls-certificate FILE\n"
+    "                    speak TLS with this key and certificate (PEM files; a self-signed\n"
+    "                    certificate is fine). The log says the key's pin, which updaters\n"
+    "                    put in upd.ini as PIN=sha256//...\n"
+    "  --make-tls-key    make a fresh key and a self-signed certificate in the files that\n"
+    "                    --tls-key and --tls-certificate name (neither may exist yet), print\n"
+    "                    the pin and stop.\n"
     "  --help            print this text.\n"
     "\n"
     "Paths are relative, use '/' between directories and have at most 63 characters.\n"
@@ -78,8 +87,13 @@ Result ParseServerOptions(std::span<char const* const> arguments) {
             options.helpWanted = true;
             continue;
         }
+        if (argument.name == "--make-tls-key" && !argument.inlineValue) {
+            options.makeTlsKey = true;
+            continue;
+        }
         if (argument.name != "--root" && argument.name != "--listen" &&
-            argument.name != "--delete") {
+            argument.name != "--delete" && argument.name != "--tls-key" &&
+            argument.name != "--tls-certificate") {
             return Result::Failure("unknown option '" + std::string(argument.name) + "'");
         }
         std::optional<std::string_view> const value = reader.ValueOf(argument);
@@ -91,11 +105,21 @@ Result ParseServerOptions(std::span<char const* const> arguments) {
             rootGiven = true;
         } else if (argument.name == "--listen") {
             options.listenAddress = *value;
+        } else if (argument.name == "--tls-key") {
+            options.tlsKey = std::filesystem::path(*value);
+        } else if (argument.name == "--tls-certificate") {
+            options.tlsCertificate = std::filesystem::path(*value);
         } else {
             options.deletionFile = std::filesystem::path(*value);
         }
     }
-    if (!rootGiven && !options.helpWanted) {
+    if (options.tlsKey.has_value() != options.tlsCertificate.has_value()) {
+        return Result::Failure("--tls-key and --tls-certificate go together");
+    }
+    if (options.makeTlsKey && !options.tlsKey) {
+        return Result::Failure("--make-tls-key needs --tls-key FILE and --tls-certificate FILE");
+    }
+    if (!rootGiven && !options.helpWanted && !options.makeTlsKey) {
         return Result::Failure("the release directory is missing (--root DIR)");
     }
     return Result::Success(std::move(options));

@@ -5,7 +5,9 @@
 
 #include "base/signal_pipe.h"
 
+#include "net/key_pin.h"
 #include "net/poll_event_loop.h"
+#include "tls/openssl_tls.h"
 #include "update_server/release_loader.h"
 #include "update_server/update_server.h"
 #include "update_server/wording.h"
@@ -91,12 +93,39 @@ int RunServer(ServerOptions const& options, std::FILE* logStream) {
 
     net::PollEventLoop loop;
     UpdateServer server(loop, shelf, log);
+    if (options.tlsKey) {
+        std::string problem;
+        std::shared_ptr<net::SecureChannelFactory> tls =
+            tls::MakeServerFactory(*options.tlsKey, *options.tlsCertificate, problem);
+        std::optional<net::KeyPin> const pin =
+            tls ? tls::PinOfCertificate(*options.tlsCertificate, problem) : std::nullopt;
+        if (!pin) {
+            log.Note("cannot serve: " + problem);
+            return kExitCannotServe;
+        }
+        server.UseTls(std::move(tls));
+        log.Note("TLS with the key whose pin is " + net::FormatKeyPin(*pin));
+    }
     if (auto problem = server.Listen(options.listenAddress)) {
         log.Note(*problem);
         return kExitCannotServe;
     }
     SignalHandling handling(signals, loop, loader, shelf, log);
     loop.Run();
+    return kExitStopped;
+}
+
+int MakeTlsKey(ServerOptions const& options, std::FILE* out) {
+    std::string problem;
+    std::optional<net::KeyPin> pin;
+    if (tls::MakeKeyAndCertificate(*options.tlsKey, *options.tlsCertificate, problem)) {
+        pin = tls::PinOfCertificate(*options.tlsCertificate, problem);
+    }
+    if (!pin) {
+        std::fprintf(stderr, "quillmesh-update-server: %s\n", problem.c_str());
+        return kExitCannotServe;
+    }
+    std::fprintf(out, "%s\n", net::FormatKeyPin(*pin).c_str());
     return kExitStopped;
 }
 

@@ -16,4 +16,7 @@ inline constexpr int kExitBadCommandLine = 2;
 // Runs the server with `log` as its log stream; returns the exit status.
 int RunServer(ServerOptions const& options, std::FILE* log);
 
+// --make-tls-key: makes the key and certificate, prints the pin on `out`.
+int MakeTlsKey(ServerOptions const& options, std::FILE* out);
+
 }  // namespace qm::server

@@ -35,6 +35,11 @@ class UpdateServer {
 
     std::size_t ConnectionCount() const { return connections_.size(); }
 
+    // Every connection accepted from now on speaks TLS through channels of `factory`.
+    void UseTls(std::shared_ptr<net::SecureChannelFactory> factory) {
+        layer_.UseTls(std::move(factory));
+    }
+
   private:
     void OnAccept(int socket);
     void OnRead(int socket, std::span<const std::uint8_t> bytes);

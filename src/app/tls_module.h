@@ -1,0 +1,20 @@
+// TLS for a run whose upd.ini pins the server's key: the channels come from the program's TLS
+// module, loaded only then.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <span>
+
+#include "net/secure_channel.h"
+
+namespace qm::app {
+
+inline constexpr char kTlsModuleFile[] = "quillmesh-updater-tls.so";
+
+// Channels that accept only a server whose key matches one of `pins`; nothing when the module
+// cannot be loaded, which is said in one line on `notes`.
+std::shared_ptr<net::SecureChannelFactory> LoadPinnedTls(std::span<const net::KeyPin> pins,
+                                                         std::FILE* notes);
+
+}  // namespace qm::app
