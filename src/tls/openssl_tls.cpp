@@ -117,9 +117,29 @@ class OpenSslChannel final : public net::SecureChannel {
 
     bool HasBuffered() const override { return ::SSL_pending(ssl_) > 0; }
 
+    SSL* ssl() const { return ssl_; }
+
   private:
     SSL* ssl_;
 };
+
+// A channel on `socket` in `context`, as a client (connecting) or as a server (accepting).
+std::unique_ptr<OpenSslChannel> NewChannel(SSL_CTX* context, int socket, bool connecting) {
+    SSL* const ssl = context != nullptr ? ::SSL_new(context) : nullptr;
+    if (ssl == nullptr) {
+        return nullptr;
+    }
+    auto channel = std::make_unique<OpenSslChannel>(ssl);
+    if (::SSL_set_fd(ssl, socket) != 1) {
+        return nullptr;
+    }
+    if (connecting) {
+        ::SSL_set_connect_state(ssl);
+    } else {
+        ::SSL_set_accept_state(ssl);
+    }
+    return channel;
+}
 
 class PinnedClientFactory final : public net::SecureChannelFactory {
   public:
@@ -133,17 +153,9 @@ class PinnedClientFactory final : public net::SecureChannelFactory {
     }
 
     std::unique_ptr<net::SecureChannel> Open(int socket, std::string const& serverName) override {
-        SSL* const ssl = context_ ? ::SSL_new(context_.get()) : nullptr;
-        if (ssl == nullptr) {
-            return nullptr;
-        }
-        auto channel = std::make_unique<OpenSslChannel>(ssl);
-        if (::SSL_set_fd(ssl, socket) != 1) {
-            return nullptr;
-        }
-        ::SSL_set_connect_state(ssl);
-        if (!serverName.empty()) {
-            ::SSL_set_tlsext_host_name(ssl, serverName.c_str());
+        std::unique_ptr<OpenSslChannel> channel = NewChannel(context_.get(), socket, true);
+        if (channel && !serverName.empty()) {
+            ::SSL_set_tlsext_host_name(channel->ssl(), serverName.c_str());
         }
         return channel;
     }
@@ -169,16 +181,7 @@ class ServerFactory final : public net::SecureChannelFactory {
     explicit ServerFactory(Context context) : context_(std::move(context)) {}
 
     std::unique_ptr<net::SecureChannel> Open(int socket, std::string const& /*name*/) override {
-        SSL* const ssl = ::SSL_new(context_.get());
-        if (ssl == nullptr) {
-            return nullptr;
-        }
-        auto channel = std::make_unique<OpenSslChannel>(ssl);
-        if (::SSL_set_fd(ssl, socket) != 1) {
-            return nullptr;
-        }
-        ::SSL_set_accept_state(ssl);
-        return channel;
+        return NewChannel(context_.get(), socket, false);
     }
 
   private:
