@@ -116,6 +116,7 @@ set(CPACK_PACKAGE_VENDOR "quillmesh")
 set(CPACK_PACKAGE_CONTACT "quillmesh maintainers <maintainers@quillmesh.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/PackageConfig.cmake)
 set(CPACK_STRIP_FILES ON)
 # Strips what CPack's strip leaves: the compiler's notes (.comment, .note).
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/PackageStrip.cmake)
