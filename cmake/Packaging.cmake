@@ -1,7 +1,7 @@
 # What `cmake --install` puts beside the programs, and the Debian packages that `cpack -G DEB`
 # makes of it, one per install component:
 #
-#   updater  quillmesh-updater         the updater, its icon, desktop entry and manual page
+#   updater  quillmesh-updater         the updater, its TLS module, icon, desktop entry, manual page
 #   window   quillmesh-updater-window  the update window module (Qt 6), when Qt was found
 #   server   quillmesh-update-server   the reference server, its manual page and systemd unit
 #
@@ -73,7 +73,7 @@ if(TARGET quillmesh-update-server)
     else()
         set(QM_DEFAULT_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
     endif()
-    set(QM_SYSTEMD_UNIT_DIR ${QM_DEFAULT_UNIT_DIR} CACHE PATH "Where the server's systemd unit goes")
+    set(QM_SYSTEMD_UNIT_DIR ${QM_DEFAULT_UNIT_DIR} CACHE PATH "Directory of the server's unit")
     set(QM_SERVER_DEFAULTS_FILE ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/quillmesh-update-server)
     set(QM_SERVER_DELETION_LIST ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quillmesh-update-server/deletions)
     set(QM_SERVICE_DIR ${CMAKE_BINARY_DIR}/service)
@@ -82,7 +82,8 @@ if(TARGET quillmesh-update-server)
     configure_file(${CMAKE_SOURCE_DIR}/data/quillmesh-update-server.default.in
         ${QM_SERVICE_DIR}/default/quillmesh-update-server @ONLY)
     # Files below /etc are the administrator's: dpkg keeps their changes (conffiles).
-    file(WRITE ${QM_SERVICE_DIR}/conffiles "${QM_SERVER_DEFAULTS_FILE}\n${QM_SERVER_DELETION_LIST}\n")
+    file(WRITE ${QM_SERVICE_DIR}/conffiles
+        "${QM_SERVER_DEFAULTS_FILE}\n${QM_SERVER_DELETION_LIST}\n")
 
     install(FILES ${QM_SERVICE_DIR}/quillmesh-update-server.service
         DESTINATION ${QM_SYSTEMD_UNIT_DIR}
@@ -141,7 +142,8 @@ obsolete ones and starts the client program again. Every file is replaced in
 one step once it is complete and checked, and unfinished large downloads are
 resumed by the next run.
 
-It shows its progress on a terminal or as plain lines; the package
+With the server's key pinned in its configuration it speaks TLS. It shows
+its progress on a terminal or as plain lines; the package
 quillmesh-updater-window adds a small window on the desktop.")
 if(TARGET Qt6::Widgets)
     set(CPACK_DEBIAN_UPDATER_PACKAGE_RECOMMENDS "${QM_PACKAGE_WINDOW} ${QM_SAME_VERSION}")
