@@ -76,6 +76,8 @@ if(TARGET quillmesh-update-server)
     set(QM_SYSTEMD_UNIT_DIR ${QM_DEFAULT_UNIT_DIR} CACHE PATH "Directory of the server's unit")
     set(QM_SERVER_DEFAULTS_FILE ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/quillmesh-update-server)
     set(QM_SERVER_DELETION_LIST ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quillmesh-update-server/deletions)
+    set(QM_SERVER_TLS_KEY ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quillmesh-update-server/server.key)
+    set(QM_SERVER_TLS_CERTIFICATE ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quillmesh-update-server/server.crt)
     set(QM_SERVICE_DIR ${CMAKE_BINARY_DIR}/service)
     configure_file(${CMAKE_SOURCE_DIR}/data/quillmesh-update-server.service.in
         ${QM_SERVICE_DIR}/quillmesh-update-server.service @ONLY)
