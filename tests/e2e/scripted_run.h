@@ -5,25 +5,27 @@
 
 #include <optional>
 
-#include "e2e/addresses.h"
-#include "e2e/client_dir.h"
-#include "e2e/conversation.h"
-#include "e2e/scripted_server.h"
-#include "e2e/updater_process.h"
+#include "support/addresses.h"
+#include "support/conversation.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
-namespace qm::e2e {
+namespace qm::test {
 
 struct ScriptedRun {
     explicit ScriptedRun(TestAddress address) : server(LoopbackAddress(address)) {
-        dir.WriteConfig(server.address());
+        WriteUpdaterConfig(dir.path(), server.address());
     }
 
-    UpdaterProcess& Start() { return updater.emplace(dir.path()); }
+    Process& Start() { return updater.emplace(UpdaterOptions(dir.path())); }
 
     ClientDir dir;
     ScriptedServer server;
     Conversation talk{server};
-    std::optional<UpdaterProcess> updater;  // destroyed first: a hung run is killed
+    std::optional<Process> updater;  // destroyed first: a hung run is killed
 };
 
-}  // namespace qm::e2e
+}  // namespace qm::test

@@ -5,10 +5,10 @@
 
 #include <thread>
 
-#include "e2e/lines.h"
+#include "support/lines.h"
 #include "e2e/scripted_run.h"
 
-namespace qm::e2e {
+namespace qm::test {
 namespace {
 
 using std::chrono::seconds;
@@ -30,8 +30,8 @@ TEST(Configuration, MissingServerEndsTheRunBeforeAnyConnection) {
         if (c.config) {
             dir.Write("upd.ini", *c.config);
         }
-        UpdaterProcess updater(dir.path());
-        EXPECT_EQ(updater.WaitForExit(), kExitConfiguration) << updater.Transcript();
+        Process updater(UpdaterOptions(dir.path()));
+        EXPECT_EQ(updater.ExitStatus(), kExitConfiguration) << updater.Transcript();
         EXPECT_EQ(updater.LinesStartingWith("box: "),
                   std::vector<std::string>{
                       Box("Configuration error:", "The server address is unreachable...")});
@@ -42,20 +42,20 @@ TEST(Configuration, MissingServerEndsTheRunBeforeAnyConnection) {
 
 TEST(Connecting, NothingListeningEndsWithUnableToJoin) {
     ClientDir dir;
-    dir.WriteConfig(LoopbackAddress(TestAddress::NothingListening));
-    UpdaterProcess updater(dir.path());
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    EXPECT_TRUE(updater.PrintedInOrder(
+    WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::NothingListening));
+    Process updater(UpdaterOptions(dir.path()));
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    EXPECT_TRUE(PrintedInOrder(updater, 
         {Status("connecting..."), Box("Network error", "unable to join the server :-(")}));
     EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
 }
 
 TEST(Connecting, UnresolvableHostEndsWithUnableToConnect) {
     ClientDir dir;
-    dir.WriteConfig("unresolvable.invalid");
-    UpdaterProcess updater(dir.path());
-    EXPECT_EQ(updater.WaitForExit(seconds(60)), kExitNetwork);
-    EXPECT_TRUE(updater.PrintedInOrder({Status("connecting..."), Status("connection failed"),
+    WriteUpdaterConfig(dir.path(), "unresolvable.invalid");
+    Process updater(UpdaterOptions(dir.path()));
+    EXPECT_EQ(updater.ExitStatus(seconds(60)), kExitNetwork);
+    EXPECT_TRUE(PrintedInOrder(updater, {Status("connecting..."), Status("connection failed"),
                                         Box("Network error", "unable to connect to the server")}));
     EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
 }
@@ -63,12 +63,12 @@ TEST(Connecting, UnresolvableHostEndsWithUnableToConnect) {
 // The user's abort, given as a signal while the connection waits for its WELCOME.
 void AbortAfterAccept(TestAddress address, int signal) {
     ScriptedRun run(address);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.server.Accept());
     ASSERT_TRUE(updater.WaitForLine(Status("connection succesfull"), kStepTimeout))
         << updater.Transcript();
     updater.Signal(signal);
-    EXPECT_EQ(updater.WaitForExit(), kExitCancelled);
+    EXPECT_EQ(updater.ExitStatus(), kExitCancelled);
     EXPECT_EQ(
         updater.LinesStartingWith("box: "),
         std::vector<std::string>{Box("Program exit", "The user has canceled the operation.")});
@@ -85,9 +85,9 @@ TEST(Abort, TerminateSignalCancelsTheRun) {
 
 TEST(Login, NoAnnouncementEndsWithNoResponse) {
     ScriptedRun run(TestAddress::NoAnnouncement);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.LogIn());
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
     EXPECT_EQ(updater.LinesStartingWith("box: "),
               std::vector<std::string>{Box("Network Error", "no response from the server")});
     EXPECT_TRUE(run.server.ExpectClosed());
@@ -103,12 +103,12 @@ TEST(Login, InvalidWelcomeIsSilentUntilTheResponseTimer) {
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedRun run(TestAddress::InvalidWelcome);
-        UpdaterProcess& updater = run.Start();
+        Process& updater = run.Start();
         ASSERT_TRUE(run.server.Accept());
         ASSERT_TRUE(run.server.Send(WelcomeWith(c.type, c.length, 1, 0x0A000001)));
         // No login, no query: nothing at all until the updater gives up.
         EXPECT_TRUE(run.server.ExpectClosed(seconds(20)));
-        EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+        EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
         EXPECT_EQ(updater.LinesStartingWith("box: "),
                   std::vector<std::string>{Box("Network Error", "no response from the server")});
     }
@@ -116,7 +116,7 @@ TEST(Login, InvalidWelcomeIsSilentUntilTheResponseTimer) {
 
 TEST(Login, WelcomeSplitOverTwoReadsIsAccepted) {
     ScriptedRun run(TestAddress::WelcomeSplit);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.server.Accept());
     Bytes const welcome = Welcome(run.talk.peers().welcomeSender, run.talk.peers().client);
     ASSERT_TRUE(run.server.Send(std::span(welcome).first(100)));
@@ -128,27 +128,27 @@ TEST(Login, WelcomeSplitOverTwoReadsIsAccepted) {
     ASSERT_TRUE(run.talk.Announce());
     ASSERT_TRUE(run.talk.Finish());
     EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
 TEST(ConnectionLost, ServerClosesBeforeTheWelcome) {
     ScriptedRun run(TestAddress::ClosedBeforeWelcome);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.server.Accept());
     ASSERT_TRUE(updater.WaitForLine(Status("connection succesfull"), kStepTimeout))
         << updater.Transcript();
     run.server.CloseConnection();
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
     EXPECT_EQ(updater.LinesStartingWith("box: "),
               std::vector<std::string>{Box("Network error", "connection lost")});
 }
 
 TEST(ConnectionLost, ServerClosesAfterTheLogin) {
     ScriptedRun run(TestAddress::ClosedAfterLogin);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.LogIn());
     run.server.CloseConnection();
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
     EXPECT_EQ(updater.LinesStartingWith("box: "),
               std::vector<std::string>{Box("Network error", "connection lost")});
 }
@@ -157,7 +157,7 @@ TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
     for (int length : {0x0000, 0x0001, 0x0002, 0x0804, 0xFFFF}) {
         SCOPED_TRACE(length);
         ScriptedRun run(TestAddress::FrameLengthOutOfRange);
-        UpdaterProcess& updater = run.Start();
+        Process& updater = run.Start();
         ASSERT_TRUE(run.talk.Open());
         Bytes broken(40, 0x11);
         broken[0] = static_cast<std::uint8_t>(length >> 8);
@@ -165,7 +165,7 @@ TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
         broken[2] = 4;
         ASSERT_TRUE(run.server.Send(broken));
         EXPECT_TRUE(run.server.ExpectClosed());
-        EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
+        EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
         std::vector<std::string> const boxes = updater.LinesStartingWith("box: ");
         ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
         EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
@@ -173,4 +173,4 @@ TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
 }
 
 }  // namespace
-}  // namespace qm::e2e
+}  // namespace qm::test

@@ -1,28 +1,36 @@
 // A stand-in for the update server that a test drives step by step: it listens on one loopback
 // address at the protocol's port, accepts the updater's connection, sends whatever bytes the test
-// gives it and hands back the updater's frames one at a time. Every wait is bounded.
+// gives it (a frame, several, any part of one; or nothing, to stall) and hands back the updater's
+// frames one at a time; it can close or reset the connection. Every wait is bounded. A
+// ServerThread plays a script on it on a thread of its own, for tests whose own thread runs an
+// event loop.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "e2e/wire.h"
+#include "support/addresses.h"
+#include "support/process.h"
+#include "support/wire.h"
 
-namespace qm::e2e {
+namespace qm::test {
 
-inline constexpr std::uint16_t kProtocolPort = 34005;
-using Millis = std::chrono::milliseconds;
 // Long enough for any single step of a healthy updater, also under the sanitizers.
 inline constexpr Millis kStepTimeout{10000};
+inline constexpr std::uint16_t kProtocolPort = kPort;
 
 class ScriptedServer {
   public:
     // Listens on `address` (127.0.0.N) at port 34005.
     explicit ScriptedServer(std::string address);
+    explicit ScriptedServer(TestAddress address) : ScriptedServer(LoopbackAddress(address)) {}
     ~ScriptedServer();
     ScriptedServer(ScriptedServer const&) = delete;
     ScriptedServer& operator=(ScriptedServer const&) = delete;
@@ -55,6 +63,8 @@ class ScriptedServer {
 
     // Closes the accepted connection; the listener stays.
     void CloseConnection();
+    // Closes it with a reset instead of an orderly close.
+    void ResetConnection();
 
   private:
     bool FillAtLeast(std::size_t count, std::chrono::steady_clock::time_point deadline);
@@ -66,7 +76,40 @@ class ScriptedServer {
     Bytes pending_;  // received bytes not yet handed out as frames
 };
 
+// Plays `script` on a scripted server on a thread of its own, once the server listens. What went
+// wrong is kept for the test to check after Join.
+class ServerThread {
+  public:
+    using Script = std::function<::testing::AssertionResult(ScriptedServer&, ServerThread&)>;
+    ServerThread(std::string address, Script script);
+    ~ServerThread() { Join(); }
+    ServerThread(ServerThread const&) = delete;
+    ServerThread& operator=(ServerThread const&) = delete;
+
+    // Waits for the script to end (it is bounded by its own waits).
+    void Join();
+    bool finished() const { return finished_.load(); }
+    // Lets a script that waits for the test go on.
+    void Release() { released_ = true; }
+    // For the script: keeps the connection until the test releases it (bounded).
+    void WaitForRelease(Millis timeout = 2 * kStepTimeout);
+    // Empty when the script ran to its end without a failure.
+    std::string failure() const;
+
+  private:
+    ScriptedServer server_;
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> released_{false};
+    mutable std::mutex mutex_;
+    std::string failure_;
+    std::thread thread_;
+};
+
+// `expected` occurs in the program's output lines in this order (other lines may come between).
+::testing::AssertionResult PrintedInOrder(Process const& program,
+                                          std::vector<std::string> const& expected);
+
 // Compares two frames; on a difference names the first differing offset and both frames.
 ::testing::AssertionResult SameFrame(Bytes const& expected, Bytes const& actual);
 
-}  // namespace qm::e2e
+}  // namespace qm::test

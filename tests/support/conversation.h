@@ -7,12 +7,10 @@
 
 #include <string>
 
-#include "e2e/scripted_server.h"
-#include "e2e/wire.h"
+#include "support/scripted_server.h"
+#include "support/wire.h"
 
-namespace qm::e2e {
-
-inline constexpr std::size_t kChunkSize = 2027;
+namespace qm::test {
 
 class Conversation {
   public:
@@ -65,4 +63,4 @@ class Conversation {
     Peers peers_;
 };
 
-}  // namespace qm::e2e
+}  // namespace qm::test

@@ -1,4 +1,4 @@
-#include "e2e/scripted_server.h"
+#include "support/scripted_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,10 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace qm::e2e {
+namespace qm::test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 int RemainingMillis(Clock::time_point deadline) {
     auto const left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
@@ -64,6 +62,15 @@ std::string ErrnoText(char const* what) {
            << "frames differ at offset " << offset << "\n  expected " << DescribeFrame(expected)
            << ": ... " << Hex(expected, from, 24) << "\n  received " << DescribeFrame(actual)
            << ": ... " << Hex(actual, from, 24) << "\n  (both shown from offset " << from << ")";
+}
+
+::testing::AssertionResult PrintedInOrder(Process const& program,
+                                          std::vector<std::string> const& expected) {
+    std::string const missing = program.MissingInOrder(expected);
+    if (missing.empty()) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << missing;
 }
 
 ScriptedServer::ScriptedServer(std::string address) : address_(std::move(address)) {
@@ -199,6 +206,44 @@ std::optional<Bytes> ScriptedServer::ReceiveFrame(Millis timeout) {
     return ::testing::AssertionFailure() << "the updater kept sending frames";
 }
 
+void ScriptedServer::ResetConnection() {
+    if (connection_ >= 0) {
+        linger const abort{1, 0};
+        ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    CloseConnection();
+}
+
+ServerThread::ServerThread(std::string address, Script script) : server_(std::move(address)) {
+    thread_ = std::thread([this, script = std::move(script)] {
+        ::testing::AssertionResult const result = script(server_, *this);
+        if (!result) {
+            std::lock_guard lock(mutex_);
+            failure_ = result.message();
+        }
+        finished_ = true;
+    });
+}
+
+void ServerThread::Join() {
+    Release();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void ServerThread::WaitForRelease(Millis timeout) {
+    auto const deadline = Clock::now() + timeout;
+    while (!released_ && Clock::now() < deadline) {
+        std::this_thread::sleep_for(Millis(10));
+    }
+}
+
+std::string ServerThread::failure() const {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
 void ScriptedServer::CloseConnection() {
     if (connection_ >= 0) {
         ::close(connection_);
@@ -206,4 +251,4 @@ void ScriptedServer::CloseConnection() {
     }
 }
 
-}  // namespace qm::e2e
+}  // namespace qm::test

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm::e2e {
+namespace qm::test {
 
 inline std::string Status(std::string_view text) {
     return "status: " + std::string(text);
@@ -37,4 +37,4 @@ inline constexpr int kExitDisk = 4;
 inline constexpr int kExitCancelled = 5;
 inline constexpr int kExitLaunchFailed = 6;
 
-}  // namespace qm::e2e
+}  // namespace qm::test

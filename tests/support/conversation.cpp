@@ -1,8 +1,8 @@
-#include "e2e/conversation.h"
+#include "support/conversation.h"
 
 #include <algorithm>
 
-namespace qm::e2e {
+namespace qm::test {
 
 ::testing::AssertionResult Conversation::LogIn() {
     if (auto accepted = server_.Accept(); !accepted) {
@@ -45,8 +45,8 @@ Bytes Conversation::Description(std::uint8_t action, std::uint32_t token,
                             .destination = peers_.client,
                             .action = action,
                             .fileToken = token,
-                            .localPath = TextField(64, localPath),
-                            .remoteName = RemoteNameField(remoteName),
+                            .localPath = localPath,
+                            .remoteName = remoteName,
                             .crc = crc});
 }
 
@@ -70,7 +70,7 @@ Bytes Conversation::Ack(std::uint32_t token) const {
 }
 
 Bytes Conversation::ListRequestFor(std::string_view name) const {
-    return ListRequest(peers_.client, peers_.server, ListNameField(name));
+    return ListRequest(peers_.client, peers_.server, name);
 }
 
 ::testing::AssertionResult Conversation::Begin(std::uint32_t token) {
@@ -81,11 +81,10 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
 }
 
 ::testing::AssertionResult Conversation::ExpectDownloadRequest(std::string_view remoteName) {
-    Bytes const remote = RemoteNameField(remoteName);
-    if (auto file = server_.Expect(FileRequest(peers_.client, peers_.server, remote)); !file) {
+    if (auto file = server_.Expect(FileRequest(peers_.client, peers_.server, remoteName)); !file) {
         return ::testing::AssertionFailure() << "file request: " << file.message();
     }
-    if (auto chunk = server_.Expect(ChunkRequest(peers_.client, peers_.fileSender, 0, remote));
+    if (auto chunk = server_.Expect(ChunkRequest(peers_.client, peers_.fileSender, 0, remoteName));
         !chunk) {
         return ::testing::AssertionFailure() << "request of chunk 0: " << chunk.message();
     }
@@ -98,7 +97,7 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
         return sent;
     }
     Bytes const next =
-        ChunkRequest(peers_.client, peers_.fileSender, index + 1, RemoteNameField(remoteName));
+        ChunkRequest(peers_.client, peers_.fileSender, index + 1, remoteName);
     if (auto request = server_.Expect(next); !request) {
         return ::testing::AssertionFailure()
                << "request of chunk " << index + 1 << ": " << request.message();
@@ -130,8 +129,8 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
 ::testing::AssertionResult Conversation::Finish() {
     return server_.Send(ListSummary({.sender = peers_.server,
                                      .destination = peers_.client,
-                                     .listKey = ListNameField(listName),
+                                     .listKey = listName,
                                      .complete = 1}));
 }
 
-}  // namespace qm::e2e
+}  // namespace qm::test
