@@ -4,6 +4,26 @@
 
 namespace qm::test {
 
+Bytes Opening(Peers const& peers) {
+    return Joined({Welcome(peers.welcomeSender, peers.client),
+                   ServerAnnouncement(peers.server, peers.client)});
+}
+
+Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view localPath,
+                  std::string_view remoteName, std::uint32_t crc, Peers const& peers) {
+    return FileDescription({.sender = peers.fileSender,
+                            .destination = peers.client,
+                            .action = action,
+                            .fileToken = token,
+                            .localPath = localPath,
+                            .remoteName = remoteName,
+                            .crc = crc});
+}
+
+Bytes Completion(Peers const& peers) {
+    return ListSummary({.sender = peers.server, .destination = peers.client, .complete = 1});
+}
+
 ::testing::AssertionResult Conversation::LogIn() {
     if (auto accepted = server_.Accept(); !accepted) {
         return accepted;
@@ -41,13 +61,7 @@ namespace qm::test {
 Bytes Conversation::Description(std::uint8_t action, std::uint32_t token,
                                 std::string_view localPath, std::string_view remoteName,
                                 std::uint32_t crc) const {
-    return FileDescription({.sender = peers_.fileSender,
-                            .destination = peers_.client,
-                            .action = action,
-                            .fileToken = token,
-                            .localPath = localPath,
-                            .remoteName = remoteName,
-                            .crc = crc});
+    return qm::test::Description(action, token, localPath, remoteName, crc, peers_);
 }
 
 ::testing::AssertionResult Conversation::SendDescription(std::uint8_t action, std::uint32_t token,

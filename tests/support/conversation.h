@@ -12,6 +12,12 @@
 
 namespace qm::test {
 
+// Whole frame streams as a server sends them, for the given peers.
+Bytes Opening(Peers const& peers = {});  // the WELCOME and the announcement of the update server
+Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view localPath,
+                  std::string_view remoteName, std::uint32_t crc, Peers const& peers = {});
+Bytes Completion(Peers const& peers = {});
+
 class Conversation {
   public:
     explicit Conversation(ScriptedServer& server, Peers peers = {})

@@ -57,7 +57,12 @@ std::optional<std::map<std::string, std::string>> ParseChecksumRecord(std::strin
         return std::nullopt;
     }
     std::map<std::string, std::string> entries;
+    bool partials = false;  // the record of unfinished downloads may follow, checked alike
     while (std::getline(in, line)) {
+        if (line == "[PARTIAL_DOWNLOADS]" && !partials) {
+            partials = true;
+            continue;
+        }
         std::size_t const equals = line.find('=');
         if (equals == std::string::npos || equals == 0 || equals + 1 == line.size()) {
             return std::nullopt;
@@ -66,7 +71,9 @@ std::optional<std::map<std::string, std::string>> ParseChecksumRecord(std::strin
         if (!std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             return std::nullopt;
         }
-        entries[line.substr(0, equals)] = value;
+        if (!partials) {
+            entries[line.substr(0, equals)] = value;
+        }
     }
     if (!in.eof()) {
         return std::nullopt;

@@ -21,7 +21,8 @@ void WriteUpdaterConfig(std::filesystem::path const& directory,
                         std::optional<std::string> const& exe = std::nullopt);
 
 // The entries of a checksum record ([GLOBAL_CRC] key=value), or nothing when the text is not a
-// well-formed record: a section line first, then only key=decimal lines.
+// well-formed record: a section line first, then only key=decimal lines, in which the record of
+// unfinished downloads ([PARTIAL_DOWNLOADS], left out of the result) may stand last.
 std::optional<std::map<std::string, std::string>> ParseChecksumRecord(std::string const& text);
 
 // The text's lines without their line ends.
