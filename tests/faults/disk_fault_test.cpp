@@ -103,6 +103,7 @@ void RunDiskCase(DiskCase const& c, std::string const& address) {
     TreeSnapshot const outsideBefore = SnapshotTree(dir.root(), {.withTimes = true, .skipped = {"client"}});
     ScriptedServer server(address);
     ProcessOptions options = c.conditions;
+    options.argv = {UpdaterBinary().string()};
     options.directory = dir.path();
     Process updater(options);
     EXPECT_TRUE(c.served.Serve(server)) << updater.Transcript();
@@ -119,14 +120,14 @@ void RunDiskCase(DiskCase const& c, std::string const& address) {
 auto const kNothingMore = [](ClientDir&) {};
 
 ProcessOptions Limited(rlim_t bytes, bool ignoreSignal = true) {
-    ProcessOptions conditions = UpdaterOptions({});
+    ProcessOptions conditions;
     conditions.fileSizeLimit = bytes;
     conditions.ignoreFileSizeSignal = ignoreSignal;
     return conditions;
 }
 
 ProcessOptions AsNobody() {
-    ProcessOptions conditions = UpdaterOptions({});
+    ProcessOptions conditions;
     conditions.user = kNobody;
     return conditions;
 }

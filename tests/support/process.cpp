@@ -377,9 +377,7 @@ fs::path UpdaterBinary() {
 }
 
 ProcessOptions UpdaterOptions(fs::path const& directory) {
-    ProcessOptions options{.argv = {UpdaterBinary().string()}, .directory = directory};
-    options.ignoreFileSizeSignal = true;
-    return options;
+    return {.argv = {UpdaterBinary().string()}, .directory = directory};
 }
 
 int OpenDescriptorCount(pid_t pid) {

@@ -33,7 +33,7 @@ struct ProcessOptions {
     std::optional<std::string> input{};   // standard input; without it /dev/null
     std::optional<uid_t> user{};          // run as this user (and its group, the same number)
     std::optional<rlim_t> fileSizeLimit{};  // RLIMIT_FSIZE in bytes
-    bool ignoreFileSizeSignal = false;    // SIGXFSZ ignored in the child
+    bool ignoreFileSizeSignal = true;     // SIGXFSZ ignored: a file size limit fails a write
     int passFd = -1;                      // a descriptor left open for the program
 };
 
@@ -122,7 +122,7 @@ std::size_t Occurrences(std::string_view haystack, std::string_view text);
 
 // The updater binary: QM_UPDATER_BINARY, or where the build puts it beside the test program.
 std::filesystem::path UpdaterBinary();
-// The updater in `directory`, SIGXFSZ ignored (a file size limit then shows as a failed write).
+// The updater, run in `directory`.
 ProcessOptions UpdaterOptions(std::filesystem::path const& directory);
 
 // Open descriptors of a process (entries of /proc/PID/fd); -1 when it cannot be read.
