@@ -6,13 +6,14 @@
 
 #include <csignal>
 
-#include "store/scratch_directory.h"
+#include "support/temp_dir_test.h"
 #include "support/temp_dir.h"
 
 namespace qm::store {
 namespace {
 
-using ProfileFileTest = testing::ScratchDirectory;
+
+using ProfileFileTest = qm::test::TempDirTest;
 
 constexpr char kConfig[] =
     "; quillmesh updater\n"
