@@ -22,8 +22,8 @@ class ReferenceServer {
     ReferenceServer(ReferenceServer const&) = delete;
     ReferenceServer& operator=(ReferenceServer const&) = delete;
 
-    // True once the server has logged that it listens (within 10 s).
-    bool Ready() { return WaitForLog("listening on", 1, Millis(10000)); }
+    // True once the server has logged that it listens.
+    bool Ready(Millis timeout = Millis(10000)) { return WaitForLog("listening on", 1, timeout); }
     pid_t pid() const { return process_.pid(); }
     Process& process() { return process_; }
     std::string Log() const { return process_.ErrorOutput(); }
