@@ -96,7 +96,8 @@ std::string MakeRelease(fs::path const& root, std::vector<std::string> const& na
 std::string StartServer(std::optional<ReferenceServer>& server, Programs const& programs,
                         fs::path const& root, std::string const& address) {
     server.emplace(address, root, std::vector<std::string>{}, programs.server);
-    return server->Ready(std::chrono::seconds(60)) ? "" : "the server did not listen: " + server->Log();
+    return server->Ready(std::chrono::seconds(60)) ? ""
+                                                   : "the server did not listen: " + server->Log();
 }
 
 // A fresh client directory; `existing` names a local file to put there first (a different
@@ -148,8 +149,8 @@ UpdaterDownload DownloadWithUpdater(Programs const& programs, fs::path const& di
     // Through the probe (bench/peak_rss_probe.cpp), so that the peak memory is the updater's own.
     qm::test::WriteUpdaterConfig(directory, address);
     fs::path const report = directory / ".peak-resident-kib";
-    Process updater({.argv = {programs.peakProbe, report.string(), programs.updater},
-                     .directory = directory});
+    Process updater(
+        {.argv = {programs.peakProbe, report.string(), programs.updater}, .directory = directory});
     std::optional<qm::test::Ending> const ending = updater.WaitForExit(std::chrono::seconds(1800));
     Clock::time_point const endedAt = Clock::now();
     std::vector<qm::test::TimedLine> const lines = updater.TimedLines();

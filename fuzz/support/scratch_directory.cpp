@@ -28,9 +28,8 @@ std::string ScratchBase() {
 }  // namespace
 
 ScratchDirectory::ScratchDirectory(std::string_view purpose)
-    : directory_({.enter = false,
-                  .prefix = "qm-fuzz-" + std::string(purpose),
-                  .base = ScratchBase()}),
+    : directory_(
+          {.enter = false, .prefix = "qm-fuzz-" + std::string(purpose), .base = ScratchBase()}),
       path_(directory_.path().string()) {}
 
 }  // namespace qm::fuzz

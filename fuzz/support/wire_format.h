@@ -34,8 +34,8 @@ inline Bytes ServerAnnouncement(std::uint32_t serverId, std::uint8_t serviceCode
 inline Bytes FileDescription(std::uint32_t senderId, std::uint8_t action, std::uint32_t fileToken,
                              std::string_view localPath, std::string_view remoteName,
                              std::uint32_t crc) {
-    return test::FileDescription({senderId, kClientId, action, fileToken, localPath, remoteName,
-                                  crc});
+    return test::FileDescription(
+        {senderId, kClientId, action, fileToken, localPath, remoteName, crc});
 }
 inline Bytes FileSize(std::string_view fileName, std::uint32_t size) {
     return test::FileSize(kServerId, kClientId, fileName, size, 599);
@@ -44,8 +44,8 @@ inline Bytes DataChunk(std::uint32_t senderId, std::uint32_t index,
                        std::span<const std::uint8_t> data) {
     return test::DataChunk(senderId, kClientId, index, data);
 }
-inline Bytes ListSummary(std::uint32_t listCrc, std::string_view listKey,
-                         std::string_view nextList, std::uint8_t complete) {
+inline Bytes ListSummary(std::uint32_t listCrc, std::string_view listKey, std::string_view nextList,
+                         std::uint8_t complete) {
     return test::ListSummary({kServerId, kClientId, listCrc, listKey, nextList, complete});
 }
 // A frame of `type` around `body` (the bytes from offset 3 on).

@@ -1,12 +1,12 @@
 // Which front end the program takes: the window only where a display really works; otherwise
 // the program goes on without it, never crashing or hanging on a missing or broken display.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>

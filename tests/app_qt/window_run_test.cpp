@@ -98,7 +98,7 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
                             std::string const name = "data/town.map";
                             AssertionResult sent = OfferChangedFile(talk, name, 0x12345678);
                             sent = sent ? side.Send(qm::test::FileSize(kPeers.fileSender,
-                                                                      kPeers.client, name, 5000))
+                                                                       kPeers.client, name, 5000))
                                         : sent;
                             sent = sent ? talk.SendChunk(name, 0, Bytes(2027, 'a')) : sent;
                             sent = sent ? talk.SendChunk(name, 1, Bytes(2027, 'b')) : sent;
@@ -203,7 +203,8 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
 
 TEST(WindowRun, TheCloseBoxCancelsWithoutClosingTheWindow) {
     TempDir dir;
-    Configure(TestAddress::CloseBoxBeforeConnect);  // nothing listens there; the run ends before connecting
+    Configure(TestAddress::CloseBoxBeforeConnect);  // nothing listens there; the run ends before
+                                                    // connecting
     BoxDismisser boxes;
     WindowObserver observer;
     observer.When([](UpdateWindow& window) { return window.isVisible(); },

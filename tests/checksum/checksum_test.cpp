@@ -15,7 +15,6 @@
 namespace qm::checksum {
 namespace {
 
-
 using qm::test::RandomBytes;
 
 std::span<const std::uint8_t> AsBytes(std::string_view text) {

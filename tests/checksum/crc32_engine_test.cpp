@@ -13,8 +13,8 @@
 #include "checksum/crc32_fold_constants.h"
 #include "checksum/crc32_polynomial.h"
 #include "checksum/crc32_table.h"
-#include "support/random_bytes.h"
 #include "support/crc32.h"
+#include "support/random_bytes.h"
 
 namespace qm::checksum {
 namespace {
@@ -32,7 +32,8 @@ TEST(Crc32PolynomialTest, PowersOfXAreTheRegisterAfterOneSetBit) {
             std::vector<std::uint8_t> message(1 + zeros, 0);
             message[0] = static_cast<std::uint8_t>(1u << bit);
             unsigned const exponent = static_cast<unsigned>(8 * zeros + 7 - bit + 32);
-            ASSERT_EQ(ReflectedPowerOfX(exponent), qm::test::ReferenceCrc32Update(0, message)) << "x^" << exponent;
+            ASSERT_EQ(ReflectedPowerOfX(exponent), qm::test::ReferenceCrc32Update(0, message))
+                << "x^" << exponent;
         }
     }
 }
@@ -84,7 +85,8 @@ void ExpectFoldKeepsTheRegister(std::mt19937& random) {
         for (std::size_t i = 0; i < 16; ++i) {
             folded[i] ^= message[distance + i];
         }
-        ASSERT_EQ(qm::test::ReferenceCrc32Update(0, folded), qm::test::ReferenceCrc32Update(0, message))
+        ASSERT_EQ(qm::test::ReferenceCrc32Update(0, folded),
+                  qm::test::ReferenceCrc32Update(0, message))
             << "distance " << kDistanceBits << " round " << round;
     }
 }

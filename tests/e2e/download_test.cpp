@@ -2,11 +2,11 @@
 // that go right must install exactly the announced bytes.
 #include <gtest/gtest.h>
 
+#include "e2e/scripted_run.h"
+#include "e2e/virtual_release.h"
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/profile_text.h"
-#include "e2e/scripted_run.h"
-#include "e2e/virtual_release.h"
 
 namespace qm::test {
 namespace {
@@ -98,8 +98,8 @@ TEST(Download, ReplacementKeepsThePermissionBits) {
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "bin/tool.sh", ReferenceCrc32(ToBytes(tool)), 2));
     ASSERT_TRUE(run.talk.SendFile("bin/tool.sh", ToBytes(tool), 2));
-    ASSERT_TRUE(
-        run.talk.SendDescription(1, 3, "private.cfg", "private.cfg", ReferenceCrc32(ToBytes(config))));
+    ASSERT_TRUE(run.talk.SendDescription(1, 3, "private.cfg", "private.cfg",
+                                         ReferenceCrc32(ToBytes(config))));
     ASSERT_TRUE(run.talk.ExpectDownloadRequest("private.cfg"));
     ASSERT_TRUE(run.talk.SendFile("private.cfg", ToBytes(config), 3));
     ASSERT_TRUE(run.talk.Finish());
@@ -267,8 +267,8 @@ TEST(DiskFailure, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(
-        run.talk.SendDescription(1, 2, "lib/core.so", "lib/core.so", ReferenceCrc32(ToBytes("current"))));
+    ASSERT_TRUE(run.talk.SendDescription(1, 2, "lib/core.so", "lib/core.so",
+                                         ReferenceCrc32(ToBytes("current"))));
     ASSERT_TRUE(run.talk.ExpectAck(2));
     ASSERT_TRUE(run.talk.Finish());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);

@@ -8,9 +8,9 @@
 #include <iterator>
 #include <ostream>
 
+#include "e2e/scripted_run.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "e2e/scripted_run.h"
 
 namespace qm::test {
 namespace {

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "e2e/scripted_run.h"
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/profile_text.h"
-#include "e2e/scripted_run.h"
 
 namespace qm::test {
 namespace {
@@ -45,10 +45,10 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     ASSERT_TRUE(run.talk.Finish());
     EXPECT_TRUE(run.server.ExpectClosed());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    EXPECT_TRUE(PrintedInOrder(updater, 
-        {Status("connecting..."), Status("connection succesfull"),
-         Status("Update Server Detected."), Status("requesting files ..."),
-         Status("Checking files/readme.txt ..."), Status("Operation complete...")}));
+    EXPECT_TRUE(PrintedInOrder(
+        updater, {Status("connecting..."), Status("connection succesfull"),
+                  Status("Update Server Detected."), Status("requesting files ..."),
+                  Status("Checking files/readme.txt ..."), Status("Operation complete...")}));
     EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
     EXPECT_TRUE(updater.LinesStartingWith("launch: ").empty());
     EXPECT_EQ(run.dir.Read("readme.txt"), "hello");
@@ -76,7 +76,8 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.SendDescription(1, 2, "sub\\dir\\file.bin", remote, ReferenceCrc32(content)));
+    ASSERT_TRUE(
+        run.talk.SendDescription(1, 2, "sub\\dir\\file.bin", remote, ReferenceCrc32(content)));
     ASSERT_TRUE(run.talk.ExpectDownloadRequest(remote));
     // 2027, 2027 and 946 bytes, then the empty chunk.
     ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
@@ -90,8 +91,8 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
         (Lines{Transfer("0 bytes received  (0 %)"), Transfer("2027 bytes received  (40 %)"),
                Transfer("4054 bytes received  (81 %)"), Transfer("6081 bytes received  (100 %)")}));
     EXPECT_TRUE(PrintedInOrder(updater, {Status("Checking " + remote + " ..."),
-                                        Status("file:" + remote + " 5000 bytes..."), Progress(40),
-                                        Progress(81), Progress(100)}));
+                                         Status("file:" + remote + " 5000 bytes..."), Progress(40),
+                                         Progress(81), Progress(100)}));
     EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
 }
 
@@ -307,8 +308,8 @@ TEST(Display, ControlCharactersFromTheServerAreNotPrinted) {
     std::string const output = updater.Output();
     EXPECT_EQ(output.find('\x1b'), std::string::npos);
     EXPECT_EQ(output.find('\x07'), std::string::npos);
-    EXPECT_TRUE(PrintedInOrder(updater, 
-        {Status("Checking evil?[2Jname?.txt ..."), Status("file:evil?[2Jname?.txt 10 bytes...")}));
+    EXPECT_TRUE(PrintedInOrder(updater, {Status("Checking evil?[2Jname?.txt ..."),
+                                         Status("file:evil?[2Jname?.txt 10 bytes...")}));
     EXPECT_EQ(run.dir.ReadBytes("plain.txt"), content);
 }
 

@@ -5,8 +5,8 @@
 
 #include <thread>
 
-#include "support/lines.h"
 #include "e2e/scripted_run.h"
+#include "support/lines.h"
 
 namespace qm::test {
 namespace {
@@ -45,8 +45,8 @@ TEST(Connecting, NothingListeningEndsWithUnableToJoin) {
     WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::NothingListening));
     Process updater(UpdaterOptions(dir.path()));
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_TRUE(PrintedInOrder(updater, 
-        {Status("connecting..."), Box("Network error", "unable to join the server :-(")}));
+    EXPECT_TRUE(PrintedInOrder(
+        updater, {Status("connecting..."), Box("Network error", "unable to join the server :-(")}));
     EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
 }
 
@@ -56,7 +56,7 @@ TEST(Connecting, UnresolvableHostEndsWithUnableToConnect) {
     Process updater(UpdaterOptions(dir.path()));
     EXPECT_EQ(updater.ExitStatus(seconds(60)), kExitNetwork);
     EXPECT_TRUE(PrintedInOrder(updater, {Status("connecting..."), Status("connection failed"),
-                                        Box("Network error", "unable to connect to the server")}));
+                                         Box("Network error", "unable to connect to the server")}));
     EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
 }
 

@@ -12,16 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "faults/fleet.h"
+#include "support/addresses.h"
 #include "support/conversation.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/scripted_server.h"
-#include "support/addresses.h"
-#include "faults/fleet.h"
-#include "support/conversation.h"
-#include "support/tree_snapshot.h"
 #include "support/process.h"
 #include "support/profile_text.h"
+#include "support/scripted_server.h"
+#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {
@@ -64,7 +63,7 @@ CutStream MakeCutStream() {
         Description(0, 1, "", "", 0, peers),
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content), peers),
         FileSize(peers.fileSender, peers.client, "files/data/file.bin",
-                      static_cast<std::uint32_t>(content.size())),
+                 static_cast<std::uint32_t>(content.size())),
         DataChunk(peers.fileSender, peers.client, 0, content),
         DataChunk(peers.fileSender, peers.client, 1, {}),
     });
@@ -83,22 +82,21 @@ TEST(CutFrames, AStreamCutAtEveryByteEndsWithConnectionLost) {
              true});
     }
     std::size_t checked = 0;
-    RunFleet(
-        LoopbackAddress(TestAddress::FramesCutAtEveryByte), cases, 48, FurnishOldFiles,
-        [&](std::size_t cut, ClientDir& dir, Process& updater, Ending const& ending) {
-            ++checked;
-            std::string const context = "cut after " + std::to_string(cut) + " of " +
-                                        std::to_string(stream.bytes.size()) + " bytes\n" +
-                                        updater.Transcript();
-            if (cut == stream.bytes.size()) {
-                EXPECT_EQ(ending.status, kExitClean) << context;
-                EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
-            } else {
-                EXPECT_EQ(ending.status, kExitNetwork) << context;
-                EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost}) << context;
-            }
-            ExpectOnlyOldOrNew(dir, cut >= stream.installedFrom, context);
-        });
+    RunFleet(LoopbackAddress(TestAddress::FramesCutAtEveryByte), cases, 48, FurnishOldFiles,
+             [&](std::size_t cut, ClientDir& dir, Process& updater, Ending const& ending) {
+                 ++checked;
+                 std::string const context = "cut after " + std::to_string(cut) + " of " +
+                                             std::to_string(stream.bytes.size()) + " bytes\n" +
+                                             updater.Transcript();
+                 if (cut == stream.bytes.size()) {
+                     EXPECT_EQ(ending.status, kExitClean) << context;
+                     EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
+                 } else {
+                     EXPECT_EQ(ending.status, kExitNetwork) << context;
+                     EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost}) << context;
+                 }
+                 ExpectOnlyOldOrNew(dir, cut >= stream.installedFrom, context);
+             });
     EXPECT_EQ(checked, cases.size());
 }
 
@@ -119,8 +117,9 @@ struct Stage {
     if (auto begun = talk.Begin(1); !begun) {
         return begun;
     }
-    if (auto sent = talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
-                                         ReferenceCrc32(ToBytes("a file the server never mentions\n")));
+    if (auto sent =
+            talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
+                                 ReferenceCrc32(ToBytes("a file the server never mentions\n")));
         !sent) {
         return sent;
     }
@@ -132,8 +131,8 @@ struct Stage {
         return listed;
     }
     Bytes const content(5000, 0x42);
-    if (auto sent =
-            talk.SendDescription(1, 3, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
+    if (auto sent = talk.SendDescription(1, 3, "data/file.bin", "files/data/file.bin",
+                                         ReferenceCrc32(content));
         !sent) {
         return sent;
     }
@@ -152,12 +151,12 @@ struct Stage {
 
 TEST(ClosedByServer, AtEveryStageOfTheConversation) {
     Stage const stages[] = {
-        {"after accept", [](Conversation& talk) { return talk.server().Accept(); },
-         kExitNetwork, kConnectionLost},
-        {"after the WELCOME", [](Conversation& talk) { return talk.LogIn(); },
-         kExitNetwork, kConnectionLost},
-        {"after the announcement", [](Conversation& talk) { return talk.Open(); },
-         kExitNetwork, kConnectionLost},
+        {"after accept", [](Conversation& talk) { return talk.server().Accept(); }, kExitNetwork,
+         kConnectionLost},
+        {"after the WELCOME", [](Conversation& talk) { return talk.LogIn(); }, kExitNetwork,
+         kConnectionLost},
+        {"after the announcement", [](Conversation& talk) { return talk.Open(); }, kExitNetwork,
+         kConnectionLost},
         {"in the middle of a list", UpToMidList, kExitNetwork, kConnectionLost},
         {"in the middle of a download", UpToMidDownload, kExitNetwork, kConnectionLost},
         {"after the completion",
@@ -282,7 +281,7 @@ std::vector<GarbageCase> GarbageCases() {
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content), peers),
         FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000),
         DataChunk(peers.fileSender, peers.client, 0,
-                       std::span<const std::uint8_t>(content.data(), kChunkSize)),
+                  std::span<const std::uint8_t>(content.data(), kChunkSize)),
     });
     std::vector<GarbageCase> cases;
     for (std::size_t length : {1u, 2u, 3u, 10u, 150u, 151u, 152u, 600u, 2051u, 6000u}) {
@@ -340,23 +339,22 @@ TEST(Garbage, FromTheServerEndsTheRunWithANetworkError) {
     for (GarbageCase const& c : garbage) {
         cases.push_back(c.served);
     }
-    RunFleet(
-        LoopbackAddress(TestAddress::GarbageFromServer), cases, 24, FurnishOldFiles,
-        [&](std::size_t index, ClientDir& dir, Process& updater, Ending const& ending) {
-            GarbageCase const& c = garbage[index];
-            std::string const context = c.name + "\n" + updater.Transcript();
-            EXPECT_EQ(ending.status, kExitNetwork) << context;
-            Lines const boxes = updater.Boxes();
-            ASSERT_EQ(boxes.size(), 1u) << context;
-            if (c.expect == Expect::ConnectionLost) {
-                EXPECT_EQ(boxes[0], kConnectionLost) << context;
-            } else {
-                EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error")) ||
-                            boxes[0].starts_with(BoxPrefix("Network Error")))
-                    << context;
-            }
-            ExpectOnlyOldOrNew(dir, false, context);
-        });
+    RunFleet(LoopbackAddress(TestAddress::GarbageFromServer), cases, 24, FurnishOldFiles,
+             [&](std::size_t index, ClientDir& dir, Process& updater, Ending const& ending) {
+                 GarbageCase const& c = garbage[index];
+                 std::string const context = c.name + "\n" + updater.Transcript();
+                 EXPECT_EQ(ending.status, kExitNetwork) << context;
+                 Lines const boxes = updater.Boxes();
+                 ASSERT_EQ(boxes.size(), 1u) << context;
+                 if (c.expect == Expect::ConnectionLost) {
+                     EXPECT_EQ(boxes[0], kConnectionLost) << context;
+                 } else {
+                     EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error")) ||
+                                 boxes[0].starts_with(BoxPrefix("Network Error")))
+                         << context;
+                 }
+                 ExpectOnlyOldOrNew(dir, false, context);
+             });
 }
 
 }  // namespace

@@ -12,18 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
-#include "support/tree_snapshot.h"
+#include "faults/served_run.h"
+#include "faults/tmpfs_mount.h"
+#include "support/addresses.h"
+#include "support/conversation.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/scripted_server.h"
-#include "support/addresses.h"
-#include "faults/served_run.h"
-#include "support/conversation.h"
-#include "faults/tmpfs_mount.h"
-#include "support/tree_snapshot.h"
 #include "support/process.h"
 #include "support/profile_text.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {
@@ -67,10 +66,10 @@ void GiveTreeTo(fs::path const& root, uid_t user) {
 ServedRun DownloadOf(std::string const& localPath, std::size_t size) {
     Bytes const content = NewContent(size);
     std::string const remote = "files/" + localPath;
-    return ServedRun{
-        {Description(0, 1, "", "", 0), Description(1, 2, localPath, remote, ReferenceCrc32(content))},
-        {{remote, content}},
-        {}};
+    return ServedRun{{Description(0, 1, "", "", 0),
+                      Description(1, 2, localPath, remote, ReferenceCrc32(content))},
+                     {{remote, content}},
+                     {}};
 }
 
 // Records the checksum of the first list and switches to the next one.
@@ -100,7 +99,8 @@ void RunDiskCase(DiskCase const& c, std::string const& address) {
     FurnishClient(dir);
     c.arrange(dir);
     TreeSnapshot const before = SnapshotTree(dir.path());
-    TreeSnapshot const outsideBefore = SnapshotTree(dir.root(), {.withTimes = true, .skipped = {"client"}});
+    TreeSnapshot const outsideBefore =
+        SnapshotTree(dir.root(), {.withTimes = true, .skipped = {"client"}});
     ScriptedServer server(address);
     ProcessOptions options = c.conditions;
     options.argv = {UpdaterBinary().string()};
@@ -111,10 +111,11 @@ void RunDiskCase(DiskCase const& c, std::string const& address) {
     ASSERT_TRUE(ending);
     EXPECT_EQ(ending->status, kExitDisk) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{Box("Disk access error", c.box)}) << updater.Transcript();
-    EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{})
-        << updater.Transcript();
+    EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{}) << updater.Transcript();
     EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
-    EXPECT_EQ(TreeDifferences(outsideBefore, SnapshotTree(dir.root(), {.withTimes = true, .skipped = {"client"}})), Lines{});
+    EXPECT_EQ(TreeDifferences(outsideBefore,
+                              SnapshotTree(dir.root(), {.withTimes = true, .skipped = {"client"}})),
+              Lines{});
 }
 
 auto const kNothingMore = [](ClientDir&) {};
@@ -242,8 +243,7 @@ TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
         std::optional<Ending> const ending = updater.WaitForExit();
         ASSERT_TRUE(ending);
         EXPECT_EQ(ending->status, kExitDisk) << updater.Transcript();
-        EXPECT_EQ(updater.Boxes(), Lines{Box("Disk access error", c.box)})
-            << updater.Transcript();
+        EXPECT_EQ(updater.Boxes(), Lines{Box("Disk access error", c.box)}) << updater.Transcript();
         EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{});
         EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
     }

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 #include "support/wire.h"
-#include "support/process.h"
 
 namespace qm::test {
 
@@ -24,8 +24,7 @@ struct FleetCase {
 };
 
 using PrepareRun = std::function<void(ClientDir&)>;
-using CheckRun =
-    std::function<void(std::size_t caseIndex, ClientDir&, Process&, Ending const&)>;
+using CheckRun = std::function<void(std::size_t caseIndex, ClientDir&, Process&, Ending const&)>;
 
 // Runs every case once, at most `inFlight` updaters at a time, each in a fresh client directory
 // that `prepare` furnishes (upd.ini already names `address`). `check` runs after each run ended;

@@ -12,21 +12,19 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
-#include "support/tree_snapshot.h"
+#include "faults/fleet.h"
+#include "faults/memory_checks.h"
+#include "faults/release.h"
+#include "support/addresses.h"
 #include "support/conversation.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/profile_text.h"
-#include "support/scripted_server.h"
-#include "support/addresses.h"
-#include "faults/fleet.h"
-#include "faults/memory_checks.h"
-#include "support/reference_server.h"
-#include "faults/release.h"
-#include "support/conversation.h"
-#include "support/tree_snapshot.h"
 #include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {
@@ -149,7 +147,7 @@ FleetCase ServedFor(PathCase const& c) {
         if (c.action == 1) {
             stream = Joined({stream,
                              FileSize(peers.fileSender, peers.client, "files/x",
-                                           static_cast<std::uint32_t>(content.size())),
+                                      static_cast<std::uint32_t>(content.size())),
                              DataChunk(peers.fileSender, peers.client, 0, content),
                              DataChunk(peers.fileSender, peers.client, 1, {})});
         }
@@ -238,8 +236,7 @@ TEST(HostileServer, EscapeSequencesInNamesNeverReachTheOutput) {
             SCOPED_TRACE(index);
             EXPECT_TRUE(FreeOfControls(updater.Output()));
             EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
-            EXPECT_EQ(ending.status, index == 0 ? kExitClean : kExitDisk)
-                << updater.Transcript();
+            EXPECT_EQ(ending.status, index == 0 ? kExitClean : kExitDisk) << updater.Transcript();
             EXPECT_EQ(dir.ReadBytes("data/file.bin"), index == 0 ? content : ToBytes(kOld));
         });
 }
@@ -268,11 +265,11 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
     // A summary keyed by the unterminated name: the recorded checksum matches, so the updater
     // moves on to the next list.
     ASSERT_TRUE(server.Send(ListSummary({.sender = talk.peers().server,
-                                              .destination = talk.peers().client,
-                                              .listCrc = 2222,
-                                              .listKey = full,
-                                              .nextList = std::string(64, 'M'),
-                                              .complete = 0})));
+                                         .destination = talk.peers().client,
+                                         .listCrc = 2222,
+                                         .listKey = full,
+                                         .nextList = std::string(64, 'M'),
+                                         .complete = 0})));
     ASSERT_TRUE(server.Expect(talk.ListRequestFor(std::string(64, 'M'))));
     ASSERT_TRUE(talk.Finish());
     std::optional<Ending> const ending = updater.WaitForExit();
@@ -348,11 +345,11 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
     Bytes const size = FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000);
     Bytes const summary = ListSummary({.sender = peers.server,
-                                            .destination = peers.client,
-                                            .listCrc = 0,
-                                            .listKey = "x",
-                                            .nextList = "y",
-                                            .complete = 0});
+                                       .destination = peers.client,
+                                       .listCrc = 0,
+                                       .listKey = "x",
+                                       .nextList = "y",
+                                       .complete = 0});
     std::vector<BrokenCase> broken;
     for (std::size_t length : {15u, 20u, 86u, 490u}) {
         broken.push_back(
@@ -365,9 +362,9 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
         broken.push_back({"list summary of " + std::to_string(length), Truncated(summary, length)});
     }
     for (std::size_t length : {15u, 20u}) {
-        broken.push_back(
-            {"data chunk of " + std::to_string(length),
-             Truncated(DataChunk(peers.fileSender, peers.client, 1, content), length), true});
+        broken.push_back({"data chunk of " + std::to_string(length),
+                          Truncated(DataChunk(peers.fileSender, peers.client, 1, content), length),
+                          true});
     }
     struct Claim {
         std::uint16_t claimed;
@@ -375,11 +372,11 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
     };
     for (Claim claim :
          {Claim{100, 10}, Claim{2027, 0}, Claim{2028, 2027}, Claim{65535, 2027}, Claim{1, 0}}) {
-        broken.push_back({"data chunk claiming " + std::to_string(claim.claimed) + " carrying " +
-                              std::to_string(claim.carried),
-                          DataChunkClaiming(peers.fileSender, peers.client, 1, claim.claimed,
-                                                 claim.carried),
-                          true});
+        broken.push_back(
+            {"data chunk claiming " + std::to_string(claim.claimed) + " carrying " +
+                 std::to_string(claim.carried),
+             DataChunkClaiming(peers.fileSender, peers.client, 1, claim.claimed, claim.carried),
+             true});
     }
     std::vector<FleetCase> cases;
     for (BrokenCase const& c : broken) {
@@ -387,7 +384,7 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
         if (c.afterChunk) {
             stream = Joined({stream, description, size,
                              DataChunk(peers.fileSender, peers.client, 0,
-                                            std::span<const std::uint8_t>(content.data(), 2027))});
+                                       std::span<const std::uint8_t>(content.data(), 2027))});
         }
         cases.push_back({Joined({stream, c.frame}), false});
     }
@@ -399,8 +396,7 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
             EXPECT_EQ(ending.status, kExitNetwork) << context;
             Lines const boxes = updater.Boxes();
             ASSERT_EQ(boxes.size(), 1u) << context;
-            EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error") + "invalid "))
-                << context;
+            EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error") + "invalid ")) << context;
             EXPECT_EQ(dir.Read("data/file.bin"), kOld) << context;
             EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{}) << context;
         });
@@ -426,8 +422,7 @@ TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 0, chunk));
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 1, chunk));
     // The third full chunk would make 6081 bytes of a file announced with 5000.
-    ASSERT_TRUE(
-        server.Send(DataChunk(talk.peers().fileSender, talk.peers().client, 2, chunk)));
+    ASSERT_TRUE(server.Send(DataChunk(talk.peers().fileSender, talk.peers().client, 2, chunk)));
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
     EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
@@ -506,11 +501,11 @@ TEST(HostileServer, EndlessListChainsKeepMemoryFlat) {
     for (int i = 0; i < kSummaries; ++i) {
         std::string const next = "chain-" + std::to_string(i) + ".ini";
         ASSERT_TRUE(server.Send(ListSummary({.sender = talk.peers().server,
-                                                  .destination = talk.peers().client,
-                                                  .listCrc = 0,
-                                                  .listKey = "unknown",
-                                                  .nextList = next,
-                                                  .complete = 0})));
+                                             .destination = talk.peers().client,
+                                             .listCrc = 0,
+                                             .listKey = "unknown",
+                                             .nextList = next,
+                                             .complete = 0})));
         ASSERT_TRUE(server.Expect(talk.ListRequestFor(next))) << i;
         if (i == 100) {
             residentEarly = ResidentKb(updater.pid());

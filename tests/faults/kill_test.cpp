@@ -14,17 +14,17 @@
 #include <thread>
 #include <vector>
 
-#include "support/temp_dir.h"
-#include "support/tree_snapshot.h"
-#include "support/crc32.h"
-#include "support/scripted_server.h"
-#include "support/addresses.h"
-#include "support/reference_server.h"
 #include "faults/release.h"
 #include "faults/served_run.h"
+#include "support/addresses.h"
 #include "support/conversation.h"
+#include "support/crc32.h"
 #include "support/process.h"
 #include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {
@@ -194,8 +194,7 @@ TEST(KilledRun, FiftyKillsMidDownloadLeaveOldOrNewFilesAndTheNextRunCompletes) {
     fs::path const served = work.root() / "release";
     release.WriteServed(served, work.root() / "deletions.txt");
     std::string const address = LoopbackAddress(TestAddress::KilledDownloads);
-    ReferenceServer server(address, served,
-                           {"--delete", (work.root() / "deletions.txt").string()});
+    ReferenceServer server(address, served, {"--delete", (work.root() / "deletions.txt").string()});
     ASSERT_TRUE(server.Ready()) << server.Log();
     Reference const reference = RunReference(release, address);
     ASSERT_GT(reference.lastDownloadLine, reference.firstDownloadLine);

@@ -8,12 +8,12 @@
 #include <memory>
 #include <vector>
 
-#include "support/temp_dir.h"
-#include "support/tree_snapshot.h"
-#include "support/reference_server.h"
 #include "faults/release.h"
 #include "support/process.h"
 #include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {

@@ -2,8 +2,8 @@
 // once. The thousand-run soak is the separate program test_soak (tests/soak).
 #include <gtest/gtest.h>
 
-#include "support/addresses.h"
 #include "faults/load_runs.h"
+#include "support/addresses.h"
 #include "support/reference_server.h"
 
 namespace qm::test {

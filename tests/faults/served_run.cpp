@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "support/conversation.h"
-#include "support/conversation.h"
 
 namespace qm::test {
 namespace {
@@ -70,7 +69,7 @@ std::uint32_t Get32(Bytes const& frame, std::size_t at) {
                     return ::testing::AssertionFailure() << "request for unknown file " << name;
                 }
                 server.Send(FileSize(peers.fileSender, peers.client, name,
-                                          static_cast<std::uint32_t>(file->second.size())));
+                                     static_cast<std::uint32_t>(file->second.size())));
                 break;
             }
             case 2: {  // chunk request
@@ -83,9 +82,9 @@ std::uint32_t Get32(Bytes const& frame, std::size_t at) {
                     file->second.size(), std::size_t{Get32(*frame, 15)} * kChunkSize);
                 std::size_t const count =
                     std::min<std::size_t>(kChunkSize, file->second.size() - from);
-                server.Send(DataChunk(
-                    peers.fileSender, peers.client, Get32(*frame, 15),
-                    std::span<const std::uint8_t>(file->second.data() + from, count)));
+                server.Send(
+                    DataChunk(peers.fileSender, peers.client, Get32(*frame, 15),
+                              std::span<const std::uint8_t>(file->second.data() + from, count)));
                 break;
             }
             default:

@@ -8,16 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
-#include "support/tree_snapshot.h"
+#include "support/addresses.h"
 #include "support/conversation.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/scripted_server.h"
-#include "support/addresses.h"
-#include "support/conversation.h"
 #include "support/process.h"
 #include "support/profile_text.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {
@@ -63,8 +62,8 @@ enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
         return begun;
     }
     Bytes const content = NewVersion();
-    if (auto sent =
-            talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
+    if (auto sent = talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
+                                         ReferenceCrc32(content));
         !sent) {
         return sent;
     }

@@ -63,7 +63,7 @@ TEST(ManyUpdaters, TwentyAtOnceAllEndIdentical) {
     for (int i = 0; i < kUpdaters; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(ReleaseDifferences(release, dir.path() / ("client" + std::to_string(i)),
-                                  {"upd.ini", "crc.ini"}),
+                                     {"upd.ini", "crc.ini"}),
                   std::vector<std::string>{});
     }
     std::string const log = server.Log();

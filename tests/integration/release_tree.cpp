@@ -95,7 +95,7 @@ std::set<std::string> FilesBelow(fs::path const& root) {
 }
 
 std::vector<std::string> ReleaseDifferences(fs::path const& release, fs::path const& client,
-                                         std::set<std::string> const& ignored) {
+                                            std::set<std::string> const& ignored) {
     std::set<std::string> const wanted = FilesBelow(release);
     std::set<std::string> have = FilesBelow(client);
     for (std::string const& path : ignored) {

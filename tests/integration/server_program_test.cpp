@@ -69,10 +69,14 @@ TEST(ServerProgram, RefusesToStartWithAClearMessage) {
         {"unknown option", {"--root", good, "--port", "1"}, 2, "unknown option '--port'"},
         {"no root", {"--listen", LoopbackAddress(TestAddress::RefusedStart)}, 2, "--root"},
         {"missing root",
-         {"--root", (dir.path() / "nope").string(), "--listen", LoopbackAddress(TestAddress::RefusedStart)},
+         {"--root", (dir.path() / "nope").string(), "--listen",
+          LoopbackAddress(TestAddress::RefusedStart)},
          1,
          "does not exist"},
-        {"path too long", {"--root", rel, "--listen", LoopbackAddress(TestAddress::RefusedStart)}, 1, "longer than 63"},
+        {"path too long",
+         {"--root", rel, "--listen", LoopbackAddress(TestAddress::RefusedStart)},
+         1,
+         "longer than 63"},
         {"bad deletion",
          {"--root", good, "--listen", LoopbackAddress(TestAddress::RefusedStart), "--delete",
           (dir.path() / "bad-deletions").string()},
@@ -102,8 +106,9 @@ TEST(ServerProgram, APortInUseIsReported) {
     fs::create_directories(dir.path() / "rel");
     ReferenceServer first(LoopbackAddress(TestAddress::PortInUse), dir.path() / "rel");
     ASSERT_TRUE(first.Ready()) << first.Log();
-    ProgramResult const second = RunServerProgram(
-        dir.path(), {"--root", (dir.path() / "rel").string(), "--listen", LoopbackAddress(TestAddress::PortInUse)});
+    ProgramResult const second =
+        RunServerProgram(dir.path(), {"--root", (dir.path() / "rel").string(), "--listen",
+                                      LoopbackAddress(TestAddress::PortInUse)});
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_NE(second.err.find("cannot listen on 127.0.0.106:34005: Address already in use"),
               std::string::npos)

@@ -154,7 +154,8 @@ TEST(UpdaterWithServer, OutdatedFilesAreReplacedAndObsoleteOnesDeleted) {
     TempDir scratch;
     fs::path const deletions = scratch.path() / "obsolete.txt";
     WriteFile(deletions, "old.txt\n# a comment\ndata/maps/old/retired.map\nlegacy/a/b.dll\n");
-    UpdateRun run(LoopbackAddress(TestAddress::DeletionList), SmallTree(), {"--delete", deletions.string()});
+    UpdateRun run(LoopbackAddress(TestAddress::DeletionList), SmallTree(),
+                  {"--delete", deletions.string()});
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
     // The client has an older version of some files and files the release no longer has.
     for (TreeFile const& file : run.tree()) {

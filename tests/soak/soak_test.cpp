@@ -3,8 +3,8 @@
 // fifty updaters at once. Run with `ctest -C soak -L soak` or build-dir/tests/test_soak.
 #include <gtest/gtest.h>
 
-#include "support/addresses.h"
 #include "faults/load_runs.h"
+#include "support/addresses.h"
 
 namespace qm::test {
 namespace {

@@ -7,7 +7,6 @@
 namespace qm::store {
 namespace {
 
-
 namespace fs = std::filesystem;
 
 TEST(NormalisePathTest, TurnsBackslashesIntoSlashesAndCutsTo400) {

@@ -6,12 +6,11 @@
 
 #include <csignal>
 
-#include "support/temp_dir_test.h"
 #include "support/temp_dir.h"
+#include "support/temp_dir_test.h"
 
 namespace qm::store {
 namespace {
-
 
 using ProfileFileTest = qm::test::TempDirTest;
 

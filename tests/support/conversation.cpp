@@ -110,8 +110,7 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
     if (auto sent = server_.Send(DataChunk(peers_.fileSender, peers_.client, index, data)); !sent) {
         return sent;
     }
-    Bytes const next =
-        ChunkRequest(peers_.client, peers_.fileSender, index + 1, remoteName);
+    Bytes const next = ChunkRequest(peers_.client, peers_.fileSender, index + 1, remoteName);
     if (auto request = server_.Expect(next); !request) {
         return ::testing::AssertionFailure()
                << "request of chunk " << index + 1 << ": " << request.message();

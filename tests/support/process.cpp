@@ -59,8 +59,8 @@ struct Pipe {
 };
 
 // Only async-signal-safe calls between fork and exec: everything is prepared before.
-[[noreturn]] void BecomeChild(ProcessOptions const& options, char const* directory, int in,
-                              int out, int err, char* const* argv, char* const* envp) {
+[[noreturn]] void BecomeChild(ProcessOptions const& options, char const* directory, int in, int out,
+                              int err, char* const* argv, char* const* envp) {
     int const devNull = ::open("/dev/null", O_RDONLY);
     if (devNull < 0 || ::dup2(in >= 0 ? in : devNull, 0) < 0 || ::dup2(out, 1) < 0 ||
         ::dup2(err, 2) < 0) {
@@ -151,9 +151,8 @@ Process::Process(ProcessOptions const& options) : input_(options.input.value_or(
         ::fcntl(in.write(), F_SETFL, O_NONBLOCK);
     }
     stopWrite_ = stop.write();
-    reader_ = std::thread([this, in, out, err, stop] {
-        Collect(out.read(), err.read(), in.write(), stop.read());
-    });
+    reader_ = std::thread(
+        [this, in, out, err, stop] { Collect(out.read(), err.read(), in.write(), stop.read()); });
 }
 
 Process::~Process() {
@@ -174,7 +173,8 @@ Process::~Process() {
 void Process::Collect(int outFd, int errFd, int inFd, int stopFd) {
     // The output ends when the program and everything that inherited its pipes have ended, or
     // when the owner is done with the program (a program it launched may hold the pipes longer).
-    pollfd fds[4] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
+    pollfd fds[4] = {
+        {outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
     std::size_t written = 0;
     if (inFd >= 0 && input_.empty()) {
         ::close(inFd);
@@ -192,7 +192,8 @@ void Process::Collect(int outFd, int errFd, int inFd, int stopFd) {
             break;
         }
         if (fds[3].fd >= 0 && fds[3].revents != 0) {
-            ssize_t const done = ::write(fds[3].fd, input_.data() + written, input_.size() - written);
+            ssize_t const done =
+                ::write(fds[3].fd, input_.data() + written, input_.size() - written);
             written += done > 0 ? static_cast<std::size_t>(done) : 0;
             if ((done < 0 && errno != EAGAIN) || written == input_.size()) {
                 ::close(fds[3].fd);

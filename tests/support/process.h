@@ -25,16 +25,16 @@ using Millis = std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 struct ProcessOptions {
-    std::vector<std::string> argv{};// argv[0] is the program's path
-    std::filesystem::path directory{};// empty: the test's own
+    std::vector<std::string> argv{};    // argv[0] is the program's path
+    std::filesystem::path directory{};  // empty: the test's own
     // Variables set (a value) or removed (no value). DISPLAY and WAYLAND_DISPLAY are removed
     // unless given here: a program under test never opens a window on the tests' desktop.
     std::map<std::string, std::optional<std::string>> environment{};
-    std::optional<std::string> input{};   // standard input; without it /dev/null
-    std::optional<uid_t> user{};          // run as this user (and its group, the same number)
+    std::optional<std::string> input{};     // standard input; without it /dev/null
+    std::optional<uid_t> user{};            // run as this user (and its group, the same number)
     std::optional<rlim_t> fileSizeLimit{};  // RLIMIT_FSIZE in bytes
-    bool ignoreFileSizeSignal = true;     // SIGXFSZ ignored: a file size limit fails a write
-    int passFd = -1;                      // a descriptor left open for the program
+    bool ignoreFileSizeSignal = true;       // SIGXFSZ ignored: a file size limit fails a write
+    int passFd = -1;                        // a descriptor left open for the program
 };
 
 struct Ending {
@@ -87,8 +87,8 @@ class Process {
     std::vector<std::string> LinesStartingWith(std::string const& prefix) const;
     std::vector<std::string> Boxes() const { return LinesStartingWith("box: "); }
     std::vector<TimedLine> TimedLines() const;  // each output line with the time it arrived
-    std::string Output() const;       // standard output, byte for byte
-    std::string ErrorOutput() const;  // standard error
+    std::string Output() const;                 // standard output, byte for byte
+    std::string ErrorOutput() const;            // standard error
     // `expected` occurs in the output lines in this order (other lines may come between); empty
     // when it does, else what is missing.
     std::string MissingInOrder(std::vector<std::string> const& expected) const;

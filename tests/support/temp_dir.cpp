@@ -68,8 +68,8 @@ void TempDir::Write(std::string_view relative, std::string_view content, mode_t 
 
 void TempDir::Write(std::string_view relative, std::span<const std::uint8_t> content,
                     mode_t mode) const {
-    Write(relative,
-          std::string_view(reinterpret_cast<char const*>(content.data()), content.size()), mode);
+    Write(relative, std::string_view(reinterpret_cast<char const*>(content.data()), content.size()),
+          mode);
 }
 
 std::optional<std::string> TempDir::Read(std::string_view relative) const {
@@ -82,7 +82,8 @@ std::optional<std::string> TempDir::Read(std::string_view relative) const {
 
 std::optional<std::vector<std::uint8_t>> TempDir::ReadBytes(std::string_view relative) const {
     std::optional<std::string> const text = Read(relative);
-    return text ? std::optional(std::vector<std::uint8_t>(text->begin(), text->end())) : std::nullopt;
+    return text ? std::optional(std::vector<std::uint8_t>(text->begin(), text->end()))
+                : std::nullopt;
 }
 
 bool TempDir::Exists(std::string_view relative) const {

@@ -16,12 +16,12 @@
 namespace qm::test {
 
 struct TempDirOptions {
-    bool enter = true;              // the current directory while the object lives
+    bool enter = true;               // the current directory while the object lives
     std::string prefix = "qm-test";  // of the directory's name
     // A directory made inside it, which path() then names: the test can also watch what lies
     // just outside, in root().
     std::string inner{};
-    std::filesystem::path base{};   // where it is made; empty: the system's temporary directory
+    std::filesystem::path base{};  // where it is made; empty: the system's temporary directory
 };
 
 class TempDir {

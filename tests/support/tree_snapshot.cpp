@@ -68,8 +68,8 @@ TreeEntry EntryOf(std::string const& full, struct stat const& status,
     }
     if (options.withTimes) {
         entry.inode = status.st_ino;
-        entry.modifiedNs = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 +
-                           status.st_mtim.tv_nsec;
+        entry.modifiedNs =
+            static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     }
     return entry;
 }

@@ -31,7 +31,7 @@ using TreeSnapshot = std::map<std::string, TreeEntry>;
 
 struct SnapshotOptions {
     bool withTimes = false;
-    std::set<std::string> skipped{};              // top-level names left out with all below them
+    std::set<std::string> skipped{};             // top-level names left out with all below them
     std::size_t maxFileBytes = std::size_t(-1);  // a file's bytes are read up to past this
 };
 

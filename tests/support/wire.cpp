@@ -150,7 +150,10 @@ Bytes LoginMessage(std::uint32_t client, std::uint32_t peer, std::string_view ne
 }
 
 Bytes ServerQuery(std::uint32_t client, std::uint8_t serviceCode) {
-    return FrameBuilder(19, kNetworkType).Address(client, kAnyServer, 2).Byte(15, serviceCode).Build();
+    return FrameBuilder(19, kNetworkType)
+        .Address(client, kAnyServer, 2)
+        .Byte(15, serviceCode)
+        .Build();
 }
 
 Bytes AckMessage(std::uint32_t client, std::uint32_t server, std::string_view listName,

@@ -80,8 +80,8 @@ struct FileDescriptionFields {
     std::uint32_t destination = 0;
     std::uint8_t action = 0;
     std::uint32_t fileToken = 0;
-    std::string_view localPath{};  // 64 bytes
-    std::string_view remoteName{}; // 400 bytes
+    std::string_view localPath{};   // 64 bytes
+    std::string_view remoteName{};  // 400 bytes
     std::uint32_t crc = 0;
 };
 Bytes FileDescription(FileDescriptionFields const& fields);  // 491 bytes
@@ -99,8 +99,8 @@ struct ListSummaryFields {
     std::uint32_t sender = 0;
     std::uint32_t destination = 0;
     std::uint32_t listCrc = 0;
-    std::string_view listKey{};  // 64 bytes
-    std::string_view nextList{}; // 64 bytes
+    std::string_view listKey{};   // 64 bytes
+    std::string_view nextList{};  // 64 bytes
     std::uint8_t complete = 0;
 };
 Bytes ListSummary(ListSummaryFields const& fields);  // 148 bytes
@@ -108,7 +108,7 @@ Bytes ListSummary(ListSummaryFields const& fields);  // 148 bytes
 // ---- Frames the updater sends ---------------------------------------------------------------
 
 Bytes LoginMessage(std::uint32_t client, std::uint32_t peer,
-                   std::string_view network = "FENWARDIX");  // 279 bytes
+                   std::string_view network = "FENWARDIX");             // 279 bytes
 Bytes ServerQuery(std::uint32_t client, std::uint8_t serviceCode = 4);  // 19 bytes
 // The list name of an acknowledgement is a text copy of the updater's 64-byte list name.
 Bytes AckMessage(std::uint32_t client, std::uint32_t server, std::string_view listName,

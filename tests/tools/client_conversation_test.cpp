@@ -15,8 +15,8 @@ namespace qm::server {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Read32;
 using test::Frame;
+using test::Read32;
 using test::TextAt;
 using Verdict = ClientConversation::Verdict;
 namespace kind = update::kind;
