@@ -2,7 +2,7 @@
 // that go right must install exactly the announced bytes.
 #include <gtest/gtest.h>
 
-#include "e2e/scripted_run.h"
+#include "support/scripted_run.h"
 #include "e2e/virtual_release.h"
 #include "support/crc32.h"
 #include "support/lines.h"
@@ -25,11 +25,8 @@ Bytes Pattern(std::size_t size, std::uint32_t seed) {
 // Logs in, begins the list and describes `localPath` as changed to `crc`; the updater asks for it.
 ::testing::AssertionResult StartDownload(Conversation& talk, std::string_view localPath,
                                          std::uint32_t crc, std::uint32_t token) {
-    if (auto opened = talk.Open(); !opened) {
+    if (auto opened = talk.OpenList(token - 1); !opened) {
         return opened;
-    }
-    if (auto begun = talk.Begin(token - 1); !begun) {
-        return begun;
     }
     if (auto described = talk.SendDescription(1, token, localPath, localPath, crc); !described) {
         return described;
@@ -102,8 +99,7 @@ TEST(Download, ReplacementKeepsThePermissionBits) {
                                          ReferenceCrc32(ToBytes(config))));
     ASSERT_TRUE(run.talk.ExpectDownloadRequest("private.cfg"));
     ASSERT_TRUE(run.talk.SendFile("private.cfg", ToBytes(config), 3));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(run.dir.Read("bin/tool.sh"), tool);
     EXPECT_EQ(run.dir.Mode("bin/tool.sh"), 0755u);
@@ -117,8 +113,7 @@ TEST(Download, EmptyDownloadInstallsAnEmptyFile) {
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "empty.txt", 0, 2));  // the CRC of no bytes is 0
     ASSERT_TRUE(run.talk.SendFile("empty.txt", {}, 2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(run.dir.ReadBytes("empty.txt"), Bytes{});
     EXPECT_TRUE(updater.LinesStartingWith("transfer: ").empty()) << updater.Transcript();
@@ -249,8 +244,7 @@ TEST(DiskFailure, DeletionThatFailsForAnotherReason) {
     ScriptedRun run(TestAddress::DeleteNonEmptyDirectory);
     run.dir.Write("plugins/old.so", "still here");
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(4, 2, "plugins", "plugins", 0));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
@@ -265,8 +259,7 @@ TEST(DiskFailure, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
     run.dir.Write("lib/core.so", "current");
     run.dir.Write("lib/.quillmesh-download-Xy12Zq", "half a download");
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "lib/core.so", "lib/core.so",
                                          ReferenceCrc32(ToBytes("current"))));
     ASSERT_TRUE(run.talk.ExpectAck(2));

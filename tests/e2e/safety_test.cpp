@@ -8,7 +8,7 @@
 #include <iterator>
 #include <ostream>
 
-#include "e2e/scripted_run.h"
+#include "support/scripted_run.h"
 #include "support/crc32.h"
 #include "support/lines.h"
 
@@ -95,8 +95,7 @@ void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view fi
         SCOPED_TRACE(path);
         Snapshot const before = Snapshot::Of(run.dir);
         Process& updater = run.Start();
-        ASSERT_TRUE(run.talk.Open());
-        ASSERT_TRUE(run.talk.Begin(1));
+        ASSERT_TRUE(run.talk.OpenList(1));
         ASSERT_TRUE(run.talk.SendDescription(action, 2, path, "files/payload.txt",
                                              ReferenceCrc32(ToBytes("payload"))));
         EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));

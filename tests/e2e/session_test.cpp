@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "e2e/scripted_run.h"
+#include "support/scripted_run.h"
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/profile_text.h"
@@ -42,8 +42,7 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     ASSERT_TRUE(run.talk.SendDescription(1, 0x00000102, "readme.txt", "files/readme.txt",
                                          Crc32Of("hello")));
     ASSERT_TRUE(run.talk.ExpectAck(0x00000102));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_TRUE(PrintedInOrder(
         updater, {Status("connecting..."), Status("connection succesfull"),
@@ -58,12 +57,10 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
 TEST(Session, MissingFileWithChecksumZeroIsNotDownloaded) {
     ScriptedRun run(TestAddress::MissingFileWithZeroChecksum);
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "new/empty.txt", "files/empty.txt", 0));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_FALSE(run.dir.Exists("new/empty.txt"));
 }
@@ -74,15 +71,13 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     Bytes const content = Pattern(5000, 7);
     std::string const remote = "files/sub/dir/file.bin";
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(
         run.talk.SendDescription(1, 2, "sub\\dir\\file.bin", remote, ReferenceCrc32(content)));
     ASSERT_TRUE(run.talk.ExpectDownloadRequest(remote));
     // 2027, 2027 and 946 bytes, then the empty chunk.
     ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(run.dir.ReadBytes("sub/dir/file.bin"), content);
     EXPECT_EQ(run.dir.List(), (Lines{"sub/", "sub/dir/", "sub/dir/file.bin", "upd.ini"}));
@@ -101,8 +96,7 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
     run.dir.Write("data.bin", "old");
     Bytes const content = Pattern(100, 3);
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "data.bin", "data.bin", ReferenceCrc32(content)));
     ASSERT_TRUE(run.talk.ExpectDownloadRequest("data.bin"));
     Peers const& peers = run.talk.peers();
@@ -112,8 +106,7 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, content));
     ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(run.dir.ReadBytes("data.bin"), content);
 }
@@ -126,8 +119,7 @@ TEST(Session, SwitchListRecordsTheChecksumAndRequestsTheNextList) {
     ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor("maps.ini")));
     run.talk.listName = "maps.ini";
     ASSERT_TRUE(run.talk.Begin(6));  // acknowledged on the new list
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), "3421780262");
     EXPECT_EQ(RecordedChecksum(run.dir, "maps.ini"), std::nullopt);
@@ -140,8 +132,7 @@ TEST(Session, RepeatListRecordsTheChecksumAndRequestsTheSameList) {
     ASSERT_TRUE(run.talk.SendDescription(3, 5, "ignored.ini", "", 4294967295u));
     ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor("quillmesh.ini")));
     ASSERT_TRUE(run.talk.Begin(6));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), "4294967295");
     EXPECT_EQ(RecordedChecksum(run.dir, "ignored.ini"), std::nullopt);
@@ -172,8 +163,7 @@ TEST(Session, ListWithRecordedChecksumIsSkipped) {
                                              .nextList = "other.ini"})));
     ASSERT_TRUE(run.talk.ExpectAck(0));
     ASSERT_TRUE(run.talk.Begin(9));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
@@ -182,12 +172,10 @@ TEST(Session, DeletionRemovesTheFileAndItsEmptyDirectory) {
     run.dir.Write("old/obsolete.dat", "x");
     run.dir.Write("keep/other.dat", "y");
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(4, 2, "old\\obsolete.dat"));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
     EXPECT_EQ(run.dir.List(), (Lines{"keep/", "keep/other.dat", "upd.ini"}));
@@ -196,12 +184,10 @@ TEST(Session, DeletionRemovesTheFileAndItsEmptyDirectory) {
 TEST(Session, DeletionOfAnAbsentFileCountsAsDone) {
     ScriptedRun run(TestAddress::DeleteAbsentFile);
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(4, 2, "gone/missing.dat"));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
 }
@@ -213,8 +199,7 @@ TEST(Session, SecondAnnouncementChangesNothing) {
     ASSERT_TRUE(run.server.Send(ServerAnnouncement(0x00000099, run.talk.peers().client)));
     // Still addressed to the first server, and no second request for the first list.
     ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
@@ -225,8 +210,7 @@ TEST(Session, AnnouncementOfAnotherServiceIsIgnored) {
     ASSERT_TRUE(run.server.Send(ServerAnnouncement(0x00000055, run.talk.peers().client, 5)));
     ASSERT_TRUE(run.talk.Announce());  // the request goes to the server of service 4
     ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
@@ -240,8 +224,7 @@ TEST(Completion, StartsTheProgramWithUpdated) {
     WriteUpdaterConfig(run.dir.path(), run.server.address(), program);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_TRUE(updater.LinesStartingWith("box: ").empty()) << updater.Transcript();
     EXPECT_EQ(updater.LinesStartingWith("launch: "), Lines{Launch(program + " UPDATED")});
@@ -258,8 +241,7 @@ TEST(Completion, ProgramThatCannotStartIsReported) {
     WriteUpdaterConfig(run.dir.path(), run.server.address(), program);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitLaunchFailed);
     EXPECT_EQ(updater.LinesStartingWith("box: "),
               Lines{Box("Update successfull, but cannot launch:", program)});
@@ -297,13 +279,11 @@ TEST(Display, ControlCharactersFromTheServerAreNotPrinted) {
     std::string const remote = "evil\x1b[2Jname\x07.txt";
     Bytes const content = Pattern(10, 1);
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "plain.txt", remote, ReferenceCrc32(content)));
     ASSERT_TRUE(run.talk.ExpectDownloadRequest(remote));
     ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
+    EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     std::string const output = updater.Output();
     EXPECT_EQ(output.find('\x1b'), std::string::npos);
@@ -324,8 +304,7 @@ TEST(ChecksumRecord, ListNameThatWouldBreakTheFileIsNotRecorded) {
         run.talk.listName = name;
         ASSERT_TRUE(run.talk.SendDescription(3, 6, "", "", 222));
         ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor(name)));
-        ASSERT_TRUE(run.talk.Finish());
-        EXPECT_TRUE(run.server.ExpectClosed());
+        EXPECT_TRUE(run.talk.Complete());
         EXPECT_EQ(updater.ExitStatus(), kExitClean);
         std::string const record = run.dir.Read("crc.ini").value_or("");
         EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "quillmesh.ini"), "111");

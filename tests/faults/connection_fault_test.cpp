@@ -18,7 +18,9 @@
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/process.h"
+#include "support/random_bytes.h"
 #include "support/profile_text.h"
+#include "support/scripted_run.h"
 #include "support/scripted_server.h"
 #include "support/tree_snapshot.h"
 
@@ -33,7 +35,7 @@ std::string const kConnectionLost = Box("Network error", "connection lost");
 std::string const kCancelled = Box("Program exit", "The user has canceled the operation.");
 std::string const kCompleted = Box(kSuccessCaption, kSuccessText);
 
-void FurnishOldFiles(ClientDir& dir) {
+void FurnishOldFiles(ClientDir const& dir) {
     dir.Write("data/file.bin", kOldContent);
     dir.Write("keep.txt", "a file the server never mentions\n");
 }
@@ -168,22 +170,18 @@ TEST(ClosedByServer, AtEveryStageOfTheConversation) {
          },
          kExitClean, kCompleted},
     };
-    std::string const address = LoopbackAddress(TestAddress::ClosedAtEveryStage);
     for (Stage const& stage : stages) {
         SCOPED_TRACE(stage.name);
-        ClientDir dir;
-        WriteUpdaterConfig(dir.path(), address);
-        FurnishOldFiles(dir);
-        ScriptedServer server(address);
-        Conversation talk(server);
-        Process updater(UpdaterOptions(dir.path()));
-        ASSERT_TRUE(stage.play(talk)) << updater.Transcript();
-        server.CloseConnection();
+        ScriptedRun run(TestAddress::ClosedAtEveryStage);
+        FurnishOldFiles(run.dir);
+        Process& updater = run.Start();
+        ASSERT_TRUE(stage.play(run.talk)) << updater.Transcript();
+        run.server.CloseConnection();
         std::optional<Ending> const ending = updater.WaitForExit();
         ASSERT_TRUE(ending);
         EXPECT_EQ(ending->status, stage.status) << updater.Transcript();
         EXPECT_EQ(updater.Boxes(), Lines{stage.box}) << updater.Transcript();
-        ExpectOnlyOldOrNew(dir, false, updater.Transcript());
+        ExpectOnlyOldOrNew(run.dir, false, updater.Transcript());
     }
 }
 
@@ -209,40 +207,24 @@ void ExpectWaitingUntilStopped(Process& updater, int stopSignal, ClientDir& dir)
 }
 
 TEST(SilentServer, AfterAcceptTheUpdaterWaitsUntilTerminated) {
-    ClientDir dir;
-    std::string const address = LoopbackAddress(TestAddress::SilentServer);
-    WriteUpdaterConfig(dir.path(), address);
-    FurnishOldFiles(dir);
-    ScriptedServer server(address);
-    Process updater(UpdaterOptions(dir.path()));
-    ASSERT_TRUE(server.Accept());
+    ScriptedRun run(TestAddress::SilentServer);
+    FurnishOldFiles(run.dir);
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.server.Accept());
     ASSERT_TRUE(updater.WaitForLine(Status("connection succesfull"), kStepTimeout))
         << updater.Transcript();
-    ExpectWaitingUntilStopped(updater, SIGTERM, dir);
+    ExpectWaitingUntilStopped(updater, SIGTERM, run.dir);
 }
 
 TEST(SilentServer, AfterTheAnnouncementTheUpdaterWaitsUntilInterrupted) {
-    ClientDir dir;
-    std::string const address = LoopbackAddress(TestAddress::SilentAfterAnnouncement);
-    WriteUpdaterConfig(dir.path(), address);
-    FurnishOldFiles(dir);
-    ScriptedServer server(address);
-    Conversation talk(server);
-    Process updater(UpdaterOptions(dir.path()));
-    ASSERT_TRUE(talk.Open());
-    ExpectWaitingUntilStopped(updater, SIGINT, dir);
+    ScriptedRun run(TestAddress::SilentAfterAnnouncement);
+    FurnishOldFiles(run.dir);
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.Open());
+    ExpectWaitingUntilStopped(updater, SIGINT, run.dir);
 }
 
 // ---- Garbage ---------------------------------------------------------------------------------
-
-Bytes RandomBytes(std::mt19937& random, std::size_t count) {
-    std::uniform_int_distribution<int> byte(0, 255);
-    Bytes bytes(count);
-    for (std::uint8_t& b : bytes) {
-        b = static_cast<std::uint8_t>(byte(random));
-    }
-    return bytes;
-}
 
 // A frame of `length` bytes with a valid header and a random body, of a type and kind that the
 // updater does not handle.

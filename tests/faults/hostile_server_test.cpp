@@ -39,20 +39,12 @@ std::string const kCompleted = Box(kSuccessCaption, kSuccessText);
 // A directory outside every client directory that the hostile paths and links aim at.
 class Sentinel {
   public:
-    Sentinel() {
-        std::string pattern = (fs::temp_directory_path() / "qm-sentinel-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-        FurnishSentinel(path_);
-    }
-    ~Sentinel() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    fs::path const& path() const { return path_; }
-    TreeSnapshot Snapshot() const { return SnapshotTree(path_, {.withTimes = true}); }
+    Sentinel() { FurnishSentinel(dir_.path()); }
+    fs::path const& path() const { return dir_.path(); }
+    TreeSnapshot Snapshot() const { return SnapshotTree(dir_.path(), {.withTimes = true}); }
 
   private:
-    fs::path path_;
+    TempDir dir_{{.enter = false, .prefix = "qm-sentinel"}};
 };
 
 // Output lines carry no terminal control bytes: no C0 (but the line end), DEL, or C1, raw or as
@@ -251,8 +243,7 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
     Conversation talk(server);
     Process updater(UpdaterOptions(dir.path()));
     std::string const full(64, 'L');
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
+    ASSERT_TRUE(talk.OpenList(1));
     // Switch to the 64-byte list: its request carries all 64 bytes.
     ASSERT_TRUE(talk.SendDescription(2, 2, full, "", 1111));
     ASSERT_TRUE(server.Expect(talk.ListRequestFor(full)));
@@ -293,8 +284,7 @@ TEST(HostileServer, NamesOfSixHundredAndFourHundredAndSixtyFourBytes) {
     std::string const localPath(64, 'p');
     std::string const remoteName(400, 'r');
     Bytes const content(5000, 0x33);
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
+    ASSERT_TRUE(talk.OpenList(1));
     ASSERT_TRUE(talk.SendDescription(1, 2, localPath, remoteName, ReferenceCrc32(content)));
     ASSERT_TRUE(talk.ExpectDownloadRequest(remoteName));
     // A name that fills all 600 bytes, and a frame longer than the layout.
@@ -413,8 +403,7 @@ TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
     Conversation talk(server);
     Process updater(UpdaterOptions(dir.path()));
     Bytes const chunk(kChunkSize, 0x44);
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
+    ASSERT_TRUE(talk.OpenList(1));
     ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", 1234));
     ASSERT_TRUE(talk.ExpectDownloadRequest("files/data/file.bin"));
     ASSERT_TRUE(server.Send(
@@ -448,8 +437,7 @@ TEST(HostileServer, EndlessChunksOfAFileWithoutSizeStayInItsTemporaryFile) {
     Conversation talk(server);
     Process updater(UpdaterOptions(dir.path()));
     Bytes const chunk(kChunkSize, 0x55);
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
+    ASSERT_TRUE(talk.OpenList(1));
     ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", 1234));
     ASSERT_TRUE(talk.ExpectDownloadRequest("files/data/file.bin"));
     constexpr std::uint32_t kChunks = 5000;  // about 10 MB
@@ -493,8 +481,7 @@ TEST(HostileServer, EndlessListChainsKeepMemoryFlat) {
     ScriptedServer server(address);
     Conversation talk(server);
     Process updater(UpdaterOptions(dir.path()));
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
+    ASSERT_TRUE(talk.OpenList(1));
     // Summaries whose list is "known" (nothing recorded, checksum 0): each names a new next list.
     constexpr int kSummaries = 3000;
     long residentEarly = 0;

@@ -14,6 +14,7 @@
 #include "support/lines.h"
 #include "support/process.h"
 #include "support/profile_text.h"
+#include "support/scripted_run.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
@@ -34,7 +35,7 @@ Bytes NewVersion() {
     return bytes;
 }
 
-void Furnish(ClientDir& dir) {
+void Furnish(ClientDir const& dir) {
     dir.Write("data/file.bin", kOld);
     dir.Write("keep.txt", "untouched\n");
 }
@@ -49,17 +50,11 @@ enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
                    ? ::testing::AssertionSuccess()
                    : ::testing::AssertionFailure() << "no first line";
     }
-    if (auto login = talk.LogIn(); !login) {
-        return login;
-    }
     if (moment == Moment::AfterLogin) {
-        return ::testing::AssertionSuccess();
+        return talk.LogIn();
     }
-    if (auto opened = talk.Announce(); !opened) {
+    if (auto opened = talk.OpenList(1); !opened) {
         return opened;
-    }
-    if (auto begun = talk.Begin(1); !begun) {
-        return begun;
     }
     Bytes const content = NewVersion();
     if (auto sent = talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
@@ -95,17 +90,14 @@ TEST(StopSignal, TermAndIntCancelCleanlyAtEveryMoment) {
         {"SIGTERM in the middle of a download", SIGTERM, Moment::MidDownload},
         {"SIGINT in the middle of a download", SIGINT, Moment::MidDownload},
     };
-    std::string const address = LoopbackAddress(TestAddress::StopSignals);
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
-        ClientDir dir;
-        WriteUpdaterConfig(dir.path(), address);
-        Furnish(dir);
+        ScriptedRun run(TestAddress::StopSignals);
+        ClientDir const& dir = run.dir;
+        Furnish(run.dir);
         Lines const before = dir.List();
-        ScriptedServer server(address);
-        Conversation talk(server);
-        Process updater(UpdaterOptions(dir.path()));
-        ASSERT_TRUE(PlayUpTo(c.moment, talk, updater)) << updater.Transcript();
+        Process& updater = run.Start();
+        ASSERT_TRUE(PlayUpTo(c.moment, run.talk, updater)) << updater.Transcript();
         if (c.moment == Moment::MidDownload) {
             // The download is under way: its temporary file sits beside the target.
             ASSERT_EQ(TemporaryEntries(SnapshotTree(dir.path())).size(), 1u) << dir.List().size();
@@ -120,9 +112,9 @@ TEST(StopSignal, TermAndIntCancelCleanlyAtEveryMoment) {
         EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
         EXPECT_EQ(dir.List(), before);
         if (c.moment == Moment::BeforeConnecting) {
-            EXPECT_FALSE(server.ConnectionArrives(Millis(1500)));
+            EXPECT_FALSE(run.server.ConnectionArrives(Millis(1500)));
         } else {
-            EXPECT_TRUE(server.ExpectClosed());
+            EXPECT_TRUE(run.server.ExpectClosed());
         }
     }
 }
@@ -150,8 +142,7 @@ TEST(StopSignal, UnhandledSignalsKeepTheOldFileAndTheNextRunCleansUp) {
         ScriptedServer server(address);
         Conversation talk(server);
         Process updater(UpdaterOptions(dir.path()));
-        ASSERT_TRUE(talk.Open());
-        ASSERT_TRUE(talk.Begin(1));
+        ASSERT_TRUE(talk.OpenList(1));
         ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
                                          ReferenceCrc32(ToBytes(kOld))));
         ASSERT_TRUE(talk.ExpectAck(2));

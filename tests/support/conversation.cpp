@@ -58,6 +58,13 @@ Bytes Completion(Peers const& peers) {
     return Announce();
 }
 
+::testing::AssertionResult Conversation::OpenList(std::uint32_t token) {
+    if (auto opened = Open(); !opened) {
+        return opened;
+    }
+    return Begin(token);
+}
+
 Bytes Conversation::Description(std::uint8_t action, std::uint32_t token,
                                 std::string_view localPath, std::string_view remoteName,
                                 std::uint32_t crc) const {
@@ -144,6 +151,13 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
                                      .destination = peers_.client,
                                      .listKey = listName,
                                      .complete = 1}));
+}
+
+::testing::AssertionResult Conversation::Complete() {
+    if (auto finished = Finish(); !finished) {
+        return finished;
+    }
+    return server_.ExpectClosed();
 }
 
 }  // namespace qm::test

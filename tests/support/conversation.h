@@ -32,6 +32,8 @@ class Conversation {
     ::testing::AssertionResult Announce();
     // Both.
     ::testing::AssertionResult Open();
+    // Both, and begins the first list with `token`.
+    ::testing::AssertionResult OpenList(std::uint32_t token);
 
     // A FileDescription from the file sender.
     Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view localPath,
@@ -61,6 +63,8 @@ class Conversation {
 
     // The completion summary; the updater ends the run without answering.
     ::testing::AssertionResult Finish();
+    // The completion summary, and the updater closes the connection without another frame.
+    ::testing::AssertionResult Complete();
 
     std::string listName = "quillmesh.ini";
 

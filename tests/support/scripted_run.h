@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "support/addresses.h"
 #include "support/conversation.h"
@@ -16,7 +17,8 @@
 namespace qm::test {
 
 struct ScriptedRun {
-    explicit ScriptedRun(TestAddress address) : server(LoopbackAddress(address)) {
+    explicit ScriptedRun(TestAddress address) : ScriptedRun(LoopbackAddress(address)) {}
+    explicit ScriptedRun(std::string const& address) : server(address) {
         WriteUpdaterConfig(dir.path(), server.address());
     }
 
