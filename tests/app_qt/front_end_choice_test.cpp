@@ -23,13 +23,7 @@ namespace qm::app::qt::test {
 namespace {
 
 using namespace std::chrono_literals;
-using qm::test::LoopbackAddress;
-using qm::test::Process;
-using qm::test::ScriptedServer;
-using qm::test::ServerThread;
-using qm::test::TempDir;
-using qm::test::TestAddress;
-using qm::test::WriteFile;
+using namespace qm::test;
 // The test's environment with some variables set (a value) or removed (no value).
 using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 

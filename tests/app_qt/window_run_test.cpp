@@ -22,18 +22,10 @@
 namespace qm::app::qt::test {
 namespace {
 
-using qm::test::Bytes;
-using qm::test::Conversation;
-using qm::test::LoopbackAddress;
-using qm::test::ReadFile;
-using qm::test::ScriptedServer;
-using qm::test::ServerThread;
-using qm::test::TempDir;
-using qm::test::TestAddress;
-using qm::test::WriteFile;
 using ::testing::AssertionResult;
 using update::ExitStatus;
 using namespace std::chrono_literals;
+using namespace qm::test;
 
 // The WELCOME comes from one peer, everything else from the update server.
 constexpr qm::test::Peers kPeers{

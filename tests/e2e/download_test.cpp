@@ -7,20 +7,12 @@
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/profile_text.h"
+#include "support/random_bytes.h"
 
 namespace qm::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-Bytes Pattern(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    for (std::uint8_t& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
 
 // Logs in, begins the list and describes `localPath` as changed to `crc`; the updater asks for it.
 ::testing::AssertionResult StartDownload(Conversation& talk, std::string_view localPath,
@@ -55,7 +47,7 @@ TEST(Download, ChecksumMismatchKeepsTheOldFile) {
 TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
     ScriptedRun run(TestAddress::DroppedMidDownload);
     run.dir.Write("data.bin", "old content");
-    Bytes const content = Pattern(5000, 11);
+    Bytes const content = PatternBytes(5000, 11);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "data.bin", ReferenceCrc32(content), 2));
     Peers const& peers = run.talk.peers();
@@ -131,7 +123,7 @@ std::vector<ReleaseList> SmallRelease(Bytes const& big) {
          .deletions = {"old.txt"}},
         {.name = "maps.ini",
          .checksum = 0x80000001,
-         .files = {{"maps\\town.map", "release/maps/town.map", Pattern(3000, 5)}},
+         .files = {{"maps\\town.map", "release/maps/town.map", PatternBytes(3000, 5)}},
          .deletions = {}},
     };
 }
@@ -145,7 +137,7 @@ std::string Failures(ReleaseReport const& report) {
 }
 
 TEST(Release, TwentyMebibyteFileArrivesIntact) {
-    Bytes const big = Pattern(20u << 20, 99);
+    Bytes const big = PatternBytes(20u << 20, 99);
     ClientDir dir;
     WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::LargeFile));
     dir.Write("readme.txt", "hello");
@@ -164,7 +156,7 @@ TEST(Release, TwentyMebibyteFileArrivesIntact) {
     ASSERT_TRUE(installed);
     EXPECT_EQ(installed->size(), big.size());
     EXPECT_TRUE(*installed == big) << "the installed bytes differ";
-    EXPECT_EQ(dir.ReadBytes("maps/town.map"), Pattern(3000, 5));
+    EXPECT_EQ(dir.ReadBytes("maps/town.map"), PatternBytes(3000, 5));
     EXPECT_FALSE(dir.Exists("old.txt"));
     EXPECT_TRUE(TemporaryEntries(SnapshotTree(dir.path())).empty());
 }
@@ -172,7 +164,7 @@ TEST(Release, TwentyMebibyteFileArrivesIntact) {
 TEST(Release, SecondRunSkipsEveryRecordedList) {
     ClientDir dir;
     WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::ReleaseTwice));
-    Bytes const small = Pattern(5000, 3);
+    Bytes const small = PatternBytes(5000, 3);
     {
         VirtualRelease release(LoopbackAddress(TestAddress::ReleaseTwice), SmallRelease(small));
         release.Start();
@@ -208,7 +200,7 @@ namespace {
 TEST(DiskFailure, TemporaryFileThatCannotBeCreated) {
     ScriptedRun run(TestAddress::TemporaryFileCannotOpen);
     run.dir.Write("blocker", "a file where a directory should be");
-    Bytes const content = Pattern(100, 3);
+    Bytes const content = PatternBytes(100, 3);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "blocker/data.bin", ReferenceCrc32(content), 2));
     Peers const& peers = run.talk.peers();
@@ -225,7 +217,7 @@ TEST(DiskFailure, TemporaryFileThatCannotBeCreated) {
 TEST(DiskFailure, TargetOccupiedByADirectoryCannotBeReplaced) {
     ScriptedRun run(TestAddress::RenameOntoDirectory);
     run.dir.Write("occupied/keep.txt", "kept");
-    Bytes const content = Pattern(10, 5);
+    Bytes const content = PatternBytes(10, 5);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "occupied", ReferenceCrc32(content), 2));
     Peers const& peers = run.talk.peers();
@@ -272,7 +264,7 @@ TEST(DiskFailure, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
 TEST(Download, MoreDataThanAnnouncedIsRefused) {
     ScriptedRun run(TestAddress::MoreThanAnnounced);
     run.dir.Write("small.txt", "old");
-    Bytes const content = Pattern(3 * kChunkSize, 9);
+    Bytes const content = PatternBytes(3 * kChunkSize, 9);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "small.txt", ReferenceCrc32(content), 2));
     Peers const& peers = run.talk.peers();

@@ -9,20 +9,12 @@
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/profile_text.h"
+#include "support/random_bytes.h"
 
 namespace qm::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-Bytes Pattern(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    for (std::uint8_t& byte : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        byte = static_cast<std::uint8_t>(seed >> 16);
-    }
-    return bytes;
-}
 
 std::uint32_t Crc32Of(std::string_view text) {
     return ReferenceCrc32(ToBytes(text));
@@ -68,7 +60,7 @@ TEST(Session, MissingFileWithChecksumZeroIsNotDownloaded) {
 TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     ScriptedRun run(TestAddress::ChangedFileInChunks);
     run.dir.Write("sub/dir/file.bin", "old content");
-    Bytes const content = Pattern(5000, 7);
+    Bytes const content = PatternBytes(5000, 7);
     std::string const remote = "files/sub/dir/file.bin";
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
@@ -94,7 +86,7 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
 TEST(Session, ChunkWithAnotherIndexIsDropped) {
     ScriptedRun run(TestAddress::ChunkOutOfOrder);
     run.dir.Write("data.bin", "old");
-    Bytes const content = Pattern(100, 3);
+    Bytes const content = PatternBytes(100, 3);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "data.bin", "data.bin", ReferenceCrc32(content)));
@@ -102,7 +94,7 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
     Peers const& peers = run.talk.peers();
     ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 100)));
     // Chunk 1 before chunk 0: neither written nor answered.
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, Pattern(50, 9))));
+    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, PatternBytes(50, 9))));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, content));
     ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
     ASSERT_TRUE(run.talk.ExpectAck(2));
@@ -277,7 +269,7 @@ TEST(Completion, ErrorCountedEarlierEndsWithUploadFailed) {
 TEST(Display, ControlCharactersFromTheServerAreNotPrinted) {
     ScriptedRun run(TestAddress::ControlCharacters);
     std::string const remote = "evil\x1b[2Jname\x07.txt";
-    Bytes const content = Pattern(10, 1);
+    Bytes const content = PatternBytes(10, 1);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "plain.txt", remote, ReferenceCrc32(content)));

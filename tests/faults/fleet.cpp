@@ -108,20 +108,10 @@ class Listener {
   public:
     Listener(std::string address, std::vector<FleetCase> const& cases)
         : address_(std::move(address)), cases_(cases) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int const yes = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        where.sin_port = htons(kProtocolPort);
-        if (::inet_pton(AF_INET, address_.c_str(), &where.sin_addr) != 1 ||
-            ::bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-            ::listen(fd_, 128) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-            return;
+        fd_ = ListenOn(address_, 128);
+        if (fd_ >= 0) {
+            thread_ = std::thread([this] { AcceptAll(); });
         }
-        thread_ = std::thread([this] { AcceptAll(); });
     }
     ~Listener() {
         stop_ = true;

@@ -73,23 +73,24 @@ std::string ErrnoText(char const* what) {
     return ::testing::AssertionFailure() << missing;
 }
 
-ScriptedServer::ScriptedServer(std::string address) : address_(std::move(address)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0) {
-        return;
-    }
+int ListenOn(std::string const& address, int backlog) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int const yes = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_port = htons(kProtocolPort);
-    if (::inet_pton(AF_INET, address_.c_str(), &where.sin_addr) != 1 ||
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        ::listen(listener_, 4) != 0) {
-        ::close(listener_);
-        listener_ = -1;
+    if (fd >= 0 && (::inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1 ||
+                    ::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
+                    ::listen(fd, backlog) != 0)) {
+        ::close(fd);
+        fd = -1;
     }
+    return fd;
 }
+
+ScriptedServer::ScriptedServer(std::string address)
+    : address_(std::move(address)), listener_(ListenOn(address_, 4)) {}
 
 ScriptedServer::~ScriptedServer() {
     CloseConnection();
