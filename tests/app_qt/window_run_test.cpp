@@ -15,6 +15,7 @@
 #include "box_dismisser.h"
 #include "support/conversation.h"
 #include "support/crc32.h"
+#include "support/random_bytes.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "window_observer.h"
@@ -59,13 +60,11 @@ AssertionResult LogIn(Conversation& talk) {
     return talk.Begin(1);
 }
 
-// Offers `path` with a checksum that differs from the local copy; the updater asks for the file
-// and its first chunk.
-AssertionResult OfferChangedFile(Conversation& talk, std::string const& path, std::uint32_t crc) {
-    if (auto sent = talk.SendDescription(1, 2, path, path, crc); !sent) {
-        return sent;
-    }
-    return talk.ExpectDownloadRequest(path);
+// The run showed exactly one message box, with this caption and text.
+void ExpectOnlyBox(BoxDismisser const& boxes, std::string const& caption, std::string const& text) {
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes().front().caption, caption);
+    EXPECT_EQ(boxes.boxes().front().text, text);
 }
 
 void ExpectNoServerFailures(ServerThread& server) {
@@ -88,7 +87,7 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
                                 return opened;
                             }
                             std::string const name = "data/town.map";
-                            AssertionResult sent = OfferChangedFile(talk, name, 0x12345678);
+                            AssertionResult sent = talk.OfferChanged(2, name, name, 0x12345678);
                             sent = sent ? side.Send(qm::test::FileSize(kPeers.fileSender,
                                                                        kPeers.client, name, 5000))
                                         : sent;
@@ -159,32 +158,28 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
 TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
     TempDir dir;
     Configure(TestAddress::CompleteRun);
-    Bytes contents(3000);
-    for (std::size_t i = 0; i < contents.size(); ++i) {
-        contents[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    }
-    ServerThread server(
-        LoopbackAddress(TestAddress::CompleteRun),
-        [&contents](ScriptedServer& side, ServerThread& thread) -> AssertionResult {
-            Conversation talk(side, kPeers);
-            std::string const name = "maps/town.map";
-            AssertionResult done = LogIn(talk);
-            done = done ? OfferChangedFile(talk, name, qm::test::ReferenceCrc32(contents)) : done;
-            // 2027 and 973 bytes, the empty chunk, and the acknowledgement of token 2.
-            done = done ? talk.SendFile(name, contents, 2) : done;
-            done = done ? talk.Finish() : done;
-            thread.WaitForRelease();
-            return done;
-        });
+    Bytes const contents = PatternBytes(3000, 3);
+    ServerThread server(LoopbackAddress(TestAddress::CompleteRun),
+                        [&contents](ScriptedServer& side, ServerThread& thread) -> AssertionResult {
+                            Conversation talk(side, kPeers);
+                            std::string const name = "maps/town.map";
+                            AssertionResult done = LogIn(talk);
+                            done = done ? talk.OfferChanged(2, name, name, ReferenceCrc32(contents))
+                                        : done;
+                            // 2027 and 973 bytes, the empty chunk, and the acknowledgement of
+                            // token 2.
+                            done = done ? talk.SendFile(name, contents, 2) : done;
+                            done = done ? talk.Finish() : done;
+                            thread.WaitForRelease();
+                            return done;
+                        });
     BoxDismisser boxes;
     WindowObserver observer;
 
     ExitStatus const status = RunInWindow(observer);
 
     EXPECT_EQ(status, ExitStatus::Completed);
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes().front().caption, "Update successfull.");
-    EXPECT_EQ(boxes.boxes().front().text, "Click \"OK\" to exit.");
+    ExpectOnlyBox(boxes, "Update successfull.", "Click \"OK\" to exit.");
     EXPECT_EQ(observer.statuses().back(), "Operation complete...");
     EXPECT_EQ(observer.transfers().back(), "4054 bytes received  (100 %)");
     EXPECT_EQ(observer.progress().back(), 100);
@@ -231,9 +226,7 @@ TEST(WindowRun, NoAnnouncementEndsWithTheResponseTimer) {
     ExitStatus const status = RunInWindow(observer);
 
     EXPECT_EQ(status, ExitStatus::Network);
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes().front().caption, "Network Error");
-    EXPECT_EQ(boxes.boxes().front().text, "no response from the server");
+    ExpectOnlyBox(boxes, "Network Error", "no response from the server");
     EXPECT_EQ(observer.statuses().back(), "connection succesfull");
     ExpectNoServerFailures(server);
 }

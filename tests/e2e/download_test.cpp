@@ -2,12 +2,12 @@
 // that go right must install exactly the announced bytes.
 #include <gtest/gtest.h>
 
-#include "support/scripted_run.h"
 #include "e2e/virtual_release.h"
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/profile_text.h"
 #include "support/random_bytes.h"
+#include "support/scripted_run.h"
 
 namespace qm::test {
 namespace {
@@ -20,10 +20,7 @@ using Lines = std::vector<std::string>;
     if (auto opened = talk.OpenList(token - 1); !opened) {
         return opened;
     }
-    if (auto described = talk.SendDescription(1, token, localPath, localPath, crc); !described) {
-        return described;
-    }
-    return talk.ExpectDownloadRequest(localPath);
+    return talk.OfferChanged(token, localPath, localPath, crc);
 }
 
 TEST(Download, ChecksumMismatchKeepsTheOldFile) {
@@ -31,15 +28,12 @@ TEST(Download, ChecksumMismatchKeepsTheOldFile) {
     run.dir.Write("data.bin", "old content");
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "data.bin", ReferenceCrc32(ToBytes("expected")), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 8)));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 8));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, ToBytes("tampered")));
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-    Lines const boxes = updater.LinesStartingWith("box: ");
-    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
-    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
+    EXPECT_TRUE(OneBox(updater, "Disk access error"));
     EXPECT_EQ(run.dir.Read("data.bin"), "old content");
     EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
@@ -50,8 +44,7 @@ TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
     Bytes const content = PatternBytes(5000, 11);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "data.bin", ReferenceCrc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 5000)));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 5000));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
@@ -66,14 +59,12 @@ TEST(Download, ChunkWhoseDataRunsPastItsFrameIsRefused) {
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "data.bin", 0x12345678, 2));
     Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 2000)));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 2000));
     // A 31-byte frame whose length field claims 2000 data bytes.
     ASSERT_TRUE(run.server.Send(DataChunkClaiming(peers.fileSender, peers.client, 0, 2000, 10)));
     EXPECT_TRUE(run.server.ExpectClosed());
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    Lines const boxes = updater.LinesStartingWith("box: ");
-    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
-    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
+    EXPECT_TRUE(OneBox(updater, "Network error"));
     EXPECT_EQ(run.dir.Read("data.bin"), "old content");
     EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
@@ -87,9 +78,8 @@ TEST(Download, ReplacementKeepsThePermissionBits) {
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "bin/tool.sh", ReferenceCrc32(ToBytes(tool)), 2));
     ASSERT_TRUE(run.talk.SendFile("bin/tool.sh", ToBytes(tool), 2));
-    ASSERT_TRUE(run.talk.SendDescription(1, 3, "private.cfg", "private.cfg",
-                                         ReferenceCrc32(ToBytes(config))));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest("private.cfg"));
+    ASSERT_TRUE(
+        run.talk.OfferChanged(3, "private.cfg", "private.cfg", ReferenceCrc32(ToBytes(config))));
     ASSERT_TRUE(run.talk.SendFile("private.cfg", ToBytes(config), 3));
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
@@ -203,8 +193,7 @@ TEST(DiskFailure, TemporaryFileThatCannotBeCreated) {
     Bytes const content = PatternBytes(100, 3);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "blocker/data.bin", ReferenceCrc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 100)));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 100));
     ASSERT_TRUE(run.talk.SendChunk("blocker/data.bin", 0, content));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
@@ -220,10 +209,9 @@ TEST(DiskFailure, TargetOccupiedByADirectoryCannotBeReplaced) {
     Bytes const content = PatternBytes(10, 5);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "occupied", ReferenceCrc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "occupied", 10)));
+    ASSERT_TRUE(run.talk.SendFileSize("occupied", 10));
     ASSERT_TRUE(run.talk.SendChunk("occupied", 0, content));
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
     EXPECT_EQ(updater.LinesStartingWith("box: "),
@@ -267,8 +255,7 @@ TEST(Download, MoreDataThanAnnouncedIsRefused) {
     Bytes const content = PatternBytes(3 * kChunkSize, 9);
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "small.txt", ReferenceCrc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "small.txt", 100)));
+    ASSERT_TRUE(run.talk.SendFileSize("small.txt", 100));
     ASSERT_TRUE(run.talk.SendChunk("small.txt", 0, std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/scripted_run.h"
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/profile_text.h"
 #include "support/random_bytes.h"
+#include "support/scripted_run.h"
 
 namespace qm::test {
 namespace {
@@ -64,9 +64,7 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     std::string const remote = "files/sub/dir/file.bin";
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
-    ASSERT_TRUE(
-        run.talk.SendDescription(1, 2, "sub\\dir\\file.bin", remote, ReferenceCrc32(content)));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest(remote));
+    ASSERT_TRUE(run.talk.OfferChanged(2, "sub\\dir\\file.bin", remote, ReferenceCrc32(content)));
     // 2027, 2027 and 946 bytes, then the empty chunk.
     ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
     EXPECT_TRUE(run.talk.Complete());
@@ -89,14 +87,12 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
     Bytes const content = PatternBytes(100, 3);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
-    ASSERT_TRUE(run.talk.SendDescription(1, 2, "data.bin", "data.bin", ReferenceCrc32(content)));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest("data.bin"));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 100)));
+    ASSERT_TRUE(run.talk.OfferChanged(2, "data.bin", "data.bin", ReferenceCrc32(content)));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 100));
     // Chunk 1 before chunk 0: neither written nor answered.
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, PatternBytes(50, 9))));
+    ASSERT_TRUE(run.talk.SendData(1, PatternBytes(50, 9)));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, content));
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    ASSERT_TRUE(run.talk.SendData(1, {}));
     ASSERT_TRUE(run.talk.ExpectAck(2));
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
@@ -272,8 +268,7 @@ TEST(Display, ControlCharactersFromTheServerAreNotPrinted) {
     Bytes const content = PatternBytes(10, 1);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
-    ASSERT_TRUE(run.talk.SendDescription(1, 2, "plain.txt", remote, ReferenceCrc32(content)));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest(remote));
+    ASSERT_TRUE(run.talk.OfferChanged(2, "plain.txt", remote, ReferenceCrc32(content)));
     ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);

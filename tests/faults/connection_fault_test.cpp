@@ -18,8 +18,8 @@
 #include "support/crc32.h"
 #include "support/lines.h"
 #include "support/process.h"
-#include "support/random_bytes.h"
 #include "support/profile_text.h"
+#include "support/random_bytes.h"
 #include "support/scripted_run.h"
 #include "support/scripted_server.h"
 #include "support/tree_snapshot.h"
@@ -133,13 +133,10 @@ struct Stage {
         return listed;
     }
     Bytes const content(5000, 0x42);
-    if (auto sent = talk.SendDescription(1, 3, "data/file.bin", "files/data/file.bin",
-                                         ReferenceCrc32(content));
+    if (auto sent =
+            talk.OfferChanged(3, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
         !sent) {
         return sent;
-    }
-    if (auto requested = talk.ExpectDownloadRequest("files/data/file.bin"); !requested) {
-        return requested;
     }
     Peers const peers;
     if (auto sized = talk.server().Send(

@@ -285,8 +285,7 @@ TEST(HostileServer, NamesOfSixHundredAndFourHundredAndSixtyFourBytes) {
     std::string const remoteName(400, 'r');
     Bytes const content(5000, 0x33);
     ASSERT_TRUE(talk.OpenList(1));
-    ASSERT_TRUE(talk.SendDescription(1, 2, localPath, remoteName, ReferenceCrc32(content)));
-    ASSERT_TRUE(talk.ExpectDownloadRequest(remoteName));
+    ASSERT_TRUE(talk.OfferChanged(2, localPath, remoteName, ReferenceCrc32(content)));
     // A name that fills all 600 bytes, and a frame longer than the layout.
     Bytes size =
         FileSize(talk.peers().fileSender, talk.peers().client, std::string(600, 'N'), 5000);
@@ -300,7 +299,7 @@ TEST(HostileServer, NamesOfSixHundredAndFourHundredAndSixtyFourBytes) {
         ASSERT_TRUE(talk.SendChunk(remoteName, index,
                                    std::span<const std::uint8_t>(content.data() + from, count)));
     }
-    ASSERT_TRUE(server.Send(DataChunk(talk.peers().fileSender, talk.peers().client, 3, {})));
+    ASSERT_TRUE(talk.SendData(3, {}));
     ASSERT_TRUE(talk.ExpectAck(2));
     ASSERT_TRUE(talk.Finish());
     std::optional<Ending> const ending = updater.WaitForExit();
@@ -404,20 +403,16 @@ TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
     Process updater(UpdaterOptions(dir.path()));
     Bytes const chunk(kChunkSize, 0x44);
     ASSERT_TRUE(talk.OpenList(1));
-    ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", 1234));
-    ASSERT_TRUE(talk.ExpectDownloadRequest("files/data/file.bin"));
-    ASSERT_TRUE(server.Send(
-        FileSize(talk.peers().fileSender, talk.peers().client, "files/data/file.bin", 5000)));
+    ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
+    ASSERT_TRUE(talk.SendFileSize("files/data/file.bin", 5000));
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 0, chunk));
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 1, chunk));
     // The third full chunk would make 6081 bytes of a file announced with 5000.
-    ASSERT_TRUE(server.Send(DataChunk(talk.peers().fileSender, talk.peers().client, 2, chunk)));
+    ASSERT_TRUE(talk.SendData(2, chunk));
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
     EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
-    Lines const boxes = updater.Boxes();
-    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
-    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
+    EXPECT_TRUE(OneBox(updater, "Network error"));
     EXPECT_EQ(dir.Read("data/file.bin"), kOld);
     EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
 }
@@ -438,8 +433,7 @@ TEST(HostileServer, EndlessChunksOfAFileWithoutSizeStayInItsTemporaryFile) {
     Process updater(UpdaterOptions(dir.path()));
     Bytes const chunk(kChunkSize, 0x55);
     ASSERT_TRUE(talk.OpenList(1));
-    ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", 1234));
-    ASSERT_TRUE(talk.ExpectDownloadRequest("files/data/file.bin"));
+    ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
     constexpr std::uint32_t kChunks = 5000;  // about 10 MB
     long residentEarly = 0;
     for (std::uint32_t index = 0; index < kChunks; ++index) {

@@ -1,31 +1,10 @@
 #include "faults/served_run.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "support/conversation.h"
 
 namespace qm::test {
-namespace {
-
-std::string TextAt(Bytes const& frame, std::size_t at, std::size_t width) {
-    if (frame.size() < at) {
-        return {};
-    }
-    std::size_t const end = std::min(frame.size(), at + width);
-    auto const zero = std::find(frame.begin() + static_cast<std::ptrdiff_t>(at),
-                                frame.begin() + static_cast<std::ptrdiff_t>(end), 0);
-    return std::string(frame.begin() + static_cast<std::ptrdiff_t>(at), zero);
-}
-
-std::uint32_t Get32(Bytes const& frame, std::size_t at) {
-    return static_cast<std::uint32_t>(frame[at]) << 24 |
-           static_cast<std::uint32_t>(frame[at + 1]) << 16 |
-           static_cast<std::uint32_t>(frame[at + 2]) << 8 | frame[at + 3];
-}
-
-}  // namespace
-
 ::testing::AssertionResult ServedRun::Serve(ScriptedServer& server) const {
     if (auto accepted = server.Accept(); !accepted) {
         return accepted;
@@ -62,29 +41,22 @@ std::uint32_t Get32(Bytes const& frame, std::size_t at) {
                 }
                 break;
             }
-            case 4: {  // file request
-                std::string const name = TextAt(*frame, 15, 400);
+            case 4:    // file request
+            case 2: {  // chunk request
+                bool const whole = (*frame)[11] == 4;
+                std::string const name = TextAt(*frame, whole ? 15 : 19, 400);
                 auto const file = files.find(name);
                 if (file == files.end()) {
                     return ::testing::AssertionFailure() << "request for unknown file " << name;
                 }
-                server.Send(FileSize(peers.fileSender, peers.client, name,
-                                     static_cast<std::uint32_t>(file->second.size())));
-                break;
-            }
-            case 2: {  // chunk request
-                std::string const name = TextAt(*frame, 19, 400);
-                auto const file = files.find(name);
-                if (file == files.end()) {
-                    return ::testing::AssertionFailure() << "chunk of unknown file " << name;
-                }
-                std::size_t const from = std::min<std::size_t>(
-                    file->second.size(), std::size_t{Get32(*frame, 15)} * kChunkSize);
-                std::size_t const count =
-                    std::min<std::size_t>(kChunkSize, file->second.size() - from);
-                server.Send(
-                    DataChunk(peers.fileSender, peers.client, Get32(*frame, 15),
-                              std::span<const std::uint8_t>(file->second.data() + from, count)));
+                Bytes const& bytes = file->second;
+                std::uint32_t const index = whole ? 0 : Read32(*frame, 15);
+                std::size_t const from = std::min<std::size_t>(bytes.size(), index * kChunkSize);
+                std::size_t const count = std::min<std::size_t>(kChunkSize, bytes.size() - from);
+                server.Send(whole ? FileSize(peers.fileSender, peers.client, name,
+                                             static_cast<std::uint32_t>(bytes.size()))
+                                  : DataChunk(peers.fileSender, peers.client, index,
+                                              std::span(bytes).subspan(from, count)));
                 break;
             }
             default:

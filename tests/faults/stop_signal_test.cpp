@@ -57,13 +57,10 @@ enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
         return opened;
     }
     Bytes const content = NewVersion();
-    if (auto sent = talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
-                                         ReferenceCrc32(content));
+    if (auto sent =
+            talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
         !sent) {
         return sent;
-    }
-    if (auto requested = talk.ExpectDownloadRequest("files/data/file.bin"); !requested) {
-        return requested;
     }
     for (std::uint32_t index = 0; index < 2; ++index) {
         auto const from = content.begin() + static_cast<std::ptrdiff_t>(index * kChunkSize);

@@ -101,6 +101,15 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
     return ExpectAck(token);
 }
 
+::testing::AssertionResult Conversation::SendFileSize(std::string_view name, std::uint32_t size) {
+    return server_.Send(FileSize(peers_.fileSender, peers_.client, name, size));
+}
+
+::testing::AssertionResult Conversation::SendData(std::uint32_t index,
+                                                  std::span<const std::uint8_t> data) {
+    return server_.Send(DataChunk(peers_.fileSender, peers_.client, index, data));
+}
+
 ::testing::AssertionResult Conversation::ExpectDownloadRequest(std::string_view remoteName) {
     if (auto file = server_.Expect(FileRequest(peers_.client, peers_.server, remoteName)); !file) {
         return ::testing::AssertionFailure() << "file request: " << file.message();
@@ -112,9 +121,19 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult Conversation::OfferChanged(std::uint32_t token,
+                                                      std::string_view localPath,
+                                                      std::string_view remoteName,
+                                                      std::uint32_t crc) {
+    if (auto sent = SendDescription(1, token, localPath, remoteName, crc); !sent) {
+        return sent;
+    }
+    return ExpectDownloadRequest(remoteName);
+}
+
 ::testing::AssertionResult Conversation::SendChunk(std::string_view remoteName, std::uint32_t index,
                                                    std::span<const std::uint8_t> data) {
-    if (auto sent = server_.Send(DataChunk(peers_.fileSender, peers_.client, index, data)); !sent) {
+    if (auto sent = SendData(index, data); !sent) {
         return sent;
     }
     Bytes const next = ChunkRequest(peers_.client, peers_.fileSender, index + 1, remoteName);
@@ -129,8 +148,7 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
                                                   std::span<const std::uint8_t> content,
                                                   std::uint32_t token) {
     auto const size = static_cast<std::uint32_t>(content.size());
-    if (auto sent = server_.Send(FileSize(peers_.fileSender, peers_.client, remoteName, size));
-        !sent) {
+    if (auto sent = SendFileSize(remoteName, size); !sent) {
         return sent;
     }
     std::uint32_t index = 0;
@@ -140,7 +158,7 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
             return chunk;
         }
     }
-    if (auto sent = server_.Send(DataChunk(peers_.fileSender, peers_.client, index, {})); !sent) {
+    if (auto sent = SendData(index, {}); !sent) {
         return sent;
     }
     return ExpectAck(token);

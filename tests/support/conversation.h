@@ -51,8 +51,16 @@ class Conversation {
     // Action 0, answered by an acknowledgement.
     ::testing::AssertionResult Begin(std::uint32_t token);
 
+    // A FileSize and a DataChunk from the file sender, as they are: nothing expected back.
+    ::testing::AssertionResult SendFileSize(std::string_view name, std::uint32_t size);
+    ::testing::AssertionResult SendData(std::uint32_t index, std::span<const std::uint8_t> data);
+
     // The FileRequest and the request for chunk 0 that a changed file brings.
     ::testing::AssertionResult ExpectDownloadRequest(std::string_view remoteName);
+    // Describes a file (action 1) whose checksum differs from the local copy's; the updater asks
+    // for it.
+    ::testing::AssertionResult OfferChanged(std::uint32_t token, std::string_view localPath,
+                                            std::string_view remoteName, std::uint32_t crc);
     // Chunk `index` of a download with `data`, answered by the request for the next chunk.
     ::testing::AssertionResult SendChunk(std::string_view remoteName, std::uint32_t index,
                                          std::span<const std::uint8_t> data);

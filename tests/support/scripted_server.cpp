@@ -89,6 +89,16 @@ int ListenOn(std::string const& address, int backlog) {
     return fd;
 }
 
+::testing::AssertionResult OneBox(Process const& program, std::string_view caption) {
+    std::vector<std::string> const boxes = program.LinesStartingWith("box: ");
+    std::string const prefix = "box: [" + std::string(caption) + "] ";
+    if (boxes.size() == 1 && boxes[0].starts_with(prefix)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "not one box \"" << prefix << "...\"\n"
+                                         << program.Transcript();
+}
+
 ScriptedServer::ScriptedServer(std::string address)
     : address_(std::move(address)), listener_(ListenOn(address_, 4)) {}
 

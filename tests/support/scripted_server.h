@@ -112,6 +112,9 @@ int ListenOn(std::string const& address, int backlog);
 ::testing::AssertionResult PrintedInOrder(Process const& program,
                                           std::vector<std::string> const& expected);
 
+// The program printed exactly one box, with this caption.
+::testing::AssertionResult OneBox(Process const& program, std::string_view caption);
+
 // Compares two frames; on a difference names the first differing offset and both frames.
 ::testing::AssertionResult SameFrame(Bytes const& expected, Bytes const& actual);
 
