@@ -48,7 +48,7 @@ TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box("Network error", "connection lost")});
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Network error", "connection lost")});
     EXPECT_EQ(run.dir.Read("data.bin"), "old content");
     EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
@@ -197,7 +197,7 @@ TEST(DiskFailure, TemporaryFileThatCannotBeCreated) {
     ASSERT_TRUE(run.talk.SendChunk("blocker/data.bin", 0, content));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-    Lines const boxes = updater.LinesStartingWith("box: ");
+    Lines const boxes = updater.Boxes();
     ASSERT_FALSE(boxes.empty()) << updater.Transcript();
     EXPECT_EQ(boxes[0], Box("Disk access error", "Cannot open the temporary file"));
     EXPECT_EQ(run.dir.Read("blocker"), "a file where a directory should be");
@@ -214,7 +214,7 @@ TEST(DiskFailure, TargetOccupiedByADirectoryCannotBeReplaced) {
     ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
+    EXPECT_EQ(updater.Boxes(),
               Lines{Box("Disk access error", "Cannot rename the file: occupied ...")});
     EXPECT_EQ(run.dir.Read("occupied/keep.txt"), "kept");
     EXPECT_EQ(run.dir.List(), (Lines{"occupied/", "occupied/keep.txt", "upd.ini"}));
@@ -228,7 +228,7 @@ TEST(DiskFailure, DeletionThatFailsForAnotherReason) {
     ASSERT_TRUE(run.talk.SendDescription(4, 2, "plugins", "plugins", 0));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
+    EXPECT_EQ(updater.Boxes(),
               Lines{Box("Disk access error", "Cannot delete the file: plugins ...")});
     EXPECT_EQ(run.dir.Read("plugins/old.so"), "still here");
 }
@@ -259,7 +259,7 @@ TEST(Download, MoreDataThanAnnouncedIsRefused) {
     ASSERT_TRUE(run.talk.SendChunk("small.txt", 0, std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    Lines const boxes = updater.LinesStartingWith("box: ");
+    Lines const boxes = updater.Boxes();
     ASSERT_FALSE(boxes.empty()) << updater.Transcript();
     EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
     EXPECT_NE(boxes[0].find("more data than announced"), std::string::npos) << boxes[0];

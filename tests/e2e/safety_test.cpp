@@ -8,9 +8,9 @@
 #include <iterator>
 #include <ostream>
 
-#include "support/scripted_run.h"
 #include "support/crc32.h"
 #include "support/lines.h"
+#include "support/scripted_run.h"
 
 namespace qm::test {
 namespace {
@@ -100,7 +100,7 @@ void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view fi
                                              ReferenceCrc32(ToBytes("payload"))));
         EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
         EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-        Lines const boxes = updater.LinesStartingWith("box: ");
+        Lines const boxes = updater.Boxes();
         ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
         EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
         EXPECT_TRUE(NamesPath(boxes[0], path)) << boxes[0];

@@ -40,7 +40,7 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
         updater, {Status("connecting..."), Status("connection succesfull"),
                   Status("Update Server Detected."), Status("requesting files ..."),
                   Status("Checking files/readme.txt ..."), Status("Operation complete...")}));
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
     EXPECT_TRUE(updater.LinesStartingWith("launch: ").empty());
     EXPECT_EQ(run.dir.Read("readme.txt"), "hello");
     EXPECT_EQ(run.dir.List(), (Lines{"readme.txt", "upd.ini"}));
@@ -78,7 +78,7 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     EXPECT_TRUE(PrintedInOrder(updater, {Status("Checking " + remote + " ..."),
                                          Status("file:" + remote + " 5000 bytes..."), Progress(40),
                                          Progress(81), Progress(100)}));
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
 }
 
 TEST(Session, ChunkWithAnotherIndexIsDropped) {
@@ -165,7 +165,7 @@ TEST(Session, DeletionRemovesTheFileAndItsEmptyDirectory) {
     ASSERT_TRUE(run.talk.ExpectAck(2));
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
     EXPECT_EQ(run.dir.List(), (Lines{"keep/", "keep/other.dat", "upd.ini"}));
 }
 
@@ -177,7 +177,7 @@ TEST(Session, DeletionOfAnAbsentFileCountsAsDone) {
     ASSERT_TRUE(run.talk.ExpectAck(2));
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
 }
 
 TEST(Session, SecondAnnouncementChangesNothing) {
@@ -214,7 +214,7 @@ TEST(Completion, StartsTheProgramWithUpdated) {
     ASSERT_TRUE(run.talk.Open());
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    EXPECT_TRUE(updater.LinesStartingWith("box: ").empty()) << updater.Transcript();
+    EXPECT_TRUE(updater.Boxes().empty()) << updater.Transcript();
     EXPECT_EQ(updater.LinesStartingWith("launch: "), Lines{Launch(program + " UPDATED")});
     // The program runs on its own; give it a bounded while to leave its trace.
     for (int i = 0; i < 500 && !run.dir.Exists("client.sh.args"); ++i) {
@@ -231,8 +231,7 @@ TEST(Completion, ProgramThatCannotStartIsReported) {
     ASSERT_TRUE(run.talk.Open());
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitLaunchFailed);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
-              Lines{Box("Update successfull, but cannot launch:", program)});
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Update successfull, but cannot launch:", program)});
 }
 
 // The exit status follows the first ending (the disk error); the summary box still shows.
@@ -253,7 +252,7 @@ TEST(Completion, ErrorCountedEarlierEndsWithUploadFailed) {
     ASSERT_TRUE(run.server.Send(both));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(3)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-    Lines const boxes = updater.LinesStartingWith("box: ");
+    Lines const boxes = updater.Boxes();
     ASSERT_EQ(boxes.size(), 2u) << updater.Transcript();
     EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
     EXPECT_EQ(boxes[1], Box("Upload failed",

@@ -5,8 +5,8 @@
 
 #include <thread>
 
-#include "support/scripted_run.h"
 #include "support/lines.h"
+#include "support/scripted_run.h"
 
 namespace qm::test {
 namespace {
@@ -32,7 +32,7 @@ TEST(Configuration, MissingServerEndsTheRunBeforeAnyConnection) {
         }
         Process updater(UpdaterOptions(dir.path()));
         EXPECT_EQ(updater.ExitStatus(), kExitConfiguration) << updater.Transcript();
-        EXPECT_EQ(updater.LinesStartingWith("box: "),
+        EXPECT_EQ(updater.Boxes(),
                   std::vector<std::string>{
                       Box("Configuration error:", "The server address is unreachable...")});
         EXPECT_TRUE(updater.LinesStartingWith("status: ").empty()) << updater.Transcript();
@@ -47,7 +47,7 @@ TEST(Connecting, NothingListeningEndsWithUnableToJoin) {
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
     EXPECT_TRUE(PrintedInOrder(
         updater, {Status("connecting..."), Box("Network error", "unable to join the server :-(")}));
-    EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
 }
 
 TEST(Connecting, UnresolvableHostEndsWithUnableToConnect) {
@@ -57,7 +57,7 @@ TEST(Connecting, UnresolvableHostEndsWithUnableToConnect) {
     EXPECT_EQ(updater.ExitStatus(seconds(60)), kExitNetwork);
     EXPECT_TRUE(PrintedInOrder(updater, {Status("connecting..."), Status("connection failed"),
                                          Box("Network error", "unable to connect to the server")}));
-    EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
 }
 
 // The user's abort, given as a signal while the connection waits for its WELCOME.
@@ -69,9 +69,8 @@ void AbortAfterAccept(TestAddress address, int signal) {
         << updater.Transcript();
     updater.Signal(signal);
     EXPECT_EQ(updater.ExitStatus(), kExitCancelled);
-    EXPECT_EQ(
-        updater.LinesStartingWith("box: "),
-        std::vector<std::string>{Box("Program exit", "The user has canceled the operation.")});
+    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{
+                                   Box("Program exit", "The user has canceled the operation.")});
     EXPECT_TRUE(run.server.ExpectClosed());
 }
 
@@ -88,7 +87,7 @@ TEST(Login, NoAnnouncementEndsWithNoResponse) {
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.LogIn());
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
+    EXPECT_EQ(updater.Boxes(),
               std::vector<std::string>{Box("Network Error", "no response from the server")});
     EXPECT_TRUE(run.server.ExpectClosed());
 }
@@ -109,7 +108,7 @@ TEST(Login, InvalidWelcomeIsSilentUntilTheResponseTimer) {
         // No login, no query: nothing at all until the updater gives up.
         EXPECT_TRUE(run.server.ExpectClosed(seconds(20)));
         EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-        EXPECT_EQ(updater.LinesStartingWith("box: "),
+        EXPECT_EQ(updater.Boxes(),
                   std::vector<std::string>{Box("Network Error", "no response from the server")});
     }
 }
@@ -138,8 +137,7 @@ TEST(ConnectionLost, ServerClosesBeforeTheWelcome) {
         << updater.Transcript();
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
-              std::vector<std::string>{Box("Network error", "connection lost")});
+    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{Box("Network error", "connection lost")});
 }
 
 TEST(ConnectionLost, ServerClosesAfterTheLogin) {
@@ -148,8 +146,7 @@ TEST(ConnectionLost, ServerClosesAfterTheLogin) {
     ASSERT_TRUE(run.talk.LogIn());
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
-              std::vector<std::string>{Box("Network error", "connection lost")});
+    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{Box("Network error", "connection lost")});
 }
 
 TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
@@ -165,7 +162,7 @@ TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
         ASSERT_TRUE(run.server.Send(broken));
         EXPECT_TRUE(run.server.ExpectClosed());
         EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-        std::vector<std::string> const boxes = updater.LinesStartingWith("box: ");
+        std::vector<std::string> const boxes = updater.Boxes();
         ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
         EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
     }
