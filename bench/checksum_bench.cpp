@@ -21,15 +21,15 @@
 #include <thread>
 #include <vector>
 
-#include "median_reporter.h"
-#include "process_cpu.h"
-#include "random_file.h"
-#include "ratio_table.h"
-#include "scratch_directory.h"
 #include "checksum/checksum.h"
 #include "checksum/crc32_engine.h"
 #include "checksum/crc32_file_reading.h"
 #include "checksum/crc32_read_only_file.h"
+#include "median_reporter.h"
+#include "process_cpu.h"
+#include "random_file.h"
+#include "ratio_table.h"
+#include "support/temp_dir.h"
 
 #ifdef QM_BENCH_WITH_ZLIB
 #include <zlib.h>
@@ -270,9 +270,9 @@ bool ChecksumsAgree(std::string const& path) {
          {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
         if (qm::checksum::Crc32EngineSupported(engine)) {
             ReadOnlyFile const file(path);
-            agree = agree &&
-                    qm::checksum::Crc32OfFileSplit(
-                        file, kLargeFileSize, qm::checksum::Crc32UpdateFunctionOf(engine)) == expected;
+            agree = agree && qm::checksum::Crc32OfFileSplit(
+                                 file, kLargeFileSize,
+                                 qm::checksum::Crc32UpdateFunctionOf(engine)) == expected;
         }
     }
 #ifdef QM_BENCH_WITH_ZLIB
@@ -351,7 +351,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
         return 1;
     }
-    qm::bench::ScratchDirectory const directory("qm-checksum-bench");
+    qm::test::TempDir const directory({.enter = false, .prefix = "qm-checksum-bench"});
     if (directory.FreeBytes() < 2 * kLargeFileSize) {
         std::fprintf(stderr, "less than 2 GiB free in %s\n", directory.path().c_str());
         return 1;

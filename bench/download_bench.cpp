@@ -26,22 +26,27 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "client_driver.h"
 #include "process_cpu.h"
 #include "random_file.h"
 #include "ratio_table.h"
-#include "release_server.h"
-#include "scratch_directory.h"
 #include "stop_and_wait_client.h"
-#include "updater_run.h"
+#include "support/addresses.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using qm::bench::RatioTable;
+using qm::test::Clock;
+using qm::test::LoopbackAddress;
+using qm::test::Process;
+using qm::test::ReferenceServer;
+using qm::test::TestAddress;
 using Goal = RatioTable::Goal;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 constexpr std::uint64_t kThroughputFileSize = 256 * kMiB;
@@ -51,11 +56,11 @@ constexpr std::size_t kSingleClientRuns = 5;
 constexpr int kStartupRuns = 5;
 constexpr long kResidentLimitKiB = 8 * 1024;
 
-constexpr char kThroughputAddress[] = "127.0.0.171";
-constexpr char kScaleAddress[] = "127.0.0.172";
-constexpr char kSmallAddress[] = "127.0.0.173";
-constexpr char kLargeAddress[] = "127.0.0.174";
-constexpr char kStartupAddress[] = "127.0.0.175";
+std::string const kThroughputAddress = LoopbackAddress(TestAddress::BenchThroughput);
+std::string const kScaleAddress = LoopbackAddress(TestAddress::BenchScale);
+std::string const kSmallAddress = LoopbackAddress(TestAddress::BenchSmall);
+std::string const kLargeAddress = LoopbackAddress(TestAddress::BenchLarge);
+std::string const kStartupAddress = LoopbackAddress(TestAddress::BenchStartup);
 
 struct Programs {
     std::string updater;
@@ -84,6 +89,15 @@ std::string MakeRelease(fs::path const& root, std::vector<std::string> const& na
         }
     }
     return {};
+}
+
+// Starts the reference server for `root` on `address`; empty once it listens (it checksums the
+// release first), otherwise why not.
+std::string StartServer(std::optional<ReferenceServer>& server, Programs const& programs,
+                        fs::path const& root, std::string const& address) {
+    server.emplace(address, root, std::vector<std::string>{}, programs.server);
+    return server->Ready(std::chrono::seconds(60)) ? ""
+                                                   : "the server did not listen: " + server->Log();
 }
 
 // A fresh client directory; `existing` names a local file to put there first (a different
@@ -132,17 +146,35 @@ struct UpdaterDownload {
 UpdaterDownload DownloadWithUpdater(Programs const& programs, fs::path const& directory,
                                     std::string const& address, std::string const& file,
                                     std::uint64_t size) {
-    qm::bench::UpdaterRun const run =
-        qm::bench::RunUpdater(programs.updater, programs.peakProbe, directory.string(), address,
-                              std::chrono::seconds(1800));
+    // Through the probe (bench/peak_rss_probe.cpp), so that the peak memory is the updater's own.
+    qm::test::WriteUpdaterConfig(directory, address);
+    fs::path const report = directory / ".peak-resident-kib";
+    Process updater(
+        {.argv = {programs.peakProbe, report.string(), programs.updater}, .directory = directory});
+    std::optional<qm::test::Ending> const ending = updater.WaitForExit(std::chrono::seconds(1800));
+    Clock::time_point const endedAt = Clock::now();
+    std::vector<qm::test::TimedLine> const lines = updater.TimedLines();
+    auto const firstLine = [&](std::string const& prefix,
+                               std::string const& part = "") -> std::optional<Clock::time_point> {
+        for (qm::test::TimedLine const& line : lines) {
+            if (line.text.starts_with(prefix) && line.text.find(part) != std::string::npos) {
+                return line.at;
+            }
+        }
+        return std::nullopt;
+    };
     UpdaterDownload download;
-    download.problem = run.problem;
-    auto const sizeArrived = run.FirstLine("status: file:");
-    auto const lastChunk = run.FirstLine("transfer:", "(100 %)");
+    auto const sizeArrived = firstLine("status: file:");
+    auto const lastChunk = firstLine("transfer:", "(100 %)");
     std::error_code error;
-    if (download.problem.empty() && run.exit.status != 0) {
-        download.problem = "the updater ended with status " + std::to_string(run.exit.status) +
-                           (run.lines.empty() ? "" : ": " + run.lines.back().text);
+    std::ifstream peak(report);
+    if (!ending) {
+        download.problem = "the updater did not end in time";
+    } else if (!(peak >> download.peakResidentKiB)) {
+        download.problem = "no peak memory from " + programs.peakProbe;
+    } else if (ending->status != 0) {
+        download.problem = "the updater ended with status " + std::to_string(ending->status) +
+                           (lines.empty() ? "" : ": " + lines.back().text);
     } else if (download.problem.empty() && fs::file_size(directory / file, error) != size) {
         download.problem = "the downloaded file has the wrong size";
     } else if (download.problem.empty() && (!sizeArrived || !lastChunk)) {
@@ -150,9 +182,8 @@ UpdaterDownload DownloadWithUpdater(Programs const& programs, fs::path const& di
     }
     if (download.problem.empty()) {
         download.bytesPerSecond = static_cast<double>(size) / Seconds(*lastChunk - *sizeArrived);
-        download.secondsAfterTimer = Seconds(run.endedAt - run.startedAt) - 1.0;
+        download.secondsAfterTimer = Seconds(endedAt - updater.startedAt()) - 1.0;
     }
-    download.peakResidentKiB = run.exit.peakResidentKiB;
     return download;
 }
 
@@ -170,10 +201,9 @@ std::string MeasureThroughput(Programs const& programs, fs::path const& scratch,
         !problem.empty()) {
         return problem;
     }
-    qm::bench::ReleaseServer const server(programs.server, root.string(), kThroughputAddress,
-                                          (scratch / "server-throughput.log").string());
-    if (!server.problem().empty()) {
-        return server.problem();
+    std::optional<ReferenceServer> server;
+    if (auto problem = StartServer(server, programs, root, kThroughputAddress); !problem.empty()) {
+        return problem;
     }
     std::vector<double> limit;
     std::vector<double> updater;
@@ -235,13 +265,13 @@ std::string MeasureScale(Programs const& programs, fs::path const& scratch, std:
     if (auto problem = MakeRelease(root, names, kScaleFileSize, random); !problem.empty()) {
         return problem;
     }
-    qm::bench::ReleaseServer const server(programs.server, root.string(), kScaleAddress,
-                                          (scratch / "server-scale.log").string());
-    if (!server.problem().empty()) {
-        return server.problem();
+    std::optional<ReferenceServer> server;
+    if (auto problem = StartServer(server, programs, root, kScaleAddress); !problem.empty()) {
+        return problem;
     }
+    auto const serverCpuSoFar = [&server] { return qm::test::CpuSecondsSoFar(server->pid()); };
     std::vector<double> single;
-    double const singleCpuBefore = server.CpuSecondsSoFar();
+    double const singleCpuBefore = serverCpuSoFar();
     for (std::size_t run = 0; run < kSingleClientRuns; ++run) {
         StopAndWaitRun const bare = RunLimitClient(kScaleAddress, names[run], kScaleFileSize);
         if (!bare.problem.empty()) {
@@ -250,14 +280,14 @@ std::string MeasureScale(Programs const& programs, fs::path const& scratch, std:
         single.push_back(bare.bytesPerSecond);
     }
     double const singleMiB = static_cast<double>(kSingleClientRuns * kScaleFileSize) / kMiB;
-    figures.serverCpuPerMiBSingle = (server.CpuSecondsSoFar() - singleCpuBefore) / singleMiB;
+    figures.serverCpuPerMiBSingle = (serverCpuSoFar() - singleCpuBefore) / singleMiB;
     figures.single = Median(single);
 
     std::vector<qm::bench::StopAndWaitClient> clients;
     for (std::string const& name : names) {
         clients.emplace_back(name);
     }
-    double const serverCpuBefore = server.CpuSecondsSoFar();
+    double const serverCpuBefore = serverCpuSoFar();
     double const clientCpuBefore = qm::bench::ProcessCpuSeconds();
     auto const startedAt = Clock::now();
     if (auto problem = qm::bench::RunClients(kScaleAddress, clients, std::chrono::seconds(900));
@@ -265,7 +295,7 @@ std::string MeasureScale(Programs const& programs, fs::path const& scratch, std:
         return "50 clients: " + problem;
     }
     double const wall = Seconds(Clock::now() - startedAt);
-    double const serverCpu = server.CpuSecondsSoFar() - serverCpuBefore;
+    double const serverCpu = serverCpuSoFar() - serverCpuBefore;
     double const clientCpu = qm::bench::ProcessCpuSeconds() - clientCpuBefore;
     Clock::time_point first = clients[0].sizeArrivedAt();
     Clock::time_point last = clients[0].finishedAt();
@@ -315,13 +345,12 @@ std::string MeasureMemory(Programs const& programs, fs::path const& scratch,
         !problem.empty()) {
         return problem;
     }
-    qm::bench::ReleaseServer const small(programs.server, smallRoot.string(), kSmallAddress,
-                                         (scratch / "server-small.log").string());
-    qm::bench::ReleaseServer const large(programs.server, largeRoot.string(), kLargeAddress,
-                                         (scratch / "server-large.log").string());
-    for (auto const* server : {&small, &large}) {
-        if (!server->problem().empty()) {
-            return server->problem();
+    std::optional<ReferenceServer> small;
+    std::optional<ReferenceServer> large;
+    for (auto problem : {StartServer(small, programs, smallRoot, kSmallAddress),
+                         StartServer(large, programs, largeRoot, kLargeAddress)}) {
+        if (!problem.empty()) {
+            return problem;
         }
     }
     fs::path const client = scratch / "client-memory";
@@ -404,19 +433,18 @@ std::string MeasureStartup(Programs const& programs, fs::path const& scratch,
                            std::optional<double>& seconds) {
     Listener const listener(kStartupAddress);
     if (!listener.listening()) {
-        return std::string("cannot listen on ") + kStartupAddress;
+        return "cannot listen on " + kStartupAddress;
     }
     std::vector<double> delays;
     for (int run = 0; run < kStartupRuns; ++run) {
         fs::path const client = FreshClientDirectory(scratch / "client-startup");
-        std::ofstream(client / "upd.ini") << "[GENERAL]\nSERVER=" << kStartupAddress << "\n";
-        qm::bench::ChildProcess updater(programs.updater, {}, client.string(), -1, "");
+        qm::test::WriteUpdaterConfig(client, kStartupAddress);
+        Process updater({.argv = {programs.updater}, .directory = client});
         auto const accepted = listener.Accept(std::chrono::milliseconds(5000));
         if (!accepted) {
             return "the updater did not connect within 5 s";
         }
         delays.push_back(Seconds(*accepted - updater.startedAt()));
-        updater.Stop();
     }
     seconds = Median(delays);
     std::printf("start-up: spawn to first connection %.1f ms (median of %d)\n", *seconds * 1e3,
@@ -506,7 +534,7 @@ int main(int argc, char** argv) {
     };
     Programs const programs{EnvironmentOr("QM_UPDATER_BINARY", QM_UPDATER_PATH),
                             EnvironmentOr("QM_SERVER_BINARY", QM_SERVER_PATH), QM_PEAK_PROBE_PATH};
-    qm::bench::ScratchDirectory const scratch("qm-download-bench");
+    qm::test::TempDir const scratch({.enter = false, .prefix = "qm-download-bench"});
     if (scratch.FreeBytes() < 5 * 1024 * kMiB) {
         std::fprintf(stderr, "less than 5 GiB free in %s\n", scratch.path().c_str());
         return 1;

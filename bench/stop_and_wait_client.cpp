@@ -1,11 +1,22 @@
 #include "stop_and_wait_client.h"
 
-#include "protocol_frames.h"
+#include "support/wire.h"
 
 namespace qm::bench {
+namespace {
 
-using frames::ReadBigEndian16;
-using frames::ReadBigEndian32;
+using test::Append;
+using test::Read16;
+using test::Read32;
+
+// Message kinds of the server's frames, and the service code of the update service.
+constexpr std::uint8_t kServerAnnouncement = 3;
+constexpr std::uint8_t kDataChunk = 3;
+constexpr std::uint8_t kFileSize = 5;
+constexpr std::uint8_t kListSummary = 7;
+constexpr std::uint8_t kUpdateService = 4;
+
+}  // namespace
 
 StopAndWaitClient::StopAndWaitClient(std::string remoteName) : remoteName_(std::move(remoteName)) {}
 
@@ -14,7 +25,7 @@ void StopAndWaitClient::Receive(std::span<const std::uint8_t> bytes,
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
     std::size_t used = 0;
     while (pending_.size() - used >= 3 && !failed()) {
-        std::size_t const length = ReadBigEndian16(pending_, used);
+        std::size_t const length = Read16(pending_, used);
         if (length < 15) {
             Fail("frame of " + std::to_string(length) + " bytes");
             break;
@@ -33,24 +44,24 @@ void StopAndWaitClient::OnFrame(std::span<const std::uint8_t> frame,
     std::uint8_t const type = frame[2];
     std::uint8_t const messageKind = frame[11];
     if (stage_ == Stage::Welcome) {
-        if (type != frames::kNetworkType) {
+        if (type != test::kNetworkType) {
             return Fail("the first frame is not a WELCOME");
         }
-        std::uint32_t const peerId = ReadBigEndian32(frame, 3);
-        ownId_ = ReadBigEndian32(frame, 7);
-        frames::AppendLogin(out, ownId_, peerId);
-        frames::AppendServerQuery(out, ownId_);
+        std::uint32_t const peerId = Read32(frame, 3);
+        ownId_ = Read32(frame, 7);
+        Append(out, test::LoginMessage(ownId_, peerId));
+        Append(out, test::ServerQuery(ownId_));
         stage_ = Stage::Announcement;
         return;
     }
-    if (type == frames::kNetworkType && messageKind == frames::kind::kServerAnnouncement &&
-        stage_ == Stage::Announcement && frame.size() > 27 && frame[27] == frames::kUpdateService) {
-        serverId_ = ReadBigEndian32(frame, 3);
-        frames::AppendListRequest(out, ownId_, serverId_, "quillmesh.ini");
+    if (type == test::kNetworkType && messageKind == kServerAnnouncement &&
+        stage_ == Stage::Announcement && frame.size() > 27 && frame[27] == kUpdateService) {
+        serverId_ = Read32(frame, 3);
+        Append(out, test::ListRequest(ownId_, serverId_, "quillmesh.ini"));
         stage_ = Stage::Summary;
         return;
     }
-    if (type == frames::kUpdateType) {
+    if (type == test::kUpdateType) {
         OnUpdateFrame(frame, out);
     }
 }
@@ -58,18 +69,18 @@ void StopAndWaitClient::OnFrame(std::span<const std::uint8_t> frame,
 void StopAndWaitClient::OnUpdateFrame(std::span<const std::uint8_t> frame,
                                       std::vector<std::uint8_t>& out) {
     std::uint8_t const messageKind = frame[11];
-    if (messageKind == frames::kind::kListSummary && stage_ == Stage::Summary) {
+    if (messageKind == kListSummary && stage_ == Stage::Summary) {
         // Like the updater: the file request and the request for chunk 0 go out together.
-        frames::AppendFileRequest(out, ownId_, serverId_, remoteName_);
-        frames::AppendChunkRequest(out, ownId_, serverId_, 0, remoteName_);
+        Append(out, test::FileRequest(ownId_, serverId_, remoteName_));
+        Append(out, test::ChunkRequest(ownId_, serverId_, 0, remoteName_));
         stage_ = Stage::Download;
-    } else if (messageKind == frames::kind::kFileSize && stage_ == Stage::Download) {
+    } else if (messageKind == kFileSize && stage_ == Stage::Download) {
         if (frame.size() < 619) {
             return Fail("short FileSize frame");
         }
-        announcedSize_ = ReadBigEndian32(frame, 615);
+        announcedSize_ = Read32(frame, 615);
         sizeArrivedAt_ = Clock::now();
-    } else if (messageKind == frames::kind::kDataChunk && stage_ == Stage::Download) {
+    } else if (messageKind == kDataChunk && stage_ == Stage::Download) {
         OnDataChunk(frame, out);
     }
 }
@@ -79,8 +90,8 @@ void StopAndWaitClient::OnDataChunk(std::span<const std::uint8_t> frame,
     if (frame.size() < 21) {
         return Fail("short DataChunk frame");
     }
-    std::uint32_t const index = ReadBigEndian32(frame, 15);
-    std::size_t const length = ReadBigEndian16(frame, 19);
+    std::uint32_t const index = Read32(frame, 15);
+    std::size_t const length = Read16(frame, 19);
     if (21 + length > frame.size()) {
         return Fail("DataChunk longer than its frame");
     }
@@ -94,7 +105,7 @@ void StopAndWaitClient::OnDataChunk(std::span<const std::uint8_t> frame,
     }
     dataBytes_ += length;
     ++nextChunk_;
-    frames::AppendChunkRequest(out, ownId_, serverId_, nextChunk_, remoteName_);
+    Append(out, test::ChunkRequest(ownId_, serverId_, nextChunk_, remoteName_));
 }
 
 void StopAndWaitClient::Fail(std::string why) {

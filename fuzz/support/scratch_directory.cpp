@@ -1,15 +1,9 @@
 #include "support/scratch_directory.h"
 
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <vector>
-
-#include "support/violation.h"
 
 namespace qm::fuzz {
 namespace {
@@ -31,42 +25,11 @@ std::string ScratchBase() {
     return "/tmp";
 }
 
-std::string RealPath(std::string const& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                         &std::free);
-    if (!resolved) {
-        Violation("scratch directory: realpath failed for " + path);
-    }
-    return resolved.get();
-}
-
-int RemoveOne(char const* path, struct stat const* /*status*/, int type, struct FTW* /*where*/) {
-    if (type == FTW_DP) {
-        ::rmdir(path);
-    } else {
-        ::unlink(path);
-    }
-    return 0;
-}
-
 }  // namespace
 
-ScratchDirectory::ScratchDirectory(std::string_view purpose) {
-    std::string pattern = ScratchBase() + "/qm-fuzz-" + std::string(purpose) + "-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) {
-        Violation("scratch directory: mkdtemp failed for " + pattern);
-    }
-    path_ = RealPath(name.data());
-}
-
-ScratchDirectory::~ScratchDirectory() {
-    RemoveTree(path_);
-}
-
-void RemoveTree(std::string const& path) {
-    ::nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
-}
+ScratchDirectory::ScratchDirectory(std::string_view purpose)
+    : directory_(
+          {.enter = false, .prefix = "qm-fuzz-" + std::string(purpose), .base = ScratchBase()}),
+      path_(directory_.path().string()) {}
 
 }  // namespace qm::fuzz

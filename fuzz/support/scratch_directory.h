@@ -6,23 +6,31 @@
 #include <string>
 #include <string_view>
 
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
+
 namespace qm::fuzz {
+
+using test::DescribeDifference;
+using test::SnapshotTree;
+using test::TreeEntry;
+using test::TreeSnapshot;
 
 class ScratchDirectory {
   public:
     explicit ScratchDirectory(std::string_view purpose);
-    ~ScratchDirectory();
-    ScratchDirectory(ScratchDirectory const&) = delete;
-    ScratchDirectory& operator=(ScratchDirectory const&) = delete;
 
     // Absolute path, without symbolic links in it.
     std::string const& path() const { return path_; }
 
   private:
+    test::TempDir directory_;
     std::string path_;
 };
 
 // Removes `path` and everything below it, never following a symbolic link.
-void RemoveTree(std::string const& path);
+inline void RemoveTree(std::string const& path) {
+    test::RemoveTree(path);
+}
 
 }  // namespace qm::fuzz

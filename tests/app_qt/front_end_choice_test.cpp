@@ -1,8 +1,10 @@
 // Which front end the program takes: the window only where a display really works; otherwise
 // the program goes on without it, never crashing or hanging on a missing or broken display.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,17 +13,64 @@
 #include <filesystem>
 
 #include "app/window_plugin.h"
-#include "child_process.h"
-#include "scripted_update_server.h"
+#include "event_wait.h"
+#include "support/conversation.h"
+#include "support/process.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
-#include "test_addresses.h"
 
 namespace qm::app::qt::test {
 namespace {
 
 using namespace std::chrono_literals;
-using qm::test::TempDir;
-using qm::test::WriteFile;
+using namespace qm::test;
+// The test's environment with some variables set (a value) or removed (no value).
+using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+// Xvfb on a display number it picks itself, ended with the object.
+class VirtualDisplay {
+  public:
+    VirtualDisplay() {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            return;
+        }
+        server_.emplace(qm::test::ProcessOptions{
+            .argv = {"/usr/bin/Xvfb", "-displayfd", std::to_string(ends[1]), "-nolisten", "tcp",
+                     "-screen", "0", "1024x768x24"},
+            .passFd = ends[1]});
+        close(ends[1]);
+        // Xvfb writes its display number and a newline once it accepts connections.
+        std::string number;
+        pollfd ready{ends[0], POLLIN, 0};
+        char buffer[16];
+        ssize_t got = 0;
+        while (number.find('\n') == std::string::npos &&
+               poll(&ready, 1, static_cast<int>(kStepTimeout.count())) > 0 &&
+               (got = read(ends[0], buffer, sizeof buffer)) > 0) {
+            number.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(ends[0]);
+        if (number.find('\n') != std::string::npos) {
+            name_ = ":" + number.substr(0, number.find('\n'));
+        }
+    }
+    ~VirtualDisplay() {
+        // Asked to end, so that it removes its lock file and socket.
+        if (server_) {
+            server_->Signal(SIGTERM);
+            server_->WaitForExit(kStepTimeout);
+        }
+    }
+    VirtualDisplay(VirtualDisplay const&) = delete;
+    VirtualDisplay& operator=(VirtualDisplay const&) = delete;
+    // ":N", or empty when the server did not start.
+    std::string const& name() const { return name_; }
+
+  private:
+    std::optional<Process> server_;
+    std::string name_;
+};
 
 // A display number that no X server of this machine uses.
 std::string UnusedDisplay() {
@@ -38,14 +87,14 @@ std::string UnusedDisplay() {
 // Accepts X connections on 127.0.0.N, port 6000 (display N:0), and never answers them.
 class SilentDisplayServer {
   public:
-    explicit SilentDisplayServer(char const* address) {
+    explicit SilentDisplayServer(std::string const& address) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int on = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in where{};
         where.sin_family = AF_INET;
         where.sin_port = htons(6000);
-        inet_pton(AF_INET, address, &where.sin_addr);
+        inet_pton(AF_INET, address.c_str(), &where.sin_addr);
         listening_ = bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
                      listen(fd_, 4) == 0;
     }
@@ -58,16 +107,16 @@ class SilentDisplayServer {
 };
 
 std::string UpdaterBinary() {
-    return QM_UPDATER_BINARY_PATH;
+    return qm::test::UpdaterBinary().string();
 }
 
 // Asks ProbeWindow in a fresh process with this environment, as the program does before it has
 // a QApplication (this process has one already).
 std::optional<bool> DisplayWorksWith(EnvironmentChanges const& changes,
                                      Millis timeout = kDisplayProbeTimeout) {
-    ChildProcess probe({"/proc/self/exe", "--probe-display", std::to_string(timeout.count())},
-                       changes);
-    std::optional<int> const status = probe.WaitForExit(timeout + kStepTimeout);
+    Process probe({.argv = {"/proc/self/exe", "--probe-display", std::to_string(timeout.count())},
+                   .environment = changes});
+    std::optional<int> const status = probe.ExitStatus(timeout + kStepTimeout);
     if (!status || (*status != 0 && *status != 1)) {
         return std::nullopt;
     }
@@ -89,9 +138,10 @@ TEST(DisplayProbe, ADisplayWithoutServerMeansNoWindow) {
 }
 
 TEST(DisplayProbe, ADisplayThatNeverAnswersIsGivenUp) {
-    SilentDisplayServer silent(kSilentDisplay);
+    std::string const address = LoopbackAddress(TestAddress::SilentDisplay);
+    SilentDisplayServer silent(address);
     ASSERT_TRUE(silent.listening());
-    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", std::string(kSilentDisplay) + ":0"},
+    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", address + ":0"},
                                 {"WAYLAND_DISPLAY", std::nullopt},
                                 {"QT_QPA_PLATFORM", "xcb"}},
                                1000ms),
@@ -109,11 +159,12 @@ TEST(DisplayProbe, ARunningXServerIsUsed) {
 
 TEST(ProgramFrontEnd, WithoutAWorkingDisplayTheProgramPrintsPlainLines) {
     TempDir dir;  // no upd.ini: the run ends at once
-    ChildProcess updater({UpdaterBinary()}, {{"DISPLAY", UnusedDisplay()},
-                                             {"WAYLAND_DISPLAY", std::nullopt},
-                                             {"QT_QPA_PLATFORM", std::nullopt}});
+    Process updater({.argv = {UpdaterBinary()},
+                     .environment = {{"DISPLAY", UnusedDisplay()},
+                                     {"WAYLAND_DISPLAY", std::nullopt},
+                                     {"QT_QPA_PLATFORM", std::nullopt}}});
     ASSERT_TRUE(updater.started());
-    EXPECT_EQ(updater.WaitForExit(), 2);
+    EXPECT_EQ(updater.ExitStatus(kStepTimeout), 2);
     EXPECT_EQ(updater.Output(),
               "box: [Configuration error:] The server address is unreachable...\n");
 }
@@ -134,13 +185,13 @@ TEST(ProgramFrontEnd, AMissingOrBrokenWindowModuleIsNotedAndPlainLinesServe) {
             fs::create_directories(plugin.parent_path());
             WriteFile(plugin.string(), "not a module");
         }
-        ChildProcess updater({"/bin/sh", "-c", "exec \"$0\" 2>&1",
-                              fs::absolute("install/bin/quillmesh-updater").string()},
-                             {{"DISPLAY", UnusedDisplay()},
-                              {"WAYLAND_DISPLAY", std::nullopt},
-                              {"QT_QPA_PLATFORM", std::nullopt}});
+        Process updater({.argv = {"/bin/sh", "-c", "exec \"$0\" 2>&1",
+                                  fs::absolute("install/bin/quillmesh-updater").string()},
+                         .environment = {{"DISPLAY", UnusedDisplay()},
+                                         {"WAYLAND_DISPLAY", std::nullopt},
+                                         {"QT_QPA_PLATFORM", std::nullopt}}});
         ASSERT_TRUE(updater.started());
-        EXPECT_EQ(updater.WaitForExit(), 2);
+        EXPECT_EQ(updater.ExitStatus(kStepTimeout), 2);
         std::string const output = updater.Output();
         std::string const note = output.substr(0, output.find('\n') + 1);
         EXPECT_TRUE(note.starts_with("quillmesh-updater: no update window (")) << output;
@@ -156,20 +207,21 @@ TEST(ProgramFrontEnd, OnARealDisplayTheProgramRunsInItsWindow) {
     VirtualDisplay display;
     ASSERT_FALSE(display.name().empty()) << "Xvfb did not start (scripts/setup installs it)";
     TempDir dir;
-    WriteFile("upd.ini", std::string("[GENERAL]\nSERVER=") + kProgramWithWindow + "\n");
+    std::string const address = LoopbackAddress(TestAddress::ProgramWithWindow);
+    WriteFile("upd.ini", "[GENERAL]\nSERVER=" + address + "\n");
     std::atomic<bool> loggedIn{false};
-    ScriptedUpdateServer server(kProgramWithWindow, [&loggedIn](ServerConnection& side) {
-        if (side.Send(Welcome()) && side.Expect(0, kLogin, 279, "LoginMessage") &&
-            side.Expect(0, kServerQuery, 19, "ServerQuery")) {
-            loggedIn = true;
-            if (!side.ClosedByPeer(30s)) {
-                side.Fail("the updater did not close the connection on SIGTERM");
-            }
+    ServerThread server(address, [&loggedIn](ScriptedServer& side, ServerThread&) {
+        qm::test::Conversation talk(side);
+        if (auto login = talk.LogIn(); !login) {
+            return login;
         }
+        loggedIn = true;
+        return side.ExpectClosed(30s) << " on SIGTERM";
     });
-    ChildProcess updater({UpdaterBinary()}, {{"DISPLAY", display.name()},
-                                             {"WAYLAND_DISPLAY", std::nullopt},
-                                             {"QT_QPA_PLATFORM", std::nullopt}});
+    Process updater({.argv = {UpdaterBinary()},
+                     .environment = {{"DISPLAY", display.name()},
+                                     {"WAYLAND_DISPLAY", std::nullopt},
+                                     {"QT_QPA_PLATFORM", std::nullopt}}});
     ASSERT_TRUE(updater.started());
     ASSERT_TRUE(WaitUntil([&] { return loggedIn.load() || server.finished(); }));
 
@@ -178,13 +230,11 @@ TEST(ProgramFrontEnd, OnARealDisplayTheProgramRunsInItsWindow) {
     updater.Signal(SIGTERM);
     EXPECT_TRUE(WaitUntil([&] { return server.finished(); }));
     updater.Signal(SIGTERM);
-    EXPECT_EQ(updater.WaitForExit(), 5);
+    EXPECT_EQ(updater.ExitStatus(kStepTimeout), 5);
     // Everything was shown in the window; the plain front end would have printed its lines.
     EXPECT_EQ(updater.Output(), "");
     server.Join();
-    for (std::string const& failure : server.Failures()) {
-        ADD_FAILURE() << "server: " << failure;
-    }
+    EXPECT_EQ(server.failure(), "") << "server";
 }
 
 }  // namespace

@@ -13,19 +13,24 @@
 #include "app/qt/qt_front_end.h"
 #include "app/update_app.h"
 #include "box_dismisser.h"
-#include "scripted_update_server.h"
+#include "support/conversation.h"
+#include "support/crc32.h"
+#include "support/random_bytes.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
-#include "test_addresses.h"
 #include "window_observer.h"
 
 namespace qm::app::qt::test {
 namespace {
 
-using qm::test::ReadFile;
-using qm::test::TempDir;
-using qm::test::WriteFile;
+using ::testing::AssertionResult;
 using update::ExitStatus;
 using namespace std::chrono_literals;
+using namespace qm::test;
+
+// The WELCOME comes from one peer, everything else from the update server.
+constexpr qm::test::Peers kPeers{
+    .client = 0x01020300, .welcomeSender = 0x2A, .server = 0x777, .fileSender = 0x777};
 
 // Runs one update in the window, with `observer` attached to it.
 ExitStatus RunInWindow(WindowObserver& observer) {
@@ -36,8 +41,8 @@ ExitStatus RunInWindow(WindowObserver& observer) {
     });
 }
 
-void Configure(char const* server) {
-    WriteFile("upd.ini", std::string("[GENERAL]\nSERVER=") + server + "\n");
+void Configure(TestAddress server) {
+    WriteFile("upd.ini", "[GENERAL]\nSERVER=" + LoopbackAddress(server) + "\n");
 }
 
 // Escape as the user presses it: to the widget with the focus, from where the window gets it.
@@ -47,59 +52,24 @@ void PressEscape(UpdateWindow& window) {
 }
 
 // WELCOME, login, announcement and the first list: the updater is then walking "quillmesh.ini".
-bool LogIn(ServerConnection& side) {
-    if (!side.Send(Welcome())) {
-        return false;
+// Every frame of the updater is checked byte for byte.
+AssertionResult LogIn(Conversation& talk) {
+    if (auto opened = talk.Open(); !opened) {
+        return opened;
     }
-    std::optional<Bytes> login = side.Expect(0, kLogin, 279, "LoginMessage");
-    if (!login || !side.Expect(0, kServerQuery, 19, "ServerQuery")) {
-        return false;
-    }
-    if (Word(*login, 3) != kClientId || Word(*login, 7) != kPeerId ||
-        Text(*login, 19, 32) != "FENWARDIX" || Text(*login, 151, 128) != "Uploader") {
-        side.Fail("the login does not carry the ids, the network word and the client name");
-    }
-    if (!side.Send(ServerAnnouncement())) {
-        return false;
-    }
-    std::optional<Bytes> list = side.Expect(4, kListRequest, 79, "ListRequest");
-    if (!list) {
-        return false;
-    }
-    if (Text(*list, 15, 64) != "quillmesh.ini") {
-        side.Fail("the first list asked for is " + Text(*list, 15, 64));
-    }
-    return side.Send(FileDescription(0, 1, "", "", 0)) &&
-           side.Expect(4, kAck, 83, "AckMessage after the begin").has_value();
+    return talk.Begin(1);
 }
 
-// Offers `path` with a checksum that differs from the local copy; true once the updater asks for
-// the file and its first chunk.
-bool OfferChangedFile(ServerConnection& side, std::string const& path, std::uint32_t crc) {
-    return side.Send(FileDescription(1, 2, path, path, crc)) &&
-           side.Expect(4, kFileRequest, 415, "FileRequest") &&
-           side.Expect(4, kChunkRequest, 419, "ChunkRequest for chunk 0");
+// The run showed exactly one message box, with this caption and text.
+void ExpectOnlyBox(BoxDismisser const& boxes, std::string const& caption, std::string const& text) {
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes().front().caption, caption);
+    EXPECT_EQ(boxes.boxes().front().text, text);
 }
 
-bool SendChunk(ServerConnection& side, std::uint32_t index, Bytes const& data) {
-    if (!side.Send(DataChunk(index, data))) {
-        return false;
-    }
-    std::optional<Bytes> request = side.Expect(4, kChunkRequest, 419, "ChunkRequest");
-    if (request && Word(*request, 15) != index + 1) {
-        side.Fail("chunk " + std::to_string(Word(*request, 15)) + " requested after chunk " +
-                  std::to_string(index));
-        return false;
-    }
-    return request.has_value();
-}
-
-void ExpectNoServerFailures(ScriptedUpdateServer& server) {
-    server.Release();
+void ExpectNoServerFailures(ServerThread& server) {
     server.Join();
-    for (std::string const& failure : server.Failures()) {
-        ADD_FAILURE() << "server: " << failure;
-    }
+    EXPECT_EQ(server.failure(), "") << "server";
 }
 
 std::filesystem::path ScreenshotPath() {
@@ -108,21 +78,27 @@ std::filesystem::path ScreenshotPath() {
 
 TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
     TempDir dir;
-    Configure(kDownloadThenEscape);
+    Configure(TestAddress::DownloadThenEscape);
     std::atomic<bool> midDownload{false};
-    ScriptedUpdateServer server(kDownloadThenEscape, [&midDownload](ServerConnection& side) {
-        if (!LogIn(side) || !OfferChangedFile(side, "data/town.map", 0x12345678)) {
-            return;
-        }
-        if (!side.Send(FileSize("data/town.map", 5000)) || !SendChunk(side, 0, Bytes(2027, 'a')) ||
-            !SendChunk(side, 1, Bytes(2027, 'b'))) {
-            return;
-        }
-        midDownload = true;
-        if (!side.ClosedByPeer(30s)) {
-            side.Fail("the updater kept the connection after the cancel");
-        }
-    });
+    ServerThread server(LoopbackAddress(TestAddress::DownloadThenEscape),
+                        [&midDownload](ScriptedServer& side, ServerThread&) -> AssertionResult {
+                            Conversation talk(side, kPeers);
+                            if (auto opened = LogIn(talk); !opened) {
+                                return opened;
+                            }
+                            std::string const name = "data/town.map";
+                            AssertionResult sent = talk.OfferChanged(2, name, name, 0x12345678);
+                            sent = sent ? side.Send(qm::test::FileSize(kPeers.fileSender,
+                                                                       kPeers.client, name, 5000))
+                                        : sent;
+                            sent = sent ? talk.SendChunk(name, 0, Bytes(2027, 'a')) : sent;
+                            sent = sent ? talk.SendChunk(name, 1, Bytes(2027, 'b')) : sent;
+                            if (!sent) {
+                                return sent;
+                            }
+                            midDownload = true;
+                            return side.ExpectClosed(30s) << " after the cancel";
+                        });
 
     BoxDismisser boxes;
     WindowObserver observer;
@@ -181,39 +157,29 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
 
 TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
     TempDir dir;
-    Configure(kCompleteRun);
-    Bytes contents(3000);
-    for (std::size_t i = 0; i < contents.size(); ++i) {
-        contents[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    }
-    ScriptedUpdateServer server(kCompleteRun, [&contents](ServerConnection& side) {
-        if (!LogIn(side) || !OfferChangedFile(side, "maps/town.map", Crc32(contents))) {
-            return;
-        }
-        Bytes const first(contents.begin(), contents.begin() + kChunkSize);
-        Bytes const rest(contents.begin() + kChunkSize, contents.end());
-        if (!side.Send(FileSize("maps/town.map", 3000)) || !SendChunk(side, 0, first) ||
-            !SendChunk(side, 1, rest) || !side.Send(DataChunk(2, {}))) {
-            return;
-        }
-        std::optional<Bytes> ack = side.Expect(4, kAck, 83, "AckMessage after the download");
-        if (ack && Word(*ack, 79) != 2) {
-            side.Fail("the acknowledgement carries file token " + std::to_string(Word(*ack, 79)));
-        }
-        if (ack) {
-            side.Send(ListSummary(0, "quillmesh.ini", "", true));
-            side.WaitForRelease();
-        }
-    });
+    Configure(TestAddress::CompleteRun);
+    Bytes const contents = PatternBytes(3000, 3);
+    ServerThread server(LoopbackAddress(TestAddress::CompleteRun),
+                        [&contents](ScriptedServer& side, ServerThread& thread) -> AssertionResult {
+                            Conversation talk(side, kPeers);
+                            std::string const name = "maps/town.map";
+                            AssertionResult done = LogIn(talk);
+                            done = done ? talk.OfferChanged(2, name, name, ReferenceCrc32(contents))
+                                        : done;
+                            // 2027 and 973 bytes, the empty chunk, and the acknowledgement of
+                            // token 2.
+                            done = done ? talk.SendFile(name, contents, 2) : done;
+                            done = done ? talk.Finish() : done;
+                            thread.WaitForRelease();
+                            return done;
+                        });
     BoxDismisser boxes;
     WindowObserver observer;
 
     ExitStatus const status = RunInWindow(observer);
 
     EXPECT_EQ(status, ExitStatus::Completed);
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes().front().caption, "Update successfull.");
-    EXPECT_EQ(boxes.boxes().front().text, "Click \"OK\" to exit.");
+    ExpectOnlyBox(boxes, "Update successfull.", "Click \"OK\" to exit.");
     EXPECT_EQ(observer.statuses().back(), "Operation complete...");
     EXPECT_EQ(observer.transfers().back(), "4054 bytes received  (100 %)");
     EXPECT_EQ(observer.progress().back(), 100);
@@ -224,7 +190,8 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
 
 TEST(WindowRun, TheCloseBoxCancelsWithoutClosingTheWindow) {
     TempDir dir;
-    Configure(kCloseBoxBeforeConnect);  // nothing listens there; the run ends before connecting
+    Configure(TestAddress::CloseBoxBeforeConnect);  // nothing listens there; the run ends before
+                                                    // connecting
     BoxDismisser boxes;
     WindowObserver observer;
     observer.When([](UpdateWindow& window) { return window.isVisible(); },
@@ -245,22 +212,21 @@ TEST(WindowRun, TheCloseBoxCancelsWithoutClosingTheWindow) {
 
 TEST(WindowRun, NoAnnouncementEndsWithTheResponseTimer) {
     TempDir dir;
-    Configure(kNoAnnouncement);
-    ScriptedUpdateServer server(kNoAnnouncement, [](ServerConnection& side) {
-        if (side.Send(Welcome()) && side.Expect(0, kLogin, 279, "LoginMessage") &&
-            side.Expect(0, kServerQuery, 19, "ServerQuery")) {
-            side.WaitForRelease();
-        }
-    });
+    Configure(TestAddress::WindowNoAnnouncement);
+    ServerThread server(LoopbackAddress(TestAddress::WindowNoAnnouncement),
+                        [](ScriptedServer& side, ServerThread& thread) {
+                            Conversation talk(side, kPeers);
+                            AssertionResult const loggedIn = talk.LogIn();
+                            thread.WaitForRelease();
+                            return loggedIn;
+                        });
     BoxDismisser boxes;
     WindowObserver observer;
 
     ExitStatus const status = RunInWindow(observer);
 
     EXPECT_EQ(status, ExitStatus::Network);
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes().front().caption, "Network Error");
-    EXPECT_EQ(boxes.boxes().front().text, "no response from the server");
+    ExpectOnlyBox(boxes, "Network Error", "no response from the server");
     EXPECT_EQ(observer.statuses().back(), "connection succesfull");
     ExpectNoServerFailures(server);
 }

@@ -8,34 +8,14 @@
 #include <thread>
 #include <vector>
 
-#include "store/scratch_directory.h"
+#include "support/crc32.h"
+#include "support/random_bytes.h"
+#include "support/temp_dir_test.h"
 
 namespace qm::checksum {
 namespace {
 
-// One bit at a time, straight from the definition of the reflected CRC.
-std::uint32_t BitwiseUpdate(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
-    for (std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ ((crc & 1u) != 0 ? 0xEDB88320u : 0u);
-        }
-    }
-    return crc;
-}
-
-std::uint32_t BitwiseCrc32(std::span<const std::uint8_t> bytes) {
-    return ~BitwiseUpdate(0xFFFFFFFFu, bytes);
-}
-
-std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t count) {
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::vector<std::uint8_t> bytes(count);
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(byte(random));
-    }
-    return bytes;
-}
+using qm::test::RandomBytes;
 
 std::span<const std::uint8_t> AsBytes(std::string_view text) {
     return {reinterpret_cast<std::uint8_t const*>(text.data()), text.size()};
@@ -51,7 +31,7 @@ TEST(CrcTableTest, HoldsTheReflectedPolynomialTable) {
     for (std::size_t i = 0; i < table.size(); ++i) {
         std::uint8_t const byte = static_cast<std::uint8_t>(i);
         // Each entry is the register after one byte, starting from a zero register.
-        EXPECT_EQ(table[i], BitwiseUpdate(0, {&byte, 1})) << "entry " << i;
+        EXPECT_EQ(table[i], qm::test::ReferenceCrc32Update(0, {&byte, 1})) << "entry " << i;
     }
 }
 
@@ -77,13 +57,13 @@ TEST(Crc32Test, AgreesWithBitwiseReferenceOnRandomBlocks) {
         std::size_t const split = std::uniform_int_distribution<std::size_t>(0, length)(random);
         std::uint32_t state = Crc32Update(kCrcInitial, block.first(split));
         state = Crc32Update(state, block.subspan(split));
-        ASSERT_EQ(Crc32Final(state), BitwiseCrc32(block))
+        ASSERT_EQ(Crc32Final(state), qm::test::ReferenceCrc32(block))
             << "round " << round << ", length " << length << ", split " << split;
-        ASSERT_EQ(Crc32(block), BitwiseCrc32(block)) << "round " << round;
+        ASSERT_EQ(Crc32(block), qm::test::ReferenceCrc32(block)) << "round " << round;
     }
 }
 
-using FileCrc32Test = qm::store::testing::ScratchDirectory;
+using FileCrc32Test = qm::test::TempDirTest;
 
 TEST_F(FileCrc32Test, SmallFiles) {
     WriteFile("check.txt", "123456789");
@@ -106,7 +86,7 @@ TEST_F(FileCrc32Test, FileSpanningSeveralReadBlocks) {
     std::size_t const size = 3 * kFileReadBlockSize + 12345;
     std::vector<std::uint8_t> const bytes = RandomBytes(random, size);
     WriteFile("large.bin", std::string(bytes.begin(), bytes.end()));
-    EXPECT_EQ(FileCrc32("large.bin"), BitwiseCrc32(bytes));
+    EXPECT_EQ(FileCrc32("large.bin"), qm::test::ReferenceCrc32(bytes));
 }
 
 // Large files are split between two threads; small and mid-sized ones are read in turn. Sizes
@@ -118,7 +98,7 @@ TEST_F(FileCrc32Test, FilesOnBothSidesOfTheSplitReading) {
          {std::size_t{1} << 20, (std::size_t{4} << 20) - 1, std::size_t{4} << 20, bytes.size()}) {
         std::span<const std::uint8_t> const file(bytes.data(), size);
         WriteFile("big.bin", std::string(file.begin(), file.end()));
-        ASSERT_EQ(FileCrc32("big.bin"), BitwiseCrc32(file)) << "size " << size;
+        ASSERT_EQ(FileCrc32("big.bin"), qm::test::ReferenceCrc32(file)) << "size " << size;
     }
 }
 
@@ -132,7 +112,7 @@ TEST_F(FileCrc32Test, FilesAroundTheFirstReadAndTheBlocks) {
           kFileReadBlockSize + 16384, 3 * kFileReadBlockSize}) {
         std::span<const std::uint8_t> const file(bytes.data(), size);
         WriteFile("mid.bin", std::string(file.begin(), file.end()));
-        ASSERT_EQ(FileCrc32("mid.bin"), BitwiseCrc32(file)) << "size " << size;
+        ASSERT_EQ(FileCrc32("mid.bin"), qm::test::ReferenceCrc32(file)) << "size " << size;
     }
 }
 
@@ -149,7 +129,7 @@ TEST_F(FileCrc32Test, APipeIsReadToItsEnd) {
             out.flush();
         }
     });
-    EXPECT_EQ(FileCrc32("pipe"), BitwiseCrc32(bytes));
+    EXPECT_EQ(FileCrc32("pipe"), qm::test::ReferenceCrc32(bytes));
 }
 
 // Checksums of many files one after the other, as the session takes them, each its own.
@@ -160,7 +140,7 @@ TEST_F(FileCrc32Test, ManySmallFilesEachGetTheirOwnChecksum) {
         std::vector<std::uint8_t> const bytes = RandomBytes(random, size);
         std::string const name = "small" + std::to_string(i);
         WriteFile(name, std::string(bytes.begin(), bytes.end()));
-        ASSERT_EQ(FileCrc32(name), BitwiseCrc32(bytes)) << name << ", size " << size;
+        ASSERT_EQ(FileCrc32(name), qm::test::ReferenceCrc32(bytes)) << name << ", size " << size;
     }
 }
 

@@ -12,19 +12,13 @@
 
 #include "checksum/checksum.h"
 #include "checksum/crc32_table.h"
-#include "store/scratch_directory.h"
+#include "support/random_bytes.h"
+#include "support/temp_dir_test.h"
 
 namespace qm::checksum {
 namespace {
 
-std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t count) {
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::vector<std::uint8_t> bytes(count);
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(byte(random));
-    }
-    return bytes;
-}
+using qm::test::RandomBytes;
 
 std::uint32_t ReferenceCrc32(std::span<const std::uint8_t> bytes) {
     return Crc32Final(Crc32TableUpdate(kCrcInitial, bytes));
@@ -50,11 +44,10 @@ std::uint32_t RunPass(Pass pass, std::string const& path, Crc32UpdateFunction up
     return Crc32OfFileInTurn(file, buffer, update);
 }
 
-class EachPassAndEngine : public qm::store::testing::ScratchDirectory,
+class EachPassAndEngine : public qm::test::TempDirTest,
                           public ::testing::WithParamInterface<std::tuple<Pass, Crc32Engine>> {
   protected:
     void SetUp() override {
-        ScratchDirectory::SetUp();
         if (!Crc32EngineSupported(Engine())) {
             GTEST_SKIP() << Crc32EngineName(Engine()) << " is not supported here";
         }
@@ -112,7 +105,7 @@ std::vector<Crc32UpdateFunction> SupportedUpdates() {
     return updates;
 }
 
-using FilePassTest = qm::store::testing::ScratchDirectory;
+using FilePassTest = qm::test::TempDirTest;
 
 // A pipe delivers short reads of any length; reading in turn must take them as they come. (The
 // split pass is only ever used for regular files.)

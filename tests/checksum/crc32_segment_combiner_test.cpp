@@ -10,18 +10,12 @@
 
 #include "checksum/crc32_table.h"
 #include "checksum/crc32_zero_shift.h"
+#include "support/random_bytes.h"
 
 namespace qm::checksum {
 namespace {
 
-std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t count) {
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::vector<std::uint8_t> bytes(count);
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(byte(random));
-    }
-    return bytes;
-}
+using qm::test::RandomBytes;
 
 TEST(ZeroBytesShiftTest, IsTheRegisterAfterThatManyZeroBytes) {
     std::mt19937 random(3);

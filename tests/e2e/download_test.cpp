@@ -2,90 +2,70 @@
 // that go right must install exactly the announced bytes.
 #include <gtest/gtest.h>
 
-#include "e2e/crc32.h"
-#include "e2e/lines.h"
-#include "e2e/profile_text.h"
-#include "e2e/scripted_run.h"
 #include "e2e/virtual_release.h"
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/profile_text.h"
+#include "support/random_bytes.h"
+#include "support/scripted_run.h"
 
-namespace qm::e2e {
+namespace qm::test {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-Bytes Pattern(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    for (std::uint8_t& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
-
 // Logs in, begins the list and describes `localPath` as changed to `crc`; the updater asks for it.
 ::testing::AssertionResult StartDownload(Conversation& talk, std::string_view localPath,
                                          std::uint32_t crc, std::uint32_t token) {
-    if (auto opened = talk.Open(); !opened) {
+    if (auto opened = talk.OpenList(token - 1); !opened) {
         return opened;
     }
-    if (auto begun = talk.Begin(token - 1); !begun) {
-        return begun;
-    }
-    if (auto described = talk.SendDescription(1, token, localPath, localPath, crc); !described) {
-        return described;
-    }
-    return talk.ExpectDownloadRequest(localPath);
+    return talk.OfferChanged(token, localPath, localPath, crc);
 }
 
 TEST(Download, ChecksumMismatchKeepsTheOldFile) {
     ScriptedRun run(TestAddress::ChecksumMismatch);
     run.dir.Write("data.bin", "old content");
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "data.bin", Crc32(ToBytes("expected")), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 8)));
+    Process& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "data.bin", ReferenceCrc32(ToBytes("expected")), 2));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 8));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, ToBytes("tampered")));
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
-    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
-    Lines const boxes = updater.LinesStartingWith("box: ");
-    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
-    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
-    EXPECT_EQ(run.dir.ReadText("data.bin"), "old content");
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk);
+    EXPECT_TRUE(OneBox(updater, "Disk access error"));
+    EXPECT_EQ(run.dir.Read("data.bin"), "old content");
     EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
 
 TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
     ScriptedRun run(TestAddress::DroppedMidDownload);
     run.dir.Write("data.bin", "old content");
-    Bytes const content = Pattern(5000, 11);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "data.bin", Crc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 5000)));
+    Bytes const content = PatternBytes(5000, 11);
+    Process& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "data.bin", ReferenceCrc32(content), 2));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 5000));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box("Network error", "connection lost")});
-    EXPECT_EQ(run.dir.ReadText("data.bin"), "old content");
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Network error", "connection lost")});
+    EXPECT_EQ(run.dir.Read("data.bin"), "old content");
     EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
 
 TEST(Download, ChunkWhoseDataRunsPastItsFrameIsRefused) {
     ScriptedRun run(TestAddress::ChunkPastFrame);
     run.dir.Write("data.bin", "old content");
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "data.bin", 0x12345678, 2));
     Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 2000)));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 2000));
     // A 31-byte frame whose length field claims 2000 data bytes.
     ASSERT_TRUE(run.server.Send(DataChunkClaiming(peers.fileSender, peers.client, 0, 2000, 10)));
     EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    Lines const boxes = updater.LinesStartingWith("box: ");
-    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
-    EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
-    EXPECT_EQ(run.dir.ReadText("data.bin"), "old content");
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    EXPECT_TRUE(OneBox(updater, "Network error"));
+    EXPECT_EQ(run.dir.Read("data.bin"), "old content");
     EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
 
@@ -95,32 +75,29 @@ TEST(Download, ReplacementKeepsThePermissionBits) {
     run.dir.Write("private.cfg", "old", 0600);
     std::string const tool = "#!/bin/sh\necho new\n";
     std::string const config = "new settings";
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "bin/tool.sh", Crc32(ToBytes(tool)), 2));
+    Process& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "bin/tool.sh", ReferenceCrc32(ToBytes(tool)), 2));
     ASSERT_TRUE(run.talk.SendFile("bin/tool.sh", ToBytes(tool), 2));
     ASSERT_TRUE(
-        run.talk.SendDescription(1, 3, "private.cfg", "private.cfg", Crc32(ToBytes(config))));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest("private.cfg"));
+        run.talk.OfferChanged(3, "private.cfg", "private.cfg", ReferenceCrc32(ToBytes(config))));
     ASSERT_TRUE(run.talk.SendFile("private.cfg", ToBytes(config), 3));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_EQ(run.dir.ReadText("bin/tool.sh"), tool);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_EQ(run.dir.Read("bin/tool.sh"), tool);
     EXPECT_EQ(run.dir.Mode("bin/tool.sh"), 0755u);
-    EXPECT_EQ(run.dir.ReadText("private.cfg"), config);
+    EXPECT_EQ(run.dir.Read("private.cfg"), config);
     EXPECT_EQ(run.dir.Mode("private.cfg"), 0600u);
 }
 
 TEST(Download, EmptyDownloadInstallsAnEmptyFile) {
     ScriptedRun run(TestAddress::EmptyDownload);
     run.dir.Write("empty.txt", "something");
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "empty.txt", 0, 2));  // the CRC of no bytes is 0
     ASSERT_TRUE(run.talk.SendFile("empty.txt", {}, 2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_EQ(run.dir.Read("empty.txt"), Bytes{});
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_EQ(run.dir.ReadBytes("empty.txt"), Bytes{});
     EXPECT_TRUE(updater.LinesStartingWith("transfer: ").empty()) << updater.Transcript();
     EXPECT_EQ(run.dir.List(), (Lines{"empty.txt", "upd.ini"}));
 }
@@ -136,7 +113,7 @@ std::vector<ReleaseList> SmallRelease(Bytes const& big) {
          .deletions = {"old.txt"}},
         {.name = "maps.ini",
          .checksum = 0x80000001,
-         .files = {{"maps\\town.map", "release/maps/town.map", Pattern(3000, 5)}},
+         .files = {{"maps\\town.map", "release/maps/town.map", PatternBytes(3000, 5)}},
          .deletions = {}},
     };
 }
@@ -150,113 +127,110 @@ std::string Failures(ReleaseReport const& report) {
 }
 
 TEST(Release, TwentyMebibyteFileArrivesIntact) {
-    Bytes const big = Pattern(20u << 20, 99);
+    Bytes const big = PatternBytes(20u << 20, 99);
     ClientDir dir;
-    dir.WriteConfig(LoopbackAddress(TestAddress::LargeFile));
+    WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::LargeFile));
     dir.Write("readme.txt", "hello");
     dir.Write("old.txt", "obsolete");
     VirtualRelease release(LoopbackAddress(TestAddress::LargeFile), SmallRelease(big));
     release.Start();
-    UpdaterProcess updater(dir.path());
-    std::optional<int> const status = updater.WaitForExit(std::chrono::seconds(300));
+    Process updater(UpdaterOptions(dir.path()));
+    std::optional<int> const status = updater.ExitStatus(std::chrono::seconds(300));
     ReleaseReport const report = release.Join();
     EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
     EXPECT_TRUE(report.completed);
     EXPECT_EQ(status, kExitClean);
     EXPECT_EQ(report.downloaded, (Lines{"release/data/big.bin", "release/maps/town.map"}));
     EXPECT_EQ(report.unchanged, Lines{"release/readme.txt"});
-    std::optional<Bytes> const installed = dir.Read("data/big.bin");
+    std::optional<Bytes> const installed = dir.ReadBytes("data/big.bin");
     ASSERT_TRUE(installed);
     EXPECT_EQ(installed->size(), big.size());
     EXPECT_TRUE(*installed == big) << "the installed bytes differ";
-    EXPECT_EQ(dir.Read("maps/town.map"), Pattern(3000, 5));
+    EXPECT_EQ(dir.ReadBytes("maps/town.map"), PatternBytes(3000, 5));
     EXPECT_FALSE(dir.Exists("old.txt"));
-    EXPECT_TRUE(dir.TemporaryFiles().empty());
+    EXPECT_TRUE(TemporaryEntries(SnapshotTree(dir.path())).empty());
 }
 
 TEST(Release, SecondRunSkipsEveryRecordedList) {
     ClientDir dir;
-    dir.WriteConfig(LoopbackAddress(TestAddress::ReleaseTwice));
-    Bytes const small = Pattern(5000, 3);
+    WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::ReleaseTwice));
+    Bytes const small = PatternBytes(5000, 3);
     {
         VirtualRelease release(LoopbackAddress(TestAddress::ReleaseTwice), SmallRelease(small));
         release.Start();
-        UpdaterProcess updater(dir.path());
-        EXPECT_EQ(updater.WaitForExit(), kExitClean);
+        Process updater(UpdaterOptions(dir.path()));
+        EXPECT_EQ(updater.ExitStatus(), kExitClean);
         ReleaseReport const report = release.Join();
         ASSERT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
         EXPECT_EQ(report.downloaded.size(), 3u);
     }
-    std::string const record = dir.ReadText("crc.ini").value_or("");
+    std::string const record = dir.Read("crc.ini").value_or("");
     EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "quillmesh.ini"), "3421780262");
     EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "maps.ini"), "2147483649");
 
     VirtualRelease again(LoopbackAddress(TestAddress::ReleaseTwice), SmallRelease(small));
     again.Start();
-    UpdaterProcess updater(dir.path());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    Process updater(UpdaterOptions(dir.path()));
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
     ReleaseReport const report = again.Join();
     EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
     EXPECT_TRUE(report.completed);
     EXPECT_EQ(report.skippedLists, (Lines{"quillmesh.ini", "maps.ini"}));
     EXPECT_TRUE(report.downloaded.empty());
-    EXPECT_EQ(dir.Read("data/big.bin"), small);
+    EXPECT_EQ(dir.ReadBytes("data/big.bin"), small);
 }
 
 }  // namespace
-}  // namespace qm::e2e
+}  // namespace qm::test
 
-namespace qm::e2e {
+namespace qm::test {
 namespace {
 
 // Disk failures that the updater must report with their own texts, with nothing else lost.
 TEST(DiskFailure, TemporaryFileThatCannotBeCreated) {
     ScriptedRun run(TestAddress::TemporaryFileCannotOpen);
     run.dir.Write("blocker", "a file where a directory should be");
-    Bytes const content = Pattern(100, 3);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "blocker/data.bin", Crc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 100)));
+    Bytes const content = PatternBytes(100, 3);
+    Process& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "blocker/data.bin", ReferenceCrc32(content), 2));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 100));
     ASSERT_TRUE(run.talk.SendChunk("blocker/data.bin", 0, content));
     run.server.CloseConnection();
-    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
-    Lines const boxes = updater.LinesStartingWith("box: ");
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk);
+    Lines const boxes = updater.Boxes();
     ASSERT_FALSE(boxes.empty()) << updater.Transcript();
     EXPECT_EQ(boxes[0], Box("Disk access error", "Cannot open the temporary file"));
-    EXPECT_EQ(run.dir.ReadText("blocker"), "a file where a directory should be");
+    EXPECT_EQ(run.dir.Read("blocker"), "a file where a directory should be");
 }
 
 TEST(DiskFailure, TargetOccupiedByADirectoryCannotBeReplaced) {
     ScriptedRun run(TestAddress::RenameOntoDirectory);
     run.dir.Write("occupied/keep.txt", "kept");
-    Bytes const content = Pattern(10, 5);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "occupied", Crc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "occupied", 10)));
+    Bytes const content = PatternBytes(10, 5);
+    Process& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "occupied", ReferenceCrc32(content), 2));
+    ASSERT_TRUE(run.talk.SendFileSize("occupied", 10));
     ASSERT_TRUE(run.talk.SendChunk("occupied", 0, content));
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
-    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk);
+    EXPECT_EQ(updater.Boxes(),
               Lines{Box("Disk access error", "Cannot rename the file: occupied ...")});
-    EXPECT_EQ(run.dir.ReadText("occupied/keep.txt"), "kept");
+    EXPECT_EQ(run.dir.Read("occupied/keep.txt"), "kept");
     EXPECT_EQ(run.dir.List(), (Lines{"occupied/", "occupied/keep.txt", "upd.ini"}));
 }
 
 TEST(DiskFailure, DeletionThatFailsForAnotherReason) {
     ScriptedRun run(TestAddress::DeleteNonEmptyDirectory);
     run.dir.Write("plugins/old.so", "still here");
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(4, 2, "plugins", "plugins", 0));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
-    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk);
+    EXPECT_EQ(updater.Boxes(),
               Lines{Box("Disk access error", "Cannot delete the file: plugins ...")});
-    EXPECT_EQ(run.dir.ReadText("plugins/old.so"), "still here");
+    EXPECT_EQ(run.dir.Read("plugins/old.so"), "still here");
 }
 
 // A run killed by SIGKILL cannot clean up; the next run that checks a file in that directory does.
@@ -264,14 +238,13 @@ TEST(DiskFailure, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
     ScriptedRun run(TestAddress::LeftoverTemporaryFile);
     run.dir.Write("lib/core.so", "current");
     run.dir.Write("lib/.quillmesh-download-Xy12Zq", "half a download");
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(
-        run.talk.SendDescription(1, 2, "lib/core.so", "lib/core.so", Crc32(ToBytes("current"))));
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
+    ASSERT_TRUE(run.talk.SendDescription(1, 2, "lib/core.so", "lib/core.so",
+                                         ReferenceCrc32(ToBytes("current"))));
     ASSERT_TRUE(run.talk.ExpectAck(2));
     ASSERT_TRUE(run.talk.Finish());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(run.dir.List(), (Lines{"lib/", "lib/core.so", "upd.ini"}));
 }
 
@@ -279,21 +252,20 @@ TEST(DiskFailure, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
 TEST(Download, MoreDataThanAnnouncedIsRefused) {
     ScriptedRun run(TestAddress::MoreThanAnnounced);
     run.dir.Write("small.txt", "old");
-    Bytes const content = Pattern(3 * kChunkSize, 9);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "small.txt", Crc32(content), 2));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "small.txt", 100)));
+    Bytes const content = PatternBytes(3 * kChunkSize, 9);
+    Process& updater = run.Start();
+    ASSERT_TRUE(StartDownload(run.talk, "small.txt", ReferenceCrc32(content), 2));
+    ASSERT_TRUE(run.talk.SendFileSize("small.txt", 100));
     ASSERT_TRUE(run.talk.SendChunk("small.txt", 0, std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    Lines const boxes = updater.LinesStartingWith("box: ");
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    Lines const boxes = updater.Boxes();
     ASSERT_FALSE(boxes.empty()) << updater.Transcript();
     EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
     EXPECT_NE(boxes[0].find("more data than announced"), std::string::npos) << boxes[0];
-    EXPECT_EQ(run.dir.ReadText("small.txt"), "old");
+    EXPECT_EQ(run.dir.Read("small.txt"), "old");
     EXPECT_EQ(run.dir.List(), (Lines{"small.txt", "upd.ini"}));
 }
 
 }  // namespace
-}  // namespace qm::e2e
+}  // namespace qm::test

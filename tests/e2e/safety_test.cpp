@@ -8,11 +8,11 @@
 #include <iterator>
 #include <ostream>
 
-#include "e2e/crc32.h"
-#include "e2e/lines.h"
-#include "e2e/scripted_run.h"
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/scripted_run.h"
 
-namespace qm::e2e {
+namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -59,7 +59,7 @@ struct Snapshot {
 
     static Snapshot Of(ClientDir const& dir) {
         Snapshot snapshot;
-        for (std::string const& entry : ListTree(dir.root())) {
+        for (std::string const& entry : ListedPaths(SnapshotTree(dir.root()))) {
             fs::path const full = dir.root() / entry;
             std::string content;
             if (fs::is_regular_file(fs::symlink_status(full))) {
@@ -94,14 +94,13 @@ void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view fi
             Expand(Expand(pattern, "{root}", run.dir.root().string()), "{file}", file);
         SCOPED_TRACE(path);
         Snapshot const before = Snapshot::Of(run.dir);
-        UpdaterProcess& updater = run.Start();
-        ASSERT_TRUE(run.talk.Open());
-        ASSERT_TRUE(run.talk.Begin(1));
+        Process& updater = run.Start();
+        ASSERT_TRUE(run.talk.OpenList(1));
         ASSERT_TRUE(run.talk.SendDescription(action, 2, path, "files/payload.txt",
-                                             Crc32(ToBytes("payload"))));
+                                             ReferenceCrc32(ToBytes("payload"))));
         EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
-        EXPECT_EQ(updater.WaitForExit(), kExitDisk);
-        Lines const boxes = updater.LinesStartingWith("box: ");
+        EXPECT_EQ(updater.ExitStatus(), kExitDisk);
+        Lines const boxes = updater.Boxes();
         ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
         EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
         EXPECT_TRUE(NamesPath(boxes[0], path)) << boxes[0];
@@ -118,4 +117,4 @@ TEST(UnsafePath, DeletionOutsideTheClientDirectoryIsRefused) {
 }
 
 }  // namespace
-}  // namespace qm::e2e
+}  // namespace qm::test

@@ -5,143 +5,123 @@
 #include <filesystem>
 #include <thread>
 
-#include "e2e/crc32.h"
-#include "e2e/lines.h"
-#include "e2e/profile_text.h"
-#include "e2e/scripted_run.h"
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/profile_text.h"
+#include "support/random_bytes.h"
+#include "support/scripted_run.h"
 
-namespace qm::e2e {
+namespace qm::test {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-Bytes Pattern(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    for (std::uint8_t& byte : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        byte = static_cast<std::uint8_t>(seed >> 16);
-    }
-    return bytes;
-}
-
 std::uint32_t Crc32Of(std::string_view text) {
-    return Crc32(ToBytes(text));
+    return ReferenceCrc32(ToBytes(text));
 }
 
 std::optional<std::string> RecordedChecksum(ClientDir const& dir, std::string_view list) {
-    std::optional<std::string> const text = dir.ReadText("crc.ini");
+    std::optional<std::string> const text = dir.Read("crc.ini");
     return text ? ProfileEntry(*text, "GLOBAL_CRC", list) : std::nullopt;
 }
 
 TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     ScriptedRun run(TestAddress::UnchangedFile);
     run.dir.Write("readme.txt", "hello");
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.talk.Begin(0x00000101));
     ASSERT_TRUE(run.talk.SendDescription(1, 0x00000102, "readme.txt", "files/readme.txt",
                                          Crc32Of("hello")));
     ASSERT_TRUE(run.talk.ExpectAck(0x00000102));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_TRUE(updater.PrintedInOrder(
-        {Status("connecting..."), Status("connection succesfull"),
-         Status("Update Server Detected."), Status("requesting files ..."),
-         Status("Checking files/readme.txt ..."), Status("Operation complete...")}));
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(PrintedInOrder(
+        updater, {Status("connecting..."), Status("connection succesfull"),
+                  Status("Update Server Detected."), Status("requesting files ..."),
+                  Status("Checking files/readme.txt ..."), Status("Operation complete...")}));
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
     EXPECT_TRUE(updater.LinesStartingWith("launch: ").empty());
-    EXPECT_EQ(run.dir.ReadText("readme.txt"), "hello");
+    EXPECT_EQ(run.dir.Read("readme.txt"), "hello");
     EXPECT_EQ(run.dir.List(), (Lines{"readme.txt", "upd.ini"}));
 }
 
 TEST(Session, MissingFileWithChecksumZeroIsNotDownloaded) {
     ScriptedRun run(TestAddress::MissingFileWithZeroChecksum);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "new/empty.txt", "files/empty.txt", 0));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_FALSE(run.dir.Exists("new/empty.txt"));
 }
 
 TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     ScriptedRun run(TestAddress::ChangedFileInChunks);
     run.dir.Write("sub/dir/file.bin", "old content");
-    Bytes const content = Pattern(5000, 7);
+    Bytes const content = PatternBytes(5000, 7);
     std::string const remote = "files/sub/dir/file.bin";
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.SendDescription(1, 2, "sub\\dir\\file.bin", remote, Crc32(content)));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest(remote));
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
+    ASSERT_TRUE(run.talk.OfferChanged(2, "sub\\dir\\file.bin", remote, ReferenceCrc32(content)));
     // 2027, 2027 and 946 bytes, then the empty chunk.
     ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_EQ(run.dir.Read("sub/dir/file.bin"), content);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_EQ(run.dir.ReadBytes("sub/dir/file.bin"), content);
     EXPECT_EQ(run.dir.List(), (Lines{"sub/", "sub/dir/", "sub/dir/file.bin", "upd.ini"}));
     EXPECT_EQ(
         updater.LinesStartingWith("transfer: "),
         (Lines{Transfer("0 bytes received  (0 %)"), Transfer("2027 bytes received  (40 %)"),
                Transfer("4054 bytes received  (81 %)"), Transfer("6081 bytes received  (100 %)")}));
-    EXPECT_TRUE(updater.PrintedInOrder({Status("Checking " + remote + " ..."),
-                                        Status("file:" + remote + " 5000 bytes..."), Progress(40),
-                                        Progress(81), Progress(100)}));
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_TRUE(PrintedInOrder(updater, {Status("Checking " + remote + " ..."),
+                                         Status("file:" + remote + " 5000 bytes..."), Progress(40),
+                                         Progress(81), Progress(100)}));
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
 }
 
 TEST(Session, ChunkWithAnotherIndexIsDropped) {
     ScriptedRun run(TestAddress::ChunkOutOfOrder);
     run.dir.Write("data.bin", "old");
-    Bytes const content = Pattern(100, 3);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.SendDescription(1, 2, "data.bin", "data.bin", Crc32(content)));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest("data.bin"));
-    Peers const& peers = run.talk.peers();
-    ASSERT_TRUE(run.server.Send(FileSize(peers.fileSender, peers.client, "data.bin", 100)));
+    Bytes const content = PatternBytes(100, 3);
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
+    ASSERT_TRUE(run.talk.OfferChanged(2, "data.bin", "data.bin", ReferenceCrc32(content)));
+    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 100));
     // Chunk 1 before chunk 0: neither written nor answered.
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, Pattern(50, 9))));
+    ASSERT_TRUE(run.talk.SendData(1, PatternBytes(50, 9)));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, content));
-    ASSERT_TRUE(run.server.Send(DataChunk(peers.fileSender, peers.client, 1, {})));
+    ASSERT_TRUE(run.talk.SendData(1, {}));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_EQ(run.dir.Read("data.bin"), content);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_EQ(run.dir.ReadBytes("data.bin"), content);
 }
 
 TEST(Session, SwitchListRecordsTheChecksumAndRequestsTheNextList) {
     ScriptedRun run(TestAddress::SwitchList);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.talk.SendDescription(2, 5, "maps.ini", "", 0xCBF43926));
     ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor("maps.ini")));
     run.talk.listName = "maps.ini";
     ASSERT_TRUE(run.talk.Begin(6));  // acknowledged on the new list
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), "3421780262");
     EXPECT_EQ(RecordedChecksum(run.dir, "maps.ini"), std::nullopt);
 }
 
 TEST(Session, RepeatListRecordsTheChecksumAndRequestsTheSameList) {
     ScriptedRun run(TestAddress::RepeatList);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.talk.SendDescription(3, 5, "ignored.ini", "", 4294967295u));
     ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor("quillmesh.ini")));
     ASSERT_TRUE(run.talk.Begin(6));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), "4294967295");
     EXPECT_EQ(RecordedChecksum(run.dir, "ignored.ini"), std::nullopt);
 }
@@ -149,17 +129,17 @@ TEST(Session, RepeatListRecordsTheChecksumAndRequestsTheSameList) {
 TEST(Session, ListWithRecordedChecksumIsSkipped) {
     ScriptedRun run(TestAddress::ListSkipped);
     run.dir.Write("crc.ini", "[GLOBAL_CRC]\nquillmesh.ini=3421780262\n");
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     Peers const& peers = run.talk.peers();
     // The next-list field as the server leaves it: a name, its zero, then leftovers. The request
     // for it carries all 64 bytes; the acknowledgements carry the name alone.
-    Bytes nextList = ListNameField("maps.ini");
-    std::fill(nextList.begin() + 9, nextList.end(), std::uint8_t{0x5A});
+    std::string nextList = std::string("maps.ini") + '\0';
+    nextList.resize(64, 'Z');
     ASSERT_TRUE(run.server.Send(ListSummary({.sender = peers.server,
                                              .destination = peers.client,
                                              .listCrc = 0xCBF43926,
-                                             .listKey = ListNameField("quillmesh.ini"),
+                                             .listKey = "quillmesh.ini",
                                              .nextList = nextList})));
     ASSERT_TRUE(run.server.Expect(ListRequest(peers.client, peers.server, nextList)));
     run.talk.listName = "maps.ini";
@@ -167,66 +147,59 @@ TEST(Session, ListWithRecordedChecksumIsSkipped) {
     ASSERT_TRUE(run.server.Send(ListSummary({.sender = peers.server,
                                              .destination = peers.client,
                                              .listCrc = 77,
-                                             .listKey = ListNameField("maps.ini"),
-                                             .nextList = ListNameField("other.ini")})));
+                                             .listKey = "maps.ini",
+                                             .nextList = "other.ini"})));
     ASSERT_TRUE(run.talk.ExpectAck(0));
     ASSERT_TRUE(run.talk.Begin(9));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
 TEST(Session, DeletionRemovesTheFileAndItsEmptyDirectory) {
     ScriptedRun run(TestAddress::DeleteFile);
     run.dir.Write("old/obsolete.dat", "x");
     run.dir.Write("keep/other.dat", "y");
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(4, 2, "old\\obsolete.dat"));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
     EXPECT_EQ(run.dir.List(), (Lines{"keep/", "keep/other.dat", "upd.ini"}));
 }
 
 TEST(Session, DeletionOfAnAbsentFileCountsAsDone) {
     ScriptedRun run(TestAddress::DeleteAbsentFile);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(4, 2, "gone/missing.dat"));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_EQ(updater.LinesStartingWith("box: "), Lines{Box(kSuccessCaption, kSuccessText)});
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
 }
 
 TEST(Session, SecondAnnouncementChangesNothing) {
     ScriptedRun run(TestAddress::SecondAnnouncement);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.server.Send(ServerAnnouncement(0x00000099, run.talk.peers().client)));
     // Still addressed to the first server, and no second request for the first list.
     ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
 TEST(Session, AnnouncementOfAnotherServiceIsIgnored) {
     ScriptedRun run(TestAddress::AnnouncementWrongService);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.LogIn());
     ASSERT_TRUE(run.server.Send(ServerAnnouncement(0x00000055, run.talk.peers().client, 5)));
     ASSERT_TRUE(run.talk.Announce());  // the request goes to the server of service 4
     ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
 TEST(Completion, StartsTheProgramWithUpdated) {
@@ -236,53 +209,50 @@ TEST(Completion, StartsTheProgramWithUpdated) {
                   "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args.tmp\" && mv \"$0.args.tmp\" "
                   "\"$0.args\"\n",
                   0755);
-    run.dir.WriteConfig(run.server.address(), program);
-    UpdaterProcess& updater = run.Start();
+    WriteUpdaterConfig(run.dir.path(), run.server.address(), program);
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
-    EXPECT_TRUE(updater.LinesStartingWith("box: ").empty()) << updater.Transcript();
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(updater.Boxes().empty()) << updater.Transcript();
     EXPECT_EQ(updater.LinesStartingWith("launch: "), Lines{Launch(program + " UPDATED")});
     // The program runs on its own; give it a bounded while to leave its trace.
     for (int i = 0; i < 500 && !run.dir.Exists("client.sh.args"); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(run.dir.ReadText("client.sh.args"), "UPDATED\n");
+    EXPECT_EQ(run.dir.Read("client.sh.args"), "UPDATED\n");
 }
 
 TEST(Completion, ProgramThatCannotStartIsReported) {
     ScriptedRun run(TestAddress::ProgramCannotStart);
     std::string const program = (run.dir.path() / "no-such-program").string();
-    run.dir.WriteConfig(run.server.address(), program);
-    UpdaterProcess& updater = run.Start();
+    WriteUpdaterConfig(run.dir.path(), run.server.address(), program);
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitLaunchFailed);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
-              Lines{Box("Update successfull, but cannot launch:", program)});
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitLaunchFailed);
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Update successfull, but cannot launch:", program)});
 }
 
 // The exit status follows the first ending (the disk error); the summary box still shows.
 TEST(Completion, ErrorCountedEarlierEndsWithUploadFailed) {
     ScriptedRun run(TestAddress::CompletionAfterError);
     run.dir.Write("../outside.txt", "not the updater's");
-    run.dir.WriteConfig(run.server.address(), "/bin/true");
-    UpdaterProcess& updater = run.Start();
+    WriteUpdaterConfig(run.dir.path(), run.server.address(), "/bin/true");
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     // A refused deletion and the completion in one read: the completion is still handled.
     Bytes both = run.talk.Description(4, 3, "../outside.txt");
     Peers const& peers = run.talk.peers();
     Bytes const done = ListSummary({.sender = peers.server,
                                     .destination = peers.client,
-                                    .listKey = ListNameField("quillmesh.ini"),
+                                    .listKey = "quillmesh.ini",
                                     .complete = 1});
     both.insert(both.end(), done.begin(), done.end());
     ASSERT_TRUE(run.server.Send(both));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(3)}));
-    EXPECT_EQ(updater.WaitForExit(), kExitDisk);
-    Lines const boxes = updater.LinesStartingWith("box: ");
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk);
+    Lines const boxes = updater.Boxes();
     ASSERT_EQ(boxes.size(), 2u) << updater.Transcript();
     EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
     EXPECT_EQ(boxes[1], Box("Upload failed",
@@ -294,39 +264,35 @@ TEST(Completion, ErrorCountedEarlierEndsWithUploadFailed) {
 TEST(Display, ControlCharactersFromTheServerAreNotPrinted) {
     ScriptedRun run(TestAddress::ControlCharacters);
     std::string const remote = "evil\x1b[2Jname\x07.txt";
-    Bytes const content = Pattern(10, 1);
-    UpdaterProcess& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.Begin(1));
-    ASSERT_TRUE(run.talk.SendDescription(1, 2, "plain.txt", remote, Crc32(content)));
-    ASSERT_TRUE(run.talk.ExpectDownloadRequest(remote));
+    Bytes const content = PatternBytes(10, 1);
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1));
+    ASSERT_TRUE(run.talk.OfferChanged(2, "plain.txt", remote, ReferenceCrc32(content)));
     ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
     std::string const output = updater.Output();
     EXPECT_EQ(output.find('\x1b'), std::string::npos);
     EXPECT_EQ(output.find('\x07'), std::string::npos);
-    EXPECT_TRUE(updater.PrintedInOrder(
-        {Status("Checking evil?[2Jname?.txt ..."), Status("file:evil?[2Jname?.txt 10 bytes...")}));
-    EXPECT_EQ(run.dir.Read("plain.txt"), content);
+    EXPECT_TRUE(PrintedInOrder(updater, {Status("Checking evil?[2Jname?.txt ..."),
+                                         Status("file:evil?[2Jname?.txt 10 bytes...")}));
+    EXPECT_EQ(run.dir.ReadBytes("plain.txt"), content);
 }
 
 TEST(ChecksumRecord, ListNameThatWouldBreakTheFileIsNotRecorded) {
     for (std::string const name : {"bad=name.ini", "bad\nname.ini"}) {
         SCOPED_TRACE(name);
         ScriptedRun run(TestAddress::UnrecordableListName);
-        UpdaterProcess& updater = run.Start();
+        Process& updater = run.Start();
         ASSERT_TRUE(run.talk.Open());
         ASSERT_TRUE(run.talk.SendDescription(2, 5, name, "", 111));
         ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor(name)));
         run.talk.listName = name;
         ASSERT_TRUE(run.talk.SendDescription(3, 6, "", "", 222));
         ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor(name)));
-        ASSERT_TRUE(run.talk.Finish());
-        EXPECT_TRUE(run.server.ExpectClosed());
-        EXPECT_EQ(updater.WaitForExit(), kExitClean);
-        std::string const record = run.dir.ReadText("crc.ini").value_or("");
+        EXPECT_TRUE(run.talk.Complete());
+        EXPECT_EQ(updater.ExitStatus(), kExitClean);
+        std::string const record = run.dir.Read("crc.ini").value_or("");
         EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "quillmesh.ini"), "111");
         EXPECT_EQ(record.find("bad"), std::string::npos) << record;
         EXPECT_EQ(record.find("222"), std::string::npos) << record;
@@ -334,4 +300,4 @@ TEST(ChecksumRecord, ListNameThatWouldBreakTheFileIsNotRecorded) {
 }
 
 }  // namespace
-}  // namespace qm::e2e
+}  // namespace qm::test

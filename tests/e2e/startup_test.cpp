@@ -5,10 +5,10 @@
 
 #include <thread>
 
-#include "e2e/lines.h"
-#include "e2e/scripted_run.h"
+#include "support/lines.h"
+#include "support/scripted_run.h"
 
-namespace qm::e2e {
+namespace qm::test {
 namespace {
 
 using std::chrono::seconds;
@@ -30,9 +30,9 @@ TEST(Configuration, MissingServerEndsTheRunBeforeAnyConnection) {
         if (c.config) {
             dir.Write("upd.ini", *c.config);
         }
-        UpdaterProcess updater(dir.path());
-        EXPECT_EQ(updater.WaitForExit(), kExitConfiguration) << updater.Transcript();
-        EXPECT_EQ(updater.LinesStartingWith("box: "),
+        Process updater(UpdaterOptions(dir.path()));
+        EXPECT_EQ(updater.ExitStatus(), kExitConfiguration) << updater.Transcript();
+        EXPECT_EQ(updater.Boxes(),
                   std::vector<std::string>{
                       Box("Configuration error:", "The server address is unreachable...")});
         EXPECT_TRUE(updater.LinesStartingWith("status: ").empty()) << updater.Transcript();
@@ -42,36 +42,35 @@ TEST(Configuration, MissingServerEndsTheRunBeforeAnyConnection) {
 
 TEST(Connecting, NothingListeningEndsWithUnableToJoin) {
     ClientDir dir;
-    dir.WriteConfig(LoopbackAddress(TestAddress::NothingListening));
-    UpdaterProcess updater(dir.path());
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    EXPECT_TRUE(updater.PrintedInOrder(
-        {Status("connecting..."), Box("Network error", "unable to join the server :-(")}));
-    EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
+    WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::NothingListening));
+    Process updater(UpdaterOptions(dir.path()));
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    EXPECT_TRUE(PrintedInOrder(
+        updater, {Status("connecting..."), Box("Network error", "unable to join the server :-(")}));
+    EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
 }
 
 TEST(Connecting, UnresolvableHostEndsWithUnableToConnect) {
     ClientDir dir;
-    dir.WriteConfig("unresolvable.invalid");
-    UpdaterProcess updater(dir.path());
-    EXPECT_EQ(updater.WaitForExit(seconds(60)), kExitNetwork);
-    EXPECT_TRUE(updater.PrintedInOrder({Status("connecting..."), Status("connection failed"),
-                                        Box("Network error", "unable to connect to the server")}));
-    EXPECT_EQ(updater.LinesStartingWith("box: ").size(), 1u) << updater.Transcript();
+    WriteUpdaterConfig(dir.path(), "unresolvable.invalid");
+    Process updater(UpdaterOptions(dir.path()));
+    EXPECT_EQ(updater.ExitStatus(seconds(60)), kExitNetwork);
+    EXPECT_TRUE(PrintedInOrder(updater, {Status("connecting..."), Status("connection failed"),
+                                         Box("Network error", "unable to connect to the server")}));
+    EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
 }
 
 // The user's abort, given as a signal while the connection waits for its WELCOME.
 void AbortAfterAccept(TestAddress address, int signal) {
     ScriptedRun run(address);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.server.Accept());
     ASSERT_TRUE(updater.WaitForLine(Status("connection succesfull"), kStepTimeout))
         << updater.Transcript();
     updater.Signal(signal);
-    EXPECT_EQ(updater.WaitForExit(), kExitCancelled);
-    EXPECT_EQ(
-        updater.LinesStartingWith("box: "),
-        std::vector<std::string>{Box("Program exit", "The user has canceled the operation.")});
+    EXPECT_EQ(updater.ExitStatus(), kExitCancelled);
+    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{
+                                   Box("Program exit", "The user has canceled the operation.")});
     EXPECT_TRUE(run.server.ExpectClosed());
 }
 
@@ -85,10 +84,10 @@ TEST(Abort, TerminateSignalCancelsTheRun) {
 
 TEST(Login, NoAnnouncementEndsWithNoResponse) {
     ScriptedRun run(TestAddress::NoAnnouncement);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.LogIn());
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    EXPECT_EQ(updater.Boxes(),
               std::vector<std::string>{Box("Network Error", "no response from the server")});
     EXPECT_TRUE(run.server.ExpectClosed());
 }
@@ -103,20 +102,20 @@ TEST(Login, InvalidWelcomeIsSilentUntilTheResponseTimer) {
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedRun run(TestAddress::InvalidWelcome);
-        UpdaterProcess& updater = run.Start();
+        Process& updater = run.Start();
         ASSERT_TRUE(run.server.Accept());
         ASSERT_TRUE(run.server.Send(WelcomeWith(c.type, c.length, 1, 0x0A000001)));
         // No login, no query: nothing at all until the updater gives up.
         EXPECT_TRUE(run.server.ExpectClosed(seconds(20)));
-        EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-        EXPECT_EQ(updater.LinesStartingWith("box: "),
+        EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+        EXPECT_EQ(updater.Boxes(),
                   std::vector<std::string>{Box("Network Error", "no response from the server")});
     }
 }
 
 TEST(Login, WelcomeSplitOverTwoReadsIsAccepted) {
     ScriptedRun run(TestAddress::WelcomeSplit);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.server.Accept());
     Bytes const welcome = Welcome(run.talk.peers().welcomeSender, run.talk.peers().client);
     ASSERT_TRUE(run.server.Send(std::span(welcome).first(100)));
@@ -126,38 +125,35 @@ TEST(Login, WelcomeSplitOverTwoReadsIsAccepted) {
     ASSERT_TRUE(run.server.Expect(LoginMessage(peers.client, peers.welcomeSender)));
     ASSERT_TRUE(run.server.Expect(ServerQuery(peers.client)));
     ASSERT_TRUE(run.talk.Announce());
-    ASSERT_TRUE(run.talk.Finish());
-    EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.WaitForExit(), kExitClean);
+    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
 TEST(ConnectionLost, ServerClosesBeforeTheWelcome) {
     ScriptedRun run(TestAddress::ClosedBeforeWelcome);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.server.Accept());
     ASSERT_TRUE(updater.WaitForLine(Status("connection succesfull"), kStepTimeout))
         << updater.Transcript();
     run.server.CloseConnection();
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
-              std::vector<std::string>{Box("Network error", "connection lost")});
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{Box("Network error", "connection lost")});
 }
 
 TEST(ConnectionLost, ServerClosesAfterTheLogin) {
     ScriptedRun run(TestAddress::ClosedAfterLogin);
-    UpdaterProcess& updater = run.Start();
+    Process& updater = run.Start();
     ASSERT_TRUE(run.talk.LogIn());
     run.server.CloseConnection();
-    EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-    EXPECT_EQ(updater.LinesStartingWith("box: "),
-              std::vector<std::string>{Box("Network error", "connection lost")});
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{Box("Network error", "connection lost")});
 }
 
 TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
     for (int length : {0x0000, 0x0001, 0x0002, 0x0804, 0xFFFF}) {
         SCOPED_TRACE(length);
         ScriptedRun run(TestAddress::FrameLengthOutOfRange);
-        UpdaterProcess& updater = run.Start();
+        Process& updater = run.Start();
         ASSERT_TRUE(run.talk.Open());
         Bytes broken(40, 0x11);
         broken[0] = static_cast<std::uint8_t>(length >> 8);
@@ -165,12 +161,12 @@ TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {
         broken[2] = 4;
         ASSERT_TRUE(run.server.Send(broken));
         EXPECT_TRUE(run.server.ExpectClosed());
-        EXPECT_EQ(updater.WaitForExit(), kExitNetwork);
-        std::vector<std::string> const boxes = updater.LinesStartingWith("box: ");
+        EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+        std::vector<std::string> const boxes = updater.Boxes();
         ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
         EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error"))) << boxes[0];
     }
 }
 
 }  // namespace
-}  // namespace qm::e2e
+}  // namespace qm::test

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "e2e/conversation.h"
-#include "e2e/crc32.h"
+#include "support/conversation.h"
+#include "support/crc32.h"
 
-namespace qm::e2e {
+namespace qm::test {
 
 // One served run: the conversation, the token counter and the report it fills.
 class VirtualRelease::Run {
@@ -52,8 +52,8 @@ class VirtualRelease::Run {
         Bytes const summary = ListSummary({.sender = talk_.peers().server,
                                            .destination = talk_.peers().client,
                                            .listCrc = list.checksum,
-                                           .listKey = ListNameField(list.name),
-                                           .nextList = ListNameField(NextName(i))});
+                                           .listKey = list.name,
+                                           .nextList = NextName(i)});
         if (!Step(server.Send(summary), "summary of " + list.name)) {
             return false;
         }
@@ -75,7 +75,7 @@ class VirtualRelease::Run {
         for (ReleaseFile const& file : list.files) {
             std::uint32_t const token = NextToken();
             if (!Step(talk_.SendDescription(1, token, file.localPath, file.remoteName,
-                                            Crc32(file.content)),
+                                            ReferenceCrc32(file.content)),
                       "description of " + file.remoteName) ||
                 !ServeFile(file, token)) {
                 return false;
@@ -87,19 +87,18 @@ class VirtualRelease::Run {
     bool ServeFile(ReleaseFile const& file, std::uint32_t token) {
         ScriptedServer& server = talk_.server();
         Peers const& peers = talk_.peers();
-        Bytes const remote = RemoteNameField(file.remoteName);
         std::optional<Bytes> const answer = server.ReceiveFrame();
         if (answer && *answer == talk_.Ack(token)) {
             report_.unchanged.push_back(file.remoteName);
             return true;
         }
-        Bytes const request = FileRequest(peers.client, peers.server, remote);
+        Bytes const request = FileRequest(peers.client, peers.server, file.remoteName);
         if (!answer || *answer != request) {
             return Fail("answer to the description of " + file.remoteName + ": " +
                         (answer ? SameFrame(request, *answer).message() : std::string("nothing")));
         }
         report_.downloaded.push_back(file.remoteName);
-        return Step(server.Expect(ChunkRequest(peers.client, peers.fileSender, 0, remote)),
+        return Step(server.Expect(ChunkRequest(peers.client, peers.fileSender, 0, file.remoteName)),
                     "request of chunk 0 of " + file.remoteName) &&
                Step(talk_.SendFile(file.remoteName, file.content, token),
                     "download of " + file.remoteName);
@@ -172,4 +171,4 @@ void VirtualRelease::Serve() {
     server_.CloseConnection();
 }
 
-}  // namespace qm::e2e
+}  // namespace qm::test

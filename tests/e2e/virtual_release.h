@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/scripted_server.h"
-#include "e2e/wire.h"
+#include "support/scripted_server.h"
+#include "support/wire.h"
 
-namespace qm::e2e {
+namespace qm::test {
 
 struct ReleaseFile {
     std::string localPath;
@@ -59,4 +59,4 @@ class VirtualRelease {
     ReleaseReport report_;
 };
 
-}  // namespace qm::e2e
+}  // namespace qm::test

@@ -12,39 +12,39 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/conversation.h"
-#include "e2e/crc32.h"
-#include "e2e/lines.h"
-#include "e2e/scripted_server.h"
-#include "faults/fault_addresses.h"
 #include "faults/fleet.h"
-#include "faults/streams.h"
-#include "faults/tree_snapshot.h"
-#include "faults/updater_child.h"
+#include "support/addresses.h"
+#include "support/conversation.h"
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/random_bytes.h"
+#include "support/scripted_run.h"
+#include "support/scripted_server.h"
+#include "support/tree_snapshot.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
-using e2e::Bytes;
-using e2e::ToBytes;
 using Lines = std::vector<std::string>;
 
 constexpr char kOldContent[] = "the old content of the file, longer than the new one\n";
 constexpr char kNewContent[] = "fresh";
-std::string const kConnectionLost = e2e::Box("Network error", "connection lost");
-std::string const kCancelled = e2e::Box("Program exit", "The user has canceled the operation.");
-std::string const kCompleted = e2e::Box(e2e::kSuccessCaption, e2e::kSuccessText);
+std::string const kConnectionLost = Box("Network error", "connection lost");
+std::string const kCancelled = Box("Program exit", "The user has canceled the operation.");
+std::string const kCompleted = Box(kSuccessCaption, kSuccessText);
 
-void FurnishOldFiles(e2e::ClientDir& dir) {
+void FurnishOldFiles(ClientDir const& dir) {
     dir.Write("data/file.bin", kOldContent);
     dir.Write("keep.txt", "a file the server never mentions\n");
 }
 
 // The client directory holds the old or the new file and nothing a run leaves behind.
-void ExpectOnlyOldOrNew(e2e::ClientDir const& dir, bool updated, std::string const& context) {
-    EXPECT_EQ(dir.ReadText("data/file.bin"), updated ? kNewContent : kOldContent) << context;
-    EXPECT_EQ(dir.ReadText("keep.txt"), "a file the server never mentions\n") << context;
-    EXPECT_EQ(dir.TemporaryFiles(), std::vector<std::string>{}) << context;
+void ExpectOnlyOldOrNew(ClientDir const& dir, bool updated, std::string const& context) {
+    EXPECT_EQ(dir.Read("data/file.bin"), updated ? kNewContent : kOldContent) << context;
+    EXPECT_EQ(dir.Read("keep.txt"), "a file the server never mentions\n") << context;
+    EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), std::vector<std::string>{}) << context;
     EXPECT_EQ(dir.List(), (Lines{"data/", "data/file.bin", "keep.txt", "upd.ini"})) << context;
 }
 
@@ -57,17 +57,17 @@ struct CutStream {
 };
 
 CutStream MakeCutStream() {
-    e2e::Peers const peers;
+    Peers const peers;
     Bytes const content = ToBytes(kNewContent);
     CutStream stream;
     stream.bytes = Joined({
         Opening(peers),
         Description(0, 1, "", "", 0, peers),
-        Description(1, 2, "data/file.bin", "files/data/file.bin", e2e::Crc32(content), peers),
-        e2e::FileSize(peers.fileSender, peers.client, "files/data/file.bin",
-                      static_cast<std::uint32_t>(content.size())),
-        e2e::DataChunk(peers.fileSender, peers.client, 0, content),
-        e2e::DataChunk(peers.fileSender, peers.client, 1, {}),
+        Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content), peers),
+        FileSize(peers.fileSender, peers.client, "files/data/file.bin",
+                 static_cast<std::uint32_t>(content.size())),
+        DataChunk(peers.fileSender, peers.client, 0, content),
+        DataChunk(peers.fileSender, peers.client, 1, {}),
     });
     stream.installedFrom = stream.bytes.size();
     Bytes const completion = Completion(peers);
@@ -84,22 +84,21 @@ TEST(CutFrames, AStreamCutAtEveryByteEndsWithConnectionLost) {
              true});
     }
     std::size_t checked = 0;
-    RunFleet(
-        Address(FaultAddress::FramesCutAtEveryByte), cases, 48, FurnishOldFiles,
-        [&](std::size_t cut, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
-            ++checked;
-            std::string const context = "cut after " + std::to_string(cut) + " of " +
-                                        std::to_string(stream.bytes.size()) + " bytes\n" +
-                                        updater.Transcript();
-            if (cut == stream.bytes.size()) {
-                EXPECT_EQ(ending.status, e2e::kExitClean) << context;
-                EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
-            } else {
-                EXPECT_EQ(ending.status, e2e::kExitNetwork) << context;
-                EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost}) << context;
-            }
-            ExpectOnlyOldOrNew(dir, cut >= stream.installedFrom, context);
-        });
+    RunFleet(LoopbackAddress(TestAddress::FramesCutAtEveryByte), cases, 48, FurnishOldFiles,
+             [&](std::size_t cut, ClientDir& dir, Process& updater, Ending const& ending) {
+                 ++checked;
+                 std::string const context = "cut after " + std::to_string(cut) + " of " +
+                                             std::to_string(stream.bytes.size()) + " bytes\n" +
+                                             updater.Transcript();
+                 if (cut == stream.bytes.size()) {
+                     EXPECT_EQ(ending.status, kExitClean) << context;
+                     EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
+                 } else {
+                     EXPECT_EQ(ending.status, kExitNetwork) << context;
+                     EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost}) << context;
+                 }
+                 ExpectOnlyOldOrNew(dir, cut >= stream.installedFrom, context);
+             });
     EXPECT_EQ(checked, cases.size());
 }
 
@@ -108,84 +107,78 @@ TEST(CutFrames, AStreamCutAtEveryByteEndsWithConnectionLost) {
 struct Stage {
     char const* name;
     // Plays the server's part up to the stage; the connection is closed right after.
-    std::function<::testing::AssertionResult(e2e::Conversation&)> play;
+    std::function<::testing::AssertionResult(Conversation&)> play;
     int status;
     std::string box;
 };
 
-::testing::AssertionResult UpToMidList(e2e::Conversation& talk) {
+::testing::AssertionResult UpToMidList(Conversation& talk) {
     if (auto opened = talk.Open(); !opened) {
         return opened;
     }
     if (auto begun = talk.Begin(1); !begun) {
         return begun;
     }
-    if (auto sent = talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
-                                         e2e::Crc32(ToBytes("a file the server never mentions\n")));
+    if (auto sent =
+            talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
+                                 ReferenceCrc32(ToBytes("a file the server never mentions\n")));
         !sent) {
         return sent;
     }
     return talk.ExpectAck(2);
 }
 
-::testing::AssertionResult UpToMidDownload(e2e::Conversation& talk) {
+::testing::AssertionResult UpToMidDownload(Conversation& talk) {
     if (auto listed = UpToMidList(talk); !listed) {
         return listed;
     }
     Bytes const content(5000, 0x42);
     if (auto sent =
-            talk.SendDescription(1, 3, "data/file.bin", "files/data/file.bin", e2e::Crc32(content));
+            talk.OfferChanged(3, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
         !sent) {
         return sent;
     }
-    if (auto requested = talk.ExpectDownloadRequest("files/data/file.bin"); !requested) {
-        return requested;
-    }
-    e2e::Peers const peers;
+    Peers const peers;
     if (auto sized = talk.server().Send(
-            e2e::FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000));
+            FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000));
         !sized) {
         return sized;
     }
     return talk.SendChunk("files/data/file.bin", 0,
-                          std::span<const std::uint8_t>(content.data(), e2e::kChunkSize));
+                          std::span<const std::uint8_t>(content.data(), kChunkSize));
 }
 
 TEST(ClosedByServer, AtEveryStageOfTheConversation) {
     Stage const stages[] = {
-        {"after accept", [](e2e::Conversation& talk) { return talk.server().Accept(); },
-         e2e::kExitNetwork, kConnectionLost},
-        {"after the WELCOME", [](e2e::Conversation& talk) { return talk.LogIn(); },
-         e2e::kExitNetwork, kConnectionLost},
-        {"after the announcement", [](e2e::Conversation& talk) { return talk.Open(); },
-         e2e::kExitNetwork, kConnectionLost},
-        {"in the middle of a list", UpToMidList, e2e::kExitNetwork, kConnectionLost},
-        {"in the middle of a download", UpToMidDownload, e2e::kExitNetwork, kConnectionLost},
+        {"after accept", [](Conversation& talk) { return talk.server().Accept(); }, kExitNetwork,
+         kConnectionLost},
+        {"after the WELCOME", [](Conversation& talk) { return talk.LogIn(); }, kExitNetwork,
+         kConnectionLost},
+        {"after the announcement", [](Conversation& talk) { return talk.Open(); }, kExitNetwork,
+         kConnectionLost},
+        {"in the middle of a list", UpToMidList, kExitNetwork, kConnectionLost},
+        {"in the middle of a download", UpToMidDownload, kExitNetwork, kConnectionLost},
         {"after the completion",
-         [](e2e::Conversation& talk) {
+         [](Conversation& talk) {
              if (auto opened = talk.Open(); !opened) {
                  return opened;
              }
              return talk.Finish();
          },
-         e2e::kExitClean, kCompleted},
+         kExitClean, kCompleted},
     };
-    std::string const address = Address(FaultAddress::ClosedAtEveryStage);
     for (Stage const& stage : stages) {
         SCOPED_TRACE(stage.name);
-        e2e::ClientDir dir;
-        dir.WriteConfig(address);
-        FurnishOldFiles(dir);
-        e2e::ScriptedServer server(address);
-        e2e::Conversation talk(server);
-        UpdaterChild updater(dir.path());
-        ASSERT_TRUE(stage.play(talk)) << updater.Transcript();
-        server.CloseConnection();
+        ScriptedRun run(TestAddress::ClosedAtEveryStage);
+        FurnishOldFiles(run.dir);
+        Process& updater = run.Start();
+        ASSERT_TRUE(stage.play(run.talk)) << updater.Transcript();
+        run.server.CloseConnection();
         std::optional<Ending> const ending = updater.WaitForExit();
         ASSERT_TRUE(ending);
         EXPECT_EQ(ending->status, stage.status) << updater.Transcript();
         EXPECT_EQ(updater.Boxes(), Lines{stage.box}) << updater.Transcript();
-        ExpectOnlyOldOrNew(dir, false, updater.Transcript());
+        ExpectOnlyOldOrNew(run.dir, false, updater.Transcript());
     }
 }
 
@@ -196,14 +189,14 @@ constexpr Millis kBeyondTheTimers{6500};
 
 // An updater that waits for a silent server is alive, shows nothing alarming and burns no CPU;
 // the stop signal then ends it as a cancel.
-void ExpectWaitingUntilStopped(UpdaterChild& updater, int stopSignal, e2e::ClientDir& dir) {
+void ExpectWaitingUntilStopped(Process& updater, int stopSignal, ClientDir& dir) {
     std::this_thread::sleep_for(kBeyondTheTimers);
     ASSERT_FALSE(updater.PollExit()) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{}) << updater.Transcript();
     updater.Signal(stopSignal);
     std::optional<Ending> const ending = updater.WaitForExit(Millis(10000));
     ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, e2e::kExitCancelled) << updater.Transcript();
+    EXPECT_EQ(ending->status, kExitCancelled) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{kCancelled}) << updater.Transcript();
     // Waiting is sleeping: a second of CPU time over the whole wait would be a busy loop.
     EXPECT_LT(ending->cpuMillis, 1000) << "CPU time of a run that only waited";
@@ -211,40 +204,24 @@ void ExpectWaitingUntilStopped(UpdaterChild& updater, int stopSignal, e2e::Clien
 }
 
 TEST(SilentServer, AfterAcceptTheUpdaterWaitsUntilTerminated) {
-    e2e::ClientDir dir;
-    std::string const address = Address(FaultAddress::SilentServer);
-    dir.WriteConfig(address);
-    FurnishOldFiles(dir);
-    e2e::ScriptedServer server(address);
-    UpdaterChild updater(dir.path());
-    ASSERT_TRUE(server.Accept());
-    ASSERT_TRUE(updater.WaitForLine(e2e::Status("connection succesfull"), e2e::kStepTimeout))
+    ScriptedRun run(TestAddress::SilentServer);
+    FurnishOldFiles(run.dir);
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.server.Accept());
+    ASSERT_TRUE(updater.WaitForLine(Status("connection succesfull"), kStepTimeout))
         << updater.Transcript();
-    ExpectWaitingUntilStopped(updater, SIGTERM, dir);
+    ExpectWaitingUntilStopped(updater, SIGTERM, run.dir);
 }
 
 TEST(SilentServer, AfterTheAnnouncementTheUpdaterWaitsUntilInterrupted) {
-    e2e::ClientDir dir;
-    std::string const address = Address(FaultAddress::SilentAfterAnnouncement);
-    dir.WriteConfig(address);
-    FurnishOldFiles(dir);
-    e2e::ScriptedServer server(address);
-    e2e::Conversation talk(server);
-    UpdaterChild updater(dir.path());
-    ASSERT_TRUE(talk.Open());
-    ExpectWaitingUntilStopped(updater, SIGINT, dir);
+    ScriptedRun run(TestAddress::SilentAfterAnnouncement);
+    FurnishOldFiles(run.dir);
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.Open());
+    ExpectWaitingUntilStopped(updater, SIGINT, run.dir);
 }
 
 // ---- Garbage ---------------------------------------------------------------------------------
-
-Bytes RandomBytes(std::mt19937& random, std::size_t count) {
-    std::uniform_int_distribution<int> byte(0, 255);
-    Bytes bytes(count);
-    for (std::uint8_t& b : bytes) {
-        b = static_cast<std::uint8_t>(byte(random));
-    }
-    return bytes;
-}
 
 // A frame of `length` bytes with a valid header and a random body, of a type and kind that the
 // updater does not handle.
@@ -275,15 +252,15 @@ struct GarbageCase {
 
 std::vector<GarbageCase> GarbageCases() {
     std::mt19937 random(20240611);
-    e2e::Peers const peers;
+    Peers const peers;
     Bytes const content(5000, 0x42);
     Bytes const midDownload = Joined({
         Opening(peers),
         Description(0, 1, "", "", 0, peers),
-        Description(1, 2, "data/file.bin", "files/data/file.bin", e2e::Crc32(content), peers),
-        e2e::FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000),
-        e2e::DataChunk(peers.fileSender, peers.client, 0,
-                       std::span<const std::uint8_t>(content.data(), e2e::kChunkSize)),
+        Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content), peers),
+        FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000),
+        DataChunk(peers.fileSender, peers.client, 0,
+                  std::span<const std::uint8_t>(content.data(), kChunkSize)),
     });
     std::vector<GarbageCase> cases;
     for (std::size_t length : {1u, 2u, 3u, 10u, 150u, 151u, 152u, 600u, 2051u, 6000u}) {
@@ -341,24 +318,23 @@ TEST(Garbage, FromTheServerEndsTheRunWithANetworkError) {
     for (GarbageCase const& c : garbage) {
         cases.push_back(c.served);
     }
-    RunFleet(
-        Address(FaultAddress::GarbageFromServer), cases, 24, FurnishOldFiles,
-        [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
-            GarbageCase const& c = garbage[index];
-            std::string const context = c.name + "\n" + updater.Transcript();
-            EXPECT_EQ(ending.status, e2e::kExitNetwork) << context;
-            Lines const boxes = updater.Boxes();
-            ASSERT_EQ(boxes.size(), 1u) << context;
-            if (c.expect == Expect::ConnectionLost) {
-                EXPECT_EQ(boxes[0], kConnectionLost) << context;
-            } else {
-                EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Network error")) ||
-                            boxes[0].starts_with(e2e::BoxPrefix("Network Error")))
-                    << context;
-            }
-            ExpectOnlyOldOrNew(dir, false, context);
-        });
+    RunFleet(LoopbackAddress(TestAddress::GarbageFromServer), cases, 24, FurnishOldFiles,
+             [&](std::size_t index, ClientDir& dir, Process& updater, Ending const& ending) {
+                 GarbageCase const& c = garbage[index];
+                 std::string const context = c.name + "\n" + updater.Transcript();
+                 EXPECT_EQ(ending.status, kExitNetwork) << context;
+                 Lines const boxes = updater.Boxes();
+                 ASSERT_EQ(boxes.size(), 1u) << context;
+                 if (c.expect == Expect::ConnectionLost) {
+                     EXPECT_EQ(boxes[0], kConnectionLost) << context;
+                 } else {
+                     EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error")) ||
+                                 boxes[0].starts_with(BoxPrefix("Network Error")))
+                         << context;
+                 }
+                 ExpectOnlyOldOrNew(dir, false, context);
+             });
 }
 
 }  // namespace
-}  // namespace qm::faults
+}  // namespace qm::test

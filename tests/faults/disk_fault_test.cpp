@@ -12,22 +12,22 @@
 #include <string>
 #include <vector>
 
-#include "e2e/client_dir.h"
-#include "e2e/crc32.h"
-#include "e2e/lines.h"
-#include "e2e/scripted_server.h"
-#include "faults/fault_addresses.h"
 #include "faults/served_run.h"
-#include "faults/streams.h"
 #include "faults/tmpfs_mount.h"
-#include "faults/tree_snapshot.h"
-#include "faults/updater_child.h"
+#include "support/addresses.h"
+#include "support/conversation.h"
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Bytes;
 using Lines = std::vector<std::string>;
 
 constexpr uid_t kNobody = 65534;
@@ -43,7 +43,7 @@ Bytes NewContent(std::size_t size) {
 
 // The client directory as every case starts: an old file to be replaced in data/, a file at the
 // top, an earlier checksum record.
-void FurnishClient(e2e::ClientDir& dir) {
+void FurnishClient(ClientDir& dir) {
     dir.Write("data/file.bin", "the old file, which must survive\n");
     dir.Write("data/other.txt", "a neighbour\n");
     dir.Write("keep.txt", "a file at the top\n");
@@ -66,10 +66,10 @@ void GiveTreeTo(fs::path const& root, uid_t user) {
 ServedRun DownloadOf(std::string const& localPath, std::size_t size) {
     Bytes const content = NewContent(size);
     std::string const remote = "files/" + localPath;
-    return ServedRun{
-        {Description(0, 1, "", "", 0), Description(1, 2, localPath, remote, e2e::Crc32(content))},
-        {{remote, content}},
-        {}};
+    return ServedRun{{Description(0, 1, "", "", 0),
+                      Description(1, 2, localPath, remote, ReferenceCrc32(content))},
+                     {{remote, content}},
+                     {}};
 }
 
 // Records the checksum of the first list and switches to the next one.
@@ -85,8 +85,8 @@ ServedRun DeletionOf(std::string const& localPath) {
 
 struct DiskCase {
     char const* name;
-    std::function<void(e2e::ClientDir&)> arrange;  // after FurnishClient
-    ChildConditions conditions;
+    std::function<void(ClientDir&)> arrange;  // after FurnishClient
+    ProcessOptions conditions;
     ServedRun served;
     std::string box;
 };
@@ -94,36 +94,41 @@ struct DiskCase {
 // Runs one case and checks its ending, and that the client directory is as it was.
 void RunDiskCase(DiskCase const& c, std::string const& address) {
     SCOPED_TRACE(c.name);
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
     FurnishClient(dir);
     c.arrange(dir);
-    TreeSnapshot const before = TreeSnapshot::Of(dir.path(), false);
-    TreeSnapshot const outsideBefore = TreeSnapshot::Of(dir.root(), true, {"client"});
-    e2e::ScriptedServer server(address);
-    UpdaterChild updater(dir.path(), c.conditions);
+    TreeSnapshot const before = SnapshotTree(dir.path());
+    TreeSnapshot const outsideBefore =
+        SnapshotTree(dir.root(), {.withTimes = true, .skipped = {"client"}});
+    ScriptedServer server(address);
+    ProcessOptions options = c.conditions;
+    options.argv = {UpdaterBinary().string()};
+    options.directory = dir.path();
+    Process updater(options);
     EXPECT_TRUE(c.served.Serve(server)) << updater.Transcript();
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, e2e::kExitDisk) << updater.Transcript();
-    EXPECT_EQ(updater.Boxes(), Lines{e2e::Box("Disk access error", c.box)}) << updater.Transcript();
-    EXPECT_EQ(Differences(before, TreeSnapshot::Of(dir.path(), false)), Lines{})
-        << updater.Transcript();
-    EXPECT_EQ(dir.TemporaryFiles(), Lines{});
-    EXPECT_EQ(Differences(outsideBefore, TreeSnapshot::Of(dir.root(), true, {"client"})), Lines{});
+    EXPECT_EQ(ending->status, kExitDisk) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Disk access error", c.box)}) << updater.Transcript();
+    EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{}) << updater.Transcript();
+    EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
+    EXPECT_EQ(TreeDifferences(outsideBefore,
+                              SnapshotTree(dir.root(), {.withTimes = true, .skipped = {"client"}})),
+              Lines{});
 }
 
-auto const kNothingMore = [](e2e::ClientDir&) {};
+auto const kNothingMore = [](ClientDir&) {};
 
-ChildConditions Limited(rlim_t bytes, bool ignoreSignal = true) {
-    ChildConditions conditions;
+ProcessOptions Limited(rlim_t bytes, bool ignoreSignal = true) {
+    ProcessOptions conditions;
     conditions.fileSizeLimit = bytes;
     conditions.ignoreFileSizeSignal = ignoreSignal;
     return conditions;
 }
 
-ChildConditions AsNobody() {
-    ChildConditions conditions;
+ProcessOptions AsNobody() {
+    ProcessOptions conditions;
     conditions.user = kNobody;
     return conditions;
 }
@@ -138,7 +143,7 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
         {"file size limit reached by the last, short chunk", kNothingMore, Limited(4100),
          DownloadOf("data/file.bin", 4200), "File too large"},
         {"read-only target directory",
-         [](e2e::ClientDir& dir) {
+         [](ClientDir& dir) {
              GiveTreeTo(dir.path(), kNobody);
              GiveTo(dir.path() / "data", 0);
          },
@@ -146,12 +151,12 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
         {"read-only client directory", kNothingMore, AsNobody(), DownloadOf("keep.txt", 5000),
          "Cannot open the temporary file"},
         {"target path occupied by a directory",
-         [](e2e::ClientDir& dir) { dir.Write("data/taken/inner.txt", "inside the directory\n"); },
+         [](ClientDir& dir) { dir.Write("data/taken/inner.txt", "inside the directory\n"); },
          {},
          DownloadOf("data/taken", 5000),
          "Cannot rename the file: data/taken ..."},
         {"target path occupied by an empty directory",
-         [](e2e::ClientDir& dir) { fs::create_directory(dir.path() / "data" / "hollow"); },
+         [](ClientDir& dir) { fs::create_directory(dir.path() / "data" / "hollow"); },
          {},
          DownloadOf("data/hollow", 3000),
          "Cannot rename the file: data/hollow ..."},
@@ -161,7 +166,7 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
          DownloadOf("keep.txt/file.bin", 100),
          "Cannot open the temporary file"},
         {"deletion in a read-only directory",
-         [](e2e::ClientDir& dir) {
+         [](ClientDir& dir) {
              GiveTreeTo(dir.path(), kNobody);
              GiveTo(dir.path() / "data", 0);
          },
@@ -169,14 +174,14 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
         {"checksum record in a read-only directory", kNothingMore, AsNobody(), ListSwitch(),
          cannotRecord},
         {"checksum record that cannot be read",
-         [](e2e::ClientDir& dir) {
+         [](ClientDir& dir) {
              GiveTreeTo(dir.path(), kNobody);
              GiveTo(dir.path() / "crc.ini", 0);
              fs::permissions(dir.path() / "crc.ini", fs::perms::none);
          },
          AsNobody(), ListSwitch(), cannotRecord},
         {"checksum record taken by a directory",
-         [](e2e::ClientDir& dir) {
+         [](ClientDir& dir) {
              fs::remove(dir.path() / "crc.ini");
              dir.Write("crc.ini/inner.txt", "inside\n");
          },
@@ -187,16 +192,16 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
          cannotRecord},
     };
     for (DiskCase const& c : cases) {
-        RunDiskCase(c, Address(FaultAddress::DiskFaults));
+        RunDiskCase(c, LoopbackAddress(TestAddress::DiskFaults));
     }
 }
 
 // A real full disk: a small tmpfs over data/ (and over the whole client directory for the
 // checksum record).
 TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
-    std::string const address = Address(FaultAddress::DiskFull);
+    std::string const address = LoopbackAddress(TestAddress::DiskFull);
     {
-        e2e::ClientDir probe;
+        ClientDir probe;
         TmpfsMount mount(probe.path() / "probe", 64 * 1024);
         if (!mount.mounted()) {
             GTEST_SKIP() << "this machine does not let the test mount a tmpfs";
@@ -217,11 +222,11 @@ TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
     };
     for (Full const& c : cases) {
         SCOPED_TRACE(c.name);
-        e2e::ClientDir dir;
+        ClientDir dir;
         fs::path const mountPoint = dir.path() / c.mountedAt;
         TmpfsMount mount(mountPoint, 64 * 1024);
         ASSERT_TRUE(mount.mounted());
-        dir.WriteConfig(address);
+        WriteUpdaterConfig(dir.path(), address);
         FurnishClient(dir);
         // Fill what is left, but for a few bytes.
         {
@@ -231,19 +236,18 @@ TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
             }
         }
         fs::resize_file(mountPoint / "filler.bin", fs::file_size(mountPoint / "filler.bin") - 10);
-        TreeSnapshot const before = TreeSnapshot::Of(dir.path(), false);
-        e2e::ScriptedServer server(address);
-        UpdaterChild updater(dir.path());
+        TreeSnapshot const before = SnapshotTree(dir.path());
+        ScriptedServer server(address);
+        Process updater(UpdaterOptions(dir.path()));
         EXPECT_TRUE(c.served.Serve(server)) << updater.Transcript();
         std::optional<Ending> const ending = updater.WaitForExit();
         ASSERT_TRUE(ending);
-        EXPECT_EQ(ending->status, e2e::kExitDisk) << updater.Transcript();
-        EXPECT_EQ(updater.Boxes(), Lines{e2e::Box("Disk access error", c.box)})
-            << updater.Transcript();
-        EXPECT_EQ(Differences(before, TreeSnapshot::Of(dir.path(), false)), Lines{});
-        EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+        EXPECT_EQ(ending->status, kExitDisk) << updater.Transcript();
+        EXPECT_EQ(updater.Boxes(), Lines{Box("Disk access error", c.box)}) << updater.Transcript();
+        EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{});
+        EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
     }
 }
 
 }  // namespace
-}  // namespace qm::faults
+}  // namespace qm::test

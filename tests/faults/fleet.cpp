@@ -21,9 +21,10 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e/scripted_server.h"
+#include "support/profile_text.h"
+#include "support/scripted_server.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -34,7 +35,7 @@ std::optional<std::string> SocketInode(std::string const& address, std::uint16_t
     in_addr remote{};
     ::inet_pton(AF_INET, address.c_str(), &remote);
     char remoteText[32];
-    std::snprintf(remoteText, sizeof remoteText, "%08X:%04X", remote.s_addr, e2e::kProtocolPort);
+    std::snprintf(remoteText, sizeof remoteText, "%08X:%04X", remote.s_addr, kProtocolPort);
     std::ifstream in("/proc/net/tcp");
     std::string line;
     std::getline(in, line);  // the heading
@@ -107,20 +108,10 @@ class Listener {
   public:
     Listener(std::string address, std::vector<FleetCase> const& cases)
         : address_(std::move(address)), cases_(cases) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int const yes = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        where.sin_port = htons(e2e::kProtocolPort);
-        if (::inet_pton(AF_INET, address_.c_str(), &where.sin_addr) != 1 ||
-            ::bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-            ::listen(fd_, 128) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-            return;
+        fd_ = ListenOn(address_, 128);
+        if (fd_ >= 0) {
+            thread_ = std::thread([this] { AcceptAll(); });
         }
-        thread_ = std::thread([this] { AcceptAll(); });
     }
     ~Listener() {
         stop_ = true;
@@ -238,8 +229,8 @@ class Listener {
 };
 
 struct Slot {
-    std::unique_ptr<e2e::ClientDir> dir;
-    std::unique_ptr<UpdaterChild> updater;
+    std::unique_ptr<ClientDir> dir;
+    std::unique_ptr<Process> updater;
     Clock::time_point started;
 };
 
@@ -254,10 +245,10 @@ void RunFleet(std::string const& address, std::vector<FleetCase> const& cases, s
     std::size_t finished = 0;
     while (finished < cases.size()) {
         while (slots.size() < inFlight && started < cases.size()) {
-            Slot slot{std::make_unique<e2e::ClientDir>(), nullptr, Clock::now()};
-            slot.dir->WriteConfig(address);
+            Slot slot{std::make_unique<ClientDir>(), nullptr, Clock::now()};
+            WriteUpdaterConfig(slot.dir->path(), address);
             prepare(*slot.dir);
-            slot.updater = std::make_unique<UpdaterChild>(slot.dir->path());
+            slot.updater = std::make_unique<Process>(UpdaterOptions(slot.dir->path()));
             listener.Add(slot.updater->pid());
             slots.push_back(std::move(slot));
             ++started;
@@ -292,4 +283,4 @@ void RunFleet(std::string const& address, std::vector<FleetCase> const& cases, s
     }
 }
 
-}  // namespace qm::faults
+}  // namespace qm::test

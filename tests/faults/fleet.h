@@ -11,20 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "e2e/client_dir.h"
-#include "e2e/wire.h"
-#include "faults/updater_child.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
+#include "support/wire.h"
 
-namespace qm::faults {
+namespace qm::test {
 
 struct FleetCase {
-    e2e::Bytes bytes;
+    Bytes bytes;
     bool closeAfterSending = true;  // else held open until the updater closes
 };
 
-using PrepareRun = std::function<void(e2e::ClientDir&)>;
-using CheckRun =
-    std::function<void(std::size_t caseIndex, e2e::ClientDir&, UpdaterChild&, Ending const&)>;
+using PrepareRun = std::function<void(ClientDir&)>;
+using CheckRun = std::function<void(std::size_t caseIndex, ClientDir&, Process&, Ending const&)>;
 
 // Runs every case once, at most `inFlight` updaters at a time, each in a fresh client directory
 // that `prepare` furnishes (upd.ini already names `address`). `check` runs after each run ended;
@@ -32,4 +32,4 @@ using CheckRun =
 void RunFleet(std::string const& address, std::vector<FleetCase> const& cases, std::size_t inFlight,
               PrepareRun const& prepare, CheckRun const& check, Millis runTimeout = Millis(40000));
 
-}  // namespace qm::faults
+}  // namespace qm::test

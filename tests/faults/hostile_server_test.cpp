@@ -12,50 +12,39 @@
 #include <string>
 #include <vector>
 
-#include "e2e/client_dir.h"
-#include "e2e/conversation.h"
-#include "e2e/crc32.h"
-#include "e2e/lines.h"
-#include "e2e/profile_text.h"
-#include "e2e/scripted_server.h"
-#include "faults/fault_addresses.h"
 #include "faults/fleet.h"
 #include "faults/memory_checks.h"
-#include "faults/reference_server.h"
 #include "faults/release.h"
-#include "faults/streams.h"
-#include "faults/tree_snapshot.h"
-#include "faults/updater_child.h"
+#include "support/addresses.h"
+#include "support/conversation.h"
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Bytes;
-using e2e::ToBytes;
 using Lines = std::vector<std::string>;
 
 constexpr char kOld[] = "the old file\n";
-std::string const kConnectionLost = e2e::Box("Network error", "connection lost");
-std::string const kCompleted = e2e::Box(e2e::kSuccessCaption, e2e::kSuccessText);
+std::string const kConnectionLost = Box("Network error", "connection lost");
+std::string const kCompleted = Box(kSuccessCaption, kSuccessText);
 
 // A directory outside every client directory that the hostile paths and links aim at.
 class Sentinel {
   public:
-    Sentinel() {
-        std::string pattern = (fs::temp_directory_path() / "qm-sentinel-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-        FurnishSentinel(path_);
-    }
-    ~Sentinel() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    fs::path const& path() const { return path_; }
-    TreeSnapshot Snapshot() const { return TreeSnapshot::Of(path_, true); }
+    Sentinel() { FurnishSentinel(dir_.path()); }
+    fs::path const& path() const { return dir_.path(); }
+    TreeSnapshot Snapshot() const { return SnapshotTree(dir_.path(), {.withTimes = true}); }
 
   private:
-    fs::path path_;
+    TempDir dir_{{.enter = false, .prefix = "qm-sentinel"}};
 };
 
 // Output lines carry no terminal control bytes: no C0 (but the line end), DEL, or C1, raw or as
@@ -78,7 +67,7 @@ class Sentinel {
 // ---- Paths that leave the client directory ---------------------------------------------------
 
 // Links that a hostile release might have left in the client directory, or that a user made.
-void FurnishLinks(e2e::ClientDir& dir, fs::path const& sentinel) {
+void FurnishLinks(ClientDir& dir, fs::path const& sentinel) {
     dir.Write("data/file.bin", kOld);
     fs::create_directory_symlink(sentinel, dir.path() / "out");
     fs::create_directory_symlink("out", dir.path() / "chain");
@@ -142,17 +131,17 @@ Bytes NewContent() {
 }
 
 FleetCase ServedFor(PathCase const& c) {
-    e2e::Peers const peers;
+    Peers const peers;
     Bytes const content = NewContent();
     Bytes stream = Joined({Opening(peers), Description(0, 1, "", "", 0, peers),
-                           Description(c.action, 2, c.path, "files/x", e2e::Crc32(content))});
+                           Description(c.action, 2, c.path, "files/x", ReferenceCrc32(content))});
     if (!c.refused) {
         if (c.action == 1) {
             stream = Joined({stream,
-                             e2e::FileSize(peers.fileSender, peers.client, "files/x",
-                                           static_cast<std::uint32_t>(content.size())),
-                             e2e::DataChunk(peers.fileSender, peers.client, 0, content),
-                             e2e::DataChunk(peers.fileSender, peers.client, 1, {})});
+                             FileSize(peers.fileSender, peers.client, "files/x",
+                                      static_cast<std::uint32_t>(content.size())),
+                             DataChunk(peers.fileSender, peers.client, 0, content),
+                             DataChunk(peers.fileSender, peers.client, 1, {})});
         }
         stream = Joined({stream, Completion(peers)});
     }
@@ -168,29 +157,29 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
         cases.push_back(ServedFor(c));
     }
     RunFleet(
-        Address(FaultAddress::UnsafePaths), cases, 24,
-        [&](e2e::ClientDir& dir) { FurnishLinks(dir, sentinel.path()); },
-        [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
+        LoopbackAddress(TestAddress::UnsafePaths), cases, 24,
+        [&](ClientDir& dir) { FurnishLinks(dir, sentinel.path()); },
+        [&](std::size_t index, ClientDir& dir, Process& updater, Ending const& ending) {
             PathCase const& c = paths[index];
             std::string const context = "action " + std::to_string(c.action) + " on \"" + c.path +
                                         "\"\n" + updater.Transcript();
             if (c.refused) {
-                EXPECT_EQ(ending.status, e2e::kExitDisk) << context;
+                EXPECT_EQ(ending.status, kExitDisk) << context;
                 Lines const boxes = updater.Boxes();
                 ASSERT_EQ(boxes.size(), 1u) << context;
-                EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Disk access error") +
+                EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error") +
                                                  "Unsafe file path refused: "))
                     << context;
-                EXPECT_EQ(dir.ReadText("data/file.bin"), kOld) << context;
+                EXPECT_EQ(dir.Read("data/file.bin"), kOld) << context;
                 EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.path() / "victimlink")))
                     << context;
             } else {
-                EXPECT_EQ(ending.status, e2e::kExitClean) << context;
+                EXPECT_EQ(ending.status, kExitClean) << context;
                 EXPECT_EQ(updater.Boxes(), Lines{kCompleted}) << context;
                 fs::path const link = dir.path() / c.path;
                 if (c.action == 1) {
                     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link))) << context;
-                    EXPECT_EQ(dir.Read(c.path), NewContent()) << context;
+                    EXPECT_EQ(dir.ReadBytes(c.path), NewContent()) << context;
                 } else {
                     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << context;
                 }
@@ -199,11 +188,11 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
             EXPECT_EQ(std::distance(fs::directory_iterator(dir.root()), fs::directory_iterator()),
                       1)
                 << context;
-            EXPECT_EQ(TemporaryEntries(TreeSnapshot::Of(dir.path(), false)), Lines{}) << context;
+            EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{}) << context;
             EXPECT_FALSE(fs::exists(fs::symlink_status("/qm-fault-probe.txt"))) << context;
-            EXPECT_EQ(Differences(before, sentinel.Snapshot()), Lines{}) << context;
+            EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{}) << context;
         });
-    EXPECT_EQ(Differences(before, sentinel.Snapshot()), Lines{});
+    EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{});
 }
 
 // ---- Terminal escape sequences in names ------------------------------------------------------
@@ -213,15 +202,15 @@ TEST(HostileServer, EscapeSequencesInNamesNeverReachTheOutput) {
         "\x1b[2J\x1b[31mred\x1b]0;owned\x07\r\b\x7f\xc2\x9b"
         "1m\x9b"
         "2m";
-    e2e::Peers const peers;
+    Peers const peers;
     Bytes const content = ToBytes("new\n");
     std::vector<FleetCase> const cases = {
         // Shown names: the remote name, the file size name, the list name.
         {Joined({Opening(peers), Description(0, 1, "", "", 0),
-                 Description(1, 2, "data/file.bin", escapes, e2e::Crc32(content)),
-                 e2e::FileSize(peers.fileSender, peers.client, escapes, 4),
-                 e2e::DataChunk(peers.fileSender, peers.client, 0, content),
-                 e2e::DataChunk(peers.fileSender, peers.client, 1, {}),
+                 Description(1, 2, "data/file.bin", escapes, ReferenceCrc32(content)),
+                 FileSize(peers.fileSender, peers.client, escapes, 4),
+                 DataChunk(peers.fileSender, peers.client, 0, content),
+                 DataChunk(peers.fileSender, peers.client, 1, {}),
                  Description(2, 3, escapes.substr(0, 40), escapes, 0), Completion(peers)}),
          false},
         // A local path with escapes: inside the directory, but shown in the refusal box.
@@ -233,30 +222,28 @@ TEST(HostileServer, EscapeSequencesInNamesNeverReachTheOutput) {
          false},
     };
     RunFleet(
-        Address(FaultAddress::EscapeSequences), cases, 3,
-        [](e2e::ClientDir& dir) { dir.Write("data/file.bin", kOld); },
-        [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
+        LoopbackAddress(TestAddress::EscapeSequences), cases, 3,
+        [](ClientDir& dir) { dir.Write("data/file.bin", kOld); },
+        [&](std::size_t index, ClientDir& dir, Process& updater, Ending const& ending) {
             SCOPED_TRACE(index);
             EXPECT_TRUE(FreeOfControls(updater.Output()));
             EXPECT_EQ(updater.Boxes().size(), 1u) << updater.Transcript();
-            EXPECT_EQ(ending.status, index == 0 ? e2e::kExitClean : e2e::kExitDisk)
-                << updater.Transcript();
-            EXPECT_EQ(dir.Read("data/file.bin"), index == 0 ? content : ToBytes(kOld));
+            EXPECT_EQ(ending.status, index == 0 ? kExitClean : kExitDisk) << updater.Transcript();
+            EXPECT_EQ(dir.ReadBytes("data/file.bin"), index == 0 ? content : ToBytes(kOld));
         });
 }
 
 // ---- Names that fill their fields ------------------------------------------------------------
 
 TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
-    std::string const address = Address(FaultAddress::UnterminatedListName);
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
-    e2e::ScriptedServer server(address);
-    e2e::Conversation talk(server);
-    UpdaterChild updater(dir.path());
+    std::string const address = LoopbackAddress(TestAddress::UnterminatedListName);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
+    ScriptedServer server(address);
+    Conversation talk(server);
+    Process updater(UpdaterOptions(dir.path()));
     std::string const full(64, 'L');
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
+    ASSERT_TRUE(talk.OpenList(1));
     // Switch to the 64-byte list: its request carries all 64 bytes.
     ASSERT_TRUE(talk.SendDescription(2, 2, full, "", 1111));
     ASSERT_TRUE(server.Expect(talk.ListRequestFor(full)));
@@ -268,18 +255,18 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
     ASSERT_TRUE(talk.ExpectAck(4));
     // A summary keyed by the unterminated name: the recorded checksum matches, so the updater
     // moves on to the next list.
-    ASSERT_TRUE(server.Send(e2e::ListSummary({.sender = talk.peers().server,
-                                              .destination = talk.peers().client,
-                                              .listCrc = 2222,
-                                              .listKey = e2e::TextField(64, full),
-                                              .nextList = e2e::TextField(64, std::string(64, 'M')),
-                                              .complete = 0})));
+    ASSERT_TRUE(server.Send(ListSummary({.sender = talk.peers().server,
+                                         .destination = talk.peers().client,
+                                         .listCrc = 2222,
+                                         .listKey = full,
+                                         .nextList = std::string(64, 'M'),
+                                         .complete = 0})));
     ASSERT_TRUE(server.Expect(talk.ListRequestFor(std::string(64, 'M'))));
     ASSERT_TRUE(talk.Finish());
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, e2e::kExitClean) << updater.Transcript();
-    std::string const record = dir.ReadText("crc.ini").value_or("");
+    EXPECT_EQ(ending->status, kExitClean) << updater.Transcript();
+    std::string const record = dir.Read("crc.ini").value_or("");
     auto const entries = ParseChecksumRecord(record);
     ASSERT_TRUE(entries) << record;
     EXPECT_EQ(*entries,
@@ -288,39 +275,37 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
 }
 
 TEST(HostileServer, NamesOfSixHundredAndFourHundredAndSixtyFourBytes) {
-    std::string const address = Address(FaultAddress::LongFileSizeName);
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
-    e2e::ScriptedServer server(address);
-    e2e::Conversation talk(server);
-    UpdaterChild updater(dir.path());
+    std::string const address = LoopbackAddress(TestAddress::LongFileSizeName);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
+    ScriptedServer server(address);
+    Conversation talk(server);
+    Process updater(UpdaterOptions(dir.path()));
     std::string const localPath(64, 'p');
     std::string const remoteName(400, 'r');
     Bytes const content(5000, 0x33);
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
-    ASSERT_TRUE(talk.SendDescription(1, 2, localPath, remoteName, e2e::Crc32(content)));
-    ASSERT_TRUE(talk.ExpectDownloadRequest(remoteName));
+    ASSERT_TRUE(talk.OpenList(1));
+    ASSERT_TRUE(talk.OfferChanged(2, localPath, remoteName, ReferenceCrc32(content)));
     // A name that fills all 600 bytes, and a frame longer than the layout.
     Bytes size =
-        e2e::FileSize(talk.peers().fileSender, talk.peers().client, std::string(600, 'N'), 5000);
+        FileSize(talk.peers().fileSender, talk.peers().client, std::string(600, 'N'), 5000);
     size.resize(700, 'x');
     size[0] = 700 >> 8;
     size[1] = 700 & 0xFF;
     ASSERT_TRUE(server.Send(size));
-    for (std::uint32_t index = 0; index * e2e::kChunkSize < content.size(); ++index) {
-        std::size_t const from = index * e2e::kChunkSize;
-        std::size_t const count = std::min(e2e::kChunkSize, content.size() - from);
+    for (std::uint32_t index = 0; index * kChunkSize < content.size(); ++index) {
+        std::size_t const from = index * kChunkSize;
+        std::size_t const count = std::min(kChunkSize, content.size() - from);
         ASSERT_TRUE(talk.SendChunk(remoteName, index,
                                    std::span<const std::uint8_t>(content.data() + from, count)));
     }
-    ASSERT_TRUE(server.Send(e2e::DataChunk(talk.peers().fileSender, talk.peers().client, 3, {})));
+    ASSERT_TRUE(talk.SendData(3, {}));
     ASSERT_TRUE(talk.ExpectAck(2));
     ASSERT_TRUE(talk.Finish());
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, e2e::kExitClean) << updater.Transcript();
-    EXPECT_EQ(dir.Read(localPath), content);
+    EXPECT_EQ(ending->status, kExitClean) << updater.Transcript();
+    EXPECT_EQ(dir.ReadBytes(localPath), content);
     Lines const shown = updater.LinesStartingWith("status: file:");
     ASSERT_EQ(shown.size(), 1u) << updater.Transcript();
     EXPECT_TRUE(shown[0].starts_with("status: file:" + std::string(100, 'N')));
@@ -343,17 +328,17 @@ Bytes Truncated(Bytes frame, std::size_t length) {
 }
 
 TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
-    e2e::Peers const peers;
+    Peers const peers;
     Bytes const content(5000, 0x21);
     Bytes const description =
-        Description(1, 2, "data/file.bin", "files/data/file.bin", e2e::Crc32(content));
-    Bytes const size = e2e::FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000);
-    Bytes const summary = e2e::ListSummary({.sender = peers.server,
-                                            .destination = peers.client,
-                                            .listCrc = 0,
-                                            .listKey = e2e::TextField(64, "x"),
-                                            .nextList = e2e::TextField(64, "y"),
-                                            .complete = 0});
+        Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
+    Bytes const size = FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000);
+    Bytes const summary = ListSummary({.sender = peers.server,
+                                       .destination = peers.client,
+                                       .listCrc = 0,
+                                       .listKey = "x",
+                                       .nextList = "y",
+                                       .complete = 0});
     std::vector<BrokenCase> broken;
     for (std::size_t length : {15u, 20u, 86u, 490u}) {
         broken.push_back(
@@ -366,9 +351,9 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
         broken.push_back({"list summary of " + std::to_string(length), Truncated(summary, length)});
     }
     for (std::size_t length : {15u, 20u}) {
-        broken.push_back(
-            {"data chunk of " + std::to_string(length),
-             Truncated(e2e::DataChunk(peers.fileSender, peers.client, 1, content), length), true});
+        broken.push_back({"data chunk of " + std::to_string(length),
+                          Truncated(DataChunk(peers.fileSender, peers.client, 1, content), length),
+                          true});
     }
     struct Claim {
         std::uint16_t claimed;
@@ -376,67 +361,60 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
     };
     for (Claim claim :
          {Claim{100, 10}, Claim{2027, 0}, Claim{2028, 2027}, Claim{65535, 2027}, Claim{1, 0}}) {
-        broken.push_back({"data chunk claiming " + std::to_string(claim.claimed) + " carrying " +
-                              std::to_string(claim.carried),
-                          e2e::DataChunkClaiming(peers.fileSender, peers.client, 1, claim.claimed,
-                                                 claim.carried),
-                          true});
+        broken.push_back(
+            {"data chunk claiming " + std::to_string(claim.claimed) + " carrying " +
+                 std::to_string(claim.carried),
+             DataChunkClaiming(peers.fileSender, peers.client, 1, claim.claimed, claim.carried),
+             true});
     }
     std::vector<FleetCase> cases;
     for (BrokenCase const& c : broken) {
         Bytes stream = Joined({Opening(peers), Description(0, 1, "", "", 0)});
         if (c.afterChunk) {
             stream = Joined({stream, description, size,
-                             e2e::DataChunk(peers.fileSender, peers.client, 0,
-                                            std::span<const std::uint8_t>(content.data(), 2027))});
+                             DataChunk(peers.fileSender, peers.client, 0,
+                                       std::span<const std::uint8_t>(content.data(), 2027))});
         }
         cases.push_back({Joined({stream, c.frame}), false});
     }
     RunFleet(
-        Address(FaultAddress::ShortFrames), cases, 24,
-        [](e2e::ClientDir& dir) { dir.Write("data/file.bin", kOld); },
-        [&](std::size_t index, e2e::ClientDir& dir, UpdaterChild& updater, Ending const& ending) {
+        LoopbackAddress(TestAddress::ShortFrames), cases, 24,
+        [](ClientDir& dir) { dir.Write("data/file.bin", kOld); },
+        [&](std::size_t index, ClientDir& dir, Process& updater, Ending const& ending) {
             std::string const context = broken[index].name + "\n" + updater.Transcript();
-            EXPECT_EQ(ending.status, e2e::kExitNetwork) << context;
+            EXPECT_EQ(ending.status, kExitNetwork) << context;
             Lines const boxes = updater.Boxes();
             ASSERT_EQ(boxes.size(), 1u) << context;
-            EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Network error") + "invalid "))
-                << context;
-            EXPECT_EQ(dir.ReadText("data/file.bin"), kOld) << context;
-            EXPECT_EQ(dir.TemporaryFiles(), Lines{}) << context;
+            EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error") + "invalid ")) << context;
+            EXPECT_EQ(dir.Read("data/file.bin"), kOld) << context;
+            EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{}) << context;
         });
 }
 
 // ---- Downloads and list chains that never end ------------------------------------------------
 
 TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
-    std::string const address = Address(FaultAddress::ChunksBeyondAnnouncedSize);
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
+    std::string const address = LoopbackAddress(TestAddress::ChunksBeyondAnnouncedSize);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
     dir.Write("data/file.bin", kOld);
-    e2e::ScriptedServer server(address);
-    e2e::Conversation talk(server);
-    UpdaterChild updater(dir.path());
-    Bytes const chunk(e2e::kChunkSize, 0x44);
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
-    ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", 1234));
-    ASSERT_TRUE(talk.ExpectDownloadRequest("files/data/file.bin"));
-    ASSERT_TRUE(server.Send(
-        e2e::FileSize(talk.peers().fileSender, talk.peers().client, "files/data/file.bin", 5000)));
+    ScriptedServer server(address);
+    Conversation talk(server);
+    Process updater(UpdaterOptions(dir.path()));
+    Bytes const chunk(kChunkSize, 0x44);
+    ASSERT_TRUE(talk.OpenList(1));
+    ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
+    ASSERT_TRUE(talk.SendFileSize("files/data/file.bin", 5000));
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 0, chunk));
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 1, chunk));
     // The third full chunk would make 6081 bytes of a file announced with 5000.
-    ASSERT_TRUE(
-        server.Send(e2e::DataChunk(talk.peers().fileSender, talk.peers().client, 2, chunk)));
+    ASSERT_TRUE(talk.SendData(2, chunk));
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, e2e::kExitNetwork) << updater.Transcript();
-    Lines const boxes = updater.Boxes();
-    ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
-    EXPECT_TRUE(boxes[0].starts_with(e2e::BoxPrefix("Network error"))) << boxes[0];
-    EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
-    EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+    EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
+    EXPECT_TRUE(OneBox(updater, "Network error"));
+    EXPECT_EQ(dir.Read("data/file.bin"), kOld);
+    EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
 }
 
 // Growth of the updater's resident memory that a bounded loop may show; an updater that keeps
@@ -444,20 +422,18 @@ TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
 constexpr long kFlatMemoryKb = 1024;
 
 TEST(HostileServer, EndlessChunksOfAFileWithoutSizeStayInItsTemporaryFile) {
-    std::string const address = Address(FaultAddress::EndlessChunks);
+    std::string const address = LoopbackAddress(TestAddress::EndlessChunks);
     Sentinel sentinel;
     TreeSnapshot const before = sentinel.Snapshot();
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
     dir.Write("data/file.bin", kOld);
-    e2e::ScriptedServer server(address);
-    e2e::Conversation talk(server);
-    UpdaterChild updater(dir.path());
-    Bytes const chunk(e2e::kChunkSize, 0x55);
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
-    ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", 1234));
-    ASSERT_TRUE(talk.ExpectDownloadRequest("files/data/file.bin"));
+    ScriptedServer server(address);
+    Conversation talk(server);
+    Process updater(UpdaterOptions(dir.path()));
+    Bytes const chunk(kChunkSize, 0x55);
+    ASSERT_TRUE(talk.OpenList(1));
+    ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
     constexpr std::uint32_t kChunks = 5000;  // about 10 MB
     long residentEarly = 0;
     for (std::uint32_t index = 0; index < kChunks; ++index) {
@@ -473,45 +449,44 @@ TEST(HostileServer, EndlessChunksOfAFileWithoutSizeStayInItsTemporaryFile) {
             << residentEarly << " KiB after 200 chunks, " << residentLate << " KiB after "
             << kChunks;
     }
-    Lines const temporary = dir.TemporaryFiles();
+    Lines const temporary = TemporaryEntries(SnapshotTree(dir.path()));
     ASSERT_EQ(temporary.size(), 1u);
     // The updater writes in 64 KiB blocks, so up to one block may still be in its memory.
-    std::uintmax_t const received = std::uintmax_t{kChunks} * e2e::kChunkSize;
+    std::uintmax_t const received = std::uintmax_t{kChunks} * kChunkSize;
     std::uintmax_t const onDisk = fs::file_size(dir.path() / temporary[0]);
     EXPECT_LE(onDisk, received);
     EXPECT_GT(onDisk + 64 * 1024, received);
     server.CloseConnection();
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, e2e::kExitNetwork) << updater.Transcript();
+    EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost});
-    EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
-    EXPECT_EQ(dir.TemporaryFiles(), Lines{});
-    EXPECT_EQ(Differences(before, sentinel.Snapshot()), Lines{});
+    EXPECT_EQ(dir.Read("data/file.bin"), kOld);
+    EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
+    EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{});
 }
 
 TEST(HostileServer, EndlessListChainsKeepMemoryFlat) {
-    std::string const address = Address(FaultAddress::EndlessListChains);
+    std::string const address = LoopbackAddress(TestAddress::EndlessListChains);
     Sentinel sentinel;
     TreeSnapshot const before = sentinel.Snapshot();
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
-    e2e::ScriptedServer server(address);
-    e2e::Conversation talk(server);
-    UpdaterChild updater(dir.path());
-    ASSERT_TRUE(talk.Open());
-    ASSERT_TRUE(talk.Begin(1));
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
+    ScriptedServer server(address);
+    Conversation talk(server);
+    Process updater(UpdaterOptions(dir.path()));
+    ASSERT_TRUE(talk.OpenList(1));
     // Summaries whose list is "known" (nothing recorded, checksum 0): each names a new next list.
     constexpr int kSummaries = 3000;
     long residentEarly = 0;
     for (int i = 0; i < kSummaries; ++i) {
         std::string const next = "chain-" + std::to_string(i) + ".ini";
-        ASSERT_TRUE(server.Send(e2e::ListSummary({.sender = talk.peers().server,
-                                                  .destination = talk.peers().client,
-                                                  .listCrc = 0,
-                                                  .listKey = e2e::TextField(64, "unknown"),
-                                                  .nextList = e2e::TextField(64, next),
-                                                  .complete = 0})));
+        ASSERT_TRUE(server.Send(ListSummary({.sender = talk.peers().server,
+                                             .destination = talk.peers().client,
+                                             .listCrc = 0,
+                                             .listKey = "unknown",
+                                             .nextList = next,
+                                             .complete = 0})));
         ASSERT_TRUE(server.Expect(talk.ListRequestFor(next))) << i;
         if (i == 100) {
             residentEarly = ResidentKb(updater.pid());
@@ -538,17 +513,17 @@ TEST(HostileServer, EndlessListChainsKeepMemoryFlat) {
         EXPECT_LE(residentLate - residentEarly, kFlatMemoryKb)
             << residentEarly << " KiB early, " << residentLate << " KiB late";
     }
-    auto const entries = ParseChecksumRecord(dir.ReadText("crc.ini").value_or(""));
+    auto const entries = ParseChecksumRecord(dir.Read("crc.ini").value_or(""));
     ASSERT_TRUE(entries);
     EXPECT_EQ(entries->size(), std::size_t{1 + kSwitches - 1});
     server.CloseConnection();
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, e2e::kExitNetwork) << updater.Transcript();
+    EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost});
-    EXPECT_EQ(Differences(before, sentinel.Snapshot()), Lines{});
+    EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{});
     EXPECT_EQ(dir.List(), (Lines{"crc.ini", "upd.ini"}));
 }
 
 }  // namespace
-}  // namespace qm::faults
+}  // namespace qm::test

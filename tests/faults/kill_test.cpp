@@ -14,17 +14,19 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/client_dir.h"
-#include "e2e/crc32.h"
-#include "e2e/scripted_server.h"
-#include "faults/fault_addresses.h"
-#include "faults/reference_server.h"
 #include "faults/release.h"
 #include "faults/served_run.h"
-#include "faults/streams.h"
-#include "faults/updater_child.h"
+#include "support/addresses.h"
+#include "support/conversation.h"
+#include "support/crc32.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -107,10 +109,10 @@ void CheckAfterKill(Release const& release, Reference const& reference, fs::path
 
 Reference RunReference(Release const& release, std::string const& address) {
     Reference reference;
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
     release.MakeOutdated(dir.path());
-    UpdaterChild updater(dir.path());
+    Process updater(UpdaterOptions(dir.path()));
     std::optional<Ending> const ending = updater.WaitForExit(Millis(60000));
     EXPECT_TRUE(ending && ending->status == 0) << updater.Transcript();
     EXPECT_EQ(release.Differences(dir.path()), Lines{});
@@ -144,8 +146,8 @@ void RunLane(int lane, Release const& release, Reference const& reference,
     std::uniform_int_distribution<std::size_t> line(reference.firstDownloadLine,
                                                     reference.lastDownloadLine);
     std::uniform_int_distribution<int> micros(0, 400);
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
     for (int kill = 0; kill < kKillsPerLane; ++kill) {
         std::size_t const after = line(random);
         int const delay = micros(random);
@@ -155,7 +157,7 @@ void RunLane(int lane, Release const& release, Reference const& reference,
         SCOPED_TRACE(context);
         release.MakeOutdated(dir.path());
         {
-            UpdaterChild updater(dir.path());
+            Process updater(UpdaterOptions(dir.path()));
             EXPECT_TRUE(updater.WaitForLineCount(after, Millis(30000))) << updater.Transcript();
             std::this_thread::sleep_for(std::chrono::microseconds(delay));
             updater.Signal(SIGKILL);
@@ -171,7 +173,7 @@ void RunLane(int lane, Release const& release, Reference const& reference,
         }
         report.leftovers += static_cast<int>(LeftoverFiles(dir.path()).size());
         // The next run completes the update and cleans up after the killed one.
-        UpdaterChild next(dir.path());
+        Process next(UpdaterOptions(dir.path()));
         std::optional<Ending> const ending = next.WaitForExit(Millis(60000));
         ASSERT_TRUE(ending);
         EXPECT_EQ(ending->status, 0) << next.Transcript();
@@ -184,16 +186,15 @@ void RunLane(int lane, Release const& release, Reference const& reference,
 }
 
 TEST(KilledRun, FiftyKillsMidDownloadLeaveOldOrNewFilesAndTheNextRunCompletes) {
-    if (ServerBinaryPath().empty()) {
+    if (!std::filesystem::exists(ReferenceServer::ServerBinary())) {
         GTEST_SKIP() << "the reference server is not built";
     }
-    e2e::ClientDir work;  // its root holds the release and the server's log
+    ClientDir work;  // its root holds the release and the server's log
     Release const release = MixedRelease();
     fs::path const served = work.root() / "release";
     release.WriteServed(served, work.root() / "deletions.txt");
-    std::string const address = Address(FaultAddress::KilledDownloads);
-    ReferenceServer server(work.root(), address, served,
-                           {"--delete", (work.root() / "deletions.txt").string()});
+    std::string const address = LoopbackAddress(TestAddress::KilledDownloads);
+    ReferenceServer server(address, served, {"--delete", (work.root() / "deletions.txt").string()});
     ASSERT_TRUE(server.Ready()) << server.Log();
     Reference const reference = RunReference(release, address);
     ASSERT_GT(reference.lastDownloadLine, reference.firstDownloadLine);
@@ -225,28 +226,28 @@ TEST(KilledRun, FiftyKillsMidDownloadLeaveOldOrNewFilesAndTheNextRunCompletes) {
 // written: the half-written temporary files, under the names the updater gives them. A run that
 // rewrites crc.ini, and that checks a file in data/, must remove them.
 TEST(KilledRun, TheNextRunRemovesTheTemporaryFilesOfAKilledOne) {
-    std::string const address = Address(FaultAddress::LeftoverRecordFile);
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
+    std::string const address = LoopbackAddress(TestAddress::LeftoverRecordFile);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
     dir.Write("crc.ini", "[GLOBAL_CRC]\nquillmesh.ini=1\n");
     dir.Write(".crc.ini.k7Qz2a", "[GLOBAL_CRC]\nquillmesh.in");
     dir.Write("data/file.bin", "current\n");
     dir.Write("data/.quillmesh-download-Xy12Ab", "half a download");
-    e2e::ScriptedServer server(address);
+    ScriptedServer server(address);
     ServedRun const served{{Description(0, 1, "", "", 0),
                             Description(1, 2, "data/file.bin", "files/data/file.bin",
-                                        e2e::Crc32(e2e::ToBytes("current\n"))),
+                                        ReferenceCrc32(ToBytes("current\n"))),
                             Description(2, 3, "next.ini", "", 99)},
                            {},
                            {}};
-    UpdaterChild updater(dir.path());
+    Process updater(UpdaterOptions(dir.path()));
     EXPECT_TRUE(served.Serve(server)) << updater.Transcript();
     std::optional<Ending> const ending = updater.WaitForExit();
     ASSERT_TRUE(ending);
     EXPECT_EQ(ending->status, 0) << updater.Transcript();
-    EXPECT_EQ(dir.ReadText("crc.ini"), "[GLOBAL_CRC]\nquillmesh.ini=99\n");
+    EXPECT_EQ(dir.Read("crc.ini"), "[GLOBAL_CRC]\nquillmesh.ini=99\n");
     EXPECT_EQ(LeftoverFiles(dir.path()), Lines{});
 }
 
 }  // namespace
-}  // namespace qm::faults
+}  // namespace qm::test

@@ -8,12 +8,14 @@
 #include <memory>
 #include <vector>
 
-#include "e2e/client_dir.h"
-#include "faults/reference_server.h"
 #include "faults/release.h"
-#include "faults/updater_child.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -26,14 +28,14 @@ constexpr long kServerSlackKb = 1024;
 constexpr long kClientSlackKb = 512;
 
 struct Served {
-    e2e::ClientDir work;
+    ClientDir work;
     Release release = SmallRelease();
     std::unique_ptr<ReferenceServer> server;
     std::size_t runsServed = 0;
 
     explicit Served(std::string const& address) {
         release.WriteServed(work.root() / "release", work.root() / "deletions.txt");
-        server = std::make_unique<ReferenceServer>(work.root(), address, work.root() / "release");
+        server = std::make_unique<ReferenceServer>(address, work.root() / "release");
     }
 
     // Waits until the server has seen every run it served end.
@@ -52,13 +54,13 @@ Usage UsageOf(ReferenceServer const& server) {
 }
 
 // Runs the updaters of `dirs` at once and checks that each completes the release.
-std::vector<long> RunAll(Served& served, std::vector<std::unique_ptr<e2e::ClientDir>>& dirs,
+std::vector<long> RunAll(Served& served, std::vector<std::unique_ptr<ClientDir>>& dirs,
                          std::string const& address) {
-    std::vector<std::unique_ptr<UpdaterChild>> updaters;
+    std::vector<std::unique_ptr<Process>> updaters;
     for (auto& dir : dirs) {
-        dir->WriteConfig(address);
+        WriteUpdaterConfig(dir->path(), address);
         served.release.MakeOutdated(dir->path());
-        updaters.push_back(std::make_unique<UpdaterChild>(dir->path()));
+        updaters.push_back(std::make_unique<Process>(UpdaterOptions(dir->path())));
     }
     std::vector<long> peaks;
     for (std::size_t i = 0; i < updaters.size(); ++i) {
@@ -109,18 +111,18 @@ void ExpectServerBack(Usage const& start, Usage const& settled, Usage const& end
 }  // namespace
 
 void RunConsecutively(std::string const& address, std::size_t runs) {
-    ASSERT_FALSE(ServerBinaryPath().empty());
+    ASSERT_FALSE(!std::filesystem::exists(ReferenceServer::ServerBinary()));
     Served served(address);
     ASSERT_TRUE(served.server->Ready()) << served.server->Log();
     Usage const start = UsageOf(*served.server);
     std::vector<long> peaks;
     Usage settled;
-    e2e::ClientDir dir;
-    dir.WriteConfig(address);
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), address);
     for (std::size_t run = 0; run < runs; ++run) {
         SCOPED_TRACE(run);
         served.release.MakeOutdated(dir.path());
-        UpdaterChild updater(dir.path());
+        Process updater(UpdaterOptions(dir.path()));
         std::optional<Ending> const ending = updater.WaitForExit(Millis(60000));
         ++served.runsServed;
         ASSERT_TRUE(ending);
@@ -146,15 +148,15 @@ void RunConsecutively(std::string const& address, std::size_t runs) {
 }
 
 void RunManyAtOnce(std::string const& address, std::size_t atOnce, std::size_t waves) {
-    ASSERT_FALSE(ServerBinaryPath().empty());
+    ASSERT_FALSE(!std::filesystem::exists(ReferenceServer::ServerBinary()));
     Served served(address);
     ASSERT_TRUE(served.server->Ready()) << served.server->Log();
     Usage const start = UsageOf(*served.server);
     Usage settled;
     std::vector<long> peaks;
-    std::vector<std::unique_ptr<e2e::ClientDir>> dirs;
+    std::vector<std::unique_ptr<ClientDir>> dirs;
     for (std::size_t i = 0; i < atOnce; ++i) {
-        dirs.push_back(std::make_unique<e2e::ClientDir>());
+        dirs.push_back(std::make_unique<ClientDir>());
     }
     for (std::size_t wave = 0; wave < waves; ++wave) {
         SCOPED_TRACE(wave);
@@ -172,4 +174,4 @@ void RunManyAtOnce(std::string const& address, std::size_t atOnce, std::size_t w
     EXPECT_EQ(served.server->Stop(), 0);
 }
 
-}  // namespace qm::faults
+}  // namespace qm::test

@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <string>
 
-namespace qm::faults {
+namespace qm::test {
 
 // `runs` update runs one after another, each from the outdated state of a small release.
 void RunConsecutively(std::string const& address, std::size_t runs);
 // `waves` times, `atOnce` updaters started together, each from the outdated state.
 void RunManyAtOnce(std::string const& address, std::size_t atOnce, std::size_t waves);
 
-}  // namespace qm::faults
+}  // namespace qm::test

@@ -2,26 +2,26 @@
 // once. The thousand-run soak is the separate program test_soak (tests/soak).
 #include <gtest/gtest.h>
 
-#include "faults/fault_addresses.h"
 #include "faults/load_runs.h"
-#include "faults/reference_server.h"
+#include "support/addresses.h"
+#include "support/reference_server.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 TEST(Load, TwentyConsecutiveRunsLeaveTheServerAsItWas) {
-    if (ServerBinaryPath().empty()) {
+    if (!std::filesystem::exists(ReferenceServer::ServerBinary())) {
         GTEST_SKIP() << "the reference server is not built";
     }
-    RunConsecutively(Address(FaultAddress::ConsecutiveRuns), 20);
+    RunConsecutively(LoopbackAddress(TestAddress::ConsecutiveRuns), 20);
 }
 
 TEST(Load, FiftyUpdatersAtOnceTwiceLeaveTheServerAsItWas) {
-    if (ServerBinaryPath().empty()) {
+    if (!std::filesystem::exists(ReferenceServer::ServerBinary())) {
         GTEST_SKIP() << "the reference server is not built";
     }
-    RunManyAtOnce(Address(FaultAddress::ManyAtOnce), 50, 2);
+    RunManyAtOnce(LoopbackAddress(TestAddress::ManyAtOnce), 50, 2);
 }
 
 }  // namespace
-}  // namespace qm::faults
+}  // namespace qm::test

@@ -2,7 +2,7 @@
 // with every allocation; the memory checks then stand aside and the rest of each test still runs.
 #pragma once
 
-namespace qm::faults {
+namespace qm::test {
 
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool kMemoryIsMeasurable = false;
@@ -10,4 +10,4 @@ inline constexpr bool kMemoryIsMeasurable = false;
 inline constexpr bool kMemoryIsMeasurable = true;
 #endif
 
-}  // namespace qm::faults
+}  // namespace qm::test

@@ -1,27 +1,25 @@
 #include "faults/release.h"
 
+#include "support/temp_dir.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <sstream>
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteFile(fs::path const& path, std::string const& content) {
+void WriteWithDirectories(fs::path const& path, std::string const& content) {
     fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    WriteFile(path, content);
 }
 
-std::optional<std::string> ReadFile(fs::path const& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    return std::string(std::istreambuf_iterator<char>(in), {});
+std::optional<std::string> ReadIfPresent(fs::path const& path) {
+    return fs::exists(path) ? std::optional(ReadFile(path)) : std::nullopt;
 }
 
 }  // namespace
@@ -38,13 +36,13 @@ std::string Pattern(std::size_t size, unsigned seed) {
 
 void Release::WriteServed(fs::path const& root, fs::path const& deletions) const {
     for (ReleaseFile const& file : files) {
-        WriteFile(root / file.path, file.newContent);
+        WriteWithDirectories(root / file.path, file.newContent);
     }
     std::string list;
     for (std::string const& path : obsolete) {
         list += path + "\n";
     }
-    WriteFile(deletions, list);
+    WriteWithDirectories(deletions, list);
 }
 
 void Release::MakeOutdated(fs::path const& client) const {
@@ -53,11 +51,11 @@ void Release::MakeOutdated(fs::path const& client) const {
         if (file.oldContent.empty()) {
             fs::remove(client / file.path, ignored);
         } else {
-            WriteFile(client / file.path, file.oldContent);
+            WriteWithDirectories(client / file.path, file.oldContent);
         }
     }
     for (std::string const& path : obsolete) {
-        WriteFile(client / path, "an obsolete file: " + path + "\n");
+        WriteWithDirectories(client / path, "an obsolete file: " + path + "\n");
     }
     std::error_code ignored;
     fs::remove(client / "crc.ini", ignored);
@@ -66,7 +64,7 @@ void Release::MakeOutdated(fs::path const& client) const {
 std::vector<std::string> Release::Differences(fs::path const& client) const {
     std::vector<std::string> lines;
     for (ReleaseFile const& file : files) {
-        std::optional<std::string> const content = ReadFile(client / file.path);
+        std::optional<std::string> const content = ReadIfPresent(client / file.path);
         if (!content) {
             lines.push_back("missing " + file.path);
         } else if (*content != file.newContent) {
@@ -121,35 +119,4 @@ Release SmallRelease() {
     return release;
 }
 
-std::optional<std::map<std::string, std::string>> ParseChecksumRecord(std::string const& text) {
-    std::istringstream in(text);
-    std::string line;
-    if (!std::getline(in, line) || line != "[GLOBAL_CRC]") {
-        return std::nullopt;
-    }
-    std::map<std::string, std::string> entries;
-    bool partials = false;  // the record of unfinished downloads may follow, checked alike
-    while (std::getline(in, line)) {
-        if (line == "[PARTIAL_DOWNLOADS]" && !partials) {
-            partials = true;
-            continue;
-        }
-        std::size_t const equals = line.find('=');
-        if (equals == std::string::npos || equals == 0 || equals + 1 == line.size()) {
-            return std::nullopt;
-        }
-        std::string const value = line.substr(equals + 1);
-        if (!std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            return std::nullopt;
-        }
-        if (!partials) {
-            entries[line.substr(0, equals)] = value;
-        }
-    }
-    if (!in.eof()) {
-        return std::nullopt;
-    }
-    return entries;
-}
-
-}  // namespace qm::faults
+}  // namespace qm::test

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace qm::faults {
+#include "support/profile_text.h"
+
+namespace qm::test {
 
 struct ReleaseFile {
     std::string path;        // relative, '/' separators; its top directory names its list
@@ -41,9 +43,4 @@ Release MixedRelease();
 // A small release for many runs: a dozen files up to 40 KiB.
 Release SmallRelease();
 
-// The entries of a checksum record ([GLOBAL_CRC] key=value), or nothing when the text is not a
-// well-formed record: a section line first, then only key=decimal lines, in which the record of
-// unfinished downloads ([PARTIAL_DOWNLOADS], left out of the result) may stand last.
-std::optional<std::map<std::string, std::string>> ParseChecksumRecord(std::string const& text);
-
-}  // namespace qm::faults
+}  // namespace qm::test

@@ -1,47 +1,25 @@
 #include "faults/served_run.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "e2e/conversation.h"
-#include "faults/streams.h"
+#include "support/conversation.h"
 
-namespace qm::faults {
-namespace {
-
-std::string TextAt(e2e::Bytes const& frame, std::size_t at, std::size_t width) {
-    if (frame.size() < at) {
-        return {};
-    }
-    std::size_t const end = std::min(frame.size(), at + width);
-    auto const zero = std::find(frame.begin() + static_cast<std::ptrdiff_t>(at),
-                                frame.begin() + static_cast<std::ptrdiff_t>(end), 0);
-    return std::string(frame.begin() + static_cast<std::ptrdiff_t>(at), zero);
-}
-
-std::uint32_t Get32(e2e::Bytes const& frame, std::size_t at) {
-    return static_cast<std::uint32_t>(frame[at]) << 24 |
-           static_cast<std::uint32_t>(frame[at + 1]) << 16 |
-           static_cast<std::uint32_t>(frame[at + 2]) << 8 | frame[at + 3];
-}
-
-}  // namespace
-
-::testing::AssertionResult ServedRun::Serve(e2e::ScriptedServer& server) const {
+namespace qm::test {
+::testing::AssertionResult ServedRun::Serve(ScriptedServer& server) const {
     if (auto accepted = server.Accept(); !accepted) {
         return accepted;
     }
-    server.Send(e2e::Welcome(peers.welcomeSender, peers.client));
+    server.Send(Welcome(peers.welcomeSender, peers.client));
     for (int i = 0; i < 2; ++i) {  // the login and the server query
         if (!server.ReceiveFrame()) {
             return ::testing::AssertionFailure() << "no login from the updater";
         }
     }
-    server.Send(e2e::ServerAnnouncement(peers.server, peers.client));
+    server.Send(ServerAnnouncement(peers.server, peers.client));
     std::size_t next = 0;
     bool completed = false;
     for (;;) {
-        std::optional<e2e::Bytes> frame = server.ReceiveFrame();
+        std::optional<Bytes> frame = server.ReceiveFrame();
         if (!frame) {
             if (server.closed()) {
                 return ::testing::AssertionSuccess();
@@ -49,7 +27,7 @@ std::uint32_t Get32(e2e::Bytes const& frame, std::size_t at) {
             return ::testing::AssertionFailure() << "the updater neither asked nor closed";
         }
         if (frame->size() < 15 || (*frame)[2] != 4) {
-            return ::testing::AssertionFailure() << "unexpected " << e2e::DescribeFrame(*frame);
+            return ::testing::AssertionFailure() << "unexpected " << DescribeFrame(*frame);
         }
         // Sends may fail once the updater is on its way out; its close ends the loop.
         switch ((*frame)[11]) {
@@ -63,35 +41,28 @@ std::uint32_t Get32(e2e::Bytes const& frame, std::size_t at) {
                 }
                 break;
             }
-            case 4: {  // file request
-                std::string const name = TextAt(*frame, 15, 400);
+            case 4:    // file request
+            case 2: {  // chunk request
+                bool const whole = (*frame)[11] == 4;
+                std::string const name = TextAt(*frame, whole ? 15 : 19, 400);
                 auto const file = files.find(name);
                 if (file == files.end()) {
                     return ::testing::AssertionFailure() << "request for unknown file " << name;
                 }
-                server.Send(e2e::FileSize(peers.fileSender, peers.client, name,
-                                          static_cast<std::uint32_t>(file->second.size())));
-                break;
-            }
-            case 2: {  // chunk request
-                std::string const name = TextAt(*frame, 19, 400);
-                auto const file = files.find(name);
-                if (file == files.end()) {
-                    return ::testing::AssertionFailure() << "chunk of unknown file " << name;
-                }
-                std::size_t const from = std::min<std::size_t>(
-                    file->second.size(), std::size_t{Get32(*frame, 15)} * e2e::kChunkSize);
-                std::size_t const count =
-                    std::min<std::size_t>(e2e::kChunkSize, file->second.size() - from);
-                server.Send(e2e::DataChunk(
-                    peers.fileSender, peers.client, Get32(*frame, 15),
-                    std::span<const std::uint8_t>(file->second.data() + from, count)));
+                Bytes const& bytes = file->second;
+                std::uint32_t const index = whole ? 0 : Read32(*frame, 15);
+                std::size_t const from = std::min<std::size_t>(bytes.size(), index * kChunkSize);
+                std::size_t const count = std::min<std::size_t>(kChunkSize, bytes.size() - from);
+                server.Send(whole ? FileSize(peers.fileSender, peers.client, name,
+                                             static_cast<std::uint32_t>(bytes.size()))
+                                  : DataChunk(peers.fileSender, peers.client, index,
+                                              std::span(bytes).subspan(from, count)));
                 break;
             }
             default:
-                return ::testing::AssertionFailure() << "unexpected " << e2e::DescribeFrame(*frame);
+                return ::testing::AssertionFailure() << "unexpected " << DescribeFrame(*frame);
         }
     }
 }
 
-}  // namespace qm::faults
+}  // namespace qm::test

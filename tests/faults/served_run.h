@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "e2e/scripted_server.h"
-#include "e2e/wire.h"
+#include "support/scripted_server.h"
+#include "support/wire.h"
 
-namespace qm::faults {
+namespace qm::test {
 
 struct ServedRun {
-    std::vector<e2e::Bytes> steps;            // frames, one per request for more
-    std::map<std::string, e2e::Bytes> files;  // by remote name
-    e2e::Peers peers;
+    std::vector<Bytes> steps;            // frames, one per request for more
+    std::map<std::string, Bytes> files;  // by remote name
+    Peers peers;
 
     // Serves one whole connection; fails on a frame it cannot answer or when the updater stalls.
-    ::testing::AssertionResult Serve(e2e::ScriptedServer& server) const;
+    ::testing::AssertionResult Serve(ScriptedServer& server) const;
 };
 
-}  // namespace qm::faults
+}  // namespace qm::test

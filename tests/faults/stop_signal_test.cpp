@@ -8,33 +8,34 @@
 #include <string>
 #include <vector>
 
-#include "e2e/client_dir.h"
-#include "e2e/conversation.h"
-#include "e2e/crc32.h"
-#include "e2e/lines.h"
-#include "e2e/scripted_server.h"
-#include "faults/fault_addresses.h"
-#include "faults/streams.h"
-#include "faults/updater_child.h"
+#include "support/addresses.h"
+#include "support/conversation.h"
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/scripted_run.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
-using e2e::Bytes;
 using Lines = std::vector<std::string>;
 
 constexpr char kOld[] = "the old version, which must survive the stop\n";
-std::string const kCancelled = e2e::Box("Program exit", "The user has canceled the operation.");
+std::string const kCancelled = Box("Program exit", "The user has canceled the operation.");
 
 Bytes NewVersion() {
-    Bytes bytes(3 * e2e::kChunkSize + 100);
+    Bytes bytes(3 * kChunkSize + 100);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<std::uint8_t>(i % 253);
     }
     return bytes;
 }
 
-void Furnish(e2e::ClientDir& dir) {
+void Furnish(ClientDir const& dir) {
     dir.Write("data/file.bin", kOld);
     dir.Write("keep.txt", "untouched\n");
 }
@@ -43,37 +44,28 @@ enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
 
 // Plays the server up to `moment`; at MidDownload two chunks have been written and the updater
 // waits for the third, its temporary file in data/.
-::testing::AssertionResult PlayUpTo(Moment moment, e2e::Conversation& talk, UpdaterChild& updater) {
+::testing::AssertionResult PlayUpTo(Moment moment, Conversation& talk, Process& updater) {
     if (moment == Moment::BeforeConnecting) {
-        return updater.WaitForLine(e2e::Progress(0), e2e::kStepTimeout)
+        return updater.WaitForLine(Progress(0), kStepTimeout)
                    ? ::testing::AssertionSuccess()
                    : ::testing::AssertionFailure() << "no first line";
     }
-    if (auto login = talk.LogIn(); !login) {
-        return login;
-    }
     if (moment == Moment::AfterLogin) {
-        return ::testing::AssertionSuccess();
+        return talk.LogIn();
     }
-    if (auto opened = talk.Announce(); !opened) {
+    if (auto opened = talk.OpenList(1); !opened) {
         return opened;
-    }
-    if (auto begun = talk.Begin(1); !begun) {
-        return begun;
     }
     Bytes const content = NewVersion();
     if (auto sent =
-            talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin", e2e::Crc32(content));
+            talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
         !sent) {
         return sent;
     }
-    if (auto requested = talk.ExpectDownloadRequest("files/data/file.bin"); !requested) {
-        return requested;
-    }
     for (std::uint32_t index = 0; index < 2; ++index) {
-        auto const from = content.begin() + static_cast<std::ptrdiff_t>(index * e2e::kChunkSize);
+        auto const from = content.begin() + static_cast<std::ptrdiff_t>(index * kChunkSize);
         if (auto chunk =
-                talk.SendChunk("files/data/file.bin", index, Bytes(from, from + e2e::kChunkSize));
+                talk.SendChunk("files/data/file.bin", index, Bytes(from, from + kChunkSize));
             !chunk) {
             return chunk;
         }
@@ -95,75 +87,71 @@ TEST(StopSignal, TermAndIntCancelCleanlyAtEveryMoment) {
         {"SIGTERM in the middle of a download", SIGTERM, Moment::MidDownload},
         {"SIGINT in the middle of a download", SIGINT, Moment::MidDownload},
     };
-    std::string const address = Address(FaultAddress::StopSignals);
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
-        e2e::ClientDir dir;
-        dir.WriteConfig(address);
-        Furnish(dir);
+        ScriptedRun run(TestAddress::StopSignals);
+        ClientDir const& dir = run.dir;
+        Furnish(run.dir);
         Lines const before = dir.List();
-        e2e::ScriptedServer server(address);
-        e2e::Conversation talk(server);
-        UpdaterChild updater(dir.path());
-        ASSERT_TRUE(PlayUpTo(c.moment, talk, updater)) << updater.Transcript();
+        Process& updater = run.Start();
+        ASSERT_TRUE(PlayUpTo(c.moment, run.talk, updater)) << updater.Transcript();
         if (c.moment == Moment::MidDownload) {
             // The download is under way: its temporary file sits beside the target.
-            ASSERT_EQ(dir.TemporaryFiles().size(), 1u) << dir.List().size();
+            ASSERT_EQ(TemporaryEntries(SnapshotTree(dir.path())).size(), 1u) << dir.List().size();
         }
         updater.Signal(c.signal);
         std::optional<Ending> const ending = updater.WaitForExit(Millis(10000));
         ASSERT_TRUE(ending);
-        EXPECT_EQ(ending->status, e2e::kExitCancelled) << updater.Transcript();
+        EXPECT_EQ(ending->status, kExitCancelled) << updater.Transcript();
         EXPECT_EQ(updater.Boxes(), Lines{kCancelled}) << updater.Transcript();
-        EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
-        EXPECT_EQ(dir.ReadText("keep.txt"), "untouched\n");
-        EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+        EXPECT_EQ(dir.Read("data/file.bin"), kOld);
+        EXPECT_EQ(dir.Read("keep.txt"), "untouched\n");
+        EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
         EXPECT_EQ(dir.List(), before);
         if (c.moment == Moment::BeforeConnecting) {
-            EXPECT_FALSE(server.ConnectionArrives(Millis(1500)));
+            EXPECT_FALSE(run.server.ConnectionArrives(Millis(1500)));
         } else {
-            EXPECT_TRUE(server.ExpectClosed());
+            EXPECT_TRUE(run.server.ExpectClosed());
         }
     }
 }
 
 TEST(StopSignal, UnhandledSignalsKeepTheOldFileAndTheNextRunCleansUp) {
-    std::string const address = Address(FaultAddress::OtherSignals);
+    std::string const address = LoopbackAddress(TestAddress::OtherSignals);
     for (int signal : {SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(signal);
-        e2e::ClientDir dir;
-        dir.WriteConfig(address);
+        ClientDir dir;
+        WriteUpdaterConfig(dir.path(), address);
         Furnish(dir);
         {
-            e2e::ScriptedServer server(address);
-            e2e::Conversation talk(server);
-            UpdaterChild updater(dir.path());
+            ScriptedServer server(address);
+            Conversation talk(server);
+            Process updater(UpdaterOptions(dir.path()));
             ASSERT_TRUE(PlayUpTo(Moment::MidDownload, talk, updater)) << updater.Transcript();
             updater.Signal(signal);
             std::optional<Ending> const ending = updater.WaitForExit(Millis(10000));
             ASSERT_TRUE(ending);
-            EXPECT_TRUE(ending->status == 128 + signal || ending->status == e2e::kExitCancelled)
+            EXPECT_TRUE(ending->status == 128 + signal || ending->status == kExitCancelled)
                 << ending->status;
-            EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
+            EXPECT_EQ(dir.Read("data/file.bin"), kOld);
         }
         // The next run checks data/file.bin: the leftover goes, the old file stays.
-        e2e::ScriptedServer server(address);
-        e2e::Conversation talk(server);
-        UpdaterChild updater(dir.path());
-        ASSERT_TRUE(talk.Open());
-        ASSERT_TRUE(talk.Begin(1));
+        ScriptedServer server(address);
+        Conversation talk(server);
+        Process updater(UpdaterOptions(dir.path()));
+        ASSERT_TRUE(talk.OpenList(1));
         ASSERT_TRUE(talk.SendDescription(1, 2, "data/file.bin", "files/data/file.bin",
-                                         e2e::Crc32(e2e::ToBytes(kOld))));
+                                         ReferenceCrc32(ToBytes(kOld))));
         ASSERT_TRUE(talk.ExpectAck(2));
         ASSERT_TRUE(talk.Finish());
         std::optional<Ending> const ending = updater.WaitForExit();
         ASSERT_TRUE(ending);
-        EXPECT_EQ(ending->status, e2e::kExitClean) << updater.Transcript();
-        EXPECT_EQ(dir.ReadText("data/file.bin"), kOld);
-        EXPECT_EQ(dir.TemporaryFiles(), Lines{});
+        EXPECT_EQ(ending->status, kExitClean) << updater.Transcript();
+        EXPECT_EQ(dir.Read("data/file.bin"), kOld);
+        EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
         EXPECT_EQ(dir.List(), (Lines{"data/", "data/file.bin", "keep.txt", "upd.ini"}));
     }
 }
 
 }  // namespace
-}  // namespace qm::faults
+}  // namespace qm::test

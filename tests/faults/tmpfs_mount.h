@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-namespace qm::faults {
+namespace qm::test {
 
 class TmpfsMount {
   public:
@@ -33,4 +33,4 @@ class TmpfsMount {
     bool mounted_ = false;
 };
 
-}  // namespace qm::faults
+}  // namespace qm::test

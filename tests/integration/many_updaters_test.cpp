@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "release_tree.h"
-#include "running_server.h"
-#include "temp_dir.h"
-#include "updater_run.h"
+#include "integration/release_tree.h"
+#include "support/addresses.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/temp_dir.h"
+#include "support/wire.h"
 
 namespace qm::test {
 namespace {
@@ -34,13 +36,13 @@ TEST(ManyUpdaters, TwentyAtOnceAllEndIdentical) {
     TempDir dir;
     fs::path const release = dir.path() / "release";
     WriteTree(release, SmallTree());
-    RunningServer server(dir.path(), "127.0.0.104", release);
+    ReferenceServer server(LoopbackAddress(TestAddress::ManyUpdaters), release);
     ASSERT_TRUE(server.Ready()) << server.Log();
 
-    std::vector<std::unique_ptr<ChildProcess>> updaters;
+    std::vector<std::unique_ptr<Process>> updaters;
     for (int i = 0; i < kUpdaters; ++i) {
         fs::path const client = dir.path() / ("client" + std::to_string(i));
-        WriteUpdaterConfig(client, "127.0.0.104");
+        WriteUpdaterConfig(client, LoopbackAddress(TestAddress::ManyUpdaters));
         // Half of them start with an outdated copy of some of the files.
         if (i % 2 == 1) {
             for (TreeFile const& file : SmallTree()) {
@@ -49,26 +51,24 @@ TEST(ManyUpdaters, TwentyAtOnceAllEndIdentical) {
                 }
             }
         }
-        std::string const out = (dir.path() / ("updater" + std::to_string(i))).string();
-        updaters.push_back(std::make_unique<ChildProcess>(
-            ChildLaunch{{QM_UPDATER_BINARY_PATH}, client, out + ".out", out + ".err"}));
+        updaters.push_back(std::make_unique<Process>(UpdaterOptions(client)));
     }
-    auto const deadline = std::chrono::steady_clock::now() + kUpdaterTimeout;
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     for (int i = 0; i < kUpdaters; ++i) {
         SCOPED_TRACE(i);
         auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        EXPECT_EQ(updaters[i]->WaitFor(std::max(left, std::chrono::milliseconds(0))), 0);
+        EXPECT_EQ(updaters[i]->ExitStatus(std::max(left, std::chrono::milliseconds(0))), 0);
     }
     for (int i = 0; i < kUpdaters; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(TreeDifferences(release, dir.path() / ("client" + std::to_string(i)),
-                                  {"upd.ini", "crc.ini"}),
+        EXPECT_EQ(ReleaseDifferences(release, dir.path() / ("client" + std::to_string(i)),
+                                     {"upd.ini", "crc.ini"}),
                   std::vector<std::string>{});
     }
     std::string const log = server.Log();
-    EXPECT_EQ(CountOf(log, ": connected"), std::size_t{kUpdaters});
-    EXPECT_EQ(CountOf(log, "all lists done"), std::size_t{kUpdaters});
+    EXPECT_EQ(Occurrences(log, ": connected"), std::size_t{kUpdaters});
+    EXPECT_EQ(Occurrences(log, "all lists done"), std::size_t{kUpdaters});
     // Every connection got an id of its own, and every one finished its run.
     for (int i = 0; i < kUpdaters; ++i) {
         std::string const client = "client " + std::to_string(256 + i) + " (";

@@ -94,8 +94,8 @@ std::set<std::string> FilesBelow(fs::path const& root) {
     return paths;
 }
 
-std::vector<std::string> TreeDifferences(fs::path const& release, fs::path const& client,
-                                         std::set<std::string> const& ignored) {
+std::vector<std::string> ReleaseDifferences(fs::path const& release, fs::path const& client,
+                                            std::set<std::string> const& ignored) {
     std::set<std::string> const wanted = FilesBelow(release);
     std::set<std::string> have = FilesBelow(client);
     for (std::string const& path : ignored) {

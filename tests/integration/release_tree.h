@@ -29,9 +29,9 @@ void WriteTreeFile(std::filesystem::path const& root, TreeFile const& file, unsi
 
 // Every way `client` differs from `release`, one line each ("missing a/b", "extra c",
 // "differs d"); files named in `ignored` (relative paths) are left out on the client's side.
-std::vector<std::string> TreeDifferences(std::filesystem::path const& release,
-                                         std::filesystem::path const& client,
-                                         std::set<std::string> const& ignored);
+std::vector<std::string> ReleaseDifferences(std::filesystem::path const& release,
+                                            std::filesystem::path const& client,
+                                            std::set<std::string> const& ignored);
 
 // Relative paths of the regular files below `root`.
 std::set<std::string> FilesBelow(std::filesystem::path const& root);

@@ -16,9 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "running_server.h"
-#include "temp_dir.h"
+#include "support/addresses.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/temp_dir.h"
+#include "support/wire.h"
 
 namespace qm::test {
 namespace {
@@ -31,19 +34,11 @@ struct ProgramResult {
     std::string err;
 };
 
-std::string ReadText(fs::path const& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 ProgramResult RunServerProgram(fs::path const& dir, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), QM_SERVER_BINARY);
-    ProgramResult result;
-    result.exitStatus =
-        RunToEnd(ChildLaunch{arguments, dir, dir / "out", dir / "err"}, kStartTimeout);
-    result.out = ReadText(dir / "out");
-    result.err = ReadText(dir / "err");
-    return result;
+    arguments.insert(arguments.begin(), ReferenceServer::ServerBinary().string());
+    Process program({.argv = arguments, .directory = dir});
+    std::optional<int> const status = program.ExitStatus(Millis(10000));
+    return {status, program.Output(), program.ErrorOutput()};
 }
 
 TEST(ServerProgram, HelpExplainsTheOptions) {
@@ -72,19 +67,23 @@ TEST(ServerProgram, RefusesToStartWithAClearMessage) {
     std::string const good = (dir.path() / "good").string();
     Case const cases[] = {
         {"unknown option", {"--root", good, "--port", "1"}, 2, "unknown option '--port'"},
-        {"no root", {"--listen", "127.0.0.107"}, 2, "--root"},
+        {"no root", {"--listen", LoopbackAddress(TestAddress::RefusedStart)}, 2, "--root"},
         {"missing root",
-         {"--root", (dir.path() / "nope").string(), "--listen", "127.0.0.107"},
+         {"--root", (dir.path() / "nope").string(), "--listen",
+          LoopbackAddress(TestAddress::RefusedStart)},
          1,
          "does not exist"},
-        {"path too long", {"--root", rel, "--listen", "127.0.0.107"}, 1, "longer than 63"},
+        {"path too long",
+         {"--root", rel, "--listen", LoopbackAddress(TestAddress::RefusedStart)},
+         1,
+         "longer than 63"},
         {"bad deletion",
-         {"--root", good, "--listen", "127.0.0.107", "--delete",
+         {"--root", good, "--listen", LoopbackAddress(TestAddress::RefusedStart), "--delete",
           (dir.path() / "bad-deletions").string()},
          1,
          "'/etc/passwd' is absolute"},
         {"missing deletion list",
-         {"--root", good, "--listen", "127.0.0.107", "--delete",
+         {"--root", good, "--listen", LoopbackAddress(TestAddress::RefusedStart), "--delete",
           (dir.path() / "nope.txt").string()},
          1,
          "nope.txt"},
@@ -105,10 +104,11 @@ TEST(ServerProgram, RefusesToStartWithAClearMessage) {
 TEST(ServerProgram, APortInUseIsReported) {
     TempDir dir;
     fs::create_directories(dir.path() / "rel");
-    RunningServer first(dir.path(), "127.0.0.106", dir.path() / "rel");
+    ReferenceServer first(LoopbackAddress(TestAddress::PortInUse), dir.path() / "rel");
     ASSERT_TRUE(first.Ready()) << first.Log();
-    ProgramResult const second = RunServerProgram(
-        dir.path(), {"--root", (dir.path() / "rel").string(), "--listen", "127.0.0.106"});
+    ProgramResult const second =
+        RunServerProgram(dir.path(), {"--root", (dir.path() / "rel").string(), "--listen",
+                                      LoopbackAddress(TestAddress::PortInUse)});
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_NE(second.err.find("cannot listen on 127.0.0.106:34005: Address already in use"),
               std::string::npos)
@@ -123,7 +123,7 @@ TEST(ServerProgram, APortInUseIsReported) {
 class RawClient {
   public:
     // A `receiveBuffer` above 0 makes the socket's receive buffer that small.
-    explicit RawClient(char const* address, int receiveBuffer = 0)
+    explicit RawClient(std::string const& address, int receiveBuffer = 0)
         : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         timeval const timeout{5, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -133,7 +133,7 @@ class RawClient {
         sockaddr_in server{};
         server.sin_family = AF_INET;
         server.sin_port = htons(34005);
-        ::inet_pton(AF_INET, address, &server.sin_addr);
+        ::inet_pton(AF_INET, address.c_str(), &server.sin_addr);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
     }
     ~RawClient() { ::close(fd_); }
@@ -172,28 +172,19 @@ class RawClient {
     bool connected_ = false;
 };
 
-std::vector<std::uint8_t> LoginWith(std::string const& networkWord) {
-    std::vector<std::uint8_t> frame(279, 0);
-    frame[0] = 0x01;
-    frame[1] = 0x17;
-    frame[11] = 12;
-    std::copy(networkWord.begin(), networkWord.end(), frame.begin() + 19);
-    std::string const name = "Uploader";
-    std::copy(name.begin(), name.end(), frame.begin() + 151);
-    return frame;
+Bytes LoginWith(std::string const& networkWord) {
+    return LoginMessage(0, 0, networkWord);
 }
 
-std::vector<std::uint8_t> const kServerQuery = {0x00, 0x13, 0x00, 0x0A, 0x00, 0x00, 0x01,
-                                                0xFF, 0xFF, 0xFF, 0x00, 0x02, 0x00, 0x00,
-                                                0x00, 0x04, 0x00, 0x00, 0x00};
+Bytes const kServerQuery = ServerQuery(0x0A000001);
 
 TEST(ServerProgram, HangsUpOnAWrongNetworkWordAndAnswersTheRightOne) {
     TempDir dir;
     fs::create_directories(dir.path() / "rel");
-    RunningServer server(dir.path(), "127.0.0.105", dir.path() / "rel");
+    ReferenceServer server(LoopbackAddress(TestAddress::NetworkWord), dir.path() / "rel");
     ASSERT_TRUE(server.Ready()) << server.Log();
 
-    RawClient intruder("127.0.0.105");
+    RawClient intruder(LoopbackAddress(TestAddress::NetworkWord));
     ASSERT_TRUE(intruder.connected());
     std::vector<std::uint8_t> const welcome = intruder.Receive(151);
     ASSERT_EQ(welcome.size(), 151u);
@@ -203,10 +194,10 @@ TEST(ServerProgram, HangsUpOnAWrongNetworkWordAndAnswersTheRightOne) {
     intruder.Send(LoginWith("NOTTHEWORD"));
     intruder.Send(kServerQuery);
     EXPECT_TRUE(intruder.ClosedByPeer());
-    EXPECT_TRUE(server.WaitForLog("wrong network word 'NOTTHEWORD'", 1, kStartTimeout))
+    EXPECT_TRUE(server.WaitForLog("wrong network word 'NOTTHEWORD'", 1, Millis(10000)))
         << server.Log();
 
-    RawClient member("127.0.0.105");
+    RawClient member(LoopbackAddress(TestAddress::NetworkWord));
     ASSERT_TRUE(member.connected());
     std::vector<std::uint8_t> const memberWelcome = member.Receive(151);
     ASSERT_EQ(memberWelcome.size(), 151u);
@@ -223,28 +214,6 @@ TEST(ServerProgram, HangsUpOnAWrongNetworkWordAndAnswersTheRightOne) {
     EXPECT_TRUE(std::equal(welcome.begin() + 3, welcome.begin() + 7, announcement.begin() + 3));
 }
 
-std::vector<std::uint8_t> ListRequestFor(std::string const& name) {
-    std::vector<std::uint8_t> frame(79, 0);
-    frame[1] = 79;
-    frame[2] = 4;
-    frame[11] = 6;
-    std::copy(name.begin(), name.end(), frame.begin() + 15);
-    return frame;
-}
-
-std::vector<std::uint8_t> ChunkRequestFor(std::uint32_t index, std::string const& name) {
-    std::vector<std::uint8_t> frame(419, 0);
-    frame[0] = 0x01;
-    frame[1] = 0xA3;
-    frame[2] = 4;
-    frame[11] = 2;
-    for (int i = 0; i < 4; ++i) {
-        frame[15 + i] = static_cast<std::uint8_t>(index >> (24 - 8 * i));
-    }
-    std::copy(name.begin(), name.end(), frame.begin() + 19);
-    return frame;
-}
-
 // Replies that the socket cannot take at once wait in the server until the client reads them.
 TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
     constexpr std::uint32_t kChunks = 3000;
@@ -255,18 +224,18 @@ TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
         contents[i] = static_cast<char>(i * 7 + i / 2027);
     }
     std::ofstream(dir.path() / "rel/big.bin", std::ios::binary) << contents;
-    RunningServer server(dir.path(), "127.0.0.108", dir.path() / "rel");
+    ReferenceServer server(LoopbackAddress(TestAddress::SlowReader), dir.path() / "rel");
     ASSERT_TRUE(server.Ready()) << server.Log();
 
-    RawClient client("127.0.0.108", 4096);
+    RawClient client(LoopbackAddress(TestAddress::SlowReader), 4096);
     ASSERT_TRUE(client.connected());
     ASSERT_EQ(client.Receive(151).size(), 151u);
     std::vector<std::uint8_t> requests = LoginWith("FENWARDIX");
     requests.insert(requests.end(), kServerQuery.begin(), kServerQuery.end());
-    auto const list = ListRequestFor("quillmesh.ini");
+    auto const list = ListRequest(0, 0, "quillmesh.ini");
     requests.insert(requests.end(), list.begin(), list.end());
     for (std::uint32_t index = 0; index < kChunks; ++index) {
-        auto const request = ChunkRequestFor(index, "big.bin");
+        auto const request = ChunkRequest(0, 0, index, "big.bin");
         requests.insert(requests.end(), request.begin(), request.end());
     }
     client.Send(requests);

@@ -6,10 +6,13 @@
 #include <set>
 #include <string>
 
-#include "release_tree.h"
-#include "running_server.h"
-#include "temp_dir.h"
-#include "updater_run.h"
+#include "integration/release_tree.h"
+#include "support/addresses.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/temp_dir.h"
+#include "support/wire.h"
 
 namespace qm::test {
 namespace {
@@ -17,6 +20,19 @@ namespace {
 namespace fs = std::filesystem;
 
 std::set<std::string> const kUpdaterFiles = {"upd.ini", "crc.ini"};
+
+struct UpdaterResult {
+    std::optional<int> exitStatus;  // nothing when it had to be killed
+    std::string output;
+    std::vector<std::string> lines;
+
+    std::vector<std::string> LinesStartingWith(std::string_view prefix) const {
+        std::vector<std::string> found;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                     [&](std::string const& line) { return line.starts_with(prefix); });
+        return found;
+    }
+};
 
 // A release directory, a client directory and a server for them on `address`.
 class UpdateRun {
@@ -26,18 +42,19 @@ class UpdateRun {
         : address_(std::move(address)), tree_(std::move(tree)) {
         WriteTree(release(), tree_);
         WriteUpdaterConfig(client(), address_);
-        server_ = std::make_unique<RunningServer>(dir_.path(), address_, release(),
-                                                  std::move(serverArguments));
+        server_ = std::make_unique<ReferenceServer>(address_, release(), serverArguments);
     }
 
     fs::path release() const { return dir_.path() / "release"; }
     fs::path client() const { return dir_.path() / "client"; }
     fs::path work() const { return dir_.path(); }
-    RunningServer& server() { return *server_; }
+    ReferenceServer& server() { return *server_; }
     std::vector<TreeFile> const& tree() const { return tree_; }
 
     UpdaterResult Run() {
-        return RunUpdater(client(), dir_.path() / ("updater-" + std::to_string(++runs_) + ".out"));
+        Process updater(UpdaterOptions(client()));
+        std::optional<int> const status = updater.ExitStatus(Millis(90000));
+        return {status, updater.Output() + updater.ErrorOutput(), updater.Lines()};
     }
 
     // What the client lacks after a complete run: the empty files of the release, since an empty
@@ -56,8 +73,7 @@ class UpdateRun {
     TempDir dir_;
     std::string address_;
     std::vector<TreeFile> tree_;
-    std::unique_ptr<RunningServer> server_;
-    int runs_ = 0;
+    std::unique_ptr<ReferenceServer> server_;
 };
 
 std::size_t NonEmptyCount(std::vector<TreeFile> const& tree) {
@@ -69,47 +85,47 @@ std::size_t NonEmptyCount(std::vector<TreeFile> const& tree) {
 }
 
 TEST(UpdaterWithServer, BringsAnEmptyClientToTheRelease) {
-    UpdateRun run("127.0.0.100", HundredFileTree());
+    UpdateRun run(LoopbackAddress(TestAddress::HundredFiles), HundredFileTree());
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
 
     UpdaterResult const result = run.Run();
     EXPECT_EQ(result.exitStatus, 0) << result.output;
     std::vector<std::string> differences =
-        TreeDifferences(run.release(), run.client(), kUpdaterFiles);
+        ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
     std::sort(differences.begin(), differences.end());
     EXPECT_EQ(differences, run.ExpectedDifferences());
     EXPECT_EQ(result.LinesStartingWith("status: file:").size(), NonEmptyCount(run.tree()));
-    EXPECT_EQ(CountOf(run.server().Log(), ": sent "), NonEmptyCount(run.tree()));
+    EXPECT_EQ(Occurrences(run.server().Log(), ": sent "), NonEmptyCount(run.tree()));
     // One list per top-level directory, all walked and recorded.
     std::string const log = run.server().Log();
     for (char const* list : {"quillmesh.ini", "data.ini", "docs.ini", "gfx.ini", "sound.ini"}) {
         EXPECT_NE(log.find(std::string("list ") + list + " walked"), std::string::npos) << list;
     }
-    EXPECT_EQ(CountOf(log, " walked ("), 5u);
+    EXPECT_EQ(Occurrences(log, " walked ("), 5u);
 }
 
 TEST(UpdaterWithServer, SecondRunSkipsEveryListThroughTheRecordedChecksums) {
-    UpdateRun run("127.0.0.101", HundredFileTree());
+    UpdateRun run(LoopbackAddress(TestAddress::HundredFilesAgain), HundredFileTree());
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
     ASSERT_EQ(run.Run().exitStatus, 0);
-    std::size_t const walkedBefore = CountOf(run.server().Log(), " walked (");
+    std::size_t const walkedBefore = Occurrences(run.server().Log(), " walked (");
 
     UpdaterResult const second = run.Run();
     EXPECT_EQ(second.exitStatus, 0) << second.output;
     EXPECT_TRUE(second.LinesStartingWith("status: file:").empty()) << second.output;
     EXPECT_TRUE(second.LinesStartingWith("status: Checking").empty()) << second.output;
-    ASSERT_TRUE(run.server().WaitForLog("all lists done", 2, kStartTimeout));
+    ASSERT_TRUE(run.server().WaitForLog("all lists done", 2, Millis(10000)));
     std::string const log = run.server().Log();
-    EXPECT_EQ(CountOf(log, " walked ("), walkedBefore);
-    EXPECT_EQ(CountOf(log, " skipped (unchanged)"), 5u);
-    EXPECT_EQ(CountOf(log, ": sent "), NonEmptyCount(run.tree()));
+    EXPECT_EQ(Occurrences(log, " walked ("), walkedBefore);
+    EXPECT_EQ(Occurrences(log, " skipped (unchanged)"), 5u);
+    EXPECT_EQ(Occurrences(log, ": sent "), NonEmptyCount(run.tree()));
 }
 
 TEST(UpdaterWithServer, AChangedFileIsTheOnlyOneDownloadedAfterARescan) {
-    UpdateRun run("127.0.0.102", HundredFileTree());
+    UpdateRun run(LoopbackAddress(TestAddress::PartlyOutdated), HundredFileTree());
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
     ASSERT_EQ(run.Run().exitStatus, 0);
-    std::size_t const sentBefore = CountOf(run.server().Log(), ": sent ");
+    std::size_t const sentBefore = Occurrences(run.server().Log(), ": sent ");
 
     TreeFile const changed{"gfx/icons/small/file3.bin", 0};
     auto const found =
@@ -125,11 +141,11 @@ TEST(UpdaterWithServer, AChangedFileIsTheOnlyOneDownloadedAfterARescan) {
     ASSERT_EQ(downloads.size(), 1u) << second.output;
     EXPECT_NE(downloads[0].find(changed.path), std::string::npos) << downloads[0];
     std::string const log = run.server().Log();
-    EXPECT_EQ(CountOf(log, ": sent "), sentBefore + 1);
-    EXPECT_EQ(CountOf(log, "list gfx.ini walked"), 2u);
-    EXPECT_EQ(CountOf(log, " skipped (unchanged)"), 4u);
+    EXPECT_EQ(Occurrences(log, ": sent "), sentBefore + 1);
+    EXPECT_EQ(Occurrences(log, "list gfx.ini walked"), 2u);
+    EXPECT_EQ(Occurrences(log, " skipped (unchanged)"), 4u);
     std::vector<std::string> differences =
-        TreeDifferences(run.release(), run.client(), kUpdaterFiles);
+        ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
     std::sort(differences.begin(), differences.end());
     EXPECT_EQ(differences, run.ExpectedDifferences());
 }
@@ -137,8 +153,9 @@ TEST(UpdaterWithServer, AChangedFileIsTheOnlyOneDownloadedAfterARescan) {
 TEST(UpdaterWithServer, OutdatedFilesAreReplacedAndObsoleteOnesDeleted) {
     TempDir scratch;
     fs::path const deletions = scratch.path() / "obsolete.txt";
-    std::ofstream(deletions) << "old.txt\n# a comment\ndata/maps/old/retired.map\nlegacy/a/b.dll\n";
-    UpdateRun run("127.0.0.103", SmallTree(), {"--delete", deletions.string()});
+    WriteFile(deletions, "old.txt\n# a comment\ndata/maps/old/retired.map\nlegacy/a/b.dll\n");
+    UpdateRun run(LoopbackAddress(TestAddress::DeletionList), SmallTree(),
+                  {"--delete", deletions.string()});
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
     // The client has an older version of some files and files the release no longer has.
     for (TreeFile const& file : run.tree()) {
@@ -153,7 +170,7 @@ TEST(UpdaterWithServer, OutdatedFilesAreReplacedAndObsoleteOnesDeleted) {
 
     UpdaterResult const result = run.Run();
     EXPECT_EQ(result.exitStatus, 0) << result.output;
-    EXPECT_EQ(TreeDifferences(run.release(), run.client(), {"upd.ini", "crc.ini", "keep.me"}),
+    EXPECT_EQ(ReleaseDifferences(run.release(), run.client(), {"upd.ini", "crc.ini", "keep.me"}),
               std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(run.client() / "old.txt"));
     EXPECT_FALSE(fs::exists(run.client() / "data/maps/old/retired.map"));

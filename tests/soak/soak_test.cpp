@@ -3,19 +3,19 @@
 // fifty updaters at once. Run with `ctest -C soak -L soak` or build-dir/tests/test_soak.
 #include <gtest/gtest.h>
 
-#include "faults/fault_addresses.h"
 #include "faults/load_runs.h"
+#include "support/addresses.h"
 
-namespace qm::faults {
+namespace qm::test {
 namespace {
 
 TEST(Soak, AThousandConsecutiveRuns) {
-    RunConsecutively(Address(FaultAddress::SoakConsecutive), 1000);
+    RunConsecutively(LoopbackAddress(TestAddress::SoakConsecutive), 1000);
 }
 
 TEST(Soak, TwentyWavesOfFiftyAtOnce) {
-    RunManyAtOnce(Address(FaultAddress::SoakManyAtOnce), 50, 20);
+    RunManyAtOnce(LoopbackAddress(TestAddress::SoakManyAtOnce), 50, 20);
 }
 
 }  // namespace
-}  // namespace qm::faults
+}  // namespace qm::test

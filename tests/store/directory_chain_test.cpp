@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "store/scratch_directory.h"
+#include "support/temp_dir_test.h"
 
 namespace qm::store {
 namespace {
@@ -17,7 +17,7 @@ TEST(NormalisePathTest, TurnsBackslashesIntoSlashesAndCutsTo400) {
     EXPECT_EQ(NormalisePath(std::string_view("abc\0def", 7)), "abc");
 }
 
-using DirectoryChainTest = testing::ScratchDirectory;
+using DirectoryChainTest = qm::test::TempDirTest;
 
 TEST_F(DirectoryChainTest, CreatesEveryDirectoryBeforeTheFileName) {
     EXPECT_EQ(CreateDirectoryChain("data\\maps\\town.map"), "data/maps/town.map");

@@ -2,17 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "store/scratch_directory.h"
+#include "support/temp_dir_test.h"
 
 namespace qm::store {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PathCheckTest : public testing::ScratchDirectory {
+class PathCheckTest : public qm::test::TempDirTest {
   protected:
     void SetUp() override {
-        ScratchDirectory::SetUp();
         // The client directory is "client" inside the scratch directory, so that "outside" has
         // a place to be.
         fs::create_directories("outside/deep");

@@ -6,13 +6,13 @@
 
 #include <csignal>
 
-#include "store/scratch_directory.h"
 #include "support/temp_dir.h"
+#include "support/temp_dir_test.h"
 
 namespace qm::store {
 namespace {
 
-using ProfileFileTest = testing::ScratchDirectory;
+using ProfileFileTest = qm::test::TempDirTest;
 
 constexpr char kConfig[] =
     "; quillmesh updater\n"

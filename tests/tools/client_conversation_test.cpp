@@ -8,15 +8,15 @@
 #include <string>
 
 #include "client_frames.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 #include "update_server/release_loader.h"
 
 namespace qm::server {
 namespace {
 
 namespace fs = std::filesystem;
-using test::BigEndianAt;
 using test::Frame;
+using test::Read32;
 using test::TextAt;
 using Verdict = ClientConversation::Verdict;
 namespace kind = update::kind;
@@ -90,8 +90,8 @@ TEST_F(ConversationTest, WelcomeGivesTheClientItsId) {
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].size(), 151u);
     EXPECT_EQ(replies[0][2], 0);
-    EXPECT_EQ(BigEndianAt(replies[0], 3), kReplies.sourceId);
-    EXPECT_EQ(BigEndianAt(replies[0], 7), kReplies.destinationId);
+    EXPECT_EQ(Read32(replies[0], 3), kReplies.sourceId);
+    EXPECT_EQ(Read32(replies[0], 7), kReplies.destinationId);
 }
 
 TEST_F(ConversationTest, WrongNetworkWordHangsUp) {
@@ -118,7 +118,7 @@ TEST_F(ConversationTest, QueryForTheUpdateServiceIsAnswered) {
     EXPECT_EQ(replies[0].size(), 28u);
     EXPECT_EQ(replies[0][11], kind::ServerAnnouncement);
     EXPECT_EQ(replies[0][27], 4);
-    EXPECT_EQ(BigEndianAt(replies[0], 3), kReplies.sourceId);
+    EXPECT_EQ(Read32(replies[0], 3), kReplies.sourceId);
 }
 
 // ---- Lists ------------------------------------------------------------------------------------
@@ -130,7 +130,7 @@ TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
     auto const summary = Replies();
     ASSERT_EQ(summary.size(), 1u);
     EXPECT_EQ(summary[0][11], kind::ListSummary);
-    EXPECT_EQ(BigEndianAt(summary[0], 15), root.checksum);
+    EXPECT_EQ(Read32(summary[0], 15), root.checksum);
     EXPECT_EQ(TextAt(summary[0], 19, 64), "quillmesh.ini");
     EXPECT_EQ(TextAt(summary[0], 83, 64), "data.ini");
     EXPECT_EQ(summary[0][147], 0);
@@ -157,9 +157,9 @@ TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
         EXPECT_EQ(description.size(), 491u);
         EXPECT_EQ(description[11], kind::FileDescription);
         EXPECT_EQ(description[15], step.action);
-        EXPECT_EQ(BigEndianAt(description, 19), step.token);
+        EXPECT_EQ(Read32(description, 19), step.token);
         EXPECT_EQ(TextAt(description, 23, 64), step.localPath);
-        EXPECT_EQ(BigEndianAt(description, 487), step.checksum);
+        EXPECT_EQ(Read32(description, 487), step.checksum);
         if (step.action == action::CheckFile) {
             EXPECT_EQ(TextAt(description, 87, 400), step.localPath);
         }
@@ -212,11 +212,11 @@ TEST_F(ConversationTest, AnUnknownListCompletesTheRun) {
 TEST_F(ConversationTest, ARescanIsSeenFromTheNextListRequestOn) {
     LogIn();
     Send(test::ListRequest("quillmesh.ini"));
-    std::uint32_t const before = BigEndianAt(Replies().at(0), 15);
+    std::uint32_t const before = Read32(Replies().at(0), 15);
     test::WriteFile(dir_.path() / "rel/a.txt", "changed");
     shelf_->Replace(ReleaseLoader(dir_.path() / "rel", dir_.path() / "obsolete").Load().value());
     Send(test::ListRequest("quillmesh.ini"));
-    EXPECT_NE(BigEndianAt(Replies().at(0), 15), before);
+    EXPECT_NE(Read32(Replies().at(0), 15), before);
 }
 
 // ---- Files ------------------------------------------------------------------------------------
@@ -231,7 +231,7 @@ TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
     EXPECT_EQ(size[0].size(), 619u);
     EXPECT_EQ(size[0][11], kind::FileSize);
     EXPECT_EQ(TextAt(size[0], 15, 600), "data/x.bin");
-    EXPECT_EQ(BigEndianAt(size[0], 615), 5000u);
+    EXPECT_EQ(Read32(size[0], 615), 5000u);
 
     std::string received;
     for (std::uint8_t index = 0; index < 4; ++index) {
@@ -241,7 +241,7 @@ TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
         ASSERT_EQ(replies.size(), 1u);
         Frame const& chunk = replies[0];
         EXPECT_EQ(chunk[11], kind::DataChunk);
-        EXPECT_EQ(BigEndianAt(chunk, 15), index);
+        EXPECT_EQ(Read32(chunk, 15), index);
         std::size_t const length = std::size_t{chunk[19]} << 8 | chunk[20];
         std::size_t const expected[] = {2027, 2027, 946, 0};
         EXPECT_EQ(length, expected[index]);

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 #include "update_server/deletion_file.h"
 #include "update_server/release_loader.h"
 #include "update_server/release_scan.h"

@@ -1,0 +1,117 @@
+// Every loopback address a test, fuzz harness or benchmark listens on. The protocol's port is
+// fixed (34005), so runs that may happen at the same time each need an address of their own; each
+// is handed out here, once. An enumerator's value is the address's last two bytes (127.0.X.Y is
+// X * 256 + Y); each block counts up from its first value, so no two entries share an address.
+#pragma once
+
+#include <string>
+
+namespace qm::test {
+
+inline constexpr int kPort = 34005;
+
+enum class TestAddress : int {
+    // Unit tests of the socket layer and the update dialog (tests/net, tests/app).
+    NetListener = 10,
+    DialogRefused = 32,
+    DialogAccepted,
+    // End-to-end runs of the updater against scripted servers (tests/e2e).
+    NothingListening = 40,
+    AbortAfterAccept,
+    NoAnnouncement,
+    InvalidWelcome,
+    UnchangedFile,
+    ChangedFileInChunks,
+    SwitchList,
+    LaunchProgram,
+    MissingFileWithZeroChecksum,
+    ProgramCannotStart,
+    CompletionAfterError,
+    ListSkipped,
+    RepeatList,
+    DeleteFile,
+    DeleteAbsentFile,
+    ClosedAfterLogin,
+    ClosedBeforeWelcome,
+    FrameLengthOutOfRange,
+    ChunkPastFrame,
+    UnsafeDownloadPath,
+    UnsafeDeletePath,
+    ChecksumMismatch,
+    DroppedMidDownload,
+    ExecutableKeepsMode,
+    EmptyDownload,
+    ControlCharacters,
+    UnrecordableListName,
+    LargeFile,
+    TerminateAfterAccept,
+    WelcomeSplit,
+    SecondAnnouncement,
+    ChunkOutOfOrder,
+    ReleaseTwice,
+    AnnouncementWrongService,
+    TemporaryFileCannotOpen,
+    RenameOntoDirectory,
+    DeleteNonEmptyDirectory,
+    LeftoverTemporaryFile,
+    MoreThanAnnounced,  // 78
+    // The updater and the reference server together (tests/integration).
+    HundredFiles = 100,
+    HundredFilesAgain,
+    PartlyOutdated,
+    DeletionList,
+    ManyUpdaters,
+    NetworkWord,
+    PortInUse,
+    RefusedStart,
+    SlowReader,  // 108
+    // The update window (tests/app_qt).
+    DownloadThenEscape = 150,
+    CompleteRun,
+    CloseBoxBeforeConnect,
+    WindowNoAnnouncement,
+    SilentDisplay,  // an X display that never answers
+    ProgramWithWindow,
+    // Benchmarks (bench/).
+    BenchThroughput = 171,
+    BenchScale,
+    BenchSmall,
+    BenchLarge,
+    BenchStartup,
+    // Fault tests (tests/faults) in 127.0.2.N.
+    KilledDownloads = 2 * 256 + 1,
+    StopSignals,
+    DiskFaults,
+    ClosedAtEveryStage,
+    SilentServer,
+    GarbageFromServer,
+    FramesCutAtEveryByte,
+    UnsafePaths,
+    EscapeSequences,
+    UnterminatedListName,
+    LongFileSizeName,
+    FaultChunkPastFrame,
+    EndlessChunks,
+    EndlessListChains,
+    ConsecutiveRuns,
+    ManyAtOnce,
+    DiskFull,
+    TargetNotAFile,
+    UnwritableChecksumRecord,
+    ChunksBeyondAnnouncedSize,
+    LeftoverRecordFile,
+    OtherSignals,
+    ShortFrames,
+    SilentAfterAnnouncement,  // 127.0.2.24
+    SoakConsecutive = 2 * 256 + 200,
+    SoakManyAtOnce,
+    // The session fuzz harness (fuzz/session) in 127.0.3.N.
+    FuzzSession = 3 * 256 + 1,
+};
+
+inline std::string LoopbackAddress(TestAddress test) {
+    int const value = static_cast<int>(test);
+    return "127.0." + std::to_string(value / 256) + "." + std::to_string(value % 256);
+}
+
+}  // namespace qm::test

@@ -1,0 +1,181 @@
+#include "support/conversation.h"
+
+#include <algorithm>
+
+namespace qm::test {
+
+Bytes Opening(Peers const& peers) {
+    return Joined({Welcome(peers.welcomeSender, peers.client),
+                   ServerAnnouncement(peers.server, peers.client)});
+}
+
+Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view localPath,
+                  std::string_view remoteName, std::uint32_t crc, Peers const& peers) {
+    return FileDescription({.sender = peers.fileSender,
+                            .destination = peers.client,
+                            .action = action,
+                            .fileToken = token,
+                            .localPath = localPath,
+                            .remoteName = remoteName,
+                            .crc = crc});
+}
+
+Bytes Completion(Peers const& peers) {
+    return ListSummary({.sender = peers.server, .destination = peers.client, .complete = 1});
+}
+
+::testing::AssertionResult Conversation::LogIn() {
+    if (auto accepted = server_.Accept(); !accepted) {
+        return accepted;
+    }
+    if (auto sent = server_.Send(Welcome(peers_.welcomeSender, peers_.client)); !sent) {
+        return sent;
+    }
+    if (auto login = server_.Expect(LoginMessage(peers_.client, peers_.welcomeSender)); !login) {
+        return ::testing::AssertionFailure() << "login: " << login.message();
+    }
+    if (auto query = server_.Expect(ServerQuery(peers_.client)); !query) {
+        return ::testing::AssertionFailure() << "server query: " << query.message();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Conversation::Announce() {
+    if (auto sent = server_.Send(ServerAnnouncement(peers_.server, peers_.client)); !sent) {
+        return sent;
+    }
+    listName = "quillmesh.ini";
+    if (auto request = server_.Expect(ListRequestFor(listName)); !request) {
+        return ::testing::AssertionFailure() << "first list request: " << request.message();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Conversation::Open() {
+    if (auto login = LogIn(); !login) {
+        return login;
+    }
+    return Announce();
+}
+
+::testing::AssertionResult Conversation::OpenList(std::uint32_t token) {
+    if (auto opened = Open(); !opened) {
+        return opened;
+    }
+    return Begin(token);
+}
+
+Bytes Conversation::Description(std::uint8_t action, std::uint32_t token,
+                                std::string_view localPath, std::string_view remoteName,
+                                std::uint32_t crc) const {
+    return qm::test::Description(action, token, localPath, remoteName, crc, peers_);
+}
+
+::testing::AssertionResult Conversation::SendDescription(std::uint8_t action, std::uint32_t token,
+                                                         std::string_view localPath,
+                                                         std::string_view remoteName,
+                                                         std::uint32_t crc) {
+    return server_.Send(Description(action, token, localPath, remoteName, crc));
+}
+
+Bytes Conversation::Ack(std::uint32_t token) const {
+    return AckMessage(peers_.client, peers_.server, listName, token);
+}
+
+::testing::AssertionResult Conversation::ExpectAck(std::uint32_t token) {
+    if (auto ack = server_.Expect(Ack(token)); !ack) {
+        return ::testing::AssertionFailure()
+               << "acknowledgement of token " << token << ": " << ack.message();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+Bytes Conversation::ListRequestFor(std::string_view name) const {
+    return ListRequest(peers_.client, peers_.server, name);
+}
+
+::testing::AssertionResult Conversation::Begin(std::uint32_t token) {
+    if (auto sent = SendDescription(0, token, ""); !sent) {
+        return sent;
+    }
+    return ExpectAck(token);
+}
+
+::testing::AssertionResult Conversation::SendFileSize(std::string_view name, std::uint32_t size) {
+    return server_.Send(FileSize(peers_.fileSender, peers_.client, name, size));
+}
+
+::testing::AssertionResult Conversation::SendData(std::uint32_t index,
+                                                  std::span<const std::uint8_t> data) {
+    return server_.Send(DataChunk(peers_.fileSender, peers_.client, index, data));
+}
+
+::testing::AssertionResult Conversation::ExpectDownloadRequest(std::string_view remoteName) {
+    if (auto file = server_.Expect(FileRequest(peers_.client, peers_.server, remoteName)); !file) {
+        return ::testing::AssertionFailure() << "file request: " << file.message();
+    }
+    if (auto chunk = server_.Expect(ChunkRequest(peers_.client, peers_.fileSender, 0, remoteName));
+        !chunk) {
+        return ::testing::AssertionFailure() << "request of chunk 0: " << chunk.message();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Conversation::OfferChanged(std::uint32_t token,
+                                                      std::string_view localPath,
+                                                      std::string_view remoteName,
+                                                      std::uint32_t crc) {
+    if (auto sent = SendDescription(1, token, localPath, remoteName, crc); !sent) {
+        return sent;
+    }
+    return ExpectDownloadRequest(remoteName);
+}
+
+::testing::AssertionResult Conversation::SendChunk(std::string_view remoteName, std::uint32_t index,
+                                                   std::span<const std::uint8_t> data) {
+    if (auto sent = SendData(index, data); !sent) {
+        return sent;
+    }
+    Bytes const next = ChunkRequest(peers_.client, peers_.fileSender, index + 1, remoteName);
+    if (auto request = server_.Expect(next); !request) {
+        return ::testing::AssertionFailure()
+               << "request of chunk " << index + 1 << ": " << request.message();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Conversation::SendFile(std::string_view remoteName,
+                                                  std::span<const std::uint8_t> content,
+                                                  std::uint32_t token) {
+    auto const size = static_cast<std::uint32_t>(content.size());
+    if (auto sent = SendFileSize(remoteName, size); !sent) {
+        return sent;
+    }
+    std::uint32_t index = 0;
+    for (std::size_t at = 0; at < content.size(); at += kChunkSize, ++index) {
+        auto const piece = content.subspan(at, std::min(kChunkSize, content.size() - at));
+        if (auto chunk = SendChunk(remoteName, index, piece); !chunk) {
+            return chunk;
+        }
+    }
+    if (auto sent = SendData(index, {}); !sent) {
+        return sent;
+    }
+    return ExpectAck(token);
+}
+
+::testing::AssertionResult Conversation::Finish() {
+    return server_.Send(ListSummary({.sender = peers_.server,
+                                     .destination = peers_.client,
+                                     .listKey = listName,
+                                     .complete = 1}));
+}
+
+::testing::AssertionResult Conversation::Complete() {
+    if (auto finished = Finish(); !finished) {
+        return finished;
+    }
+    return server_.ExpectClosed();
+}
+
+}  // namespace qm::test

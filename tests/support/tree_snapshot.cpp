@@ -1,0 +1,186 @@
+#include "support/tree_snapshot.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "support/temp_dir.h"
+
+namespace qm::test {
+namespace {
+
+constexpr int kMaxDepth = 24;
+constexpr std::size_t kMaxEntries = 4096;
+
+std::string ReadFileBytes(std::string const& path, std::size_t limit) {
+    std::string bytes;
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return "<unreadable>";
+    }
+    char block[8192];
+    ssize_t got = 0;
+    while (bytes.size() <= limit && (got = ::read(fd, block, sizeof block)) > 0) {
+        bytes.append(block, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::string ReadLinkTarget(std::string const& path) {
+    std::vector<char> target(4096);
+    ssize_t const length = ::readlink(path.c_str(), target.data(), target.size());
+    return length < 0 ? std::string("<unreadable>")
+                      : std::string(target.data(), static_cast<std::size_t>(length));
+}
+
+std::vector<std::string> DirectoryNames(std::string const& path) {
+    std::vector<std::string> names;
+    DIR* listing = ::opendir(path.c_str());
+    if (listing == nullptr) {
+        return names;
+    }
+    while (dirent const* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != ".." && names.size() < kMaxEntries) {
+            names.push_back(std::move(name));
+        }
+    }
+    ::closedir(listing);
+    return names;
+}
+
+TreeEntry EntryOf(std::string const& full, struct stat const& status,
+                  SnapshotOptions const& options) {
+    TreeEntry entry;
+    entry.mode = status.st_mode & 07777;
+    if (S_ISREG(status.st_mode)) {
+        entry.kind = TreeEntry::Kind::File;
+        entry.content = ReadFileBytes(full, options.maxFileBytes);
+    } else if (S_ISLNK(status.st_mode)) {
+        entry.kind = TreeEntry::Kind::Symlink;
+        entry.content = ReadLinkTarget(full);
+    } else if (S_ISDIR(status.st_mode)) {
+        entry.kind = TreeEntry::Kind::Directory;
+    }
+    if (options.withTimes) {
+        entry.inode = status.st_ino;
+        entry.modifiedNs =
+            static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    }
+    return entry;
+}
+
+void Walk(std::string const& root, std::string const& relative, int depth,
+          SnapshotOptions const& options, TreeSnapshot& into) {
+    for (std::string const& name :
+         DirectoryNames(relative.empty() ? root : root + "/" + relative)) {
+        if (relative.empty() && options.skipped.contains(name)) {
+            continue;
+        }
+        std::string const entryPath = relative.empty() ? name : relative + "/" + name;
+        std::string const full = root + "/" + entryPath;
+        struct stat status {};
+        if (::lstat(full.c_str(), &status) != 0 || into.size() >= kMaxEntries) {
+            continue;
+        }
+        TreeEntry const& entry = into[entryPath] = EntryOf(full, status, options);
+        if (entry.kind == TreeEntry::Kind::Directory && depth < kMaxDepth) {
+            Walk(root, entryPath, depth + 1, options, into);
+        }
+    }
+}
+
+char const* KindName(TreeEntry::Kind kind) {
+    switch (kind) {
+        case TreeEntry::Kind::File:
+            return "file";
+        case TreeEntry::Kind::Directory:
+            return "directory";
+        case TreeEntry::Kind::Symlink:
+            return "symbolic link";
+        case TreeEntry::Kind::Other:
+            break;
+    }
+    return "pipe, socket or device";
+}
+
+}  // namespace
+
+TreeSnapshot SnapshotTree(std::filesystem::path const& root, SnapshotOptions const& options) {
+    TreeSnapshot snapshot;
+    Walk(root.string(), "", 0, options, snapshot);
+    return snapshot;
+}
+
+std::vector<std::string> TreeDifferences(TreeSnapshot const& before, TreeSnapshot const& after) {
+    std::vector<std::string> lines;
+    for (auto const& [path, entry] : after) {
+        auto const found = before.find(path);
+        if (found == before.end()) {
+            lines.push_back("new " + path);
+        } else if (!(found->second == entry)) {
+            lines.push_back("changed " + path);
+        }
+    }
+    for (auto const& [path, entry] : before) {
+        if (!after.contains(path)) {
+            lines.push_back("gone " + path);
+        }
+    }
+    return lines;
+}
+
+std::string DescribeDifference(TreeSnapshot const& before, TreeSnapshot const& after) {
+    for (auto const& [path, entry] : before) {
+        auto const found = after.find(path);
+        if (found == after.end()) {
+            return std::string(KindName(entry.kind)) + " " + path + " is gone";
+        }
+        if (!(found->second == entry)) {
+            return std::string(KindName(entry.kind)) + " " + path + " changed";
+        }
+    }
+    for (auto const& [path, entry] : after) {
+        if (!before.contains(path)) {
+            return std::string(KindName(entry.kind)) + " " + path + " appeared";
+        }
+    }
+    return "";
+}
+
+std::vector<std::string> ListedPaths(TreeSnapshot const& snapshot) {
+    std::vector<std::string> paths;
+    for (auto const& [path, entry] : snapshot) {
+        paths.push_back(entry.kind == TreeEntry::Kind::Directory ? path + "/" : path);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+std::vector<std::string> TemporaryEntries(TreeSnapshot const& snapshot) {
+    std::vector<std::string> found;
+    for (auto const& [path, entry] : snapshot) {
+        std::string const name = path.substr(path.rfind('/') + 1);
+        if (name.starts_with(".quillmesh-download-") || name.starts_with(".crc.ini.") ||
+            name == "tmpfile") {
+            found.push_back(path);
+        }
+    }
+    return found;
+}
+
+void FurnishSentinel(std::filesystem::path const& directory) {
+    std::filesystem::create_directories(directory / "nested/deeper");
+    std::filesystem::create_directories(directory / "empty");
+    WriteFile(directory / "victim.txt", "must stay as it is\n");
+    WriteFile(directory / "nested/deeper/victim.bin", std::string(5000, '\x5a'));
+    WriteFile(directory / "crc.ini", "[GLOBAL_CRC]\nquillmesh.ini=1\n");
+    WriteFile(directory / "upd.ini", "[GENERAL]\nSERVER=127.0.0.1\n");
+    std::filesystem::create_symlink("victim.txt", directory / "link-to-victim");
+}
+
+}  // namespace qm::test
