@@ -18,7 +18,8 @@ std::vector<std::string> ProfileLines(std::string_view text) {
 
 std::optional<std::string> ProfileEntry(std::string_view text, std::string_view section,
                                         std::string_view key) {
-    std::string const header = "[" + std::string(section) + "]";
+    std::string header = "[";
+    header.append(section).append("]");
     std::string const prefix = std::string(key) + "=";
     bool inSection = false;
     for (std::string const& line : ProfileLines(text)) {
