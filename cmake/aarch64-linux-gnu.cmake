@@ -1,0 +1,23 @@
+# Cross build for 64-bit ARM Linux with Debian's cross compiler (g++-aarch64-linux-gnu):
+#
+#   cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+#       -DBUILD_TESTING=OFF
+#
+# Libraries and packages are looked for only in the target's tree (/usr/aarch64-linux-gnu), so
+# the build machine's Qt, GoogleTest and Google Benchmark are never picked up: the program is
+# built without its window. Programs built here run on the build machine under qemu-aarch64
+# (Debian: qemu-user), which CMake and CTest use to run test programs.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+
+set(QM_TARGET_TRIPLET aarch64-linux-gnu)
+set(CMAKE_C_COMPILER ${QM_TARGET_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${QM_TARGET_TRIPLET}-g++)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QM_TARGET_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/${QM_TARGET_TRIPLET})
