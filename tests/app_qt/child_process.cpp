@@ -135,8 +135,8 @@ VirtualDisplay::VirtualDisplay() {
         number.append(buffer, static_cast<std::size_t>(got));
     }
     close(ends[0]);
-    if (number.find('\n') != std::string::npos) {
-        name_ = ":" + number.substr(0, number.find('\n'));
+    if (std::size_t const end = number.find('\n'); end != std::string::npos) {
+        name_.assign(1, ':').append(number, 0, end);
     }
 }
 
