@@ -24,7 +24,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/${QM_TARGET_TRIPLET})
+# The emulated programs take the C library from the cross toolchain's tree, beside its loader: the
+# multiarch libc6:arm64 that libssl-dev:arm64 brings may be of another version.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/${QM_TARGET_TRIPLET}
+    -E LD_LIBRARY_PATH=/usr/${QM_TARGET_TRIPLET}/lib)
 
 # pkg-config (which FindOpenSSL asks first) reads the target's package files only.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${QM_TARGET_TRIPLET}/pkgconfig:/usr/share/pkgconfig)
