@@ -365,7 +365,9 @@ int main(int argc, char** argv) {
     std::filesystem::create_directory(directory.path() / "small");
     std::vector<std::string> small;
     for (std::size_t i = 0; i < kSmallFileCount; ++i) {
-        small.push_back((directory.path() / "small" / ("f" + std::to_string(i))).string());
+        std::string name = "f";
+        name += std::to_string(i);
+        small.push_back((directory.path() / "small" / name).string());
         if (!qm::bench::WriteRandomFile(small.back(), kSmallFileSize, random)) {
             std::fprintf(stderr, "cannot write %s\n", small.back().c_str());
             return 1;

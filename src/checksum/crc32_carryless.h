@@ -7,7 +7,8 @@
 
 namespace qm::checksum {
 
-// Whether this processor has PCLMULQDQ and SSE4.1.
+// Whether this processor has PCLMULQDQ and SSE4.1; never outside x86-64 builds, where the kernel
+// is not built (crc32_carryless_stand_in.cpp).
 bool CarrylessCrc32Supported();
 
 // Runs `bytes` through the register `state`. Only on a processor for which

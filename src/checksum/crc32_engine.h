@@ -10,8 +10,8 @@ namespace qm::checksum {
 
 enum class Crc32Engine {
     kTable,          // slicing by 16; any processor
-    kCarryless,      // 128-bit PCLMULQDQ folding
-    kWideCarryless,  // 256-bit VPCLMULQDQ folding
+    kCarryless,      // 128-bit PCLMULQDQ folding; x86-64 only
+    kWideCarryless,  // 256-bit VPCLMULQDQ folding; x86-64 only
 };
 
 using Crc32UpdateFunction = std::uint32_t (*)(std::uint32_t state,

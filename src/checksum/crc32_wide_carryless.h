@@ -8,7 +8,8 @@
 
 namespace qm::checksum {
 
-// Whether this processor has VPCLMULQDQ and AVX2 (and with them what the 128-bit kernel needs).
+// Whether this processor has VPCLMULQDQ and AVX2 (and with them what the 128-bit kernel needs);
+// never outside x86-64 builds.
 bool WideCarrylessCrc32Supported();
 
 // Runs `bytes` through the register `state`. Only on a processor for which

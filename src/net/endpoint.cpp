@@ -30,7 +30,9 @@ std::string Endpoint::Describe() const {
     if (family() == AF_INET6) {
         auto const& v6 = reinterpret_cast<sockaddr_in6 const&>(address);
         ::inet_ntop(AF_INET6, &v6.sin6_addr, text.data(), text.size());
-        return "[" + std::string(text.data()) + "]:" + std::to_string(ntohs(v6.sin6_port));
+        std::string described = "[";
+        described.append(text.data()).append("]:").append(std::to_string(ntohs(v6.sin6_port)));
+        return described;
     }
     auto const& v4 = reinterpret_cast<sockaddr_in const&>(address);
     ::inet_ntop(AF_INET, &v4.sin_addr, text.data(), text.size());

@@ -298,7 +298,9 @@ FileContents ReadWholeFile(std::string const& path) {
 
 // Temporary files of a profile write are named "." + the file's name + "." + six characters.
 std::string TemporaryPrefix(std::string_view path) {
-    return "." + std::string(base::BaseName(path)) + ".";
+    std::string prefix = ".";
+    prefix.append(base::BaseName(path)).append(".");
+    return prefix;
 }
 
 bool ReplaceFile(std::string const& path, std::string_view text, mode_t mode) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,8 +43,9 @@ class SessionLikeSink : public FrameSink {
 // A WELCOME-shaped frame: the given length bytes and type, sender id 42, assigned id 01020300.
 Bytes Welcome(std::uint8_t lengthHigh, std::uint8_t lengthLow, std::uint8_t type,
               std::size_t size) {
-    Bytes frame{lengthHigh, lengthLow, type, 0x00, 0x00, 0x00, 0x2A, 0x01, 0x02, 0x03, 0x00};
-    frame.resize(size, 0x61);
+    Bytes const fields{lengthHigh, lengthLow, type, 0x00, 0x00, 0x00, 0x2A, 0x01, 0x02, 0x03, 0x00};
+    Bytes frame(size, 0x61);
+    std::copy_n(fields.begin(), std::min(size, fields.size()), frame.begin());
     return frame;
 }
 

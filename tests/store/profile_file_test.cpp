@@ -60,11 +60,12 @@ TEST_F(ProfileFileTest, ReadsEntries) {
         {"MISSING", "SERVER", std::nullopt},
     };
     for (auto const& ending : {"\n", "\r\n"}) {
-        std::string text = kConfig;
-        if (std::string_view(ending) == "\r\n") {
-            for (std::size_t at = text.find('\n'); at != std::string::npos;
-                 at = text.find('\n', at + 2)) {
-                text.insert(at, "\r");
+        std::string text;
+        for (char const c : std::string_view(kConfig)) {
+            if (c == '\n') {
+                text += ending;
+            } else {
+                text += c;
             }
         }
         WriteFile("upd.ini", text);
