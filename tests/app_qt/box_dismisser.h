@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "event_wait.h"
+
 namespace qm::app::qt::test {
 
 struct SeenBox {
@@ -29,8 +31,14 @@ class BoxDismisser {
         QObject::connect(&tick_, &QTimer::timeout, [this] { DismissActiveBox(); });
         tick_.start(20);
     }
-    // Boxes are shown but left open (for tests that dismiss them another way).
-    void Pause(bool paused) { paused_ = paused; }
+    // Boxes are left open for `duration` (for tests that dismiss them another way), then
+    // dismissed again. The wait ends with the dismisser: nothing fires after it is gone.
+    void PauseFor(Millis duration) {
+        paused_ = true;
+        resume_.setSingleShot(true);
+        QObject::connect(&resume_, &QTimer::timeout, [this] { paused_ = false; });
+        resume_.start(duration);
+    }
 
     std::vector<SeenBox> const& boxes() const { return boxes_; }
 
@@ -60,6 +68,7 @@ class BoxDismisser {
     }
 
     QTimer tick_;
+    QTimer resume_;
     bool paused_ = false;
     std::vector<SeenBox> boxes_;
 };

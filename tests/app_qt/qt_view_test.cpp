@@ -87,8 +87,7 @@ TEST_F(QtViewTest, TheWakeDescriptorDismissesAnOpenBox) {
     // Should the wake not work, the box is still dismissed, and the test fails.
     bool const dismissedByWake = [&] {
         BoxDismisser fallback;
-        fallback.Pause(true);
-        QTimer::singleShot(static_cast<int>(kStepTimeout.count()), [&] { fallback.Pause(false); });
+        fallback.PauseFor(kStepTimeout);
         view.ShowMessageBox("Program exit", "The user has canceled the operation.");
         return fallback.boxes().empty();
     }();
@@ -124,8 +123,7 @@ TEST_F(QtViewTest, NothingOfTheRunHappensWhileTheBoxIsOpen) {
         net::ModalHold const hold(loop);
         EXPECT_EQ(write(ends[1], "x", 1), 1);
         BoxDismisser fallback;  // only if the accept above did not happen
-        fallback.Pause(true);
-        QTimer::singleShot(static_cast<int>(kStepTimeout.count()), [&] { fallback.Pause(false); });
+        fallback.PauseFor(kStepTimeout);
         view.ShowMessageBox("Network error", "connection lost");
     }
     EXPECT_TRUE(ranWhileOpen.empty());

@@ -72,6 +72,10 @@ enum class TestAddress : int {
     WindowNoAnnouncement,
     SilentDisplay,  // an X display that never answers
     ProgramWithWindow,
+    ManagedWindow,  // the program under a window manager
+    ManagedSuccess,
+    ManagedCannotLaunch,
+    ManagedNoServer,  // 159, where nothing listens
     // Benchmarks (bench/).
     BenchThroughput = 171,
     BenchScale,

@@ -1,12 +1,12 @@
 #include "app/qt/qt_view.h"
 
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QSocketNotifier>
 #include <QString>
 
 #include "app/qt/clipped_line.h"
 #include "app/qt/display_text.h"
+#include "app/qt/message_box.h"
 #include "app/qt/update_window.h"
 
 namespace qm::app::qt {
@@ -35,13 +35,7 @@ void QtView::SetProgress(int percent) {
 }
 
 void QtView::ShowMessageBox(std::string_view caption, std::string_view text) {
-    QMessageBox box(QMessageBox::NoIcon, DisplayText(caption), DisplayText(text), QMessageBox::Ok,
-                    &window_);
-    box.setTextFormat(Qt::PlainText);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setEscapeButton(QMessageBox::Ok);
-
+    MessageBox box(DisplayText(caption), DisplayText(text), &window_);
     QSocketNotifier wake(QSocketNotifier::Read);
     if (wakeFd_ >= 0) {
         wake.setSocket(wakeFd_);

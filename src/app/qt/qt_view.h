@@ -1,5 +1,6 @@
 // UpdateView on the update window: the texts and the progress go to its controls, a message box
-// is the platform's standard box (caption, text, an OK button, no icon), modal over the window.
+// is the platform's standard box (caption, text, an OK button, no icon), modal over the window
+// and wide enough for its caption (message_box.h).
 // A box is also dismissed when `wakeFd` (the signal pipe) becomes readable.
 #pragma once
 

@@ -9,6 +9,7 @@
 
 #include "app/qt/clipped_line.h"
 #include "app/qt/program_icon.h"
+#include "app/qt/title_and_close_box.h"
 #include "app/qt/window_layout.h"
 
 namespace qm::app::qt {
@@ -62,10 +63,9 @@ UpdateWindow::UpdateWindow()
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     setWindowIcon(ProgramIcon());
     setFont(WindowFont());
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(units_.Size(kWindowWidth, kWindowHeight));
     setSizeGripEnabled(false);
+    AskForTitleAndCloseBoxOnly(*this);
 
     statusLine_->setFrameStyle(QFrame::Box | QFrame::Plain);
     statusLine_->setLineWidth(1);

@@ -1,6 +1,7 @@
-// The update window: a fixed-size dialog titled "Checking your version ..." with the abort
-// button, the progress bar, the framed status line and the transfer line, placed in dialog units
-// of its font (the desktop's sans-serif font at 8 points).
+// The update window: a fixed-size dialog titled "Checking your version ..." with a title bar and
+// a close box only (title_and_close_box.h), the abort button, the progress bar, the framed status
+// line and the transfer line, placed in dialog units of its font (the desktop's sans-serif font at
+// 8 points).
 //
 // The abort button, the Escape key and the close box all give the cancel command; none of them
 // closes the window by itself. The window is hidden by its owner when the run ends.
