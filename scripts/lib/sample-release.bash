@@ -63,7 +63,7 @@ make_outdated_client() {
 start_sample_server() {
     local log="$1" release="$2" obsolete="$3" address="$4"
     shift 4
-    "$@" --root "$release" --delete "$obsolete" --listen "$address" 2>"$log" &
+    "$@" --root "$release" --delete "$obsolete" --listen "$address" >"$log" 2>&1 &
     sample_server_pid=$!
     for _ in $(seq 200); do
         grep -q "listening on" "$log" && return 0

@@ -29,7 +29,7 @@ ReferenceServer::ReferenceServer(std::string const& address, fs::path const& rel
 
 bool ReferenceServer::WaitForLog(std::string_view text, std::size_t times, Millis timeout) {
     return process_.WaitUntil(
-        [&](std::string const&, std::string const& log) { return Occurrences(log, text) >= times; },
+        [&](std::string const& log, std::string const&) { return Occurrences(log, text) >= times; },
         timeout);
 }
 

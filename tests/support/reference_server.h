@@ -26,7 +26,7 @@ class ReferenceServer {
     bool Ready(Millis timeout = Millis(10000)) { return WaitForLog("listening on", 1, timeout); }
     pid_t pid() const { return process_.pid(); }
     Process& process() { return process_; }
-    std::string Log() const { return process_.ErrorOutput(); }
+    std::string Log() const { return process_.Output(); }
     // Waits until the log holds `text` at least `times` times.
     bool WaitForLog(std::string_view text, std::size_t times, Millis timeout);
     // SIGHUP, then waits for the rescan to be logged.

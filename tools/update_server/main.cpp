@@ -23,5 +23,5 @@ int main(int argc, char** argv) {
     if (options.value().makeTlsKey) {
         return MakeTlsKey(options.value(), stdout);
     }
-    return RunServer(options.value(), stderr);
+    return RunServer(options.value(), stdout);
 }

@@ -22,6 +22,14 @@ void ServerLog::Note(std::string_view text) {
     std::fflush(out_);
 }
 
+void ServerLog::Fatal(std::string_view text, std::FILE* alarm) {
+    Note(text);
+    if (alarm != out_) {
+        std::fprintf(alarm, "quillmesh-update-server: %.*s\n", static_cast<int>(text.size()),
+                     text.data());
+    }
+}
+
 ClientLog::ClientLog(ServerLog& log, std::uint32_t clientId, std::string peer)
     : log_(log), label_("client " + std::to_string(clientId) + " (" + std::move(peer) + "): ") {}
 

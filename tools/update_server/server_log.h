@@ -1,5 +1,6 @@
-// The server's log: one line per event on a stream (standard error in the program), each line
-// with the time of day, and for a connection the client's id and address.
+// The server's log: one line per event on a stream (standard output in the program, for the
+// journal when it runs as a service), each line with the time of day, and for a connection the
+// client's id and address.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,9 @@ class ServerLog {
     explicit ServerLog(std::FILE* out) : out_(out) {}
 
     void Note(std::string_view text);
+    // A problem that stops the server: in the log, and on `alarm` (standard error in the
+    // program) for whoever started it from a shell.
+    void Fatal(std::string_view text, std::FILE* alarm);
 
   private:
     std::FILE* out_;

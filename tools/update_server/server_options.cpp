@@ -28,7 +28,8 @@ constexpr std::string_view kUsage =
     "  --help            print this text.\n"
     "\n"
     "Paths are relative, use '/' between directories and have at most 63 characters.\n"
-    "The log goes to standard error. SIGINT and SIGTERM stop the server.\n"
+    "The log goes to standard output (a problem that stops the server to standard error\n"
+    "too). SIGINT and SIGTERM stop the server.\n"
     "Exit status: 0 stopped by a signal, 1 cannot serve (release, deletion list, address),\n"
     "2 bad command line.\n";
 

@@ -85,7 +85,7 @@ int RunServer(ServerOptions const& options, std::FILE* logStream) {
     ReleaseLoader const loader(options.root, options.deletionFile);
     auto loaded = loader.Load();
     if (!loaded.ok()) {
-        log.Note("cannot serve: " + loaded.reason());
+        log.Fatal("cannot serve: " + loaded.reason(), stderr);
         return kExitCannotServe;
     }
     CatalogShelf shelf(loaded.value());
@@ -100,14 +100,14 @@ int RunServer(ServerOptions const& options, std::FILE* logStream) {
         std::optional<net::KeyPin> const pin =
             tls ? tls::PinOfCertificate(*options.tlsCertificate, problem) : std::nullopt;
         if (!pin) {
-            log.Note("cannot serve: " + problem);
+            log.Fatal("cannot serve: " + problem, stderr);
             return kExitCannotServe;
         }
         server.UseTls(std::move(tls));
         log.Note("TLS with the key whose pin is " + net::FormatKeyPin(*pin));
     }
     if (auto problem = server.Listen(options.listenAddress)) {
-        log.Note(*problem);
+        log.Fatal(*problem, stderr);
         return kExitCannotServe;
     }
     SignalHandling handling(signals, loop, loader, shelf, log);
