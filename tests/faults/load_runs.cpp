@@ -24,8 +24,6 @@ using Lines = std::vector<std::string>;
 // Resident memory the server may keep over its level after the first runs: allocator caches,
 // not growth per run.
 constexpr long kServerSlackKb = 1024;
-// Peak memory an updater may differ by between the first and the last runs.
-constexpr long kClientSlackKb = 512;
 
 struct Served {
     ClientDir work;
@@ -82,19 +80,16 @@ std::vector<long> RunAll(Served& served, std::vector<std::unique_ptr<ClientDir>>
     return peaks;
 }
 
-void ExpectFlat(std::vector<long> const& peaks, std::string const& what) {
-    if (!kMemoryIsMeasurable) {
+// Reports the updaters' peaks. Each updater is a fresh process, and the figure the kernel keeps
+// for a child includes the test process it was forked from, which grows as the test goes on: a
+// bound on it would measure the test. bench/peak_rss_probe measures the updater alone.
+void ReportPeaks(std::vector<long> const& peaks, std::string const& what) {
+    if (!kMemoryIsMeasurable || peaks.empty()) {
         return;
     }
-    ASSERT_GE(peaks.size(), 2u);
-    std::size_t const tenth = std::max<std::size_t>(1, peaks.size() / 10);
-    long const early = *std::max_element(peaks.begin(), peaks.begin() + tenth);
-    long const late = *std::max_element(peaks.end() - tenth, peaks.end());
     auto const [lowest, highest] = std::minmax_element(peaks.begin(), peaks.end());
     std::cout << "[ MEMORY   ] " << what << ": updater peak " << *lowest << ".." << *highest
               << " KiB\n";
-    EXPECT_LE(late, early + kClientSlackKb)
-        << what << ": first runs " << early << " KiB, last runs " << late << " KiB";
 }
 
 void ExpectServerBack(Usage const& start, Usage const& settled, Usage const& end,
@@ -143,7 +138,7 @@ void RunConsecutively(std::string const& address, std::size_t runs) {
     ASSERT_TRUE(served.AllClosed()) << served.server->Log().substr(0, 2000);
     ExpectServerBack(start, settled, UsageOf(*served.server),
                      std::to_string(runs) + " consecutive runs");
-    ExpectFlat(peaks, std::to_string(runs) + " consecutive runs");
+    ReportPeaks(peaks, std::to_string(runs) + " consecutive runs");
     EXPECT_EQ(served.server->Stop(), 0);
 }
 
@@ -170,7 +165,7 @@ void RunManyAtOnce(std::string const& address, std::size_t atOnce, std::size_t w
     std::string const what = std::to_string(waves) + " x " + std::to_string(atOnce) + " at once";
     ExpectServerBack(start, settled, UsageOf(*served.server), what);
     EXPECT_EQ(peaks.size(), atOnce * waves);
-    ExpectFlat(peaks, what);
+    ReportPeaks(peaks, what);
     EXPECT_EQ(served.server->Stop(), 0);
 }
 
