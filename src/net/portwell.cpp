@@ -351,6 +351,9 @@ void SocketLayer::EndHandshake(int socket, bool done) {
     }
     if (listening != -1) {
         if (!done) {
+            if (table_.onHandshakeFailed) {
+                table_.onHandshakeFailed(socket);
+            }
             ::close(socket);
         } else if (table_.onAccept) {
             table_.onAccept(socket, listening);

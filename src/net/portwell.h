@@ -48,6 +48,9 @@ struct SocketEventTable {
     std::function<void(int socket)> onWrite;
     std::function<void(int socket)> onClose;
     std::function<void(int newSocket, int listeningSocket)> onAccept;
+    // An accepted connection whose secure handshake failed or ran out of time, just before the
+    // layer closes it.
+    std::function<void(int socket)> onHandshakeFailed;
     std::function<void(int socket, int error)> onConnect;
 };
 

@@ -111,6 +111,11 @@ enum class TestAddress : int {
     SoakManyAtOnce,
     // The session fuzz harness (fuzz/session) in 127.0.3.N.
     FuzzSession = 3 * 256 + 1,
+    // TLS in the socket layer (tests/tls) in 127.0.4.N.
+    TlsRightPinLayer = 4 * 256 + 1,
+    TlsSecondPinLayer,
+    TlsOtherKeyLayer,
+    TlsPlainServerLayer,
 };
 
 inline std::string LoopbackAddress(TestAddress test) {

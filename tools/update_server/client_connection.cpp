@@ -1,25 +1,9 @@
 #include "update_server/client_connection.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cstdio>
 
 namespace qm::server {
 namespace {
-
-std::string PeerOf(int socket) {
-    sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
-        peer.sin_family != AF_INET) {
-        return "unknown peer";
-    }
-    char address[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-    return std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
-}
 
 std::string Seconds(std::chrono::steady_clock::duration elapsed) {
     double const seconds = std::chrono::duration<double>(elapsed).count();

@@ -1,5 +1,9 @@
 #include "update_server/server_log.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <ctime>
 
 namespace qm::server {
@@ -15,6 +19,18 @@ std::string TimeOfDay() {
 }
 
 }  // namespace
+
+std::string PeerOf(int socket) {
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+        peer.sin_family != AF_INET) {
+        return "unknown peer";
+    }
+    char address[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    return std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
+}
 
 void ServerLog::Note(std::string_view text) {
     std::string const line = TimeOfDay() + " " + std::string(text) + "\n";

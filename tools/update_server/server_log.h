@@ -10,6 +10,9 @@
 
 namespace qm::server {
 
+// The address and port of the peer of a connected socket, as the log names it.
+std::string PeerOf(int socket);
+
 class ServerLog {
   public:
     explicit ServerLog(std::FILE* out) : out_(out) {}

@@ -17,6 +17,9 @@ UpdateServer::UpdateServer(net::EventLoop& loop, CatalogShelf const& shelf, Serv
     };
     table.onWrite = [this](int socket) { OnWrite(socket); };
     table.onClose = [this](int socket) { OnClose(socket); };
+    table.onHandshakeFailed = [this](int socket) {
+        log_.Note("TLS handshake with " + PeerOf(socket) + " failed; connection closed");
+    };
 }
 
 UpdateServer::~UpdateServer() {

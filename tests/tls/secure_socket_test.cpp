@@ -1,0 +1,180 @@
+// TLS in the socket layer, both ends real: a server layer with a fresh key and a client layer that
+// pins keys, on one poll loop over loopback. And the pins as upd.ini writes them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/poll_event_loop.h"
+#include "net/key_pin.h"
+#include "net/portwell.h"
+#include "support/addresses.h"
+#include "support/temp_dir.h"
+#include "tls/openssl_tls.h"
+
+namespace qm::tls {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LoopbackAddress;
+using test::TestAddress;
+
+std::string const kPinA = "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
+std::string const kPinB = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+
+TEST(KeyPins, ParsedOnlyWhenEveryPartIsAPin) {
+    struct Case {
+        std::string text;
+        std::size_t pins;  // 0: refused
+    };
+    Case const cases[] = {
+        {kPinA, 1},
+        {kPinA + ";" + kPinB, 2},
+        {"  " + kPinA + " ;\t" + kPinB + " ", 2},
+        {"", 0},
+        {kPinA + ";", 0},
+        {";" + kPinA, 0},
+        {kPinA + ";;" + kPinB, 0},
+        {"sha1//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", 0},
+        {"SHA256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", 0},
+        {kPinA.substr(0, kPinA.size() - 1), 0},  // 43 characters
+        {kPinA + "A", 0},                        // 45 characters
+        {"sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuF!=", 0},
+        {"sha256//" + std::string(44, '='), 0},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto const pins = net::ParseKeyPins(c.text);
+        if (c.pins == 0) {
+            EXPECT_FALSE(pins.has_value());
+            continue;
+        }
+        ASSERT_TRUE(pins.has_value());
+        ASSERT_EQ(pins->size(), c.pins);
+        EXPECT_EQ(net::FormatKeyPin(pins->front()), kPinA);
+    }
+}
+
+// A server with a key of its own in a temporary directory.
+struct ServerKey {
+    test::TempDir dir;
+    net::KeyPin pin{};
+
+    ServerKey() {
+        std::string problem;
+        EXPECT_TRUE(MakeKeyAndCertificate(key(), certificate(), problem)) << problem;
+        auto const read = PinOfCertificate(certificate(), problem);
+        EXPECT_TRUE(read.has_value()) << problem;
+        pin = read.value_or(net::KeyPin{});
+    }
+    std::filesystem::path key() const { return dir.path() / "server.key"; }
+    std::filesystem::path certificate() const { return dir.path() / "server.crt"; }
+};
+
+// Two socket layers on one loop: a server that echoes what it reads, and a client.
+class SecureSockets : public ::testing::Test {
+  protected:
+    net::PollEventLoop loop;
+    net::SocketLayer server{loop};
+    net::SocketLayer client{loop};
+    std::vector<int> connectErrors;
+    std::vector<int> accepted;
+    int handshakesFailed = 0;
+    std::string heard;
+
+    void SetUp() override {
+        server.SocketStartup();
+        client.SocketStartup();
+        server.table().onAccept = [this](int socket, int) {
+            accepted.push_back(socket);
+            server.AsyncReceive(socket);
+        };
+        server.table().onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
+            server.SendAll(socket, bytes);
+        };
+        server.table().onHandshakeFailed = [this](int) { ++handshakesFailed; };
+        client.table().onConnect = [this](int, int error) { connectErrors.push_back(error); };
+        client.table().onRead = [this](int, std::span<const std::uint8_t> bytes) {
+            heard.append(bytes.begin(), bytes.end());
+        };
+    }
+    void TearDown() override {
+        for (int socket : accepted) {
+            server.CloseSocket(socket);
+        }
+    }
+
+    bool RunUntil(std::function<bool()> const& done) {
+        auto const limit = std::chrono::steady_clock::now() + 20s;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > limit) {
+                return false;
+            }
+            loop.RunOnce(10ms);
+        }
+        return true;
+    }
+
+    // Serves on `address` with `key` (plain TCP without one), connects with `pins` and returns
+    // the connect's error; on success, checks that bytes cross both ways decrypted.
+    int Connect(std::string const& address, ServerKey const* key,
+                std::vector<net::KeyPin> const& pins) {
+        if (key != nullptr) {
+            std::string problem;
+            auto factory = MakeServerFactory(key->key(), key->certificate(), problem);
+            EXPECT_NE(factory, nullptr) << problem;
+            server.UseTls(factory);
+        }
+        int const listening = server.AsyncListen(address, test::kPort);
+        EXPECT_NE(listening, -1);
+        client.UseTls(MakePinnedClientFactory(pins));
+        int const socket = client.AsyncConnect(address, test::kPort);
+        EXPECT_NE(socket, -1);
+        EXPECT_TRUE(RunUntil([&] { return !connectErrors.empty(); }));
+        int const error = connectErrors.empty() ? -1 : connectErrors.front();
+        if (error == 0) {
+            EXPECT_EQ(client.AsyncReceive(socket), 0);
+            std::string const hello(100000, 'q');
+            EXPECT_EQ(client.SendAll(socket, {reinterpret_cast<std::uint8_t const*>(hello.data()),
+                                              hello.size()}),
+                      0);
+            EXPECT_TRUE(RunUntil([&] { return heard.size() >= hello.size(); }));
+            EXPECT_EQ(heard, hello);
+        }
+        client.CloseSocket(socket);
+        server.CloseSocket(listening);
+        return error;
+    }
+};
+
+TEST_F(SecureSockets, AServerWhoseKeyIsTheOnlyPinIsAccepted) {
+    ServerKey const key;
+    EXPECT_EQ(Connect(LoopbackAddress(TestAddress::TlsRightPinLayer), &key, {key.pin}), 0);
+    EXPECT_EQ(handshakesFailed, 0);
+}
+
+TEST_F(SecureSockets, AServerWhoseKeyIsTheSecondOfTwoPinsIsAccepted) {
+    ServerKey const key;
+    net::KeyPin const other = net::ParseKeyPins(kPinB)->front();
+    EXPECT_EQ(Connect(LoopbackAddress(TestAddress::TlsSecondPinLayer), &key, {other, key.pin}), 0);
+}
+
+TEST_F(SecureSockets, AServerWithAnotherKeyIsNotVerified) {
+    ServerKey const key;
+    ServerKey const other;
+    EXPECT_EQ(Connect(LoopbackAddress(TestAddress::TlsOtherKeyLayer), &key, {other.pin}),
+              net::kServerNotVerified);
+    EXPECT_TRUE(RunUntil([&] { return handshakesFailed == 1; })) << "the server notes the refusal";
+    EXPECT_TRUE(accepted.empty()) << "a failed handshake never reaches the owner";
+}
+
+TEST_F(SecureSockets, APlainServerIsNotVerified) {
+    ServerKey const key;
+    EXPECT_EQ(Connect(LoopbackAddress(TestAddress::TlsPlainServerLayer), nullptr, {key.pin}),
+              net::kServerNotVerified);
+}
+
+}  // namespace
+}  // namespace qm::tls
