@@ -15,11 +15,14 @@ struct SettingsCase {
     std::optional<std::string> ending;
     std::chrono::seconds stallLimit{120};
     unsigned requestWindow = 1;
+    std::size_t pins = 0;
 };
 
-TEST(RunSettings, TimeoutAndWindowAreWholeNumbersInTheirRanges) {
+TEST(RunSettings, TimeoutWindowAndPinAreCheckedAsWritten) {
     std::string const badTimeout = "TIMEOUT must be a whole number of seconds from 0 to 86400";
     std::string const badWindow = "WINDOW must be a whole number from 1 to 256";
+    std::string const badPin = "PIN must be sha256// and 44 base64 characters, separated by ;";
+    std::string const pin = "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
     SettingsCase const cases[] = {
         {"", {}},
         {"TIMEOUT=0\nWINDOW=256\n", {}, std::chrono::seconds(0), 256},
@@ -34,6 +37,11 @@ TEST(RunSettings, TimeoutAndWindowAreWholeNumbersInTheirRanges) {
         {"WINDOW=257\n", badWindow},
         {"WINDOW=+4\n", badWindow},
         {"WINDOW=four\n", badWindow},
+        {"PIN=\n", {}},
+        {"PIN=" + pin + "\n", {}, std::chrono::seconds(120), 1, 1},
+        {"PIN=" + pin + ";" + pin + "\n", {}, std::chrono::seconds(120), 1, 2},
+        {"PIN=" + pin.substr(8) + "\n", badPin},
+        {"PIN=" + pin + ";\n", badPin},
     };
     for (SettingsCase const& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -53,6 +61,7 @@ TEST(RunSettings, TimeoutAndWindowAreWholeNumbersInTheirRanges) {
         EXPECT_EQ(settings->serverAddress, "host");
         EXPECT_EQ(settings->stallLimit, c.stallLimit);
         EXPECT_EQ(settings->requestWindow, c.requestWindow);
+        EXPECT_EQ(settings->pins.size(), c.pins);
     }
 }
 
