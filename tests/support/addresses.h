@@ -54,7 +54,14 @@ enum class TestAddress : int {
     RenameOntoDirectory,
     DeleteNonEmptyDirectory,
     LeftoverTemporaryFile,
-    MoreThanAnnounced,  // 78
+    MoreThanAnnounced,
+    ResetWhileAnswering,
+    RunLock,
+    Stall,
+    ResumeAfterCancel,
+    ResumeAfterKill,
+    PipelinedRequests,
+    OutOfRangeSettings,  // 85
     // The updater and the reference server together (tests/integration).
     HundredFiles = 100,
     HundredFilesAgain,
@@ -64,7 +71,13 @@ enum class TestAddress : int {
     NetworkWord,
     PortInUse,
     RefusedStart,
-    SlowReader,  // 108
+    SlowReader,
+    WindowedRelease,
+    TlsRightPin,
+    TlsSecondPin,
+    TlsOtherKey,
+    TlsPlainServer,
+    TlsHandshakeStall,  // 114
     // The update window (tests/app_qt).
     DownloadThenEscape = 150,
     CompleteRun,

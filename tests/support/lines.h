@@ -36,5 +36,6 @@ inline constexpr int kExitNetwork = 3;
 inline constexpr int kExitDisk = 4;
 inline constexpr int kExitCancelled = 5;
 inline constexpr int kExitLaunchFailed = 6;
+inline constexpr int kExitAlreadyRunning = 7;
 
 }  // namespace qm::test

@@ -50,6 +50,11 @@ void WriteUpdaterConfig(std::filesystem::path const& directory,
     WriteFile(directory / "upd.ini", text);
 }
 
+void AddUpdaterSettings(std::filesystem::path const& directory, std::string_view lines) {
+    std::filesystem::path const config = directory / "upd.ini";
+    WriteFile(config, ReadFile(config) + std::string(lines));
+}
+
 std::optional<std::map<std::string, std::string>> ParseChecksumRecord(std::string const& text) {
     std::istringstream in(text);
     std::string line;

@@ -20,6 +20,9 @@ void WriteUpdaterConfig(std::filesystem::path const& directory,
                         std::optional<std::string> const& server,
                         std::optional<std::string> const& exe = std::nullopt);
 
+// Appends settings ("KEY=VALUE" lines) to the upd.ini in `directory`.
+void AddUpdaterSettings(std::filesystem::path const& directory, std::string_view lines);
+
 // The entries of a checksum record ([GLOBAL_CRC] key=value), or nothing when the text is not a
 // well-formed record: a section line first, then only key=decimal lines, in which the record of
 // unfinished downloads ([PARTIAL_DOWNLOADS], left out of the result) may stand last.
