@@ -1,0 +1,116 @@
+// A large download that a run leaves unfinished, cancelled or killed, goes on in the next run from
+// the first chunk that run lacks, and the completed run leaves nothing of it behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+
+#include "support/crc32.h"
+#include "support/lines.h"
+#include "support/random_bytes.h"
+#include "support/scripted_run.h"
+
+namespace qm::test {
+namespace {
+
+constexpr char kLocal[] = "data/file.bin";
+constexpr char kRemote[] = "files/data/file.bin";
+constexpr char kPartial[] = "data/.quillmesh-partial-file.bin";
+constexpr std::uint32_t kChunksBeforeStop = 40;
+// About 200 KiB: large enough to be resumable, 101 chunks and a part.
+Bytes const kContent = PatternBytes(100 * kChunkSize + 1000, 29);
+std::uint32_t const kCrc = ReferenceCrc32(kContent);
+auto const kLastIndex = static_cast<std::uint32_t>((kContent.size() + kChunkSize - 1) / kChunkSize);
+
+std::span<const std::uint8_t> ChunkOf(std::uint32_t index) {
+    std::size_t const at = std::min<std::size_t>(std::size_t{index} * kChunkSize, kContent.size());
+    return std::span<const std::uint8_t>(kContent).subspan(
+        at, std::min(kChunkSize, kContent.size() - at));
+}
+
+// The description of the file, the updater's requests for it, beginning with chunk `firstAsked`,
+// then the file's size and its chunks from `firstAsked` on, stop-and-wait, up to `end`; the
+// whole file ends with the empty chunk and the acknowledgement.
+::testing::AssertionResult Serve(Conversation& talk, std::uint32_t firstAsked, std::uint32_t end) {
+    Peers const& peers = talk.peers();
+    ScriptedServer& server = talk.server();
+    if (auto sent = talk.SendDescription(1, 2, kLocal, kRemote, kCrc); !sent) {
+        return sent;
+    }
+    if (auto file = server.Expect(FileRequest(peers.client, peers.server, kRemote)); !file) {
+        return ::testing::AssertionFailure() << "file request: " << file.message();
+    }
+    if (auto first =
+            server.Expect(ChunkRequest(peers.client, peers.fileSender, firstAsked, kRemote));
+        !first) {
+        return ::testing::AssertionFailure()
+               << "request of chunk " << firstAsked << ": " << first.message();
+    }
+    if (auto sized = talk.SendFileSize(kRemote, static_cast<std::uint32_t>(kContent.size()));
+        !sized) {
+        return sized;
+    }
+    for (std::uint32_t index = firstAsked; index < std::min(end, kLastIndex); ++index) {
+        if (auto chunk = talk.SendChunk(kRemote, index, ChunkOf(index)); !chunk) {
+            return chunk;
+        }
+    }
+    if (end <= kLastIndex) {
+        return ::testing::AssertionSuccess();
+    }
+    if (auto sent = talk.SendData(kLastIndex, {}); !sent) {
+        return sent;
+    }
+    return talk.ExpectAck(2);
+}
+
+TEST(Resume, ACancelledOrKilledDownloadGoesOnFromTheFirstChunkItLacks) {
+    struct Stop {
+        char const* name;
+        TestAddress address;
+        int signal;
+        int status;
+    };
+    Stop const stops[] = {
+        {"cancelled", TestAddress::ResumeAfterCancel, SIGTERM, kExitCancelled},
+        {"killed", TestAddress::ResumeAfterKill, SIGKILL, 128 + SIGKILL},
+    };
+    for (Stop const& stop : stops) {
+        SCOPED_TRACE(stop.name);
+        ScriptedRun run(stop.address);
+        run.dir.Write(kLocal, "old content");
+        Process& first = run.Start();
+        ASSERT_TRUE(run.talk.OpenList(1)) << first.Transcript();
+        ASSERT_TRUE(Serve(run.talk, 0, kChunksBeforeStop)) << first.Transcript();
+        first.Signal(stop.signal);
+        EXPECT_EQ(first.ExitStatus(), stop.status) << first.Transcript();
+        run.server.CloseConnection();
+
+        EXPECT_EQ(run.dir.Read(kLocal), "old content");
+        EXPECT_EQ(ProfileEntry(run.dir.Read("crc.ini").value_or(""), "PARTIAL_DOWNLOADS", kLocal),
+                  std::to_string(kCrc));
+        Bytes const kept = run.dir.ReadBytes(kPartial).value_or(Bytes{});
+        ASSERT_LE(kept.size(), std::size_t{kChunksBeforeStop} * kChunkSize);
+        EXPECT_TRUE(std::equal(kept.begin(), kept.end(), kContent.begin()));
+        // A cancel keeps every chunk that arrived; a kill what was written before it.
+        auto const lacking = static_cast<std::uint32_t>(kept.size() / kChunkSize);
+        if (stop.signal == SIGTERM) {
+            EXPECT_EQ(lacking, kChunksBeforeStop);
+        }
+        EXPECT_GT(lacking, 0u) << "nothing of " << kChunksBeforeStop << " chunks was kept";
+
+        Process& second = run.Start();
+        ASSERT_TRUE(run.talk.OpenList(1)) << second.Transcript();
+        ASSERT_TRUE(Serve(run.talk, lacking, kLastIndex + 1)) << second.Transcript();
+        ASSERT_TRUE(run.talk.Complete()) << second.Transcript();
+        EXPECT_EQ(second.ExitStatus(), kExitClean) << second.Transcript();
+        EXPECT_EQ(run.dir.ReadBytes(kLocal), kContent);
+        EXPECT_FALSE(run.dir.Exists(kPartial));
+        EXPECT_EQ(run.dir.Read("crc.ini").value_or("").find("PARTIAL_DOWNLOADS"),
+                  std::string::npos);
+        EXPECT_EQ(TemporaryEntries(SnapshotTree(run.dir.path())), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
+}  // namespace qm::test
