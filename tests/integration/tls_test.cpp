@@ -1,0 +1,135 @@
+// Runs with PIN: the updater speaks TLS to the reference server and accepts it only when its key
+// matches one of the pins. Any other server, one that speaks plain TCP or one that never finishes
+// the handshake, is refused before anything is written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "integration/release_tree.h"
+#include "support/addresses.h"
+#include "support/lines.h"
+#include "support/process.h"
+#include "support/profile_text.h"
+#include "support/reference_server.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh key and certificate in `directory`, and the key's pin.
+struct TlsKey {
+    TlsKey(fs::path const& directory, std::string const& name)
+        : key(directory / (name + ".key")), certificate(directory / (name + ".crt")) {
+        Process maker(
+            {.argv = {ReferenceServer::ServerBinary().string(), "--make-tls-key", "--tls-key",
+                      key.string(), "--tls-certificate", certificate.string()}});
+        if (maker.ExitStatus() == 0) {
+            pin = maker.Output().substr(0, maker.Output().find('\n'));
+        }
+    }
+    std::vector<std::string> ServerArguments() const {
+        return {"--tls-key", key.string(), "--tls-certificate", certificate.string()};
+    }
+
+    fs::path key;
+    fs::path certificate;
+    std::string pin;
+};
+
+// Keys, a release and a client directory with older files of it, the pins in its upd.ini.
+class PinnedClient : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(served.pin.size(), 52u) << served.pin;
+        ASSERT_EQ(other.pin.size(), 52u) << other.pin;
+        WriteTree(keys.path() / "release", tree);
+        WriteTree(client.path(), tree, 2);
+        FurnishSentinel(client.root() / "outside");
+    }
+
+    // The updater with `pins` against a server on `address`.
+    Process& Start(TestAddress address, std::string const& pins, std::string const& more = "") {
+        WriteUpdaterConfig(client.path(), LoopbackAddress(address));
+        AddUpdaterSettings(client.path(), "PIN=" + pins + "\n" + more);
+        before = SnapshotTree(client.root(), {.withTimes = true});
+        return updater.emplace(UpdaterOptions(client.path()));
+    }
+
+    // The run was refused before anything was written, in the client directory or outside it.
+    void ExpectRefused() {
+        EXPECT_EQ(updater->ExitStatus(Millis(30000)), kExitNetwork) << updater->Transcript();
+        EXPECT_EQ(updater->Boxes(), std::vector<std::string>{
+                                        Box("Network error", "the server could not be verified")});
+        EXPECT_EQ(DescribeDifference(before, SnapshotTree(client.root(), {.withTimes = true})), "");
+    }
+
+    std::vector<TreeFile> const tree = SmallTree();
+    TempDir keys;
+    TlsKey const served{keys.path(), "served"};
+    TlsKey const other{keys.path(), "other"};
+    ClientDir client;
+    TreeSnapshot before;
+    std::optional<Process> updater;
+};
+
+TEST_F(PinnedClient, AServerWhoseKeyMatchesAPinUpdatesTheClient) {
+    struct Case {
+        TestAddress address;
+        std::string pins;
+    };
+    Case const cases[] = {
+        {TestAddress::TlsRightPin, served.pin},
+        {TestAddress::TlsSecondPin, other.pin + ";" + served.pin},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.pins);
+        WriteTree(client.path(), tree, 2);
+        fs::remove(client.path() / "crc.ini");
+        ReferenceServer server(LoopbackAddress(c.address), keys.path() / "release",
+                               served.ServerArguments());
+        ASSERT_TRUE(server.Ready()) << server.Log();
+        EXPECT_NE(server.Log().find(served.pin), std::string::npos) << server.Log();
+        Process& run = Start(c.address, c.pins);
+        EXPECT_EQ(run.ExitStatus(Millis(60000)), kExitClean) << run.Transcript();
+        EXPECT_EQ(
+            ReleaseDifferences(keys.path() / "release", client.path(), {"upd.ini", "crc.ini"}),
+            std::vector<std::string>{});
+    }
+}
+
+TEST_F(PinnedClient, AServerWithAnotherKeyOrWithoutTlsIsRefused) {
+    struct Case {
+        char const* name;
+        TestAddress address;
+        std::vector<std::string> serverArguments;
+    };
+    Case const cases[] = {
+        {"another key", TestAddress::TlsOtherKey, other.ServerArguments()},
+        {"plain TCP", TestAddress::TlsPlainServer, {}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReferenceServer server(LoopbackAddress(c.address), keys.path() / "release",
+                               c.serverArguments);
+        ASSERT_TRUE(server.Ready()) << server.Log();
+        Start(c.address, served.pin);
+        ExpectRefused();
+    }
+}
+
+TEST_F(PinnedClient, AHandshakeThatNeverEndsIsGivenUpAfterTenSecondsWhateverTheTimeout) {
+    ScriptedServer silent(TestAddress::TlsHandshakeStall);
+    Start(TestAddress::TlsHandshakeStall, served.pin, "TIMEOUT=0\n");
+    ASSERT_TRUE(silent.Accept()) << updater->Transcript();
+    auto const accepted = Clock::now();
+    ExpectRefused();
+    EXPECT_GT(Clock::now() - accepted, Millis(5000)) << "given up long before the limit";
+}
+
+}  // namespace
+}  // namespace qm::test
