@@ -81,15 +81,10 @@ TEST(RunSettings, AValueOutOfItsRangeEndsTheRunBeforeItBegins) {
     Case const cases[] = {
         {"TIMEOUT=86401", kTimeout},
         {"TIMEOUT=-1", kTimeout},
-        {"TIMEOUT=12s", kTimeout},
-        {"TIMEOUT=1.5", kTimeout},
         {"WINDOW=0", kWindowText},
         {"WINDOW=257", kWindowText},
-        {"WINDOW=four", kWindowText},
         {"PIN=sha256//abc", kPin},
-        {"PIN=md5//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=", kPin},
         {"PIN=sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=;", kPin},
-        {"PIN=sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA*=", kPin},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.line);
