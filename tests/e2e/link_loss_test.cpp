@@ -22,8 +22,8 @@ constexpr Millis kPromptEnding{10000};
 constexpr char kRemote[] = "files/data/file.bin";
 Bytes const kNewContent = PatternBytes(5000, 17);
 
-// The server's part up to a frame that the updater must answer; the test then resets the
-// connection, so that the answer meets a connection that is gone, or falls silent.
+// The server's part up to a frame that the updater must answer. The test then resets the
+// connection, so that the answer meets a connection that is gone, or leaves the server silent.
 struct Scene {
     char const* name;
     std::function<::testing::AssertionResult(Conversation&)> play;
