@@ -90,11 +90,11 @@ enum class TestAddress : int {
     ManagedCannotLaunch,
     ManagedNoServer,  // 159, where nothing listens
     // Benchmarks (bench/).
-    BenchThroughput = 171,
-    BenchScale,
-    BenchSmall,
-    BenchLarge,
+    BenchServer = 171,
+    BenchLink,  // the link emulator in front of it
     BenchStartup,
+    BenchTlsServer,
+    BenchStream,  // a plain TCP stream through the link
     // Fault tests (tests/faults) in 127.0.2.N.
     KilledDownloads = 2 * 256 + 1,
     StopSignals,

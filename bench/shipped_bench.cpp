@@ -1,0 +1,598 @@
+// The programs as a user runs them ($QM_UPDATER_BINARY and $QM_SERVER_BINARY: bench/run points
+// them at a `cmake --install`ed tree, the window module beside the updater), one fresh process
+// per measurement, each figure beside its limit from the same run, runs and limits alternating:
+//
+//  - checksum: from the FileDescription of a cached 256 MiB local file to the updater's Ack,
+//    against a fresh `dd` reading the same file with read() in 256 KiB blocks;
+//  - download: 256 MiB, from the first ChunkRequest to the Ack after the empty chunk (flush,
+//    check and rename included), against the minimal stop-and-wait client through the same link;
+//  - memory and start-up: peak resident memory of plain-mode runs (1 MiB, 1 GiB) and of a window
+//    run on Xvfb, spawn to first connection in both modes;
+//  - links: WINDOW 1 to 256 over 20 and 50 ms round trips against the link's limit; a download
+//    killed at half way and resumed; the stall limit; TLS against plain TCP.
+//
+// The frames are timed on a LinkEmulator between the updater and the server (bench/frame_clock.h).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client_driver.h"
+#include "frame_clock.h"
+#include "random_file.h"
+#include "ratio_table.h"
+#include "stop_and_wait_client.h"
+#include "support/addresses.h"
+#include "support/link_emulator.h"
+#include "support/process.h"
+#include "support/reference_server.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qm::bench::FrameClock;
+using qm::bench::RatioTable;
+using qm::test::Clock;
+using qm::test::LinkEmulator;
+using qm::test::LoopbackAddress;
+using qm::test::Process;
+using qm::test::ReferenceServer;
+using qm::test::TestAddress;
+using Goal = RatioTable::Goal;
+using Figure = std::optional<double>;
+
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+constexpr std::uint64_t kBigSize = 256 * kMiB;
+std::string const kServer = LoopbackAddress(TestAddress::BenchServer);
+std::string const kLink = LoopbackAddress(TestAddress::BenchLink);
+std::string const kListener = LoopbackAddress(TestAddress::BenchStartup);
+std::string const kTlsServer = LoopbackAddress(TestAddress::BenchTlsServer);
+std::string const kStream = LoopbackAddress(TestAddress::BenchStream);
+
+struct Options {
+    std::string updater;
+    std::string server;
+    std::string probe;
+    int repetitions = 5;
+    std::string scenarios = "checksum,download,memory,startup,links,resume,stall,tls";
+    bool Wants(std::string const& name) const {
+        return ("," + scenarios + ",").find("," + name + ",") != std::string::npos;
+    }
+};
+
+double Seconds(Clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+Figure Median(std::vector<double> values) {
+    if (values.empty()) {
+        return std::nullopt;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+Figure Between(FrameClock::Time from, FrameClock::Time to) {
+    return from && to ? Figure(Seconds(*to - *from)) : std::nullopt;
+}
+
+// Thrown by a scenario that cannot go on; the message says why.
+struct Problem : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+void Require(bool good, std::string const& what) {
+    if (!good) {
+        throw Problem(what);
+    }
+}
+
+std::string Load() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one;
+}
+
+// A client directory with upd.ini for `address` and the given extra lines; `keep` names a file
+// that stays (the rest of the directory is emptied).
+fs::path ClientDirectory(fs::path const& path, std::string const& address,
+                         std::string const& extra = "", std::string const& keep = "") {
+    fs::create_directories(path);
+    for (auto const& entry : fs::directory_iterator(path)) {
+        if (entry.path().filename() != keep) {
+            fs::remove_all(entry.path());
+        }
+    }
+    Require(qm::test::WriteFile(path / "upd.ini", "[GENERAL]\nSERVER=" + address + "\n" + extra),
+            "cannot write upd.ini");
+    return path;
+}
+
+// A release directory with one file of random bytes.
+fs::path Release(fs::path const& root, std::string const& name, std::uint64_t size) {
+    static std::mt19937_64 random(2027);
+    fs::create_directories(root);
+    if (!fs::exists(root / name)) {
+        Require(qm::bench::WriteRandomFile((root / name).string(), size, random),
+                "cannot write " + (root / name).string());
+    }
+    return root;
+}
+
+std::unique_ptr<ReferenceServer> StartServer(Options const& options, fs::path const& root,
+                                             std::string const& address,
+                                             std::vector<std::string> const& extra = {}) {
+    auto server = std::make_unique<ReferenceServer>(address, root, extra, options.server);
+    Require(server->Ready(std::chrono::seconds(60)), "the server did not listen: " + server->Log());
+    return server;
+}
+
+struct UpdaterRun {
+    int status = -1;
+    long peakKiB = 0;
+    std::vector<qm::test::TimedLine> lines;
+    Clock::time_point startedAt;
+    Clock::time_point endedAt;
+};
+
+// One updater run in `directory` through the peak memory probe (bench/peak_rss_probe.cpp).
+// `during` is called once it has started, `environment` adds to its own.
+UpdaterRun RunUpdater(Options const& options, fs::path const& directory,
+                      std::map<std::string, std::optional<std::string>> environment = {},
+                      std::function<void(Process&)> const& during = {}) {
+    fs::path const report = directory / ".peak-kib";
+    Process updater({.argv = {options.probe, report.string(), options.updater},
+                     .directory = directory,
+                     .environment = std::move(environment)});
+    if (during) {
+        during(updater);
+    }
+    auto const ending = updater.WaitForExit(std::chrono::seconds(900));
+    Require(ending.has_value(), "the updater did not end in time");
+    UpdaterRun run{ending->status, 0, updater.TimedLines(), updater.startedAt(), Clock::now()};
+    std::ifstream(report) >> run.peakKiB;
+    return run;
+}
+
+// The updater's run through a fresh link to `server`, with the times of its frames.
+struct TimedRun {
+    UpdaterRun run;
+    FrameClock::Times times;
+};
+
+TimedRun RunThroughLink(Options const& options, fs::path const& directory,
+                        std::string const& server, std::chrono::microseconds oneWay = {},
+                        std::function<void(Process&)> const& during = {}) {
+    FrameClock clock;
+    LinkEmulator const link({kLink, server, oneWay, 0, clock.Tap()});
+    Require(link.listening(), "the link cannot listen on " + kLink);
+    UpdaterRun run = RunUpdater(options, directory, {}, during);
+    return {std::move(run), clock.times()};
+}
+
+// The minimal client's download of `file` through a fresh link: first request to empty chunk.
+Figure RawClient(std::string const& server, std::string const& file, std::uint64_t size,
+                 std::chrono::microseconds oneWay = {}) {
+    FrameClock clock;
+    LinkEmulator const link({kLink, server, oneWay, 0, clock.Tap()});
+    std::vector<qm::bench::StopAndWaitClient> clients{qm::bench::StopAndWaitClient(file)};
+    std::string const problem = qm::bench::RunClients(kLink, clients, std::chrono::seconds(900));
+    Require(problem.empty() && clients[0].dataBytes() == size, "minimal client: " + problem);
+    return Between(clock.times().firstRequest, clock.times().emptyChunk);
+}
+
+void Report(char const* format, auto... values) {
+    std::printf(format, values...);
+    std::printf(" (load %s)\n", Load().c_str());
+    std::fflush(stdout);
+}
+
+// ---- Checksum and download on loopback ------------------------------------------------------
+
+// Seconds that a fresh `dd` takes to read `file` in 256 KiB blocks, as dd reports it.
+Figure ReadWithDd(fs::path const& file) {
+    Process dd({.argv = {"/bin/dd", "if=" + file.string(), "of=/dev/null", "bs=256K"}});
+    Require(dd.ExitStatus() == 0, "dd failed: " + dd.ErrorOutput());
+    std::string const text = dd.ErrorOutput();
+    std::size_t const at = text.find("copied, ");
+    return at == std::string::npos ? std::nullopt : Figure(std::stod(text.substr(at + 8)));
+}
+
+void MeasureChecksum(Options const& options, fs::path const& scratch, RatioTable& table) {
+    fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
+    auto const server = StartServer(options, root, kServer);
+    fs::path const client = ClientDirectory(scratch / "client-checksum", kLink, "", "big.bin");
+    if (!fs::exists(client / "big.bin")) {
+        fs::copy_file(root / "big.bin", client / "big.bin");
+    }
+    ReadWithDd(client / "big.bin");  // into the page cache
+    std::vector<double> updater, limit, ratios;
+    for (int i = 0; i < options.repetitions; ++i) {
+        Figure const read = ReadWithDd(client / "big.bin");
+        fs::remove(client / "crc.ini");
+        TimedRun const run = RunThroughLink(options, client, kServer);
+        Figure const check = Between(run.times.description, run.times.descriptionAck);
+        Require(run.run.status == 0 && check && read, "checksum run failed");
+        updater.push_back(kBigSize / *check);
+        limit.push_back(kBigSize / *read);
+        ratios.push_back(*read / *check);
+        Report("checksum run %d: FileDescription to Ack %.1f ms, dd %.1f ms, ratio %.3f", i + 1,
+               *check * 1e3, *read * 1e3, ratios.back());
+    }
+    table.Add("checksum of a cached 256 MiB file: FileDescription to Ack", Median(updater),
+              "fresh dd, read() in 256 KiB blocks", Median(limit), "GB/s", 1e9, Goal::AtLeast, 1.0);
+    table.Add("the same, median of paired ratios", Median(ratios), "1", 1.0, "", 1, Goal::AtLeast,
+              1.0);
+}
+
+void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable& table) {
+    fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
+    auto const server = StartServer(options, root, kServer);
+    std::vector<double> updater, limit, ratios, direct;
+    for (int i = 0; i < options.repetitions; ++i) {
+        Figure const raw = RawClient(kServer, "big.bin", kBigSize);
+        fs::path const client = ClientDirectory(scratch / "client-download", kLink);
+        TimedRun const run = RunThroughLink(options, client, kServer);
+        Figure const took = Between(run.times.firstRequest, run.times.emptyChunkAck);
+        Require(run.run.status == 0 && took && raw && fs::file_size(client / "big.bin") == kBigSize,
+                "download run failed");
+        std::vector<qm::bench::StopAndWaitClient> alone{qm::bench::StopAndWaitClient("big.bin")};
+        Require(qm::bench::RunClients(kServer, alone, std::chrono::seconds(900)).empty(),
+                "minimal client without the link failed");
+        direct.push_back(kBigSize / Seconds(alone[0].finishedAt() - alone[0].sizeArrivedAt()));
+        updater.push_back(kBigSize / *took);
+        limit.push_back(kBigSize / *raw);
+        ratios.push_back(*raw / *took);
+        Report("download run %d: updater %.2f s, minimal client %.2f s, ratio %.3f", i + 1, *took,
+               *raw, ratios.back());
+    }
+    table.Add("256 MiB download: first ChunkRequest to the Ack after the empty chunk",
+              Median(updater), "minimal stop-and-wait client, same link and server", Median(limit),
+              "MB/s", 1e6, Goal::AtLeast, 0.9);
+    table.Add("the same, median of paired ratios", Median(ratios), "1", 1.0, "", 1, Goal::AtLeast,
+              0.9);
+    table.Add("minimal client through the timing link", Median(limit), "the same without the link",
+              Median(direct), "MB/s", 1e6, Goal::Informational, 0);
+}
+
+// ---- Memory and start-up ----------------------------------------------------------------------
+
+// An X server of the benchmark's own for the window's figures.
+struct Display {
+    std::string name = ":" + std::to_string(90 + ::getpid() % 9);
+    Process xvfb{
+        {.argv = {"/usr/bin/Xvfb", name, "-nolisten", "tcp", "-screen", "0", "1280x1024x24"}}};
+    Display() { std::this_thread::sleep_for(std::chrono::seconds(2)); }
+};
+
+void MeasureMemory(Options const& options, fs::path const& scratch, RatioTable& table) {
+    std::map<std::uint64_t, Figure> peaks;
+    for (std::uint64_t const size : {kMiB, 1024 * kMiB}) {
+        fs::path const root = Release(scratch / ("release-" + std::to_string(size)), "f.bin", size);
+        auto const server = StartServer(options, root, kServer);
+        UpdaterRun const run =
+            RunUpdater(options, ClientDirectory(scratch / "client-memory", kServer));
+        Require(run.status == 0, "memory run failed");
+        peaks[size] = static_cast<double>(run.peakKiB);
+        Report("memory: %llu MiB download, peak %ld KiB", size / kMiB, run.peakKiB);
+    }
+    table.Add("peak resident memory, plain mode, 1 MiB download", peaks[kMiB], "4 MiB", 4096, "KiB",
+              1, Goal::AtMost, 1.0);
+    table.Add("peak resident memory, plain mode, 1 GiB download", peaks[1024 * kMiB], "4 MiB", 4096,
+              "KiB", 1, Goal::AtMost, 1.0);
+    table.Add("peak resident memory, 1 GiB download", peaks[1024 * kMiB], "the same, 1 MiB",
+              peaks[kMiB], "KiB", 1, Goal::AtMost, 1.05);
+    if (!fs::exists("/usr/bin/Xvfb")) {
+        return;
+    }
+    Display const display;
+    auto const server =
+        StartServer(options, scratch / ("release-" + std::to_string(kMiB)), kServer);
+    fs::path const client = ClientDirectory(scratch / "client-memory", kServer);
+    UpdaterRun const run =
+        RunUpdater(options, client, {{"DISPLAY", display.name}}, [&](Process& updater) {
+            // The run ends in a message box: dismissed by SIGTERM once the record is written.
+            for (int i = 0; i < 600 && !fs::exists(client / "crc.ini"); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            updater.Signal(SIGTERM);
+        });
+    Report("memory: window mode, 1 MiB download, peak %ld KiB", run.peakKiB);
+    table.Add("peak resident memory, window mode, 1 MiB download", static_cast<double>(run.peakKiB),
+              "plain mode", peaks[kMiB], "KiB", 1, Goal::Informational, 0);
+}
+
+// A listening socket that only notes when a connection arrives.
+class Listener {
+  public:
+    explicit Listener(std::string const& address) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        int const reuse = 1;
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(qm::test::kPort);
+        ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+        Require(::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0 &&
+                    ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                    ::listen(fd_, 4) == 0,
+                "cannot listen on " + address);
+    }
+    ~Listener() { ::close(fd_); }
+    Listener(Listener const&) = delete;
+    Listener& operator=(Listener const&) = delete;
+
+    // When the next connection was accepted; nothing within `timeout`.
+    std::optional<Clock::time_point> Accept(std::chrono::milliseconds timeout) const {
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(timeout.count())) != 1) {
+            return std::nullopt;
+        }
+        auto const at = Clock::now();
+        ::close(::accept(fd_, nullptr, nullptr));
+        return at;
+    }
+
+  private:
+    int fd_;
+};
+
+void MeasureStartup(Options const& options, fs::path const& scratch, RatioTable& table) {
+    Listener const listener(kListener);
+    auto const spawnToConnect = [&](std::map<std::string, std::optional<std::string>> env) {
+        std::vector<double> delays;
+        for (int run = 0; run < options.repetitions; ++run) {
+            fs::path const client = ClientDirectory(scratch / "client-startup", kListener);
+            Process updater({.argv = {options.updater}, .directory = client, .environment = env});
+            auto const accepted = listener.Accept(std::chrono::milliseconds(10000));
+            Require(accepted.has_value(), "the updater did not connect within 10 s");
+            delays.push_back(Seconds(*accepted - updater.startedAt()));
+        }
+        return Median(delays);
+    };
+    Figure const plain = spawnToConnect({});
+    Report("start-up: plain mode, spawn to first connection %.1f ms", *plain * 1e3);
+    table.Add("spawn to first connection, plain mode", plain, "the 1000 ms connect timer + 5 ms",
+              1.005, "ms", 1e-3, Goal::AtMost, 1.0);
+    if (fs::exists("/usr/bin/Xvfb")) {
+        Display const display;
+        Figure const window = spawnToConnect({{"DISPLAY", display.name}});
+        Report("start-up: window mode, spawn to first connection %.1f ms", *window * 1e3);
+        table.Add("spawn to first connection, window mode (display probe, module, window)", window,
+                  "plain mode", plain, "ms", 1e-3, Goal::Informational, 0);
+    }
+}
+
+// ---- Links
+// ---------------------------------------------------------------------------------------
+
+// Bytes per second of one TCP stream of `size` bytes through a link of this one-way delay.
+Figure StreamThroughLink(std::chrono::microseconds oneWay, std::uint64_t size) {
+    int const listener = qm::test::ListenSocket(kStream);
+    Require(listener >= 0, "cannot listen on " + kStream);
+    std::thread source([&] {
+        int const peer = ::accept(listener, nullptr, nullptr);
+        std::vector<std::uint8_t> const block(1 << 16, 0x5A);
+        for (std::uint64_t sent = 0; peer >= 0 && sent < size;) {
+            ssize_t const count = ::send(peer, block.data(), block.size(), MSG_NOSIGNAL);
+            if (count <= 0) {
+                break;
+            }
+            sent += static_cast<std::uint64_t>(count);
+        }
+        ::close(peer);
+    });
+    LinkEmulator const link({kLink, kStream, oneWay});
+    int const sink = qm::test::ConnectSocket(kLink);
+    auto const startedAt = Clock::now();
+    std::vector<std::uint8_t> buffer(1 << 16);
+    std::uint64_t received = 0;
+    for (ssize_t count = 1; sink >= 0 && count > 0; received += count > 0 ? count : 0) {
+        count = ::recv(sink, buffer.data(), buffer.size(), 0);
+    }
+    double const took = Seconds(Clock::now() - startedAt);
+    ::close(sink);
+    ::shutdown(listener, SHUT_RDWR);
+    source.join();
+    ::close(listener);
+    return received >= size ? Figure(static_cast<double>(received) / took) : std::nullopt;
+}
+
+void MeasureLinks(Options const& options, fs::path const& scratch, RatioTable& table) {
+    struct Window {
+        int chunks;
+        std::uint64_t size;
+    };
+    for (int const roundTrip : {20, 50}) {
+        auto const oneWay = std::chrono::microseconds(roundTrip * 500);
+        Figure const stream = StreamThroughLink(oneWay, 64 * kMiB);
+        for (Window const window : {Window{1, kMiB}, Window{16, 8 * kMiB}, Window{64, 32 * kMiB},
+                                    Window{256, 128 * kMiB}}) {
+            std::string const name = "w" + std::to_string(window.chunks) + ".bin";
+            fs::path const root = Release(scratch / ("release-" + name), name, window.size);
+            auto const server = StartServer(options, root, kServer);
+            fs::path const client = ClientDirectory(
+                scratch / "client-links", kLink, "WINDOW=" + std::to_string(window.chunks) + "\n");
+            TimedRun const run = RunThroughLink(options, client, kServer, oneWay);
+            Figure const took = Between(run.times.firstRequest, run.times.emptyChunkAck);
+            Require(run.run.status == 0 && took && stream, "download over the link failed");
+            double const chunksPerRoundTrip = window.chunks * 2027.0 / (roundTrip * 1e-3);
+            double const limit = std::min(*stream, chunksPerRoundTrip);
+            double const rate = static_cast<double>(window.size) / *took;
+            Report("link %d ms, WINDOW=%d: %.2f MB/s; stream %.1f MB/s, window limit %.2f MB/s",
+                   roundTrip, window.chunks, rate / 1e6, *stream / 1e6, chunksPerRoundTrip / 1e6);
+            table.Add(
+                std::to_string(roundTrip) +
+                    " ms round trip, WINDOW=" + std::to_string(window.chunks) + ", " +
+                    std::to_string(window.size / kMiB) + " MiB",
+                rate, limit < *stream ? "WINDOW chunks per round trip" : "TCP stream, same link",
+                limit, "MB/s", 1e6,
+                roundTrip == 20 && window.chunks == 256 ? Goal::AtLeast : Goal::Informational, 0.8);
+        }
+    }
+}
+
+// The updater that the peak memory probe started, killed outright.
+void KillUpdater(Process& probe) {
+    std::ifstream children("/proc/" + std::to_string(probe.pid()) + "/task/" +
+                           std::to_string(probe.pid()) + "/children");
+    pid_t child = 0;
+    if (children >> child && child > 0) {
+        ::kill(child, SIGKILL);
+    }
+}
+
+void MeasureResume(Options const& options, fs::path const& scratch, RatioTable& table) {
+    fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
+    auto const server = StartServer(options, root, kServer);
+    std::vector<double> ratios, whole, resumed;
+    for (int i = 0; i < std::min(options.repetitions, 3); ++i) {
+        fs::path const client = ClientDirectory(scratch / "client-resume", kLink);
+        TimedRun const full = RunThroughLink(options, client, kServer);
+        ClientDirectory(client, kLink);
+        RunThroughLink(options, client, kServer, {}, [](Process& updater) {
+            updater.WaitForLine("progress: 50", std::chrono::seconds(120));
+            KillUpdater(updater);
+        });
+        TimedRun const rest = RunThroughLink(options, client, kServer);
+        Figure const fullTook = Between(full.times.description, full.times.emptyChunkAck);
+        Figure const restTook = Between(rest.times.description, rest.times.emptyChunkAck);
+        Require(full.run.status == 0 && rest.run.status == 0 && fullTook && restTook,
+                "resume runs failed");
+        whole.push_back(*fullTook);
+        resumed.push_back(*restTook);
+        ratios.push_back(*restTook / *fullTook);
+        Report("resume run %d: whole %.2f s, resumed at half way %.2f s, ratio %.3f", i + 1,
+               *fullTook, *restTook, ratios.back());
+    }
+    table.Add("256 MiB download resumed at half way (FileDescription to Ack)", Median(resumed),
+              "the whole download", Median(whole), "s", 1, Goal::AtMost, 0.55);
+}
+
+void MeasureStall(Options const& options, fs::path const& scratch, RatioTable& table) {
+    fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
+    auto const server = StartServer(options, root, kServer);
+    fs::path const client = ClientDirectory(scratch / "client-stall", kLink, "TIMEOUT=2\n");
+    TimedRun const run = RunThroughLink(options, client, kServer, {}, [&](Process& updater) {
+        updater.WaitForLine("progress: 10", std::chrono::seconds(120));
+        ::kill(server->pid(), SIGSTOP);
+    });
+    ::kill(server->pid(), SIGCONT);
+    Require(run.run.status == 3 && run.times.lastByte && !run.run.lines.empty(),
+            "the stalled run did not end with status 3");
+    double const after = Seconds(run.run.lines.back().at - *run.times.lastByte);
+    Report("stall: ending %.3f s after the last byte, TIMEOUT=2", after);
+    table.Add("stall: the ending after the last byte, TIMEOUT=2", after, "TIMEOUT", 2.0, "s", 1,
+              Goal::AtMost, 1.1);
+}
+
+void MeasureTls(Options const& options, fs::path const& scratch, RatioTable& table) {
+    fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
+    fs::path const key = scratch / "server.key";
+    fs::path const certificate = scratch / "server.crt";
+    Process maker({.argv = {options.server, "--make-tls-key", "--tls-key", key.string(),
+                            "--tls-certificate", certificate.string()}});
+    Require(maker.ExitStatus() == 0 && !maker.Lines().empty(), "cannot make a TLS key");
+    std::string const pin = maker.Lines().front();
+    auto const plain = StartServer(options, root, kServer);
+    auto const tls =
+        StartServer(options, root, kTlsServer,
+                    {"--tls-key", key.string(), "--tls-certificate", certificate.string()});
+    // From the line that names the file to the last line of the run, the same for both.
+    auto const download = [&](std::string const& address, std::string const& extra) -> double {
+        UpdaterRun const run =
+            RunUpdater(options, ClientDirectory(scratch / "client-tls", address, extra));
+        auto const named = std::find_if(run.lines.begin(), run.lines.end(), [](auto const& line) {
+            return line.text.starts_with("status: file:");
+        });
+        Require(run.status == 0 && named != run.lines.end(), "download for TLS figures failed");
+        return Seconds(run.lines.back().at - named->at);
+    };
+    for (int const window : {1, 64}) {
+        std::string const extra = "WINDOW=" + std::to_string(window) + "\n";
+        std::vector<double> ratios, plainRates, tlsRates;
+        for (int i = 0; i < std::min(options.repetitions, 3); ++i) {
+            double const overPlain = download(kServer, extra);
+            double const overTls = download(kTlsServer, extra + "PIN=" + pin + "\n");
+            plainRates.push_back(kBigSize / overPlain);
+            tlsRates.push_back(kBigSize / overTls);
+            ratios.push_back(overPlain / overTls);
+            Report("TLS, WINDOW=%d: plain %.2f s, TLS %.2f s, ratio %.3f", window, overPlain,
+                   overTls, ratios.back());
+        }
+        table.Add("256 MiB over TLS, WINDOW=" + std::to_string(window), Median(tlsRates),
+                  "plain TCP", Median(plainRates), "MB/s", 1e6, Goal::AtLeast, 0.85);
+    }
+}
+
+Options ReadOptions(int argc, char** argv) {
+    auto const environment = [](char const* name, char const* fallback) {
+        char const* value = std::getenv(name);
+        return std::string(value != nullptr && *value != '\0' ? value : fallback);
+    };
+    Options options{environment("QM_UPDATER_BINARY", QM_UPDATER_PATH),
+                    environment("QM_SERVER_BINARY", QM_SERVER_PATH), QM_PEAK_PROBE_PATH};
+    for (int i = 1; i < argc; ++i) {
+        std::string const argument = argv[i];
+        if (argument.starts_with("--repetitions=")) {
+            options.repetitions = std::max(1, std::stoi(argument.substr(14)));
+        } else if (argument.starts_with("--scenarios=")) {
+            options.scenarios = argument.substr(12);
+        } else if (!argument.starts_with("--benchmark_")) {  // those are checksum_bench's
+            throw Problem(
+                "usage: shipped_bench [--repetitions=N] [--scenarios=" + options.scenarios + "]");
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) try {
+    Options const options = ReadOptions(argc, argv);
+    qm::test::TempDir const scratch({.enter = false, .prefix = "qm-shipped-bench"});
+    Require(scratch.FreeBytes() > 4 * 1024 * kMiB,
+            "less than 4 GiB free in " + scratch.path().string());
+    RatioTable shipped("The installed programs, fresh processes");
+    RatioTable links("Links, resumed downloads, the stall limit, TLS");
+    struct Scenario {
+        std::string name;
+        void (*measure)(Options const&, fs::path const&, RatioTable&);
+        RatioTable& table;
+    };
+    std::vector<Scenario> const scenarios{
+        {"checksum", MeasureChecksum, shipped}, {"download", MeasureDownload, shipped},
+        {"memory", MeasureMemory, shipped},     {"startup", MeasureStartup, shipped},
+        {"links", MeasureLinks, links},         {"resume", MeasureResume, links},
+        {"stall", MeasureStall, links},         {"tls", MeasureTls, links}};
+    bool failed = false;
+    for (auto const& [name, measure, table] : scenarios) {
+        try {
+            if (options.Wants(name)) {
+                measure(options, scratch.path(), table);
+            }
+        } catch (std::exception const& problem) {
+            std::fprintf(stderr, "shipped_bench: %s: %s\n", name.c_str(), problem.what());
+            failed = true;
+        }
+    }
+    bool const met = shipped.Print() & links.Print();
+    return failed ? 1 : met ? 0 : 2;
+} catch (std::exception const& problem) {
+    std::fprintf(stderr, "shipped_bench: %s\n", problem.what());
+    return 1;
+}

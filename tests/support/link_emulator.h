@@ -1,0 +1,60 @@
+// A network link between two loopback addresses, for tests and benchmarks: a TCP proxy that
+// listens on one address at the protocol's port and forwards every connection to the same port
+// of another, delaying each direction by a fixed one-way time and optionally limiting its rate.
+// A tap, if given, sees every block of bytes as it arrives, before the delay. Each connection is
+// served by threads of its own; the destructor stops everything (bounded: the sockets are shut
+// down, so no thread waits on them).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qm::test {
+
+enum class LinkDirection { ToServer, ToClient };
+
+struct LinkOptions {
+    std::string listenAddress;  // 127.0.0.N: what the client connects to
+    std::string serverAddress;  // 127.0.0.M: where the link leads
+    std::chrono::microseconds oneWayDelay{0};
+    std::uint64_t bytesPerSecond = 0;  // in each direction; 0: no limit
+    // Called on the direction's own thread, with the time the bytes arrived.
+    std::function<void(LinkDirection, std::span<const std::uint8_t>,
+                       std::chrono::steady_clock::time_point)>
+        tap{};
+};
+
+class LinkEmulator {
+  public:
+    explicit LinkEmulator(LinkOptions options);
+    ~LinkEmulator();
+    LinkEmulator(LinkEmulator const&) = delete;
+    LinkEmulator& operator=(LinkEmulator const&) = delete;
+
+    bool listening() const { return listener_ >= 0; }
+
+  private:
+    class Connection;
+    void AcceptLoop();
+
+    LinkOptions options_;
+    int listener_ = -1;
+    int stopRead_ = -1;
+    int stopWrite_ = -1;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Connection>> connections_;
+    std::thread acceptor_;
+};
+
+// A TCP socket listening on `address` at the protocol's port, or connected to it; -1 on failure.
+int ListenSocket(std::string const& address);
+int ConnectSocket(std::string const& address);
+
+}  // namespace qm::test
