@@ -21,6 +21,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,6 +56,15 @@ bool WouldBlock(int error) {
 base::UniqueFd OpenTcpSocket() {
     return base::UniqueFd(
         ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+}
+
+// Every frame goes out as soon as it is sent. Otherwise a frame smaller than a segment waits for
+// the acknowledgement of the one before whenever one is still in flight, up to the peer's
+// delayed-acknowledgement time (40 ms on Linux): pipelined chunk requests and the chunks that
+// answer them would take turns with that timer.
+void SendFramesAtOnce(int fd) {
+    int const on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 sockaddr_in Ipv4Endpoint(in_addr address, std::uint16_t port) {
@@ -138,6 +148,7 @@ int SocketLayer::AsyncConnectTo(Endpoint const& endpoint) {
     if (!socket.valid() || !BindToWildcard(socket.get(), endpoint.family())) {
         return -1;
     }
+    SendFramesAtOnce(socket.get());
     // Watch before connecting, so that the end of the connect cannot be missed.
     SelectConnect(socket.get());
     if (StartConnect(socket.get(), endpoint) != 0) {
@@ -476,6 +487,7 @@ void SocketLayer::Accept(int socket) {
     if (accepted == -1) {
         return;
     }
+    SendFramesAtOnce(accepted);
     if (tls_) {
         return StartHandshake(accepted, socket);
     }

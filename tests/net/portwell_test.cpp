@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -27,6 +28,12 @@ std::vector<std::uint8_t> Pattern(std::size_t size) {
 
 std::vector<std::uint8_t> Text(std::string const& text) {
     return {text.begin(), text.end()};
+}
+
+bool SendsAtOnce(int fd) {
+    int on = 0;
+    socklen_t size = sizeof on;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &size) == 0 && on != 0;
 }
 
 // A socket layer on a real poll loop whose callbacks write down what they are told.
@@ -225,6 +232,7 @@ TEST_F(SocketLayerTest, DottedAddressIsConnectedToAsWritten) {
     ASSERT_NE(socket.get(), -1);
     EXPECT_NE(::fcntl(socket.get(), F_GETFD) & FD_CLOEXEC, 0);
     EXPECT_NE(::fcntl(socket.get(), F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_TRUE(SendsAtOnce(socket.get())) << "small frames must not wait for acknowledgements";
     ASSERT_TRUE(RunUntilCall("connect 0"));
 
     sockaddr_in peer{};
@@ -289,6 +297,7 @@ TEST_F(SocketLayerTest, AcceptedConnectionGoesToOnAccept) {
     UniqueFd server(acceptedPairs[0].first);
     EXPECT_EQ(acceptedPairs[0].second, listening);
     EXPECT_NE(::fcntl(server.get(), F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_TRUE(SendsAtOnce(server.get())) << "small frames must not wait for acknowledgements";
     EXPECT_EQ(::send(server.get(), "ok", 2, 0), 2);
     char reply[2] = {};
     EXPECT_EQ(::recv(client.get(), reply, 2, MSG_WAITALL), 2);
