@@ -42,13 +42,14 @@ class FrameClock {
         std::lock_guard lock(mutex_);
         test::Bytes& pending = toServer ? fromClient_ : fromServer_;
         pending.insert(pending.end(), bytes.begin(), bytes.end());
-        test::FrameStream const stream = test::SplitFrames(pending);
-        for (std::span<const std::uint8_t> frame : stream.frames) {
+        std::size_t used = 0;  // whole frames only: a partial one waits for the rest
+        for (std::span<const std::uint8_t> frame : test::SplitFrames(pending).frames) {
             if (test::FrameType(frame) == test::kUpdateType) {
                 (toServer ? FromClient(frame, at) : FromServer(frame, at));
             }
+            used += frame.size();
         }
-        pending.erase(pending.begin(), pending.begin() + static_cast<long>(stream.consumed));
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(used));
         if (!toServer) {
             times_.lastByte = at;
         }
