@@ -1,5 +1,6 @@
-// Throughput of the file checksum against its limit, reading the same file with the same block
-// size and doing nothing else (on one thread, and on two threads the way the split pass reads);
+// In-process microbenchmarks (the figures of the installed program come from shipped_bench):
+// throughput of the file checksum against its limit, reading the same file with the same block
+// size and doing nothing else;
 // against zlib's crc32 over the same reads; the CRC kernels alone in memory; and 10,000 small
 // files checksummed against only opening and reading them.
 //
@@ -12,13 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "checksum/checksum.h"
@@ -44,7 +43,7 @@ constexpr std::uint64_t kLargeFileSize = std::uint64_t{1} << 30;
 constexpr std::size_t kSmallFileCount = 10000;
 constexpr std::size_t kSmallFileSize = 4096;
 constexpr std::size_t kMemoryBlockSize = 256 * 1024;  // stays in the level-2 cache
-constexpr std::size_t kBlockSizes[] = {64 * 1024, 256 * 1024, 1024 * 1024};
+constexpr std::size_t kBlockSizes[] = {256 * 1024};   // the block size of FileCrc32
 constexpr double kMinSeconds = 0.4;
 
 std::string BlockName(std::size_t size) {
@@ -63,41 +62,6 @@ void ReadInBlocks(std::string const& path, std::size_t blockSize, Consume consum
     for (std::size_t got = file.ReadSome(block); got > 0; got = file.ReadSome(block)) {
         consume(block.first(got));
     }
-}
-
-// Reading only, but the way the split pass reads: two threads take segments of the same size
-// in turn and pread them block by block. The limit of the split pass on the same processors.
-std::uint8_t ReadInSegmentsOnTwoThreads(std::string const& path, std::uint64_t size,
-                                        std::size_t blockSize) {
-    ReadOnlyFile const file(path);
-    file.AdviseSequentialReading();
-    std::uint64_t const segment = qm::checksum::SplitSegmentSize(size, blockSize);
-    std::atomic<std::uint64_t> next{0};
-    auto const work = [&] {
-        auto const buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
-        std::span<std::uint8_t> const block(buffer.get(), blockSize);
-        std::uint8_t sink = 0;
-        for (std::uint64_t start = next++ * segment; start < size; start = next++ * segment) {
-            std::uint64_t const end = std::min(size, start + segment);
-            for (std::uint64_t offset = start; offset < end;) {
-                std::size_t const got = file.ReadSomeAt(
-                    block.first(
-                        static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, end - offset))),
-                    offset);
-                if (got == 0) {
-                    break;
-                }
-                sink = static_cast<std::uint8_t>(sink ^ block[0]);
-                offset += got;
-            }
-        }
-        return sink;
-    };
-    std::uint8_t helperSink = 0;
-    std::thread helper([&] { helperSink = work(); });
-    std::uint8_t const sink = work();
-    helper.join();
-    return static_cast<std::uint8_t>(sink ^ helperSink);
 }
 
 // Wall time (the split pass works on two threads), in milliseconds, long enough runs.
@@ -157,13 +121,6 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
                 }
             }));
     }
-    Timed(benchmark::RegisterBenchmark(
-        "read_only_split/256KiB", [path, size](benchmark::State& state) {
-            ByteCounter const counted(state, size);
-            for (auto _ : state) {
-                benchmark::DoNotOptimize(ReadInSegmentsOnTwoThreads(path, size, 256 * 1024));
-            }
-        }));
     Timed(benchmark::RegisterBenchmark("FileCrc32", [path, size](benchmark::State& state) {
         ByteCounter const counted(state, size);
         for (auto _ : state) {
@@ -293,9 +250,6 @@ bool PrintRatios(qm::bench::MedianReporter const& medians) {
     table.Add("FileCrc32, 1 GiB file in the page cache", rate("FileCrc32"),
               "read only, 256 KiB blocks", rate("read_only/256KiB"), "GB/s", 1e9, Goal::AtLeast,
               0.90);
-    table.Add("FileCrc32, 1 GiB file in the page cache", rate("FileCrc32"),
-              "read only on two threads, the split pass's reads", rate("read_only_split/256KiB"),
-              "GB/s", 1e9, Goal::Informational, 0);
     for (std::size_t const blockSize : kBlockSizes) {
         std::string const block = BlockName(blockSize);
         table.Add("split pass, " + block + " blocks", rate("split/" + block),

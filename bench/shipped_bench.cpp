@@ -616,7 +616,9 @@ int main(int argc, char** argv) try {
             failed = true;
         }
     }
-    bool const met = shipped.Print() & links.Print();
+    bool const shippedMet = shipped.Print();
+    bool const linksMet = links.Print();
+    bool const met = shippedMet && linksMet;
     return failed ? 1 : met ? 0 : 2;
 } catch (std::exception const& problem) {
     std::fprintf(stderr, "shipped_bench: %s\n", problem.what());
