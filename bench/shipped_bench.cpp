@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "frame_clock.h"
 #include "random_file.h"
 #include "ratio_table.h"
@@ -194,7 +195,8 @@ TimedRun RunThroughLink(Options const& options, fs::path const& directory,
 // the seconds from the arrival of the file's size to the arrival of the empty chunk.
 Figure RawClient(std::string const& server, std::string const& file, std::uint64_t size) {
     qm::bench::StopAndWaitClient client(file);
-    int const socket = qm::test::ConnectSocket(server);
+    qm::base::UniqueFd const connection(qm::test::ConnectSocket(server));
+    int const socket = connection.get();
     timeval const patience{30, 0};
     ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     std::vector<std::uint8_t> buffer(1 << 16);
@@ -211,7 +213,6 @@ Figure RawClient(std::string const& server, std::string const& file, std::uint64
             break;
         }
     }
-    ::close(socket);
     Require(client.finished() && client.dataBytes() == size, "minimal client: " + client.failure());
     return Seconds(client.finishedAt() - client.sizeArrivedAt());
 }
@@ -345,49 +346,19 @@ void MeasureMemory(Options const& options, fs::path const& scratch, RatioTable& 
               "plain mode", peaks[kMiB], "KiB", 1, Goal::Informational, 0);
 }
 
-// A listening socket that only notes when a connection arrives.
-class Listener {
-  public:
-    explicit Listener(std::string const& address) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        int const reuse = 1;
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(qm::test::kPort);
-        ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-        Require(::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0 &&
-                    ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-                    ::listen(fd_, 4) == 0,
-                "cannot listen on " + address);
-    }
-    ~Listener() { ::close(fd_); }
-    Listener(Listener const&) = delete;
-    Listener& operator=(Listener const&) = delete;
-
-    // When the next connection was accepted; nothing within `timeout`.
-    std::optional<Clock::time_point> Accept(std::chrono::milliseconds timeout) const {
-        pollfd ready{fd_, POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(timeout.count())) != 1) {
-            return std::nullopt;
-        }
-        auto const at = Clock::now();
-        ::close(::accept(fd_, nullptr, nullptr));
-        return at;
-    }
-
-  private:
-    int fd_;
-};
-
 void MeasureStartup(Options const& options, fs::path const& scratch, RatioTable& table) {
-    Listener const listener(kListener);
+    qm::base::UniqueFd const listening(qm::test::ListenSocket(kListener));
+    int const listener = listening.get();
+    Require(listener >= 0, "cannot listen on " + kListener);
     auto const spawnToConnect = [&](std::map<std::string, std::optional<std::string>> env) {
         std::vector<double> delays;
         for (int run = 0; run < options.repetitions; ++run) {
             fs::path const client = ClientDirectory(scratch / "client-startup", kListener);
             Process updater({.argv = {options.updater}, .directory = client, .environment = env});
-            auto const accepted = listener.Accept(std::chrono::milliseconds(10000));
-            Require(accepted.has_value(), "the updater did not connect within 10 s");
-            delays.push_back(Seconds(*accepted - updater.startedAt()));
+            pollfd ready{listener, POLLIN, 0};
+            Require(::poll(&ready, 1, 10000) == 1, "the updater did not connect within 10 s");
+            delays.push_back(Seconds(Clock::now() - updater.startedAt()));
+            ::close(::accept(listener, nullptr, nullptr));
         }
         return Median(delays);
     };
