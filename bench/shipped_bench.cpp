@@ -90,6 +90,23 @@ Figure Between(FrameClock::Time from, FrameClock::Time to) {
     return from && to ? Figure(Seconds(*to - *from)) : std::nullopt;
 }
 
+// A figure and its limit from neighbouring runs, pair by pair; the table gets the medians and the
+// median of the pairs' ratios.
+struct Pairs {
+    std::vector<double> measured, limit, ratios;
+    void Add(double figure, double bound, double ratio) {
+        measured.push_back(figure);
+        limit.push_back(bound);
+        ratios.push_back(ratio);
+    }
+    void Rows(RatioTable& table, std::string const& what, std::string const& limitName,
+              std::string const& unit, double scale, Goal goal, double target) const {
+        table.Add(what, Median(measured), limitName, Median(limit), unit, scale, goal, target);
+        table.Add("the same, median of paired ratios", Median(ratios), "1", 1.0, "", 1, goal,
+                  target);
+    }
+};
+
 // Thrown by a scenario that cannot go on; the message says why.
 struct Problem : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -255,29 +272,25 @@ void MeasureChecksum(Options const& options, fs::path const& scratch, RatioTable
         fs::copy_file(root / "big.bin", client / "big.bin");
     }
     ReadWithDd(client / "big.bin");  // into the page cache
-    std::vector<double> updater, limit, ratios;
+    Pairs pairs;
     for (int i = 0; i < options.repetitions; ++i) {
         Figure const read = ReadWithDd(client / "big.bin");
         fs::remove(client / "crc.ini");
         TimedRun const run = RunThroughLink(options, client, kServer);
         Figure const check = Between(run.times.description, run.times.descriptionAck);
         Require(run.run.status == 0 && check && read, Failed("checksum run", run.run));
-        updater.push_back(kBigSize / *check);
-        limit.push_back(kBigSize / *read);
-        ratios.push_back(*read / *check);
+        pairs.Add(kBigSize / *check, kBigSize / *read, *read / *check);
         Report("checksum run %d: FileDescription to Ack %.1f ms, dd %.1f ms, ratio %.3f", i + 1,
-               *check * 1e3, *read * 1e3, ratios.back());
+               *check * 1e3, *read * 1e3, pairs.ratios.back());
     }
-    table.Add("checksum of a cached 256 MiB file: FileDescription to Ack", Median(updater),
-              "fresh dd, read() in 256 KiB blocks", Median(limit), "GB/s", 1e9, Goal::AtLeast, 1.0);
-    table.Add("the same, median of paired ratios", Median(ratios), "1", 1.0, "", 1, Goal::AtLeast,
-              1.0);
+    pairs.Rows(table, "checksum of a cached 256 MiB file: FileDescription to Ack",
+               "fresh dd, read() in 256 KiB blocks", "GB/s", 1e9, Goal::AtLeast, 1.0);
 }
 
 void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable& table) {
     fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
     auto const server = StartServer(options, root, kServer);
-    std::vector<double> updater, limit, ratios;
+    Pairs pairs;
     for (int i = 0; i < options.repetitions; ++i) {
         Figure const raw = RawClient(kServer, "big.bin", kBigSize);
         fs::path const client = ClientDirectory(scratch / "client-download", kServer);
@@ -285,17 +298,12 @@ void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable
         Figure const took = LineInterval(run, kSizeLine, kCompleteLine);
         Require(run.status == 0 && took && fs::file_size(client / "big.bin") == kBigSize,
                 Failed("download run", run));
-        updater.push_back(kBigSize / *took);
-        limit.push_back(kBigSize / *raw);
-        ratios.push_back(*raw / *took);
+        pairs.Add(kBigSize / *took, kBigSize / *raw, *raw / *took);
         Report("download run %d: updater %.2f s, minimal client %.2f s, ratio %.3f", i + 1, *took,
-               *raw, ratios.back());
+               *raw, pairs.ratios.back());
     }
-    table.Add("256 MiB download, to the Ack after the empty chunk", Median(updater),
-              "minimal stop-and-wait client, same server", Median(limit), "MB/s", 1e6,
-              Goal::AtLeast, 0.9);
-    table.Add("the same, median of paired ratios", Median(ratios), "1", 1.0, "", 1, Goal::AtLeast,
-              0.9);
+    pairs.Rows(table, "256 MiB download, to the Ack after the empty chunk",
+               "minimal stop-and-wait client, same server", "MB/s", 1e6, Goal::AtLeast, 0.9);
 }
 
 // ---- Memory and start-up ----------------------------------------------------------------------
@@ -458,7 +466,7 @@ void KillUpdater(Process& probe) {
 void MeasureResume(Options const& options, fs::path const& scratch, RatioTable& table) {
     fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
     auto const server = StartServer(options, root, kServer);
-    std::vector<double> ratios, whole, resumed;
+    Pairs pairs;
     constexpr std::string_view kChecking = "status: Checking big.bin";
     for (int i = 0; i < std::min(options.repetitions, 3); ++i) {
         fs::path const client = ClientDirectory(scratch / "client-resume", kServer);
@@ -473,16 +481,12 @@ void MeasureResume(Options const& options, fs::path const& scratch, RatioTable& 
         Figure const restTook = LineInterval(rest, kChecking, kCompleteLine);
         Require(full.status == 0 && fullTook, Failed("whole download", full));
         Require(rest.status == 0 && restTook, Failed("resumed download", rest));
-        whole.push_back(*fullTook);
-        resumed.push_back(*restTook);
-        ratios.push_back(*restTook / *fullTook);
+        pairs.Add(*restTook, *fullTook, *restTook / *fullTook);
         Report("resume run %d: whole %.2f s, resumed at half way %.2f s, ratio %.3f", i + 1,
-               *fullTook, *restTook, ratios.back());
+               *fullTook, *restTook, pairs.ratios.back());
     }
-    table.Add("256 MiB download resumed at half way (FileDescription to Ack)", Median(resumed),
-              "the whole download", Median(whole), "s", 1, Goal::AtMost, 0.55);
-    table.Add("the same, median of paired ratios", Median(ratios), "1", 1.0, "", 1, Goal::AtMost,
-              0.55);
+    pairs.Rows(table, "256 MiB download resumed at half way (FileDescription to Ack)",
+               "the whole download", "s", 1, Goal::AtMost, 0.55);
 }
 
 void MeasureStall(Options const& options, fs::path const& scratch, RatioTable& table) {
@@ -523,18 +527,16 @@ void MeasureTls(Options const& options, fs::path const& scratch, RatioTable& tab
     };
     for (int const window : {1, 64}) {
         std::string const extra = "WINDOW=" + std::to_string(window) + "\n";
-        std::vector<double> ratios, plainRates, tlsRates;
+        Pairs pairs;
         for (int i = 0; i < std::min(options.repetitions, 3); ++i) {
             double const overPlain = download(kServer, extra);
             double const overTls = download(kTlsServer, extra + "PIN=" + pin + "\n");
-            plainRates.push_back(kBigSize / overPlain);
-            tlsRates.push_back(kBigSize / overTls);
-            ratios.push_back(overPlain / overTls);
+            pairs.Add(kBigSize / overTls, kBigSize / overPlain, overPlain / overTls);
             Report("TLS, WINDOW=%d: plain %.2f s, TLS %.2f s, ratio %.3f", window, overPlain,
-                   overTls, ratios.back());
+                   overTls, pairs.ratios.back());
         }
-        table.Add("256 MiB over TLS, WINDOW=" + std::to_string(window), Median(tlsRates),
-                  "plain TCP", Median(plainRates), "MB/s", 1e6, Goal::AtLeast, 0.85);
+        pairs.Rows(table, "256 MiB over TLS, WINDOW=" + std::to_string(window), "plain TCP", "MB/s",
+                   1e6, Goal::AtLeast, 0.85);
     }
 }
 
