@@ -44,6 +44,9 @@ Context NewContext(SSL_METHOD const* method) {
         // The outbox may move and resend its bytes between two calls.
         ::SSL_CTX_set_mode(context.get(),
                            SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        // Records are read with what follows them in one read, not header and body apart; what
+        // is read ahead is reported by HasBuffered.
+        ::SSL_CTX_set_read_ahead(context.get(), 1);
     }
     return context;
 }
@@ -115,7 +118,7 @@ class OpenSslChannel final : public net::SecureChannel {
         return 0;
     }
 
-    bool HasBuffered() const override { return ::SSL_pending(ssl_) > 0; }
+    bool HasBuffered() const override { return ::SSL_has_pending(ssl_) == 1; }
 
     SSL* ssl() const { return ssl_; }
 

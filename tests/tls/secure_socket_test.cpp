@@ -118,7 +118,9 @@ class SecureSockets : public ::testing::Test {
     }
 
     // Serves on `address` with `key` (plain TCP without one), connects with `pins` and returns
-    // the connect's error; on success, checks that bytes cross both ways decrypted.
+    // the connect's error; on success, checks that bytes cross both ways decrypted. The bytes
+    // make several records that arrive together: what the channel has read ahead must be read
+    // without waiting for the socket.
     int Connect(std::string const& address, ServerKey const* key,
                 std::vector<net::KeyPin> const& pins) {
         if (key != nullptr) {
