@@ -48,7 +48,7 @@ TEST_F(ResetLinkTest, ClosesAConnectedSocketExactlyOnce) {
     ASSERT_EQ(layer.AsyncReceive(first.near.get()), 0);
     EXPECT_EQ(ResetLink(link, layer), 0);
     EXPECT_FALSE(IsOpen(first.near.get()));
-    int const closedNumber = first.near.Disown();
+    int const closedNumber = first.near.Release();
     EXPECT_EQ(layer.SelectedCount(), 0u);
     ExpectIdleWithReassemblyKept();
 

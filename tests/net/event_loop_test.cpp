@@ -228,7 +228,7 @@ TEST(PollEventLoopTest, ErrorsAndHangUpsWakeBothInterests) {
     loop.Watch(readEnd.get(), Interest::Writable, [&] { ++readEndWoken; });
     EXPECT_EQ(loop.RunOnce(0ms), 0);
 
-    readEnd.Close();
+    readEnd.Reset();
     loop.Unwatch(fds[0], Interest::Writable);
     EXPECT_EQ(loop.RunOnce(100ms), 1);
     EXPECT_EQ(writeEndWoken, 1);
@@ -239,7 +239,7 @@ TEST(PollEventLoopTest, ErrorsAndHangUpsWakeBothInterests) {
     loop.Forget(writeEnd.get());
     loop.Watch(readEnd.get(), Interest::Writable, [&] { ++readEndWoken; });
     EXPECT_EQ(loop.RunOnce(0ms), 0);
-    secondWriter.Close();
+    secondWriter.Reset();
     EXPECT_EQ(loop.RunOnce(100ms), 1);
     EXPECT_EQ(readEndWoken, 1);
 }

@@ -221,7 +221,7 @@ TEST_F(SendFrameTest, PassesTheSendResultOn) {
     std::span<std::uint8_t> const frame = AppendFrame(frames, 4, 13);
     testing::FillSendBuffer(pair.near.get());
     EXPECT_EQ(layer.SendAll(pair.near.get(), frame), -2);
-    pair.far.Close();
+    pair.far.Reset();
     EXPECT_EQ(layer.SendAll(pair.near.get(), frame), -1);
 }
 

@@ -118,7 +118,7 @@ TEST_F(SocketLayerTest, PeerShutdownGivesExactlyOneClose) {
     SocketPair pair;
     ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
     ASSERT_EQ(::send(pair.far.get(), "bye", 3, 0), 3);
-    pair.far.Close();
+    pair.far.Reset();
     ASSERT_TRUE(RunUntilCall("close"));
     Turns(10);
     EXPECT_EQ(Count("close"), 1);
@@ -132,9 +132,9 @@ TEST_F(SocketLayerTest, PeerShutdownWithoutCloseHandlerClosesTheSocket) {
     layer.table().onClose = nullptr;
     SocketPair pair;
     ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
-    pair.far.Close();
+    pair.far.Reset();
     ASSERT_TRUE(testing::RunUntil(loop, [&] { return !IsOpen(pair.near.get()); }));
-    pair.near.Disown();
+    pair.near.Release();
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
 
@@ -190,7 +190,7 @@ TEST_F(SocketLayerTest, SendAllCutOffAfterPartOfTheBlockFails) {
 
 TEST_F(SocketLayerTest, SendAllToAClosedPeerFailsWithoutSignal) {
     SocketPair pair;
-    pair.far.Close();
+    pair.far.Reset();
     std::vector<std::uint8_t> const block = Pattern(10);
     EXPECT_EQ(layer.SendAll(pair.near.get(), block), -1);
     EXPECT_TRUE(IsOpen(pair.near.get()));
@@ -332,7 +332,7 @@ TEST_F(SocketLayerTest, AcceptWithoutOnAcceptGoesToOnCloseOrIsClosed) {
             char byte = 0;
             EXPECT_EQ(::recv(client.get(), &byte, 1, MSG_DONTWAIT), 0);
         }
-        layer.CloseSocket(listening.Disown());
+        layer.CloseSocket(listening.Release());
     }
 }
 
@@ -350,7 +350,7 @@ TEST_F(SocketLayerTest, AsyncReceiveOnADescriptorThatIsNotOpenFails) {
 TEST_F(SocketLayerTest, CloseSocketForgetsAndCloses) {
     SocketPair pair;
     ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
-    EXPECT_EQ(layer.CloseSocket(pair.near.Disown()), 0);
+    EXPECT_EQ(layer.CloseSocket(pair.near.Release()), 0);
     EXPECT_EQ(layer.SelectedCount(), 0u);
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
@@ -448,7 +448,7 @@ TEST_F(SocketLayerTest, CloseEventWithoutHandlerClosesTheSocket) {
                                         MakeEventParameter(FD_CLOSE, 0)),
               1);
     EXPECT_FALSE(IsOpen(pair.near.get()));
-    pair.near.Disown();
+    pair.near.Release();
 }
 
 TEST_F(SocketLayerTest, FailedReceiveIsReportedAsClose) {

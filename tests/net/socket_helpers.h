@@ -11,37 +11,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "net/poll_event_loop.h"
 
 namespace qm::net::testing {
 
-// Closes its descriptor when it goes, unless someone else closed it first (Disown).
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Close(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-        return *this;
-    }
-
-    int get() const { return fd_; }
-    int Disown() { return std::exchange(fd_, -1); }
-    void Close() {
-        if (fd_ != -1) {
-            ::close(std::exchange(fd_, -1));
-        }
-    }
-
-  private:
-    int fd_ = -1;
-};
+using base::UniqueFd;
 
 // Both ends non-blocking.
 struct SocketPair {

@@ -8,6 +8,7 @@
 #include "net/frame.h"
 #include "net/welcome.h"
 #include "socket_helpers.h"
+#include "support/wire.h"
 
 namespace qm::net {
 namespace {
@@ -40,12 +41,11 @@ class SessionLikeSink : public FrameSink {
     std::string host_;
 };
 
-// A WELCOME-shaped frame: the given length bytes and type, sender id 42, assigned id 01020300.
-Bytes Welcome(std::uint8_t lengthHigh, std::uint8_t lengthLow, std::uint8_t type,
-              std::size_t size) {
-    Bytes const fields{lengthHigh, lengthLow, type, 0x00, 0x00, 0x00, 0x2A, 0x01, 0x02, 0x03, 0x00};
-    Bytes frame(size, 0x61);
-    std::copy_n(fields.begin(), std::min(size, fields.size()), frame.begin());
+// A WELCOME-shaped frame of `type` and `size` from sender 42 that assigns id 01020300; the bytes
+// after the ids, which are not examined, are not zero.
+Bytes Welcome(std::uint8_t type, std::size_t size) {
+    Bytes frame = test::WelcomeWith(type, size, 0x2A, 0x01020300);
+    std::fill(frame.begin() + 11, frame.end(), 0x61);
     return frame;
 }
 
@@ -81,7 +81,7 @@ TEST_F(WelcomeTest, HandshakeStartsOnACleanRecord) {
 }
 
 TEST_F(WelcomeTest, ValidWelcomeConnectsTheLink) {
-    Feed(Welcome(0x00, 0x97, 0, 151));
+    Feed(Welcome(0, 151));
     EXPECT_EQ(sink.welcomes, std::vector<bool>{true});
     EXPECT_TRUE(link.connected);
     EXPECT_FALSE(link.awaitingWelcome);
@@ -97,9 +97,8 @@ TEST_F(WelcomeTest, InvalidFirstFramesAreRefusedWithoutClosing) {
         char const* what;
         Bytes frame;
     };
-    for (Case const& c : {Case{"type 4", Welcome(0x00, 0x97, 4, 151)},
-                          Case{"150 bytes", Welcome(0x00, 0x96, 0, 150)},
-                          Case{"152 bytes", Welcome(0x00, 0x98, 0, 152)}}) {
+    for (Case const& c : {Case{"type 4", Welcome(4, 151)}, Case{"150 bytes", Welcome(0, 150)},
+                          Case{"152 bytes", Welcome(0, 152)}}) {
         SCOPED_TRACE(c.what);
         sink.welcomes.clear();
         ASSERT_EQ(HandleWelcome(link, layer, pair.near.get(), "updates.example", 34005), 0);
@@ -115,7 +114,7 @@ TEST_F(WelcomeTest, InvalidFirstFramesAreRefusedWithoutClosing) {
 }
 
 TEST_F(WelcomeTest, WelcomeSplitOverTwoReadsIsAccepted) {
-    Bytes const welcome = Welcome(0x00, 0x97, 0, 151);
+    Bytes const welcome = Welcome(0, 151);
     Feed(std::span(welcome).first(1));
     EXPECT_TRUE(sink.welcomes.empty());
     Feed(std::span(welcome).subspan(1));
@@ -124,7 +123,7 @@ TEST_F(WelcomeTest, WelcomeSplitOverTwoReadsIsAccepted) {
 }
 
 TEST_F(WelcomeTest, FrameAfterTheWelcomeInTheSameReadFollowsIt) {
-    Bytes input = Welcome(0x00, 0x97, 0, 151);
+    Bytes input = Welcome(0, 151);
     Bytes const next{0x00, 0x06, 0x04, 0xAA, 0xBB, 0xCC};
     input.insert(input.end(), next.begin(), next.end());
     Feed(input);
@@ -134,7 +133,7 @@ TEST_F(WelcomeTest, FrameAfterTheWelcomeInTheSameReadFollowsIt) {
 
 TEST_F(WelcomeTest, LongHostNameIsCutToFit) {
     std::string const host(300, 'q');
-    ASSERT_TRUE(AcceptWelcome(link, layer, Welcome(0x00, 0x97, 0, 151), host));
+    ASSERT_TRUE(AcceptWelcome(link, layer, Welcome(0, 151), host));
     EXPECT_EQ(std::strlen(link.hostName.data()), 262u);
     EXPECT_EQ(link.hostName[261], 'q');
 }
@@ -167,7 +166,7 @@ class LinkSendTest : public ::testing::Test {
 
     void Connect() {
         ASSERT_EQ(HandleWelcome(link, layer, pair.near.get(), "updates.example", 34005), 0);
-        ASSERT_TRUE(AcceptWelcome(link, layer, Welcome(0x00, 0x97, 0, 151), "updates.example"));
+        ASSERT_TRUE(AcceptWelcome(link, layer, Welcome(0, 151), "updates.example"));
     }
 };
 
@@ -198,12 +197,12 @@ TEST_F(LinkSendTest, WouldBlockKeepsTheLink) {
 // sends on the reset link go nowhere.
 TEST_F(LinkSendTest, FailedSendResetsTheLinkClosesTheSocketAndSaysSo) {
     Connect();
-    pair.far.Close();
+    pair.far.Reset();
     EXPECT_EQ(LinkSend(link, layer, frame), -1);
     EXPECT_FALSE(link.connected);
     EXPECT_EQ(link.socket, -1);
     EXPECT_FALSE(IsOpen(pair.near.get()));
-    pair.near.Disown();
+    pair.near.Release();
     EXPECT_EQ(LinkSend(link, layer, frame), 0);
 }
 

@@ -140,12 +140,13 @@ Bytes ListSummary(ListSummaryFields const& fields) {
         .Build();
 }
 
-Bytes LoginMessage(std::uint32_t client, std::uint32_t peer, std::string_view network) {
+Bytes LoginMessage(std::uint32_t client, std::uint32_t peer, std::string_view network,
+                   std::string_view clientName) {
     return FrameBuilder(279, kNetworkType)
         .Address(client, peer, 12)
         .Put32LittleEndian(15, peer)
         .Text(19, 32, network)
-        .Text(151, 128, "Uploader")
+        .Text(151, 128, clientName)
         .Build();
 }
 
@@ -183,6 +184,15 @@ Bytes FileRequest(std::uint32_t client, std::uint32_t server, std::string_view r
 
 Bytes ListRequest(std::uint32_t client, std::uint32_t server, std::string_view listName) {
     return FrameBuilder(79, kUpdateType).Address(client, server, 6).Text(15, 64, listName).Build();
+}
+
+Bytes Resized(Bytes frame, std::size_t length) {
+    frame.resize(length, 0);
+    if (length >= 2) {
+        frame[0] = static_cast<std::uint8_t>(length >> 8);
+        frame[1] = static_cast<std::uint8_t>(length);
+    }
+    return frame;
 }
 
 std::uint16_t Read16(std::span<const std::uint8_t> frame, std::size_t at) {

@@ -107,8 +107,8 @@ Bytes ListSummary(ListSummaryFields const& fields);  // 148 bytes
 
 // ---- Frames the updater sends ---------------------------------------------------------------
 
-Bytes LoginMessage(std::uint32_t client, std::uint32_t peer,
-                   std::string_view network = "FENWARDIX");             // 279 bytes
+Bytes LoginMessage(std::uint32_t client, std::uint32_t peer, std::string_view network = "FENWARDIX",
+                   std::string_view clientName = "Uploader");           // 279 bytes
 Bytes ServerQuery(std::uint32_t client, std::uint8_t serviceCode = 4);  // 19 bytes
 // The list name of an acknowledgement is a text copy of the updater's 64-byte list name.
 Bytes AckMessage(std::uint32_t client, std::uint32_t server, std::string_view listName,
@@ -119,6 +119,9 @@ Bytes FileRequest(std::uint32_t client, std::uint32_t server,
                   std::string_view remoteName);  // 415 bytes
 Bytes ListRequest(std::uint32_t client, std::uint32_t server,
                   std::string_view listName);  // 79 bytes
+
+// `frame` cut or zero-padded to `length` bytes, its header saying so.
+Bytes Resized(Bytes frame, std::size_t length);
 
 // ---- Reading frames -------------------------------------------------------------------------
 

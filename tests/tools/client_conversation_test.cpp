@@ -7,15 +7,16 @@
 #include <memory>
 #include <string>
 
-#include "client_frames.h"
+#include "net/outbox.h"
 #include "support/temp_dir.h"
+#include "support/wire.h"
 #include "update_server/release_loader.h"
 
 namespace qm::server {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Frame;
+using Frame = test::Bytes;
 using test::Read32;
 using test::TextAt;
 using Verdict = ClientConversation::Verdict;
@@ -23,6 +24,30 @@ namespace kind = update::kind;
 namespace action = update::action;
 
 constexpr Addressing kReplies{0x00000001, 0x0A000001};
+
+// The updater's messages, from its id to the server's, written by the tests' wire oracle.
+namespace updater {
+constexpr std::uint32_t kClient = kReplies.destinationId;
+constexpr std::uint32_t kServer = kReplies.sourceId;
+Frame Login(std::string_view networkWord) {
+    return test::LoginMessage(kClient, kServer, networkWord);
+}
+Frame Query(std::uint8_t serviceCode) {
+    return test::ServerQuery(kClient, serviceCode);
+}
+Frame ListRequest(std::string_view name) {
+    return test::ListRequest(kClient, kServer, name);
+}
+Frame Ack(std::string_view listName) {
+    return test::AckMessage(kClient, kServer, listName, 0);
+}
+Frame FileRequest(std::string_view remoteName) {
+    return test::FileRequest(kClient, kServer, remoteName);
+}
+Frame ChunkRequest(std::uint8_t index, std::string_view remoteName) {
+    return test::ChunkRequest(kClient, kServer, index, remoteName);
+}
+}  // namespace updater
 
 // A log stream whose text the test can read.
 class CapturedLog {
@@ -67,8 +92,16 @@ class ConversationTest : public ::testing::Test {
     }
 
     Verdict Send(Frame const& frame) { return conversation_->Handle(frame); }
-    std::vector<Frame> Replies() { return collector_.Take(outbox_); }
-    void LogIn() { ASSERT_EQ(Send(test::Login("FENWARDIX")), Verdict::Continue); }
+    // Takes what the conversation left in its outbox, cut into frames.
+    std::vector<Frame> Replies() {
+        std::vector<Frame> frames;
+        for (auto const frame : test::SplitFrames(outbox_.frames()).frames) {
+            frames.emplace_back(frame.begin(), frame.end());
+        }
+        outbox_.Clear();
+        return frames;
+    }
+    void LogIn() { ASSERT_EQ(Send(updater::Login("FENWARDIX")), Verdict::Continue); }
     FileList const& List(std::string const& name) { return *shelf_->current()->FindList(name); }
 
     test::TempDir dir_;
@@ -77,7 +110,6 @@ class ConversationTest : public ::testing::Test {
     ServerLog serverLog_{log_.stream()};
     ClientLog clientLog_{serverLog_, kReplies.destinationId, "test"};
     net::Outbox outbox_;
-    test::ReplyCollector collector_;
     std::unique_ptr<CatalogShelf> shelf_;
     std::unique_ptr<ClientConversation> conversation_;
 };
@@ -95,13 +127,13 @@ TEST_F(ConversationTest, WelcomeGivesTheClientItsId) {
 }
 
 TEST_F(ConversationTest, WrongNetworkWordHangsUp) {
-    EXPECT_EQ(Send(test::Login("FENWARDIY")), Verdict::HangUp);
+    EXPECT_EQ(Send(updater::Login("FENWARDIY")), Verdict::HangUp);
     EXPECT_TRUE(Replies().empty());
     EXPECT_NE(log_.text().find("wrong network word 'FENWARDIY'"), std::string::npos);
 }
 
 TEST_F(ConversationTest, AnythingBeforeTheLoginHangsUp) {
-    for (Frame const& early : {test::Query(4), test::ListRequest("quillmesh.ini")}) {
+    for (Frame const& early : {updater::Query(4), updater::ListRequest("quillmesh.ini")}) {
         ClientConversation fresh(kReplies, *shelf_, clientLog_, outbox_);
         EXPECT_EQ(fresh.Handle(early), Verdict::HangUp);
     }
@@ -110,9 +142,9 @@ TEST_F(ConversationTest, AnythingBeforeTheLoginHangsUp) {
 
 TEST_F(ConversationTest, QueryForTheUpdateServiceIsAnswered) {
     LogIn();
-    EXPECT_EQ(Send(test::Query(5)), Verdict::Continue);
+    EXPECT_EQ(Send(updater::Query(5)), Verdict::Continue);
     EXPECT_TRUE(Replies().empty());
-    EXPECT_EQ(Send(test::Query(4)), Verdict::Continue);
+    EXPECT_EQ(Send(updater::Query(4)), Verdict::Continue);
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].size(), 28u);
@@ -126,7 +158,7 @@ TEST_F(ConversationTest, QueryForTheUpdateServiceIsAnswered) {
 TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
     LogIn();
     FileList const& root = List("quillmesh.ini");
-    Send(test::ListRequest("quillmesh.ini"));
+    Send(updater::ListRequest("quillmesh.ini"));
     auto const summary = Replies();
     ASSERT_EQ(summary.size(), 1u);
     EXPECT_EQ(summary[0][11], kind::ListSummary);
@@ -150,7 +182,7 @@ TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
     };
     for (Expected const& step : walk) {
         SCOPED_TRACE(step.token);
-        Send(test::Ack("quillmesh.ini"));
+        Send(updater::Ack("quillmesh.ini"));
         auto const replies = Replies();
         ASSERT_EQ(replies.size(), 1u);
         Frame const& description = replies[0];
@@ -166,7 +198,7 @@ TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
     }
     EXPECT_EQ(root.files[0].checksum, 0xD0E0396Au);  // CRC-32 of "alpha"
     // A further acknowledgement has nothing left to describe.
-    Send(test::Ack("quillmesh.ini"));
+    Send(updater::Ack("quillmesh.ini"));
     EXPECT_TRUE(Replies().empty());
     EXPECT_NE(log_.text().find("list quillmesh.ini walked (2 files, 1 deletion)"),
               std::string::npos);
@@ -174,11 +206,11 @@ TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
 
 TEST_F(ConversationTest, AcknowledgementForAnotherListIsIgnored) {
     LogIn();
-    Send(test::ListRequest("data.ini"));
+    Send(updater::ListRequest("data.ini"));
     Replies();
-    EXPECT_EQ(Send(test::Ack("quillmesh.ini")), Verdict::Continue);
+    EXPECT_EQ(Send(updater::Ack("quillmesh.ini")), Verdict::Continue);
     EXPECT_TRUE(Replies().empty());
-    Send(test::Ack("data.ini"));
+    Send(updater::Ack("data.ini"));
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0][15], action::Begin);
@@ -186,9 +218,9 @@ TEST_F(ConversationTest, AcknowledgementForAnotherListIsIgnored) {
 
 TEST_F(ConversationTest, ListsTheClientAlreadyHasAreSkippedAndTheEmptyNameCompletes) {
     LogIn();
-    Send(test::ListRequest("quillmesh.ini"));
-    Send(test::ListRequest("data.ini"));
-    Send(test::ListRequest(""));
+    Send(updater::ListRequest("quillmesh.ini"));
+    Send(updater::ListRequest("data.ini"));
+    Send(updater::ListRequest(""));
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 3u);
     EXPECT_EQ(TextAt(replies[1], 83, 64), "");  // the last list names no next one
@@ -202,7 +234,7 @@ TEST_F(ConversationTest, ListsTheClientAlreadyHasAreSkippedAndTheEmptyNameComple
 
 TEST_F(ConversationTest, AnUnknownListCompletesTheRun) {
     LogIn();
-    Send(test::ListRequest("nothing.ini"));
+    Send(updater::ListRequest("nothing.ini"));
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0][147], 1);
@@ -211,11 +243,11 @@ TEST_F(ConversationTest, AnUnknownListCompletesTheRun) {
 
 TEST_F(ConversationTest, ARescanIsSeenFromTheNextListRequestOn) {
     LogIn();
-    Send(test::ListRequest("quillmesh.ini"));
+    Send(updater::ListRequest("quillmesh.ini"));
     std::uint32_t const before = Read32(Replies().at(0), 15);
     test::WriteFile(dir_.path() / "rel/a.txt", "changed");
     shelf_->Replace(ReleaseLoader(dir_.path() / "rel", dir_.path() / "obsolete").Load().value());
-    Send(test::ListRequest("quillmesh.ini"));
+    Send(updater::ListRequest("quillmesh.ini"));
     EXPECT_NE(Read32(Replies().at(0), 15), before);
 }
 
@@ -223,9 +255,9 @@ TEST_F(ConversationTest, ARescanIsSeenFromTheNextListRequestOn) {
 
 TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
     LogIn();
-    Send(test::ListRequest("data.ini"));
+    Send(updater::ListRequest("data.ini"));
     Replies();
-    Send(test::FileRequest("data/x.bin"));
+    Send(updater::FileRequest("data/x.bin"));
     auto const size = Replies();
     ASSERT_EQ(size.size(), 1u);
     EXPECT_EQ(size[0].size(), 619u);
@@ -236,7 +268,7 @@ TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
     std::string received;
     for (std::uint8_t index = 0; index < 4; ++index) {
         SCOPED_TRACE(int{index});
-        Send(test::ChunkRequest(index, "data/x.bin"));
+        Send(updater::ChunkRequest(index, "data/x.bin"));
         auto const replies = Replies();
         ASSERT_EQ(replies.size(), 1u);
         Frame const& chunk = replies[0];
@@ -254,11 +286,11 @@ TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
 
 TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
     LogIn();
-    Send(test::ListRequest("data.ini"));
+    Send(updater::ListRequest("data.ini"));
     Replies();
-    Send(test::ChunkRequest(2, "data/x.bin"));
-    Send(test::ChunkRequest(0, "data/x.bin"));
-    Send(test::ChunkRequest(2, "data/x.bin"));
+    Send(updater::ChunkRequest(2, "data/x.bin"));
+    Send(updater::ChunkRequest(0, "data/x.bin"));
+    Send(updater::ChunkRequest(2, "data/x.bin"));
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 3u);
     EXPECT_EQ(Frame(replies[0].begin() + 21, replies[0].end()),
@@ -270,11 +302,11 @@ TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
 
 TEST_F(ConversationTest, AFileThatGrewSinceTheScanIsServedAtItsScannedSize) {
     LogIn();
-    Send(test::ListRequest("data.ini"));
+    Send(updater::ListRequest("data.ini"));
     Replies();
     test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_ + std::string(5000, 'g'));
-    Send(test::ChunkRequest(2, "data/x.bin"));
-    Send(test::ChunkRequest(3, "data/x.bin"));
+    Send(updater::ChunkRequest(2, "data/x.bin"));
+    Send(updater::ChunkRequest(3, "data/x.bin"));
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_EQ(replies[0].size(), 21u + 946u);
@@ -283,19 +315,19 @@ TEST_F(ConversationTest, AFileThatGrewSinceTheScanIsServedAtItsScannedSize) {
 
 TEST_F(ConversationTest, RequestsForFilesOutsideTheCatalogHangUp) {
     LogIn();
-    Send(test::ListRequest("quillmesh.ini"));
+    Send(updater::ListRequest("quillmesh.ini"));
     Replies();
-    EXPECT_EQ(Send(test::FileRequest("old.txt")), Verdict::HangUp);
-    EXPECT_EQ(Send(test::ChunkRequest(0, "../obsolete")), Verdict::HangUp);
+    EXPECT_EQ(Send(updater::FileRequest("old.txt")), Verdict::HangUp);
+    EXPECT_EQ(Send(updater::ChunkRequest(0, "../obsolete")), Verdict::HangUp);
     EXPECT_TRUE(Replies().empty());
 }
 
 TEST_F(ConversationTest, AFileThatVanishedFromDiskHangsUp) {
     LogIn();
-    Send(test::ListRequest("data.ini"));
+    Send(updater::ListRequest("data.ini"));
     Replies();
     fs::remove(dir_.path() / "rel/data/x.bin");
-    EXPECT_EQ(Send(test::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
+    EXPECT_EQ(Send(updater::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
     EXPECT_NE(log_.text().find("cannot read 'data/x.bin'"), std::string::npos);
 }
 

@@ -1,6 +1,6 @@
-// The updater's six requests are written and compared byte for byte with layouts written out
-// here; the readers of the server's replies are fed frames of exactly their size, so a read past
-// the frame shows up under the sanitizers as well as in the results.
+// The updater's six requests are written and compared byte for byte with the tests' wire oracle;
+// the readers of the server's replies are fed the oracle's frames cut to exactly their size, so a
+// read past the frame shows up under the sanitizers as well as in the results.
 #include "update/messages.h"
 
 #include <gtest/gtest.h>
@@ -9,31 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "support/wire.h"
+
 namespace qm::update {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+namespace wire = qm::test;
+using wire::Bytes;
 
-// A stretch of bytes at an offset of an otherwise all-zero frame.
-struct Run {
-    std::size_t at;
-    Bytes bytes;
-};
+constexpr std::uint32_t kClient = 0x0A000001;
 
-Bytes Text(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes Repeat(std::size_t count, std::uint8_t value) {
-    return Bytes(count, value);
-}
-
-Bytes Layout(std::size_t size, std::vector<Run> const& runs) {
-    Bytes frame(size, 0);
-    for (Run const& run : runs) {
-        std::copy(run.bytes.begin(), run.bytes.end(), frame.begin() + static_cast<long>(run.at));
-    }
-    return frame;
+// A field's bytes as they stand, zeros included, for the oracle's block copies.
+std::string_view Block(std::span<const std::uint8_t> field) {
+    return {reinterpret_cast<char const*>(field.data()), field.size()};
 }
 
 // Collects what the writers append.
@@ -45,50 +33,28 @@ class Written : public ::testing::Test {
 };
 
 TEST_F(Written, ServerQueryIsNineteenBytes) {
-    Append(out, ServerQuery{{0x0A000001, kServerQueryDestination}, 4});
-    Bytes const expected{0x00, 0x13, 0x00, 0x0A, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF,
-                         0x00, 0x02, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
-    EXPECT_EQ(Sent(), expected);
+    Append(out, ServerQuery{{kClient, kServerQueryDestination}, 4});
+    EXPECT_EQ(Sent(), wire::ServerQuery(kClient, 4));
 }
 
 TEST_F(Written, LoginMessageEchoesThePeerIdLittleEndian) {
-    Append(out, LoginMessage{{0x0A000001, 0x01020304},
+    Append(out, LoginMessage{{kClient, 0x01020304},
                              0x01020304,
                              base::AsBytes("FENWARDIX"),
                              base::AsBytes("Uploader")});
-    Bytes const expected = Layout(279, {{0, {0x01, 0x17, 0x00}},
-                                        {3, {0x0A, 0x00, 0x00, 0x01}},
-                                        {7, {0x01, 0x02, 0x03, 0x04}},
-                                        {11, {0x0C}},
-                                        {15, {0x04, 0x03, 0x02, 0x01}},
-                                        {19, Text("FENWARDIX")},
-                                        {151, Text("Uploader")}});
-    EXPECT_EQ(Sent(), expected);
+    EXPECT_EQ(Sent(), wire::LoginMessage(kClient, 0x01020304));
 }
 
 TEST_F(Written, LoginTextsLongerThanTheirFieldsAreCut) {
     std::string const word(40, 'W');
     std::string const name(130, 'N');
     Append(out, LoginMessage{{1, 2}, 2, base::AsBytes(word), base::AsBytes(name)});
-    Bytes const expected = Layout(279, {{0, {0x01, 0x17, 0x00}},
-                                        {3, {0x00, 0x00, 0x00, 0x01}},
-                                        {7, {0x00, 0x00, 0x00, 0x02}},
-                                        {11, {0x0C}},
-                                        {15, {0x02, 0x00, 0x00, 0x00}},
-                                        {19, Repeat(32, 'W')},
-                                        {151, Repeat(128, 'N')}});
-    EXPECT_EQ(Sent(), expected);
+    EXPECT_EQ(Sent(), wire::LoginMessage(1, 2, std::string(32, 'W'), std::string(128, 'N')));
 }
 
 TEST_F(Written, AckMessageCarriesListNameAndToken) {
-    Append(out, AckMessage{{0x0A000001, 0x00000007}, base::AsBytes("quillmesh.ini"), 0x11223344});
-    Bytes const expected = Layout(83, {{0, {0x00, 0x53, 0x04}},
-                                       {3, {0x0A, 0x00, 0x00, 0x01}},
-                                       {7, {0x00, 0x00, 0x00, 0x07}},
-                                       {11, {0x00}},
-                                       {15, Text("quillmesh.ini")},
-                                       {79, {0x11, 0x22, 0x33, 0x44}}});
-    EXPECT_EQ(Sent(), expected);
+    Append(out, AckMessage{{kClient, 7}, base::AsBytes("quillmesh.ini"), 0x11223344});
+    EXPECT_EQ(Sent(), wire::AckMessage(kClient, 7, "quillmesh.ini", 0x11223344));
 }
 
 // A name field as a received message leaves it: a text, its zero, then leftovers.
@@ -103,43 +69,25 @@ ListNameField NameWithLeftovers() {
 // The session acknowledges with the text of its list-name field: a text copy.
 TEST_F(Written, AckMessageTextCopyZeroesWhatFollowsTheName) {
     ListNameField const name = NameWithLeftovers();
-    Append(out, AckMessage{{0x0A000001, 0x00000007}, base::AsBytes(FieldText(name)), 0});
-    Bytes const expected = Layout(83, {{0, {0x00, 0x53, 0x04}},
-                                       {3, {0x0A, 0x00, 0x00, 0x01}},
-                                       {7, {0x00, 0x00, 0x00, 0x07}},
-                                       {15, Text("maps.ini")}});
-    EXPECT_EQ(Sent(), expected);
+    Append(out, AckMessage{{kClient, 7}, base::AsBytes(FieldText(name)), 0});
+    EXPECT_EQ(Sent(), wire::AckMessage(kClient, 7, "maps.ini", 0));
 }
 
 TEST_F(Written, ListRequestBlockCopyKeepsWhatFollowsTheName) {
     ListNameField const name = NameWithLeftovers();
-    Append(out, ListRequest{{0x0A000001, 0x00000007}, name});
-    Bytes const expected = Layout(79, {{0, {0x00, 0x4F, 0x04}},
-                                       {3, {0x0A, 0x00, 0x00, 0x01}},
-                                       {7, {0x00, 0x00, 0x00, 0x07}},
-                                       {11, {0x06}},
-                                       {15, Text("maps.ini")},
-                                       {24, Repeat(55, 0x5A)}});
+    Append(out, ListRequest{{kClient, 7}, name});
+    Bytes const expected = wire::ListRequest(kClient, 7, Block(name));
+    EXPECT_EQ(wire::TextAt(expected, 24, 55), std::string(55, 'Z'));
     EXPECT_EQ(Sent(), expected);
 }
 
 TEST_F(Written, SixtyFourCharacterNameFillsBothListFieldsWithoutTerminator) {
     std::string const name(64, 'L');
     ListNameField const field = MakeListName(name);
-    Append(out, AckMessage{{0x0A000001, 0x00000007}, base::AsBytes(FieldText(field)), 0x01020304});
-    Append(out, ListRequest{{0x0A000001, 0x00000007}, field});
-    Bytes expected = Layout(83, {{0, {0x00, 0x53, 0x04}},
-                                 {3, {0x0A, 0x00, 0x00, 0x01}},
-                                 {7, {0x00, 0x00, 0x00, 0x07}},
-                                 {15, Repeat(64, 'L')},
-                                 {79, {0x01, 0x02, 0x03, 0x04}}});
-    Bytes const request = Layout(79, {{0, {0x00, 0x4F, 0x04}},
-                                      {3, {0x0A, 0x00, 0x00, 0x01}},
-                                      {7, {0x00, 0x00, 0x00, 0x07}},
-                                      {11, {0x06}},
-                                      {15, Repeat(64, 'L')}});
-    expected.insert(expected.end(), request.begin(), request.end());
-    EXPECT_EQ(Sent(), expected);
+    Append(out, AckMessage{{kClient, 7}, base::AsBytes(FieldText(field)), 0x01020304});
+    Append(out, ListRequest{{kClient, 7}, field});
+    EXPECT_EQ(Sent(), wire::Joined({wire::AckMessage(kClient, 7, name, 0x01020304),
+                                    wire::ListRequest(kClient, 7, name)}));
 }
 
 // A remote-name block as the server sent it: a name, its zero, then bytes up to the last one.
@@ -155,25 +103,14 @@ RemoteNameField RemoteNameBlock() {
 
 TEST_F(Written, ChunkRequestCopiesTheRemoteNameBlockAsItStands) {
     RemoteNameField const remote = RemoteNameBlock();
-    Append(out, ChunkRequest{{0x0A000001, 0xC0A80001}, 0x00000102, remote});
-    Bytes const expected = Layout(419, {{0, {0x01, 0xA3, 0x04}},
-                                        {3, {0x0A, 0x00, 0x00, 0x01}},
-                                        {7, {0xC0, 0xA8, 0x00, 0x01}},
-                                        {11, {0x02}},
-                                        {15, {0x00, 0x00, 0x01, 0x02}},
-                                        {19, Bytes(remote.begin(), remote.end())}});
-    EXPECT_EQ(Sent(), expected);
+    Append(out, ChunkRequest{{kClient, 0xC0A80001}, 0x00000102, remote});
+    EXPECT_EQ(Sent(), wire::ChunkRequest(kClient, 0xC0A80001, 0x102, Block(remote)));
 }
 
 TEST_F(Written, FileRequestCopiesTheRemoteNameBlockAsItStands) {
     RemoteNameField const remote = RemoteNameBlock();
-    Append(out, FileRequest{{0x0A000001, 0x00000007}, remote});
-    Bytes const expected = Layout(415, {{0, {0x01, 0x9F, 0x04}},
-                                        {3, {0x0A, 0x00, 0x00, 0x01}},
-                                        {7, {0x00, 0x00, 0x00, 0x07}},
-                                        {11, {0x04}},
-                                        {15, Bytes(remote.begin(), remote.end())}});
-    EXPECT_EQ(Sent(), expected);
+    Append(out, FileRequest{{kClient, 7}, remote});
+    EXPECT_EQ(Sent(), wire::FileRequest(kClient, 7, Block(remote)));
 }
 
 // Frames are appended whole behind what is already there, which stays as it was.
@@ -181,47 +118,39 @@ TEST_F(Written, EveryWriterAppendsOneWholeFrameBehindTheOthers) {
     out.assign(3, 0xEE);
     Append(out, ServerQuery{{1, kServerQueryDestination}, 4});
     Append(out, ListRequest{{1, 2}, base::AsBytes("a.ini")});
-    ASSERT_EQ(out.size(), 3u + 19 + 79);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 3), Repeat(3, 0xEE));
-    EXPECT_EQ(Bytes(out.begin() + 3, out.begin() + 6), (Bytes{0x00, 0x13, 0x00}));
-    EXPECT_EQ(Bytes(out.begin() + 22, out.begin() + 25), (Bytes{0x00, 0x4F, 0x04}));
+    EXPECT_EQ(Sent(), wire::Joined({Bytes(3, 0xEE), wire::ServerQuery(1, 4),
+                                    wire::ListRequest(1, 2, "a.ini")}));
 }
 
 // The address block: both ids big-endian, the kind, then three zero bytes.
 TEST(AddressBlock, WritesIdsAndKindAndZerosAfterIt) {
     base::ByteBuffer out;
     Append(out, DataChunk{{0x01020304, 0xA0B0C0D0}, 0, {}});
-    Bytes const expected{0x00, 0x15, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0,
-                         0xB0, 0xC0, 0xD0, 0x03, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 16), expected);
+    EXPECT_EQ(Bytes(out.begin(), out.end()), wire::DataChunk(0x01020304, 0xA0B0C0D0, 0, {}));
 }
 
 TEST(ListName, TextCopyIsCutToSixtyFourBytes) {
     ListNameField const field = MakeListName(std::string(70, 'x') + "tail");
-    EXPECT_EQ(Bytes(field.begin(), field.end()), Repeat(64, 'x'));
+    EXPECT_EQ(Bytes(field.begin(), field.end()), Bytes(64, 'x'));
     EXPECT_EQ(FieldText(field), std::string(64, 'x'));
 }
 
 TEST(ListName, ShortNameIsZeroPadded) {
     ListNameField const field = MakeListName("quillmesh.ini");
-    EXPECT_EQ(Bytes(field.begin(), field.end()), Layout(64, {{0, Text("quillmesh.ini")}}));
+    EXPECT_EQ(Bytes(field.begin(), field.end()), wire::ListNameField("quillmesh.ini"));
     EXPECT_EQ(FieldText(field), "quillmesh.ini");
 }
 
 // ---- Readers -------------------------------------------------------------------------------
 
-// A received frame of exactly `size` bytes with its header, address block and the given runs.
-Bytes Received(std::size_t size, std::uint8_t type, std::uint32_t source, std::uint8_t kindByte,
-               std::vector<Run> runs) {
-    runs.push_back(
-        {0, {static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size), type}});
-    runs.push_back(
-        {3,
-         {static_cast<std::uint8_t>(source >> 24), static_cast<std::uint8_t>(source >> 16),
-          static_cast<std::uint8_t>(source >> 8), static_cast<std::uint8_t>(source)}});
-    runs.push_back({7, {0x0A, 0x00, 0x00, 0x01}});
-    runs.push_back({11, {kindByte}});
-    return Layout(size, runs);
+Bytes Description(wire::FileDescriptionFields fields) {
+    fields.destination = kClient;
+    return wire::FileDescription(fields);
+}
+
+Bytes Summary(wire::ListSummaryFields fields) {
+    fields.destination = kClient;
+    return wire::ListSummary(fields);
 }
 
 // Each reader accepts a frame that just holds the last field it reads and refuses one byte less.
@@ -233,18 +162,19 @@ struct LengthCase {
 
 std::vector<LengthCase> LengthCases() {
     return {
-        {"head", Received(15, 4, 9, 1, {}), [](auto f) { return ReadMessageHead(f).has_value(); }},
-        {"announcement", Received(28, 0, 9, 3, {{27, {4}}}),
+        {"head", wire::Resized(Description({.sender = 9}), 15),
+         [](auto f) { return ReadMessageHead(f).has_value(); }},
+        {"announcement", wire::ServerAnnouncement(9, kClient),
          [](auto f) { return ReadServerAnnouncement(f).has_value(); }},
-        {"file_description", Received(491, 4, 9, 1, {}),
+        {"file_description", Description({.sender = 9}),
          [](auto f) { return ReadFileDescription(f).has_value(); }},
-        {"empty_data_chunk", Received(21, 4, 9, 3, {}),
+        {"empty_data_chunk", wire::DataChunk(9, kClient, 0, {}),
          [](auto f) { return ReadDataChunk(f).has_value(); }},
-        {"data_chunk", Received(24, 4, 9, 3, {{19, {0x00, 0x03}}}),
+        {"data_chunk", wire::DataChunk(9, kClient, 0, wire::ToBytes("abc")),
          [](auto f) { return ReadDataChunk(f).has_value(); }},
-        {"file_size", Received(619, 4, 9, 5, {}),
+        {"file_size", wire::FileSize(9, kClient, "", 0),
          [](auto f) { return ReadFileSize(f).has_value(); }},
-        {"list_summary", Received(148, 4, 9, 7, {}),
+        {"list_summary", Summary({.sender = 9}),
          [](auto f) { return ReadListSummary(f).has_value(); }},
     };
 }
@@ -268,16 +198,16 @@ TEST(ReaderLength, EmptyFrameIsRefusedByEveryReader) {
 }
 
 TEST(ReadMessageHead, TakesTypeSenderAndKind) {
-    Bytes const frame = Received(19, 0, 0xDEADBEEF, 3, {});
+    Bytes const frame = wire::ServerQuery(0xDEADBEEF, 4);
     auto const head = ReadMessageHead(frame);
     ASSERT_TRUE(head);
     EXPECT_EQ(head->type, 0);
     EXPECT_EQ(head->sourceId, 0xDEADBEEFu);
-    EXPECT_EQ(head->kind, 3);
+    EXPECT_EQ(head->kind, kind::ServerQuery);
 }
 
 TEST(ReadServerAnnouncement, TakesSenderAndServiceCode) {
-    Bytes const frame = Received(40, 0, 0x00000063, 3, {{27, {4}}});
+    Bytes const frame = wire::Resized(wire::ServerAnnouncement(0x63, kClient, 4), 40);
     auto const announcement = ReadServerAnnouncement(frame);
     ASSERT_TRUE(announcement);
     EXPECT_EQ(announcement->address.sourceId, 0x63u);
@@ -285,12 +215,12 @@ TEST(ReadServerAnnouncement, TakesSenderAndServiceCode) {
 }
 
 TEST(ReadFileDescription, TakesEveryField) {
-    Bytes const frame = Received(491, 4, 0x00000063, 1,
-                                 {{15, {2}},
-                                  {19, {0xCA, 0xFE, 0x00, 0x01}},
-                                  {23, Text("sub\\dir\\file.bin")},
-                                  {87, Text("remote/file.bin")},
-                                  {487, {0xCB, 0xF4, 0x39, 0x26}}});
+    Bytes const frame = Description({.sender = 0x63,
+                                     .action = 2,
+                                     .fileToken = 0xCAFE0001,
+                                     .localPath = "sub\\dir\\file.bin",
+                                     .remoteName = "remote/file.bin",
+                                     .crc = 0xCBF43926});
     auto const description = ReadFileDescription(frame);
     ASSERT_TRUE(description);
     EXPECT_EQ(description->address.sourceId, 0x63u);
@@ -304,13 +234,14 @@ TEST(ReadFileDescription, TakesEveryField) {
 }
 
 TEST(ReadFileDescription, UnterminatedTextsStayWithinTheirFields) {
+    std::string const path(64, 'p');
+    std::string const remote(400, 'r');
     Bytes const frame =
-        Received(491, 4, 1, 1,
-                 {{23, Repeat(64, 'p')}, {87, Repeat(400, 'r')}, {487, {0x41, 0x42, 0x43, 0x44}}});
+        Description({.sender = 1, .localPath = path, .remoteName = remote, .crc = 0x41424344});
     auto const description = ReadFileDescription(frame);
     ASSERT_TRUE(description);
-    EXPECT_EQ(FieldText(description->localPath), std::string(64, 'p'));
-    EXPECT_EQ(FieldText(description->remoteName), std::string(400, 'r'));
+    EXPECT_EQ(FieldText(description->localPath), path);
+    EXPECT_EQ(FieldText(description->remoteName), remote);
 }
 
 TEST(ReadDataChunk, DataLengthDecidesTheData) {
@@ -330,14 +261,7 @@ TEST(ReadDataChunk, DataLengthDecidesTheData) {
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes frame = Received(
-            c.frameSize, 4, 0x00000063, 3,
-            {{15, {0x00, 0x00, 0x00, 0x02}},
-             {19,
-              {static_cast<std::uint8_t>(c.length >> 8), static_cast<std::uint8_t>(c.length)}}});
-        for (std::size_t i = 21; i < frame.size(); ++i) {
-            frame[i] = static_cast<std::uint8_t>(i);
-        }
+        Bytes const frame = wire::DataChunkClaiming(0x63, kClient, 2, c.length, c.frameSize - 21);
         auto const chunk = ReadDataChunk(frame);
         ASSERT_EQ(chunk.has_value(), c.valid);
         if (!c.valid) {
@@ -351,8 +275,7 @@ TEST(ReadDataChunk, DataLengthDecidesTheData) {
 }
 
 TEST(ReadFileSize, TakesNameAndSize) {
-    Bytes const frame =
-        Received(619, 4, 1, 5, {{15, Text("sub/dir/file.bin")}, {615, {0x00, 0x00, 0x13, 0x88}}});
+    Bytes const frame = wire::FileSize(1, kClient, "sub/dir/file.bin", 5000);
     auto const size = ReadFileSize(frame);
     ASSERT_TRUE(size);
     EXPECT_EQ(FieldText(size->fileName), "sub/dir/file.bin");
@@ -360,19 +283,19 @@ TEST(ReadFileSize, TakesNameAndSize) {
 }
 
 TEST(ReadFileSize, UnterminatedNameEndsBeforeTheSize) {
-    Bytes const frame =
-        Received(619, 4, 1, 5, {{15, Repeat(600, 'n')}, {615, {'S', 'S', 'S', 'S'}}});
+    std::string const name(600, 'n');
+    Bytes const frame = wire::FileSize(1, kClient, name, 0x53535353);
     auto const size = ReadFileSize(frame);
     ASSERT_TRUE(size);
-    EXPECT_EQ(FieldText(size->fileName), std::string(600, 'n'));
+    EXPECT_EQ(FieldText(size->fileName), name);
 }
 
 TEST(ReadListSummary, TakesEveryField) {
-    Bytes const frame = Received(148, 4, 1, 7,
-                                 {{15, {0xFF, 0xFF, 0xFF, 0xFE}},
-                                  {19, Text("quillmesh.ini")},
-                                  {83, Text("maps.ini")},
-                                  {147, {1}}});
+    Bytes const frame = Summary({.sender = 1,
+                                 .listCrc = 0xFFFFFFFE,
+                                 .listKey = "quillmesh.ini",
+                                 .nextList = "maps.ini",
+                                 .complete = 1});
     auto const summary = ReadListSummary(frame);
     ASSERT_TRUE(summary);
     EXPECT_EQ(summary->listCrc, 0xFFFFFFFEu);
@@ -384,7 +307,7 @@ TEST(ReadListSummary, TakesEveryField) {
 TEST(ReadListSummary, CompletionNeedsExactlyOne) {
     for (int flag : {0, 2, 0xFF}) {
         SCOPED_TRACE(flag);
-        Bytes const frame = Received(148, 4, 1, 7, {{147, {static_cast<std::uint8_t>(flag)}}});
+        Bytes const frame = Summary({.sender = 1, .complete = static_cast<std::uint8_t>(flag)});
         auto const summary = ReadListSummary(frame);
         ASSERT_TRUE(summary);
         EXPECT_NE(summary->complete, 1);
@@ -392,10 +315,11 @@ TEST(ReadListSummary, CompletionNeedsExactlyOne) {
 }
 
 TEST(ReadListSummary, UnterminatedKeyStaysWithinItsField) {
-    Bytes const frame = Received(148, 4, 1, 7, {{19, Repeat(64, 'k')}, {83, Text("next")}});
+    std::string const key(64, 'k');
+    Bytes const frame = Summary({.sender = 1, .listKey = key, .nextList = "next"});
     auto const summary = ReadListSummary(frame);
     ASSERT_TRUE(summary);
-    EXPECT_EQ(FieldText(summary->listKey), std::string(64, 'k'));
+    EXPECT_EQ(FieldText(summary->listKey), key);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The messages the reference server writes and the readers it uses for the updater's, through
-// the same layouts as the updater, checked byte for byte.
+// the same layouts as the updater, checked byte for byte against the tests' wire oracle.
 #include "update/messages.h"
 
 #include <gtest/gtest.h>
@@ -8,18 +8,21 @@
 #include <vector>
 
 #include "net/welcome.h"
-#include "tools/literal_bytes.h"
+#include "support/wire.h"
 
 namespace qm::update {
 namespace {
 
-using test::LiteralBytes;
-
-constexpr Address kToClient{0x00000001, 0x0A000001};
+namespace wire = qm::test;
 using base::AsBytes;
+using wire::Bytes;
+
+constexpr std::uint32_t kServer = 0x00000001;
+constexpr std::uint32_t kClient = 0x0A000001;
+constexpr Address kToClient{kServer, kClient};
 
 template <typename Message>
-std::vector<std::uint8_t> Written(Message const& message) {
+Bytes Written(Message const& message) {
     base::ByteBuffer out;
     Append(out, message);
     return {out.begin(), out.end()};
@@ -30,125 +33,83 @@ std::vector<std::uint8_t> Written(Message const& message) {
 TEST(ServerWriters, WelcomeIs151BytesOfTypeZeroCarryingBothIds) {
     base::ByteBuffer out;
     net::AppendWelcome(out, 0x0000002A, 0x01020300);
-    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.end()),
-              LiteralBytes().Hex("00 97 00  00 00 00 2A  01 02 03 00").Zeros(140).bytes());
+    EXPECT_EQ(Bytes(out.begin(), out.end()), wire::Welcome(0x2A, 0x01020300));
 }
 
 TEST(ServerWriters, AnnouncementHasTheServiceCodeAtByte27) {
     EXPECT_EQ(Written(ServerAnnouncement{kToClient, 4}),
-              LiteralBytes()
-                  .Hex("00 1C 00  00 00 00 01  0A 00 00 01  03 00 00 00")
-                  .Zeros(12)
-                  .Hex("04")
-                  .bytes());
+              wire::ServerAnnouncement(kServer, kClient, 4));
+}
+
+Bytes Summary(std::uint32_t crc, std::string_view key, std::string_view next,
+              std::uint8_t complete) {
+    return wire::ListSummary({kServer, kClient, crc, key, next, complete});
 }
 
 TEST(ServerWriters, ListSummaryOfAKnownList) {
     EXPECT_EQ(
         Written(ListSummary{kToClient, 0xCBF43926, AsBytes("data.ini"), AsBytes("gfx.ini"), 0}),
-        LiteralBytes()
-            .Hex("00 94 04  00 00 00 01  0A 00 00 01  07 00 00 00")
-            .Hex("CB F4 39 26")
-            .Text("data.ini", 64)
-            .Text("gfx.ini", 64)
-            .Hex("00")
-            .bytes());
+        Summary(0xCBF43926, "data.ini", "gfx.ini", 0));
 }
 
 TEST(ServerWriters, ListSummaryThatCompletesTheRun) {
-    EXPECT_EQ(Written(ListSummary{kToClient, 0, {}, {}, 1}),
-              LiteralBytes()
-                  .Hex("00 94 04  00 00 00 01  0A 00 00 01  07 00 00 00")
-                  .Zeros(4 + 64 + 64)
-                  .Hex("01")
-                  .bytes());
+    EXPECT_EQ(Written(ListSummary{kToClient, 0, {}, {}, 1}), Summary(0, "", "", 1));
+}
+
+Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view local,
+                  std::string_view remote, std::uint32_t crc) {
+    return wire::FileDescription({kServer, kClient, action, token, local, remote, crc});
 }
 
 TEST(ServerWriters, FileDescriptionOfAFileToCheck) {
     EXPECT_EQ(Written(FileDescription{kToClient, action::CheckFile, 7, AsBytes("data/a.bin"),
                                       AsBytes("data/a.bin"), 0x12345678}),
-              LiteralBytes()
-                  .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
-                  .Hex("01 00 00 00  00 00 00 07")
-                  .Text("data/a.bin", 64)
-                  .Text("data/a.bin", 400)
-                  .Hex("12 34 56 78")
-                  .bytes());
+              Description(1, 7, "data/a.bin", "data/a.bin", 0x12345678));
 }
 
 TEST(ServerWriters, FileDescriptionOfAListEndNamesTheNextListInTheLocalPath) {
     EXPECT_EQ(Written(FileDescription{kToClient, action::SwitchList, 3, AsBytes("gfx.ini"),
                                       AsBytes("data.ini"), 0xAABBCCDD}),
-              LiteralBytes()
-                  .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
-                  .Hex("02 00 00 00  00 00 00 03")
-                  .Text("gfx.ini", 64)
-                  .Text("data.ini", 400)
-                  .Hex("AA BB CC DD")
-                  .bytes());
+              Description(2, 3, "gfx.ini", "data.ini", 0xAABBCCDD));
 }
 
 TEST(ServerWriters, LocalPathOf64CharactersFillsItsFieldWithoutSpillingIntoTheRemoteName) {
     std::string const path(70, 'p');
     EXPECT_EQ(
         Written(FileDescription{kToClient, action::CheckFile, 1, AsBytes(path), AsBytes("r"), 0}),
-        LiteralBytes()
-            .Hex("01 EB 04  00 00 00 01  0A 00 00 01  01 00 00 00")
-            .Hex("01 00 00 00  00 00 00 01")
-            .Text(std::string(64, 'p'), 64)
-            .Text("r", 400)
-            .Zeros(4)
-            .bytes());
+        Description(1, 1, std::string(64, 'p'), "r", 0));
 }
 
 TEST(ServerWriters, FileSize) {
     EXPECT_EQ(Written(FileSize{kToClient, AsBytes("data/a.bin"), 5000}),
-              LiteralBytes()
-                  .Hex("02 6B 04  00 00 00 01  0A 00 00 01  05 00 00 00")
-                  .Text("data/a.bin", 600)
-                  .Hex("00 00 13 88")
-                  .bytes());
+              wire::FileSize(kServer, kClient, "data/a.bin", 5000));
 }
 
 TEST(ServerWriters, FileSizeNameAlwaysEndsInsideItsField) {
     std::string const name(700, 'n');
     EXPECT_EQ(Written(FileSize{kToClient, AsBytes(name), 1}),
-              LiteralBytes()
-                  .Hex("02 6B 04  00 00 00 01  0A 00 00 01  05 00 00 00")
-                  .Text(std::string(599, 'n'), 600)
-                  .Hex("00 00 00 01")
-                  .bytes());
+              wire::FileSize(kServer, kClient, std::string(599, 'n'), 1));
 }
 
 TEST(ServerWriters, DataChunkWithData) {
-    std::vector<std::uint8_t> const data{0xAA, 0xBB, 0xCC};
-    EXPECT_EQ(Written(DataChunk{kToClient, 2, data}),
-              LiteralBytes()
-                  .Hex("00 18 04  00 00 00 01  0A 00 00 01  03 00 00 00")
-                  .Hex("00 00 00 02  00 03  AA BB CC")
-                  .bytes());
+    Bytes const data{0xAA, 0xBB, 0xCC};
+    EXPECT_EQ(Written(DataChunk{kToClient, 2, data}), wire::DataChunk(kServer, kClient, 2, data));
 }
 
 TEST(ServerWriters, EmptyDataChunkMarksTheEnd) {
     EXPECT_EQ(Written(DataChunk{kToClient, 0x01020304, {}}),
-              LiteralBytes()
-                  .Hex("00 15 04  00 00 00 01  0A 00 00 01  03 00 00 00")
-                  .Hex("01 02 03 04  00 00")
-                  .bytes());
+              wire::DataChunk(kServer, kClient, 0x01020304, {}));
 }
 
 TEST(ServerWriters, FullDataChunkIsTheLargestFrameAndLongerDataIsCut) {
     for (std::size_t const size : {std::size_t{2027}, std::size_t{3000}}) {
         SCOPED_TRACE(size);
-        std::vector<std::uint8_t> data(size);
+        Bytes data(size);
         for (std::size_t i = 0; i < size; ++i) {
             data[i] = static_cast<std::uint8_t>(i * 7);
         }
-
-        LiteralBytes expected;
-        expected.Hex("08 00 04  00 00 00 01  0A 00 00 01  03 00 00 00  00 00 00 00  07 EB");
-        std::vector<std::uint8_t> want = expected.bytes();
-        want.insert(want.end(), data.begin(), data.begin() + 2027);
+        Bytes const want = wire::DataChunk(kServer, kClient, 0, std::span(data).first(2027));
+        ASSERT_EQ(want.size(), wire::kMaxFrame - 3);
         EXPECT_EQ(Written(DataChunk{kToClient, 0, data}), want);
     }
 }
@@ -158,25 +119,13 @@ TEST(ServerWriters, AShorterMessageLeavesNothingOfAnEarlierLongerOne) {
     Append(out, FileSize{kToClient, AsBytes("x"), 0xFFFFFFFF});
     out.clear();  // the outbox reuses its storage once a frame went out
     Append(out, DataChunk{kToClient, 0, {}});
-    EXPECT_EQ(
-        std::vector<std::uint8_t>(out.begin(), out.end()),
-        LiteralBytes().Hex("00 15 04  00 00 00 01  0A 00 00 01  03 00 00 00").Zeros(6).bytes());
+    EXPECT_EQ(Bytes(out.begin(), out.end()), wire::DataChunk(kServer, kClient, 0, {}));
 }
 
 // ---- Readers ----------------------------------------------------------------------------------
 
-std::vector<std::uint8_t> LoginFrame(std::string_view networkWord) {
-    return LiteralBytes()
-        .Hex("01 17 00  0A 00 00 01  00 00 00 01  0C 00 00 00")
-        .Hex("04 03 02 01")
-        .Text(networkWord, 32)
-        .Zeros(100)
-        .Text("Uploader", 128)
-        .bytes();
-}
-
 TEST(ServerReaders, LoginMessage) {
-    auto const frame = LoginFrame("FENWARDIX");
+    auto const frame = wire::LoginMessage(kClient, 0x01020304);
     auto const login = ReadLoginMessage(frame);
     ASSERT_TRUE(login.has_value());
     EXPECT_EQ(login->peerIdEcho, 0x01020304u);  // little-endian on the wire
@@ -186,30 +135,25 @@ TEST(ServerReaders, LoginMessage) {
     ASSERT_TRUE(head.has_value());
     EXPECT_EQ(head->type, kNetworkFrame);
     EXPECT_EQ(head->kind, kind::LoginMessage);
-    EXPECT_EQ(head->sourceId, 0x0A000001u);
+    EXPECT_EQ(head->sourceId, kClient);
 }
 
 TEST(ServerReaders, NetworkWordThatFillsItsFieldStopsAtTheFieldsEnd) {
-    auto const frame = LoginFrame(std::string(32, 'W'));
+    Bytes const frame = wire::LoginMessage(kClient, 1, std::string(40, 'W'));
     auto const login = ReadLoginMessage(frame);
     ASSERT_TRUE(login.has_value());
     EXPECT_EQ(FieldText(login->networkWord), std::string(32, 'W'));
 }
 
 TEST(ServerReaders, ServerQuery) {
-    auto const frame =
-        LiteralBytes().Hex("00 13 00 0A 00 00 01 FF FF FF 00 02 00 00 00 04 00 00 00").bytes();
+    Bytes const frame = wire::ServerQuery(kClient, 4);
     auto const query = ReadServerQuery(frame);
     ASSERT_TRUE(query.has_value());
     EXPECT_EQ(query->serviceCode, 4);
 }
 
 TEST(ServerReaders, AckMessage) {
-    auto const frame = LiteralBytes()
-                           .Hex("00 53 04  0A 00 00 01  00 00 00 01  00 00 00 00")
-                           .Text("data.ini", 64)
-                           .Hex("00 00 01 05")
-                           .bytes();
+    Bytes const frame = wire::AckMessage(kClient, kServer, "data.ini", 0x105);
     auto const ack = ReadAckMessage(frame);
     ASSERT_TRUE(ack.has_value());
     EXPECT_EQ(FieldText(ack->listName), "data.ini");
@@ -217,32 +161,22 @@ TEST(ServerReaders, AckMessage) {
 }
 
 TEST(ServerReaders, ListRequestReadsTheNameUpToItsZeroNotTheBytesAfterIt) {
-    auto const frame = LiteralBytes()
-                           .Hex("00 4F 04  0A 00 00 01  00 00 00 01  06 00 00 00")
-                           .Text("gfx.ini", 8)
-                           .Text("junk", 56)
-                           .bytes();
+    using namespace std::string_view_literals;
+    Bytes const frame = wire::ListRequest(kClient, kServer, "gfx.ini\0junk"sv);
     auto const request = ReadListRequest(frame);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(FieldText(request->listName), "gfx.ini");
 }
 
 TEST(ServerReaders, FileRequest) {
-    auto const frame = LiteralBytes()
-                           .Hex("01 9F 04  0A 00 00 01  00 00 00 01  04 00 00 00")
-                           .Text("data/maps/town.map", 400)
-                           .bytes();
+    Bytes const frame = wire::FileRequest(kClient, kServer, "data/maps/town.map");
     auto const request = ReadFileRequest(frame);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(FieldText(request->remoteName), "data/maps/town.map");
 }
 
 TEST(ServerReaders, ChunkRequest) {
-    auto const frame = LiteralBytes()
-                           .Hex("01 A3 04  0A 00 00 01  00 00 00 01  02 00 00 00")
-                           .Hex("00 01 00 02")
-                           .Text("a.bin", 400)
-                           .bytes();
+    Bytes const frame = wire::ChunkRequest(kClient, kServer, 0x00010002, "a.bin");
     auto const request = ReadChunkRequest(frame);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->chunkIndex, 0x00010002u);
