@@ -1,5 +1,6 @@
 #include "profile/profile_lines.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace qm::fuzz {
@@ -56,16 +57,9 @@ std::vector<std::pair<std::string, std::string>> EntryNames(std::string_view tex
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) {
+        return std::tolower(x) == std::tolower(y);
+    });
 }
 
 bool KeepsOtherLines(std::vector<std::string_view> const& before,

@@ -41,8 +41,4 @@ void RecordingWindow::EndWithMessage(update::Ending const& ending) {
     boxes_.push_back(Box{ending.caption, ending.text});
 }
 
-void RecordingWindow::FinishRun() {
-    ++finishedRuns_;
-}
-
 }  // namespace qm::fuzz

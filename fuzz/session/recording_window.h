@@ -21,7 +21,7 @@ class RecordingWindow final : public update::SessionWindow {
     void ShowTransfer(std::string_view text) override;
     void SetProgress(int percent) override;
     void EndWithMessage(update::Ending const& ending) override;
-    void FinishRun() override;
+    void FinishRun() override { ++finishedRuns_; }
     void RaiseErrorCount() override { ++errorCount_; }
     void StartResponseTimer() override { responseTimerRunning_ = true; }
     void StopResponseTimer() override { responseTimerRunning_ = false; }

@@ -46,7 +46,7 @@ inline Bytes DataChunk(std::uint32_t senderId, std::uint32_t index,
 }
 inline Bytes ListSummary(std::uint32_t listCrc, std::string_view listKey, std::string_view nextList,
                          std::uint8_t complete) {
-    return test::ListSummary({kServerId, kClientId, listCrc, listKey, nextList, complete});
+    return test::ListSummary(kServerId, kClientId, listCrc, listKey, nextList, complete);
 }
 // A frame of `type` around `body` (the bytes from offset 3 on).
 inline Bytes Frame(std::uint8_t type, Bytes const& body) {

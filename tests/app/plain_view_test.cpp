@@ -2,35 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
+
+#include "support/captured_stream.h"
 
 namespace qm::app {
 namespace {
 
-// Collects what the view writes.
-class Output {
-  public:
-    Output() : file_(open_memstream(&data_, &size_)) {}
-    ~Output() {
-        std::fclose(file_);
-        std::free(data_);
-    }
-    std::FILE* file() { return file_; }
-    std::string text() {
-        std::fflush(file_);
-        return std::string(data_, size_);
-    }
-
-  private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
-};
+using Output = test::CapturedStream;
 
 TEST(PlainView, OneFlushedLinePerEvent) {
     Output out;
-    PlainView view(out.file());
+    PlainView view(out.stream());
     view.ShowStatus("connecting...");
     view.ShowMessageBox("Network error", "unable to join the server :-(");
     view.ShowLaunch("client UPDATED");
@@ -42,7 +25,7 @@ TEST(PlainView, OneFlushedLinePerEvent) {
 
 TEST(PlainView, TransferLinesOnlyWhenThePercentageChanges) {
     Output out;
-    PlainView view(out.file());
+    PlainView view(out.stream());
     view.ShowStatus("file:a 5000 bytes...");
     view.SetProgress(0);
     int const percents[] = {0, 0, 40, 40, 81, 100};
@@ -71,7 +54,7 @@ TEST(PlainView, TransferLinesOnlyWhenThePercentageChanges) {
 
 TEST(PlainView, TransferWithoutProgressIsStillShown) {
     Output out;
-    PlainView view(out.file());
+    PlainView view(out.stream());
     view.ShowTransfer("12 bytes received  (3 %)");
     view.ShowMessageBox("Program exit", "The user has canceled the operation.");
     EXPECT_EQ(out.text(),

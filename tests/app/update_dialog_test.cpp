@@ -1,9 +1,7 @@
 // The window controller's endings, driven by a manual clock and real loopback sockets.
 #include "app/update_dialog.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,7 +10,9 @@
 #include <vector>
 
 #include "net/poll_event_loop.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "support/wire.h"
 
 namespace qm::app {
 namespace {
@@ -61,16 +61,8 @@ class RecordingView final : public UpdateView {
 // A TCP listener on 127.0.0.N:34005 that accepts connections when asked.
 class Listener {
   public:
-    explicit Listener(char const* address) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        where.sin_port = htons(34005);
-        inet_pton(AF_INET, address, &where.sin_addr);
-        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
-        EXPECT_EQ(listen(fd_, 4), 0);
+    explicit Listener(char const* address) : fd_(qm::test::ListenOn(address, 4)) {
+        EXPECT_GE(fd_, 0) << address;
     }
     ~Listener() {
         if (peer_ >= 0) {
@@ -88,9 +80,7 @@ class Listener {
 class UpdateDialogTest : public ::testing::Test {
   protected:
     UpdateDialogTest()
-        : loop_([this] { return now_; }),
-          layer_(loop_),
-          dialog_(loop_, layer_, view_) {}
+        : loop_([this] { return now_; }), layer_(loop_), dialog_(loop_, layer_, view_) {}
 
     void Configure(std::string const& contents) { WriteFile("upd.ini", contents); }
 
@@ -199,11 +189,7 @@ TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
     ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
     int peer = listener.Accept();
     ASSERT_GE(peer, 0);
-    std::vector<std::uint8_t> welcome(151, 0);
-    welcome[0] = 0x00;
-    welcome[1] = 151;
-    welcome[6] = 7;   // sender id 7
-    welcome[10] = 9;  // our id 9
+    std::vector<std::uint8_t> const welcome = qm::test::Welcome(7, 9);  // from 7, our id 9
     ASSERT_EQ(send(peer, welcome.data(), welcome.size(), 0), 151);
     // The login (279 bytes) and the query (19) come back once the WELCOME was taken.
     ASSERT_TRUE(RunUntil([&] {

@@ -1,18 +1,16 @@
 // Which front end the program takes: the window only where a display really works; otherwise
 // the program goes on without it, never crashing or hanging on a missing or broken display.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 
 #include "app/window_plugin.h"
+#include "base/unique_fd.h"
 #include "event_wait.h"
 #include "support/conversation.h"
 #include "support/process.h"
@@ -40,27 +38,23 @@ std::string UnusedDisplay() {
 // Accepts X connections on 127.0.0.N, port 6000 (display N:0), and never answers them.
 class SilentDisplayServer {
   public:
-    explicit SilentDisplayServer(std::string const& address) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        where.sin_port = htons(6000);
-        inet_pton(AF_INET, address.c_str(), &where.sin_addr);
-        listening_ = bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
-                     listen(fd_, 4) == 0;
-    }
-    ~SilentDisplayServer() { close(fd_); }
-    bool listening() const { return listening_; }
+    explicit SilentDisplayServer(std::string const& address)
+        : fd_(qm::test::ListenOn(address, 4, 6000)) {}
+    bool listening() const { return fd_.valid(); }
 
   private:
-    int fd_ = -1;
-    bool listening_ = false;
+    base::UniqueFd fd_;
 };
 
 std::string UpdaterBinary() {
     return qm::test::UpdaterBinary().string();
+}
+
+// DISPLAY and Qt's platform as given (no value: unset), and no Wayland.
+EnvironmentChanges Screen(std::optional<std::string> display, std::optional<std::string> platform) {
+    return {{"DISPLAY", std::move(display)},
+            {"WAYLAND_DISPLAY", std::nullopt},
+            {"QT_QPA_PLATFORM", std::move(platform)}};
 }
 
 // Asks ProbeWindow in a fresh process with this environment, as the program does before it has
@@ -77,45 +71,30 @@ std::optional<bool> DisplayWorksWith(EnvironmentChanges const& changes,
 }
 
 TEST(DisplayProbe, NoDisplayNamedMeansNoWindow) {
-    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", std::nullopt},
-                                {"WAYLAND_DISPLAY", std::nullopt},
-                                {"QT_QPA_PLATFORM", "offscreen"}}),
-              false);
+    EXPECT_EQ(DisplayWorksWith(Screen(std::nullopt, "offscreen")), false);
 }
 
 TEST(DisplayProbe, ADisplayWithoutServerMeansNoWindow) {
-    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", UnusedDisplay()},
-                                {"WAYLAND_DISPLAY", std::nullopt},
-                                {"QT_QPA_PLATFORM", "xcb"}}),
-              false);
+    EXPECT_EQ(DisplayWorksWith(Screen(UnusedDisplay(), "xcb")), false);
 }
 
 TEST(DisplayProbe, ADisplayThatNeverAnswersIsGivenUp) {
     std::string const address = LoopbackAddress(TestAddress::SilentDisplay);
     SilentDisplayServer silent(address);
     ASSERT_TRUE(silent.listening());
-    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", address + ":0"},
-                                {"WAYLAND_DISPLAY", std::nullopt},
-                                {"QT_QPA_PLATFORM", "xcb"}},
-                               1000ms),
-              false);
+    EXPECT_EQ(DisplayWorksWith(Screen(address + ":0", "xcb"), 1000ms), false);
 }
 
 TEST(DisplayProbe, ARunningXServerIsUsed) {
     VirtualDisplay display;
     ASSERT_FALSE(display.name().empty()) << "Xvfb did not start (scripts/setup installs it)";
-    EXPECT_EQ(DisplayWorksWith({{"DISPLAY", display.name()},
-                                {"WAYLAND_DISPLAY", std::nullopt},
-                                {"QT_QPA_PLATFORM", "xcb"}}),
-              true);
+    EXPECT_EQ(DisplayWorksWith(Screen(display.name(), "xcb")), true);
 }
 
 TEST(ProgramFrontEnd, WithoutAWorkingDisplayTheProgramPrintsPlainLines) {
     TempDir dir;  // no upd.ini: the run ends at once
-    Process updater({.argv = {UpdaterBinary()},
-                     .environment = {{"DISPLAY", UnusedDisplay()},
-                                     {"WAYLAND_DISPLAY", std::nullopt},
-                                     {"QT_QPA_PLATFORM", std::nullopt}}});
+    Process updater(
+        {.argv = {UpdaterBinary()}, .environment = Screen(UnusedDisplay(), std::nullopt)});
     ASSERT_TRUE(updater.started());
     EXPECT_EQ(updater.ExitStatus(kStepTimeout), 2);
     EXPECT_EQ(updater.Output(),
@@ -140,9 +119,7 @@ TEST(ProgramFrontEnd, AMissingOrBrokenWindowModuleIsNotedAndPlainLinesServe) {
         }
         Process updater({.argv = {"/bin/sh", "-c", "exec \"$0\" 2>&1",
                                   fs::absolute("install/bin/quillmesh-updater").string()},
-                         .environment = {{"DISPLAY", UnusedDisplay()},
-                                         {"WAYLAND_DISPLAY", std::nullopt},
-                                         {"QT_QPA_PLATFORM", std::nullopt}}});
+                         .environment = Screen(UnusedDisplay(), std::nullopt)});
         ASSERT_TRUE(updater.started());
         EXPECT_EQ(updater.ExitStatus(kStepTimeout), 2);
         std::string const output = updater.Output();
@@ -171,10 +148,8 @@ TEST(ProgramFrontEnd, OnARealDisplayTheProgramRunsInItsWindow) {
         loggedIn = true;
         return side.ExpectClosed(30s) << " on SIGTERM";
     });
-    Process updater({.argv = {UpdaterBinary()},
-                     .environment = {{"DISPLAY", display.name()},
-                                     {"WAYLAND_DISPLAY", std::nullopt},
-                                     {"QT_QPA_PLATFORM", std::nullopt}}});
+    Process updater(
+        {.argv = {UpdaterBinary()}, .environment = Screen(display.name(), std::nullopt)});
     ASSERT_TRUE(updater.started());
     ASSERT_TRUE(WaitUntil([&] { return loggedIn.load() || server.finished(); }));
 

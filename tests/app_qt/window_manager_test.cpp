@@ -113,10 +113,8 @@ TEST(UnderAWindowManager, EveryEndingsBoxShowsItsWholeCaption) {
             server.emplace(LoopbackAddress(*ending.server),
                            [](ScriptedServer& side, ServerThread&) {
                                Conversation talk(side);
-                               if (auto opened = talk.OpenList(1); !opened) {
-                                   return opened;
-                               }
-                               return talk.Finish();
+                               auto const opened = talk.OpenList(1);
+                               return opened ? talk.Finish() : opened;
                            });
         }
         Process updater({.argv = {UpdaterBinary()}, .environment = display.Environment()});

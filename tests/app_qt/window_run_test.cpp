@@ -54,10 +54,8 @@ void PressEscape(UpdateWindow& window) {
 // WELCOME, login, announcement and the first list: the updater is then walking "quillmesh.ini".
 // Every frame of the updater is checked byte for byte.
 AssertionResult LogIn(Conversation& talk) {
-    if (auto opened = talk.Open(); !opened) {
-        return opened;
-    }
-    return talk.Begin(1);
+    auto const opened = talk.Open();
+    return opened ? talk.Begin(1) : opened;
 }
 
 // The run showed exactly one message box, with this caption and text.

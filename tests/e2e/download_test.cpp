@@ -12,15 +12,19 @@
 namespace qm::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // Logs in, begins the list and describes `localPath` as changed to `crc`; the updater asks for it.
 ::testing::AssertionResult StartDownload(Conversation& talk, std::string_view localPath,
                                          std::uint32_t crc, std::uint32_t token) {
-    if (auto opened = talk.OpenList(token - 1); !opened) {
-        return opened;
-    }
-    return talk.OfferChanged(token, localPath, localPath, crc);
+    auto const opened = talk.OpenList(token - 1);
+    return opened ? talk.OfferChanged(token, localPath, localPath, crc) : opened;
+}
+
+// The run ended with `status` and one box of `caption`; data.bin is as it was, alone.
+void ExpectOldFileKept(ScriptedRun& run, Process& updater, int status, std::string_view caption) {
+    EXPECT_EQ(updater.ExitStatus(), status);
+    EXPECT_TRUE(OneBox(updater, caption));
+    EXPECT_EQ(run.dir.Read("data.bin"), "old content");
+    EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
 
 TEST(Download, ChecksumMismatchKeepsTheOldFile) {
@@ -32,10 +36,7 @@ TEST(Download, ChecksumMismatchKeepsTheOldFile) {
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, ToBytes("tampered")));
     ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
-    EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-    EXPECT_TRUE(OneBox(updater, "Disk access error"));
-    EXPECT_EQ(run.dir.Read("data.bin"), "old content");
-    EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
+    ExpectOldFileKept(run, updater, kExitDisk, "Disk access error");
 }
 
 TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
@@ -47,10 +48,8 @@ TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
     ASSERT_TRUE(run.talk.SendFileSize("data.bin", 5000));
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
-    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
+    ExpectOldFileKept(run, updater, kExitNetwork, "Network error");
     EXPECT_EQ(updater.Boxes(), Lines{Box("Network error", "connection lost")});
-    EXPECT_EQ(run.dir.Read("data.bin"), "old content");
-    EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
 
 TEST(Download, ChunkWhoseDataRunsPastItsFrameIsRefused) {
@@ -63,10 +62,7 @@ TEST(Download, ChunkWhoseDataRunsPastItsFrameIsRefused) {
     // A 31-byte frame whose length field claims 2000 data bytes.
     ASSERT_TRUE(run.server.Send(DataChunkClaiming(peers.fileSender, peers.client, 0, 2000, 10)));
     EXPECT_TRUE(run.server.ExpectClosed());
-    EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_TRUE(OneBox(updater, "Network error"));
-    EXPECT_EQ(run.dir.Read("data.bin"), "old content");
-    EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
+    ExpectOldFileKept(run, updater, kExitNetwork, "Network error");
 }
 
 TEST(Download, ReplacementKeepsThePermissionBits) {

@@ -4,9 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <ostream>
 
 #include "support/crc32.h"
 #include "support/lines.h"
@@ -16,7 +13,6 @@ namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 // What each case's client directory holds, and what lies beside it in the test's root:
 //   <root>/victim.txt, <root>/elsewhere/victim.txt, <root>/client/link -> <root>/elsewhere,
@@ -51,41 +47,14 @@ bool NamesPath(std::string_view text, std::string path) {
     return text.find(path) != std::string_view::npos;
 }
 
-// Every entry below the root (the client directory included) with the content of each file,
-// and whether /etc/x exists.
-struct Snapshot {
-    std::vector<std::pair<std::string, std::string>> entries;
-    bool etcX = false;
-
-    static Snapshot Of(ClientDir const& dir) {
-        Snapshot snapshot;
-        for (std::string const& entry : ListedPaths(SnapshotTree(dir.root()))) {
-            fs::path const full = dir.root() / entry;
-            std::string content;
-            if (fs::is_regular_file(fs::symlink_status(full))) {
-                std::ifstream in(full, std::ios::binary);
-                content.assign(std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>());
-            }
-            snapshot.entries.emplace_back(entry, content);
-        }
-        std::error_code ignored;
-        snapshot.etcX = fs::exists(fs::symlink_status("/etc/x", ignored));
-        return snapshot;
-    }
-    bool operator==(Snapshot const&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, Snapshot const& snapshot) {
-    for (auto const& [entry, content] : snapshot.entries) {
-        out << "\n  " << entry << " (" << content.size() << " bytes)";
-    }
-    return out << "\n  /etc/x " << (snapshot.etcX ? "exists" : "absent");
+bool EtcXExists() {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status("/etc/x", ignored));
 }
 
 // Describes each unsafe path with `action` and expects the run to end with a disk access error
 // naming it, having sent nothing but possibly an acknowledgement, and having changed nothing on
-// disk.
+// disk: nothing below the test's root, and not /etc/x.
 void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view file) {
     for (char const* pattern : kUnsafePaths) {
         ScriptedRun run(address);
@@ -93,7 +62,8 @@ void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view fi
         std::string const path =
             Expand(Expand(pattern, "{root}", run.dir.root().string()), "{file}", file);
         SCOPED_TRACE(path);
-        Snapshot const before = Snapshot::Of(run.dir);
+        TreeSnapshot const before = SnapshotTree(run.dir.root());
+        bool const etcX = EtcXExists();
         Process& updater = run.Start();
         ASSERT_TRUE(run.talk.OpenList(1));
         ASSERT_TRUE(run.talk.SendDescription(action, 2, path, "files/payload.txt",
@@ -104,7 +74,8 @@ void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view fi
         ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
         EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
         EXPECT_TRUE(NamesPath(boxes[0], path)) << boxes[0];
-        EXPECT_EQ(Snapshot::Of(run.dir), before);
+        EXPECT_EQ(TreeDifferences(before, SnapshotTree(run.dir.root())), Lines{});
+        EXPECT_EQ(EtcXExists(), etcX);
     }
 }
 

@@ -14,8 +14,6 @@
 namespace qm::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::uint32_t Crc32Of(std::string_view text) {
     return ReferenceCrc32(ToBytes(text));
 }
@@ -99,31 +97,31 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
     EXPECT_EQ(run.dir.ReadBytes("data.bin"), content);
 }
 
-TEST(Session, SwitchListRecordsTheChecksumAndRequestsTheNextList) {
-    ScriptedRun run(TestAddress::SwitchList);
+// Token 5 ends the first list with `action` (2: switch, 3: repeat), naming `named` with `crc`:
+// the updater records `recorded` for quillmesh.ini, nothing for `named`, and asks for `requested`,
+// on which token 6 is acknowledged.
+void ExpectListEnd(TestAddress address, std::uint8_t action, std::string const& named,
+                   std::uint32_t crc, std::string const& requested, std::string const& recorded) {
+    ScriptedRun run(address);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.SendDescription(2, 5, "maps.ini", "", 0xCBF43926));
-    ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor("maps.ini")));
-    run.talk.listName = "maps.ini";
-    ASSERT_TRUE(run.talk.Begin(6));  // acknowledged on the new list
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), "3421780262");
-    EXPECT_EQ(RecordedChecksum(run.dir, "maps.ini"), std::nullopt);
-}
-
-TEST(Session, RepeatListRecordsTheChecksumAndRequestsTheSameList) {
-    ScriptedRun run(TestAddress::RepeatList);
-    Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.Open());
-    ASSERT_TRUE(run.talk.SendDescription(3, 5, "ignored.ini", "", 4294967295u));
-    ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor("quillmesh.ini")));
+    ASSERT_TRUE(run.talk.SendDescription(action, 5, named, "", crc));
+    ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor(requested)));
+    run.talk.listName = requested;
     ASSERT_TRUE(run.talk.Begin(6));
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), "4294967295");
-    EXPECT_EQ(RecordedChecksum(run.dir, "ignored.ini"), std::nullopt);
+    EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), recorded);
+    EXPECT_EQ(RecordedChecksum(run.dir, named), std::nullopt);
+}
+
+TEST(Session, SwitchListRecordsTheChecksumAndRequestsTheNextList) {
+    ExpectListEnd(TestAddress::SwitchList, 2, "maps.ini", 0xCBF43926, "maps.ini", "3421780262");
+}
+
+TEST(Session, RepeatListRecordsTheChecksumAndRequestsTheSameList) {
+    ExpectListEnd(TestAddress::RepeatList, 3, "ignored.ini", 4294967295u, "quillmesh.ini",
+                  "4294967295");
 }
 
 TEST(Session, ListWithRecordedChecksumIsSkipped) {
@@ -136,19 +134,11 @@ TEST(Session, ListWithRecordedChecksumIsSkipped) {
     // for it carries all 64 bytes; the acknowledgements carry the name alone.
     std::string nextList = std::string("maps.ini") + '\0';
     nextList.resize(64, 'Z');
-    ASSERT_TRUE(run.server.Send(ListSummary({.sender = peers.server,
-                                             .destination = peers.client,
-                                             .listCrc = 0xCBF43926,
-                                             .listKey = "quillmesh.ini",
-                                             .nextList = nextList})));
+    ASSERT_TRUE(run.server.Send(Summary(0xCBF43926, "quillmesh.ini", nextList)));
     ASSERT_TRUE(run.server.Expect(ListRequest(peers.client, peers.server, nextList)));
     run.talk.listName = "maps.ini";
     // maps.ini has no recorded checksum: the list is walked, with the token of the detection.
-    ASSERT_TRUE(run.server.Send(ListSummary({.sender = peers.server,
-                                             .destination = peers.client,
-                                             .listCrc = 77,
-                                             .listKey = "maps.ini",
-                                             .nextList = "other.ini"})));
+    ASSERT_TRUE(run.server.Send(Summary(77, "maps.ini", "other.ini")));
     ASSERT_TRUE(run.talk.ExpectAck(0));
     ASSERT_TRUE(run.talk.Begin(9));
     EXPECT_TRUE(run.talk.Complete());
@@ -242,14 +232,8 @@ TEST(Completion, ErrorCountedEarlierEndsWithUploadFailed) {
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
     // A refused deletion and the completion in one read: the completion is still handled.
-    Bytes both = run.talk.Description(4, 3, "../outside.txt");
-    Peers const& peers = run.talk.peers();
-    Bytes const done = ListSummary({.sender = peers.server,
-                                    .destination = peers.client,
-                                    .listKey = "quillmesh.ini",
-                                    .complete = 1});
-    both.insert(both.end(), done.begin(), done.end());
-    ASSERT_TRUE(run.server.Send(both));
+    ASSERT_TRUE(run.server.Send(Joined(
+        {run.talk.Description(4, 3, "../outside.txt"), Summary(0, "quillmesh.ini", "", 1)})));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(3)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
     Lines const boxes = updater.Boxes();

@@ -39,7 +39,7 @@ TEST(TestSupport, FrameLengthsOfEveryMessage) {
     EXPECT_EQ(FileDescription({}).size(), 491u);
     EXPECT_EQ(DataChunk(1, 2, 0, Bytes(2027, 1)).size(), 2048u);
     EXPECT_EQ(FileSize(1, 2, "x", 3).size(), 619u);
-    EXPECT_EQ(ListSummary({}).size(), 148u);
+    EXPECT_EQ(ListSummary(0, 0, 0, "", "", 0).size(), 148u);
     EXPECT_EQ(AckMessage(1, 2, "x", 3).size(), 83u);
     EXPECT_EQ(ChunkRequest(1, 2, 3, "x").size(), 419u);
     EXPECT_EQ(FileRequest(1, 2, "x").size(), 415u);

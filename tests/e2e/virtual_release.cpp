@@ -49,11 +49,7 @@ class VirtualRelease::Run {
         ReleaseList const& list = lists_[i];
         talk_.listName = list.name;
         ScriptedServer& server = talk_.server();
-        Bytes const summary = ListSummary({.sender = talk_.peers().server,
-                                           .destination = talk_.peers().client,
-                                           .listCrc = list.checksum,
-                                           .listKey = list.name,
-                                           .nextList = NextName(i)});
+        Bytes const summary = Summary(list.checksum, list.name, NextName(i), 0, talk_.peers());
         if (!Step(server.Send(summary), "summary of " + list.name)) {
             return false;
         }

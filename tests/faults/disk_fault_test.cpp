@@ -20,6 +20,7 @@
 #include "support/lines.h"
 #include "support/process.h"
 #include "support/profile_text.h"
+#include "support/random_bytes.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
@@ -28,18 +29,9 @@ namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 constexpr uid_t kNobody = 65534;
 constexpr char kOldRecord[] = "[GLOBAL_CRC]\nearlier.ini=77\n";
-
-Bytes NewContent(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>((i * 7 + 3) % 251);
-    }
-    return bytes;
-}
 
 // The client directory as every case starts: an old file to be replaced in data/, a file at the
 // top, an earlier checksum record.
@@ -64,7 +56,7 @@ void GiveTreeTo(fs::path const& root, uid_t user) {
 
 // A download of `localPath` with `size` new bytes.
 ServedRun DownloadOf(std::string const& localPath, std::size_t size) {
-    Bytes const content = NewContent(size);
+    Bytes const content = PatternBytes(size, 7);
     std::string const remote = "files/" + localPath;
     return ServedRun{{Description(0, 1, "", "", 0),
                       Description(1, 2, localPath, remote, ReferenceCrc32(content))},
@@ -107,9 +99,7 @@ void RunDiskCase(DiskCase const& c, std::string const& address) {
     options.directory = dir.path();
     Process updater(options);
     EXPECT_TRUE(c.served.Serve(server)) << updater.Transcript();
-    std::optional<Ending> const ending = updater.WaitForExit();
-    ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, kExitDisk) << updater.Transcript();
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{Box("Disk access error", c.box)}) << updater.Transcript();
     EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{}) << updater.Transcript();
     EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
@@ -240,9 +230,7 @@ TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
         ScriptedServer server(address);
         Process updater(UpdaterOptions(dir.path()));
         EXPECT_TRUE(c.served.Serve(server)) << updater.Transcript();
-        std::optional<Ending> const ending = updater.WaitForExit();
-        ASSERT_TRUE(ending);
-        EXPECT_EQ(ending->status, kExitDisk) << updater.Transcript();
+        EXPECT_EQ(updater.ExitStatus(), kExitDisk) << updater.Transcript();
         EXPECT_EQ(updater.Boxes(), Lines{Box("Disk access error", c.box)}) << updater.Transcript();
         EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{});
         EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});

@@ -14,7 +14,6 @@
 
 #include "faults/fleet.h"
 #include "faults/memory_checks.h"
-#include "faults/release.h"
 #include "support/addresses.h"
 #include "support/conversation.h"
 #include "support/crc32.h"
@@ -22,7 +21,8 @@
 #include "support/process.h"
 #include "support/profile_text.h"
 #include "support/reference_server.h"
-#include "support/scripted_server.h"
+#include "support/release.h"
+#include "support/scripted_run.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 
@@ -30,21 +30,29 @@ namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 constexpr char kOld[] = "the old file\n";
 std::string const kConnectionLost = Box("Network error", "connection lost");
 std::string const kCompleted = Box(kSuccessCaption, kSuccessText);
 
-// A directory outside every client directory that the hostile paths and links aim at.
+// A directory outside every client directory that the hostile paths and links aim at, and what
+// has changed in it since it was furnished.
 class Sentinel {
   public:
-    Sentinel() { FurnishSentinel(dir_.path()); }
     fs::path const& path() const { return dir_.path(); }
-    TreeSnapshot Snapshot() const { return SnapshotTree(dir_.path(), {.withTimes = true}); }
+    Lines Changes() const { return TreeDifferences(before_, Snapshot(dir_.path())); }
 
   private:
+    static TreeSnapshot Snapshot(fs::path const& path) {
+        return SnapshotTree(path, {.withTimes = true});
+    }
+    static TreeSnapshot Furnished(fs::path const& path) {
+        FurnishSentinel(path);
+        return Snapshot(path);
+    }
+
     TempDir dir_{{.enter = false, .prefix = "qm-sentinel"}};
+    TreeSnapshot const before_ = Furnished(dir_.path());
 };
 
 // Output lines carry no terminal control bytes: no C0 (but the line end), DEL, or C1, raw or as
@@ -150,7 +158,6 @@ FleetCase ServedFor(PathCase const& c) {
 
 TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
     Sentinel sentinel;
-    TreeSnapshot const before = sentinel.Snapshot();
     std::vector<PathCase> const paths = PathCases(sentinel.path());
     std::vector<FleetCase> cases;
     for (PathCase const& c : paths) {
@@ -190,9 +197,9 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
                 << context;
             EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{}) << context;
             EXPECT_FALSE(fs::exists(fs::symlink_status("/qm-fault-probe.txt"))) << context;
-            EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{}) << context;
+            EXPECT_EQ(sentinel.Changes(), Lines{}) << context;
         });
-    EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{});
+    EXPECT_EQ(sentinel.Changes(), Lines{});
 }
 
 // ---- Terminal escape sequences in names ------------------------------------------------------
@@ -236,12 +243,9 @@ TEST(HostileServer, EscapeSequencesInNamesNeverReachTheOutput) {
 // ---- Names that fill their fields ------------------------------------------------------------
 
 TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
-    std::string const address = LoopbackAddress(TestAddress::UnterminatedListName);
-    ClientDir dir;
-    WriteUpdaterConfig(dir.path(), address);
-    ScriptedServer server(address);
-    Conversation talk(server);
-    Process updater(UpdaterOptions(dir.path()));
+    ScriptedRun run(TestAddress::UnterminatedListName);
+    auto& [dir, server, talk, _] = run;
+    Process& updater = run.Start();
     std::string const full(64, 'L');
     ASSERT_TRUE(talk.OpenList(1));
     // Switch to the 64-byte list: its request carries all 64 bytes.
@@ -255,17 +259,10 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
     ASSERT_TRUE(talk.ExpectAck(4));
     // A summary keyed by the unterminated name: the recorded checksum matches, so the updater
     // moves on to the next list.
-    ASSERT_TRUE(server.Send(ListSummary({.sender = talk.peers().server,
-                                         .destination = talk.peers().client,
-                                         .listCrc = 2222,
-                                         .listKey = full,
-                                         .nextList = std::string(64, 'M'),
-                                         .complete = 0})));
+    ASSERT_TRUE(server.Send(Summary(2222, full, std::string(64, 'M'))));
     ASSERT_TRUE(server.Expect(talk.ListRequestFor(std::string(64, 'M'))));
     ASSERT_TRUE(talk.Finish());
-    std::optional<Ending> const ending = updater.WaitForExit();
-    ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, kExitClean) << updater.Transcript();
+    EXPECT_EQ(updater.ExitStatus(), kExitClean) << updater.Transcript();
     std::string const record = dir.Read("crc.ini").value_or("");
     auto const entries = ParseChecksumRecord(record);
     ASSERT_TRUE(entries) << record;
@@ -275,36 +272,27 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
 }
 
 TEST(HostileServer, NamesOfSixHundredAndFourHundredAndSixtyFourBytes) {
-    std::string const address = LoopbackAddress(TestAddress::LongFileSizeName);
-    ClientDir dir;
-    WriteUpdaterConfig(dir.path(), address);
-    ScriptedServer server(address);
-    Conversation talk(server);
-    Process updater(UpdaterOptions(dir.path()));
+    ScriptedRun run(TestAddress::LongFileSizeName);
+    auto& [dir, server, talk, _] = run;
+    Process& updater = run.Start();
     std::string const localPath(64, 'p');
     std::string const remoteName(400, 'r');
     Bytes const content(5000, 0x33);
     ASSERT_TRUE(talk.OpenList(1));
     ASSERT_TRUE(talk.OfferChanged(2, localPath, remoteName, ReferenceCrc32(content)));
     // A name that fills all 600 bytes, and a frame longer than the layout.
-    Bytes size =
-        FileSize(talk.peers().fileSender, talk.peers().client, std::string(600, 'N'), 5000);
-    size.resize(700, 'x');
-    size[0] = 700 >> 8;
-    size[1] = 700 & 0xFF;
-    ASSERT_TRUE(server.Send(size));
-    for (std::uint32_t index = 0; index * kChunkSize < content.size(); ++index) {
-        std::size_t const from = index * kChunkSize;
-        std::size_t const count = std::min(kChunkSize, content.size() - from);
-        ASSERT_TRUE(talk.SendChunk(remoteName, index,
-                                   std::span<const std::uint8_t>(content.data() + from, count)));
+    ASSERT_TRUE(server.Send(Resized(
+        FileSize(talk.peers().fileSender, talk.peers().client, std::string(600, 'N'), 5000), 700)));
+    std::uint32_t index = 0;
+    for (std::span rest(content); !rest.empty(); ++index) {
+        std::size_t const count = std::min(kChunkSize, rest.size());
+        ASSERT_TRUE(talk.SendChunk(remoteName, index, rest.first(count)));
+        rest = rest.subspan(count);
     }
-    ASSERT_TRUE(talk.SendData(3, {}));
+    ASSERT_TRUE(talk.SendData(index, {}));
     ASSERT_TRUE(talk.ExpectAck(2));
     ASSERT_TRUE(talk.Finish());
-    std::optional<Ending> const ending = updater.WaitForExit();
-    ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, kExitClean) << updater.Transcript();
+    EXPECT_EQ(updater.ExitStatus(), kExitClean) << updater.Transcript();
     EXPECT_EQ(dir.ReadBytes(localPath), content);
     Lines const shown = updater.LinesStartingWith("status: file:");
     ASSERT_EQ(shown.size(), 1u) << updater.Transcript();
@@ -320,39 +308,27 @@ struct BrokenCase {
     bool afterChunk = false;  // sent after chunk 0 of a download
 };
 
-Bytes Truncated(Bytes frame, std::size_t length) {
-    frame.resize(length);
-    frame[0] = static_cast<std::uint8_t>(length >> 8);
-    frame[1] = static_cast<std::uint8_t>(length);
-    return frame;
-}
-
 TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
     Peers const peers;
     Bytes const content(5000, 0x21);
     Bytes const description =
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
     Bytes const size = FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000);
-    Bytes const summary = ListSummary({.sender = peers.server,
-                                       .destination = peers.client,
-                                       .listCrc = 0,
-                                       .listKey = "x",
-                                       .nextList = "y",
-                                       .complete = 0});
+    Bytes const summary = Summary(0, "x", "y");
     std::vector<BrokenCase> broken;
     for (std::size_t length : {15u, 20u, 86u, 490u}) {
         broken.push_back(
-            {"file description of " + std::to_string(length), Truncated(description, length)});
+            {"file description of " + std::to_string(length), Resized(description, length)});
     }
     for (std::size_t length : {15u, 100u, 614u, 618u}) {
-        broken.push_back({"file size of " + std::to_string(length), Truncated(size, length)});
+        broken.push_back({"file size of " + std::to_string(length), Resized(size, length)});
     }
     for (std::size_t length : {15u, 50u, 147u}) {
-        broken.push_back({"list summary of " + std::to_string(length), Truncated(summary, length)});
+        broken.push_back({"list summary of " + std::to_string(length), Resized(summary, length)});
     }
     for (std::size_t length : {15u, 20u}) {
         broken.push_back({"data chunk of " + std::to_string(length),
-                          Truncated(DataChunk(peers.fileSender, peers.client, 1, content), length),
+                          Resized(DataChunk(peers.fileSender, peers.client, 1, content), length),
                           true});
     }
     struct Claim {
@@ -394,13 +370,10 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
 // ---- Downloads and list chains that never end ------------------------------------------------
 
 TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
-    std::string const address = LoopbackAddress(TestAddress::ChunksBeyondAnnouncedSize);
-    ClientDir dir;
-    WriteUpdaterConfig(dir.path(), address);
+    ScriptedRun run(TestAddress::ChunksBeyondAnnouncedSize);
+    auto& [dir, server, talk, _] = run;
     dir.Write("data/file.bin", kOld);
-    ScriptedServer server(address);
-    Conversation talk(server);
-    Process updater(UpdaterOptions(dir.path()));
+    Process& updater = run.Start();
     Bytes const chunk(kChunkSize, 0x44);
     ASSERT_TRUE(talk.OpenList(1));
     ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
@@ -409,9 +382,7 @@ TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 1, chunk));
     // The third full chunk would make 6081 bytes of a file announced with 5000.
     ASSERT_TRUE(talk.SendData(2, chunk));
-    std::optional<Ending> const ending = updater.WaitForExit();
-    ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork) << updater.Transcript();
     EXPECT_TRUE(OneBox(updater, "Network error"));
     EXPECT_EQ(dir.Read("data/file.bin"), kOld);
     EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
@@ -422,15 +393,11 @@ TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
 constexpr long kFlatMemoryKb = 1024;
 
 TEST(HostileServer, EndlessChunksOfAFileWithoutSizeStayInItsTemporaryFile) {
-    std::string const address = LoopbackAddress(TestAddress::EndlessChunks);
     Sentinel sentinel;
-    TreeSnapshot const before = sentinel.Snapshot();
-    ClientDir dir;
-    WriteUpdaterConfig(dir.path(), address);
+    ScriptedRun run(TestAddress::EndlessChunks);
+    auto& [dir, server, talk, _] = run;
     dir.Write("data/file.bin", kOld);
-    ScriptedServer server(address);
-    Conversation talk(server);
-    Process updater(UpdaterOptions(dir.path()));
+    Process& updater = run.Start();
     Bytes const chunk(kChunkSize, 0x55);
     ASSERT_TRUE(talk.OpenList(1));
     ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
@@ -457,36 +424,25 @@ TEST(HostileServer, EndlessChunksOfAFileWithoutSizeStayInItsTemporaryFile) {
     EXPECT_LE(onDisk, received);
     EXPECT_GT(onDisk + 64 * 1024, received);
     server.CloseConnection();
-    std::optional<Ending> const ending = updater.WaitForExit();
-    ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost});
     EXPECT_EQ(dir.Read("data/file.bin"), kOld);
     EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{});
-    EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{});
+    EXPECT_EQ(sentinel.Changes(), Lines{});
 }
 
 TEST(HostileServer, EndlessListChainsKeepMemoryFlat) {
-    std::string const address = LoopbackAddress(TestAddress::EndlessListChains);
     Sentinel sentinel;
-    TreeSnapshot const before = sentinel.Snapshot();
-    ClientDir dir;
-    WriteUpdaterConfig(dir.path(), address);
-    ScriptedServer server(address);
-    Conversation talk(server);
-    Process updater(UpdaterOptions(dir.path()));
+    ScriptedRun run(TestAddress::EndlessListChains);
+    auto& [dir, server, talk, _] = run;
+    Process& updater = run.Start();
     ASSERT_TRUE(talk.OpenList(1));
     // Summaries whose list is "known" (nothing recorded, checksum 0): each names a new next list.
     constexpr int kSummaries = 3000;
     long residentEarly = 0;
     for (int i = 0; i < kSummaries; ++i) {
         std::string const next = "chain-" + std::to_string(i) + ".ini";
-        ASSERT_TRUE(server.Send(ListSummary({.sender = talk.peers().server,
-                                             .destination = talk.peers().client,
-                                             .listCrc = 0,
-                                             .listKey = "unknown",
-                                             .nextList = next,
-                                             .complete = 0})));
+        ASSERT_TRUE(server.Send(Summary(0, "unknown", next)));
         ASSERT_TRUE(server.Expect(talk.ListRequestFor(next))) << i;
         if (i == 100) {
             residentEarly = ResidentKb(updater.pid());
@@ -517,11 +473,9 @@ TEST(HostileServer, EndlessListChainsKeepMemoryFlat) {
     ASSERT_TRUE(entries);
     EXPECT_EQ(entries->size(), std::size_t{1 + kSwitches - 1});
     server.CloseConnection();
-    std::optional<Ending> const ending = updater.WaitForExit();
-    ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, kExitNetwork) << updater.Transcript();
+    EXPECT_EQ(updater.ExitStatus(), kExitNetwork) << updater.Transcript();
     EXPECT_EQ(updater.Boxes(), Lines{kConnectionLost});
-    EXPECT_EQ(TreeDifferences(before, sentinel.Snapshot()), Lines{});
+    EXPECT_EQ(sentinel.Changes(), Lines{});
     EXPECT_EQ(dir.List(), (Lines{"crc.ini", "upd.ini"}));
 }
 

@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "faults/release.h"
 #include "faults/served_run.h"
 #include "support/addresses.h"
 #include "support/conversation.h"
@@ -22,6 +21,7 @@
 #include "support/process.h"
 #include "support/profile_text.h"
 #include "support/reference_server.h"
+#include "support/release.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
@@ -35,14 +35,6 @@ using Lines = std::vector<std::string>;
 constexpr int kLanes = 5;
 constexpr int kKillsPerLane = 10;  // 50 kills in all
 constexpr unsigned kSeed = 424242;
-
-std::optional<std::string> ReadText(fs::path const& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Temporary files anywhere below the client directory (download leftovers and half-written
 // checksum records alike).
@@ -71,7 +63,7 @@ void CheckAfterKill(Release const& release, Reference const& reference, fs::path
                     std::string const& context) {
     std::map<std::string, bool> listDone;
     for (ReleaseFile const& file : release.files) {
-        std::optional<std::string> const content = ReadText(client / file.path);
+        std::optional<std::string> const content = ReadIfPresent(client / file.path);
         bool const isNew = content && *content == file.newContent;
         bool const isOld = file.oldContent.empty() ? !content : content == file.oldContent;
         EXPECT_TRUE(isNew || isOld) << file.path << " is neither its old nor its new version ("
@@ -86,10 +78,10 @@ void CheckAfterKill(Release const& release, Reference const& reference, fs::path
         std::string const list = Release::ListOf(path);
         listDone[list] = listDone[list] && gone;
         if (!gone) {
-            EXPECT_EQ(ReadText(client / path), "an obsolete file: " + path + "\n") << context;
+            EXPECT_EQ(ReadIfPresent(client / path), "an obsolete file: " + path + "\n") << context;
         }
     }
-    std::optional<std::string> const record = ReadText(client / "crc.ini");
+    std::optional<std::string> const record = ReadIfPresent(client / "crc.ini");
     if (!record) {
         return;
     }
@@ -126,7 +118,7 @@ Reference RunReference(Release const& release, std::string const& address) {
             reference.lastDownloadLine = i + 1;
         }
     }
-    if (auto record = ReadText(dir.path() / "crc.ini")) {
+    if (auto record = ReadIfPresent(dir.path() / "crc.ini")) {
         if (auto entries = ParseChecksumRecord(*record)) {
             reference.checksums = *entries;
         }
@@ -174,12 +166,10 @@ void RunLane(int lane, Release const& release, Reference const& reference,
         report.leftovers += static_cast<int>(LeftoverFiles(dir.path()).size());
         // The next run completes the update and cleans up after the killed one.
         Process next(UpdaterOptions(dir.path()));
-        std::optional<Ending> const ending = next.WaitForExit(Millis(60000));
-        ASSERT_TRUE(ending);
-        EXPECT_EQ(ending->status, 0) << next.Transcript();
+        EXPECT_EQ(next.ExitStatus(Millis(60000)), 0) << next.Transcript();
         EXPECT_EQ(release.Differences(dir.path()), Lines{}) << next.Transcript();
         EXPECT_EQ(LeftoverFiles(dir.path()), Lines{}) << next.Transcript();
-        auto const record = ParseChecksumRecord(ReadText(dir.path() / "crc.ini").value_or(""));
+        auto const record = ParseChecksumRecord(ReadIfPresent(dir.path() / "crc.ini").value_or(""));
         ASSERT_TRUE(record);
         EXPECT_EQ(*record, reference.checksums);
     }
@@ -242,9 +232,7 @@ TEST(KilledRun, TheNextRunRemovesTheTemporaryFilesOfAKilledOne) {
                            {}};
     Process updater(UpdaterOptions(dir.path()));
     EXPECT_TRUE(served.Serve(server)) << updater.Transcript();
-    std::optional<Ending> const ending = updater.WaitForExit();
-    ASSERT_TRUE(ending);
-    EXPECT_EQ(ending->status, 0) << updater.Transcript();
+    EXPECT_EQ(updater.ExitStatus(), 0) << updater.Transcript();
     EXPECT_EQ(dir.Read("crc.ini"), "[GLOBAL_CRC]\nquillmesh.ini=99\n");
     EXPECT_EQ(LeftoverFiles(dir.path()), Lines{});
 }

@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include "faults/release.h"
 #include "support/process.h"
 #include "support/profile_text.h"
 #include "support/reference_server.h"
+#include "support/release.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "integration/release_tree.h"
+#include "support/release.h"
 #include "support/addresses.h"
 #include "support/process.h"
 #include "support/profile_text.h"

@@ -246,10 +246,8 @@ TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
         std::vector<std::uint8_t> const head = client.Receive(21);
         ASSERT_EQ(head.size(), 21u) << "chunk " << index;
         ASSERT_EQ(head[11], 3) << "chunk " << index;
-        std::uint32_t const got = std::uint32_t{head[15]} << 24 | std::uint32_t{head[16]} << 16 |
-                                  std::uint32_t{head[17]} << 8 | head[18];
-        ASSERT_EQ(got, index);
-        std::size_t const length = std::size_t{head[19]} << 8 | head[20];
+        ASSERT_EQ(Read32(head, 15), index);
+        std::size_t const length = Read16(head, 19);
         std::vector<std::uint8_t> const data = client.Receive(length);
         ASSERT_EQ(data.size(), length) << "chunk " << index;
         received.append(data.begin(), data.end());

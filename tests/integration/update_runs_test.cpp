@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "integration/release_tree.h"
+#include "support/release.h"
 #include "support/addresses.h"
 #include "support/process.h"
 #include "support/profile_text.h"

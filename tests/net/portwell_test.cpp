@@ -9,6 +9,8 @@
 #include "net/host_address.h"
 #include "net/portwell.h"
 #include "socket_helpers.h"
+#include "support/random_bytes.h"
+#include "support/wire.h"
 
 namespace qm::net {
 namespace {
@@ -19,15 +21,7 @@ using testing::SocketPair;
 using testing::UniqueFd;
 
 std::vector<std::uint8_t> Pattern(std::size_t size) {
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    }
-    return bytes;
-}
-
-std::vector<std::uint8_t> Text(std::string const& text) {
-    return {text.begin(), text.end()};
+    return test::PatternBytes(size, 7);
 }
 
 bool SendsAtOnce(int fd) {
@@ -123,7 +117,7 @@ TEST_F(SocketLayerTest, PeerShutdownGivesExactlyOneClose) {
     Turns(10);
     EXPECT_EQ(Count("close"), 1);
     ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0], Text("bye"));
+    EXPECT_EQ(reads[0], test::ToBytes("bye"));
     EXPECT_EQ(layer.SelectedCount(), 0u);
     EXPECT_TRUE(IsOpen(pair.near.get())) << "the owner's close handler decides";
 }
@@ -222,7 +216,7 @@ TEST_F(SocketLayerTest, ConnectInProgressEndsLaterAndCarriesData) {
     ASSERT_NE(server.get(), -1);
     ASSERT_EQ(::send(server.get(), "hello", 5, 0), 5);
     ASSERT_TRUE(RunUntilCall("read"));
-    EXPECT_EQ(reads[0], Text("hello"));
+    EXPECT_EQ(reads[0], test::ToBytes("hello"));
     EXPECT_EQ(Count("write"), 1);
 }
 

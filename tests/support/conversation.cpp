@@ -21,7 +21,12 @@ Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view loc
 }
 
 Bytes Completion(Peers const& peers) {
-    return ListSummary({.sender = peers.server, .destination = peers.client, .complete = 1});
+    return Summary(0, "", "", 1, peers);
+}
+
+Bytes Summary(std::uint32_t listCrc, std::string_view listKey, std::string_view nextList,
+              std::uint8_t complete, Peers const& peers) {
+    return ListSummary(peers.server, peers.client, listCrc, listKey, nextList, complete);
 }
 
 ::testing::AssertionResult Conversation::LogIn() {
@@ -52,17 +57,13 @@ Bytes Completion(Peers const& peers) {
 }
 
 ::testing::AssertionResult Conversation::Open() {
-    if (auto login = LogIn(); !login) {
-        return login;
-    }
-    return Announce();
+    auto const login = LogIn();
+    return login ? Announce() : login;
 }
 
 ::testing::AssertionResult Conversation::OpenList(std::uint32_t token) {
-    if (auto opened = Open(); !opened) {
-        return opened;
-    }
-    return Begin(token);
+    auto const opened = Open();
+    return opened ? Begin(token) : opened;
 }
 
 Bytes Conversation::Description(std::uint8_t action, std::uint32_t token,
@@ -95,10 +96,8 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
 }
 
 ::testing::AssertionResult Conversation::Begin(std::uint32_t token) {
-    if (auto sent = SendDescription(0, token, ""); !sent) {
-        return sent;
-    }
-    return ExpectAck(token);
+    auto const sent = SendDescription(0, token, "");
+    return sent ? ExpectAck(token) : sent;
 }
 
 ::testing::AssertionResult Conversation::SendFileSize(std::string_view name, std::uint32_t size) {
@@ -125,10 +124,8 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
                                                       std::string_view localPath,
                                                       std::string_view remoteName,
                                                       std::uint32_t crc) {
-    if (auto sent = SendDescription(1, token, localPath, remoteName, crc); !sent) {
-        return sent;
-    }
-    return ExpectDownloadRequest(remoteName);
+    auto const sent = SendDescription(1, token, localPath, remoteName, crc);
+    return sent ? ExpectDownloadRequest(remoteName) : sent;
 }
 
 ::testing::AssertionResult Conversation::SendChunk(std::string_view remoteName, std::uint32_t index,
@@ -158,24 +155,17 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
             return chunk;
         }
     }
-    if (auto sent = SendData(index, {}); !sent) {
-        return sent;
-    }
-    return ExpectAck(token);
+    auto const sent = SendData(index, {});
+    return sent ? ExpectAck(token) : sent;
 }
 
 ::testing::AssertionResult Conversation::Finish() {
-    return server_.Send(ListSummary({.sender = peers_.server,
-                                     .destination = peers_.client,
-                                     .listKey = listName,
-                                     .complete = 1}));
+    return server_.Send(Summary(0, listName, "", 1, peers_));
 }
 
 ::testing::AssertionResult Conversation::Complete() {
-    if (auto finished = Finish(); !finished) {
-        return finished;
-    }
-    return server_.ExpectClosed();
+    auto const finished = Finish();
+    return finished ? server_.ExpectClosed() : finished;
 }
 
 }  // namespace qm::test

@@ -17,6 +17,9 @@ Bytes Opening(Peers const& peers = {});  // the WELCOME and the announcement of 
 Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view localPath,
                   std::string_view remoteName, std::uint32_t crc, Peers const& peers = {});
 Bytes Completion(Peers const& peers = {});
+// A ListSummary from the announced update server.
+Bytes Summary(std::uint32_t listCrc, std::string_view listKey, std::string_view nextList,
+              std::uint8_t complete = 0, Peers const& peers = {});
 
 class Conversation {
   public:

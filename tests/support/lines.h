@@ -3,8 +3,11 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm::test {
+
+using Lines = std::vector<std::string>;  // lines of output, boxes, differences
 
 inline std::string Status(std::string_view text) {
     return "status: " + std::string(text);

@@ -105,8 +105,8 @@ class ServerThread {
     std::thread thread_;
 };
 
-// A listening socket on `address` at the protocol's port; -1 when it cannot listen there.
-int ListenOn(std::string const& address, int backlog);
+// A listening socket on `address` at `port`; -1 when it cannot listen there.
+int ListenOn(std::string const& address, int backlog, std::uint16_t port = kProtocolPort);
 
 // `expected` occurs in the program's output lines in this order (other lines may come between).
 ::testing::AssertionResult PrintedInOrder(Process const& program,

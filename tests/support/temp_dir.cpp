@@ -73,11 +73,7 @@ void TempDir::Write(std::string_view relative, std::span<const std::uint8_t> con
 }
 
 std::optional<std::string> TempDir::Read(std::string_view relative) const {
-    std::ifstream in(path_ / relative, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return ReadIfPresent(path_ / relative);
 }
 
 std::optional<std::vector<std::uint8_t>> TempDir::ReadBytes(std::string_view relative) const {
@@ -116,6 +112,14 @@ bool WriteFile(fs::path const& path, std::string_view contents) {
 
 std::string ReadFile(fs::path const& path) {
     std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::optional<std::string> ReadIfPresent(fs::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

@@ -64,6 +64,8 @@ class ClientDir : public TempDir {
 // False when the file could not be written.
 bool WriteFile(std::filesystem::path const& path, std::string_view contents);
 std::string ReadFile(std::filesystem::path const& path);
+// The file's bytes; nothing when it cannot be opened.
+std::optional<std::string> ReadIfPresent(std::filesystem::path const& path);
 // Removes `path` and everything below it, never following a symbolic link; directories without
 // permissions are opened up first.
 void RemoveTree(std::filesystem::path const& path);

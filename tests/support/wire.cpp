@@ -130,13 +130,14 @@ Bytes FileSize(std::uint32_t sender, std::uint32_t client, std::string_view name
         .Build();
 }
 
-Bytes ListSummary(ListSummaryFields const& fields) {
+Bytes ListSummary(std::uint32_t sender, std::uint32_t destination, std::uint32_t listCrc,
+                  std::string_view listKey, std::string_view nextList, std::uint8_t complete) {
     return FrameBuilder(148, kUpdateType)
-        .Address(fields.sender, fields.destination, 7)
-        .Put32(15, fields.listCrc)
-        .Text(19, 64, fields.listKey)
-        .Text(83, 64, fields.nextList)
-        .Byte(147, fields.complete)
+        .Address(sender, destination, 7)
+        .Put32(15, listCrc)
+        .Text(19, 64, listKey)
+        .Text(83, 64, nextList)
+        .Byte(147, complete)
         .Build();
 }
 

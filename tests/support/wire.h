@@ -95,15 +95,9 @@ Bytes DataChunkClaiming(std::uint32_t sender, std::uint32_t client, std::uint32_
 Bytes FileSize(std::uint32_t sender, std::uint32_t client, std::string_view name,
                std::uint32_t size, std::size_t nameWidth = 600);
 
-struct ListSummaryFields {
-    std::uint32_t sender = 0;
-    std::uint32_t destination = 0;
-    std::uint32_t listCrc = 0;
-    std::string_view listKey{};   // 64 bytes
-    std::string_view nextList{};  // 64 bytes
-    std::uint8_t complete = 0;
-};
-Bytes ListSummary(ListSummaryFields const& fields);  // 148 bytes
+// 148 bytes: the list's checksum, its key and the next list's name (64 bytes each), the flag.
+Bytes ListSummary(std::uint32_t sender, std::uint32_t destination, std::uint32_t listCrc,
+                  std::string_view listKey, std::string_view nextList, std::uint8_t complete);
 
 // ---- Frames the updater sends ---------------------------------------------------------------
 

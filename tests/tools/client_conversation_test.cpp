@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "net/outbox.h"
+#include "support/captured_stream.h"
 #include "support/temp_dir.h"
 #include "support/wire.h"
 #include "update_server/release_loader.h"
@@ -49,29 +48,6 @@ Frame ChunkRequest(std::uint8_t index, std::string_view remoteName) {
 }
 }  // namespace updater
 
-// A log stream whose text the test can read.
-class CapturedLog {
-  public:
-    CapturedLog() : stream_(open_memstream(&text_, &size_)) {}
-    ~CapturedLog() {
-        std::fclose(stream_);
-        std::free(text_);
-    }
-    CapturedLog(CapturedLog const&) = delete;
-    CapturedLog& operator=(CapturedLog const&) = delete;
-
-    std::FILE* stream() { return stream_; }
-    std::string text() {
-        std::fflush(stream_);
-        return std::string(text_, size_);
-    }
-
-  private:
-    char* text_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
-
 // A release on disk: root files a.txt, b.txt; data/x.bin of 5000 bytes; old.txt to delete.
 class ConversationTest : public ::testing::Test {
   protected:
@@ -106,7 +82,7 @@ class ConversationTest : public ::testing::Test {
 
     test::TempDir dir_;
     std::string chunkFile_;
-    CapturedLog log_;
+    test::CapturedStream log_;
     ServerLog serverLog_{log_.stream()};
     ClientLog clientLog_{serverLog_, kReplies.destinationId, "test"};
     net::Outbox outbox_;
@@ -274,7 +250,7 @@ TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
         Frame const& chunk = replies[0];
         EXPECT_EQ(chunk[11], kind::DataChunk);
         EXPECT_EQ(Read32(chunk, 15), index);
-        std::size_t const length = std::size_t{chunk[19]} << 8 | chunk[20];
+        std::size_t const length = test::Read16(chunk, 19);
         std::size_t const expected[] = {2027, 2027, 946, 0};
         EXPECT_EQ(length, expected[index]);
         ASSERT_EQ(chunk.size(), 21 + length);

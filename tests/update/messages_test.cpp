@@ -148,9 +148,9 @@ Bytes Description(wire::FileDescriptionFields fields) {
     return wire::FileDescription(fields);
 }
 
-Bytes Summary(wire::ListSummaryFields fields) {
-    fields.destination = kClient;
-    return wire::ListSummary(fields);
+Bytes Summary(std::uint32_t sender, std::uint32_t crc, std::string_view key, std::string_view next,
+              std::uint8_t complete) {
+    return wire::ListSummary(sender, kClient, crc, key, next, complete);
 }
 
 // Each reader accepts a frame that just holds the last field it reads and refuses one byte less.
@@ -174,7 +174,7 @@ std::vector<LengthCase> LengthCases() {
          [](auto f) { return ReadDataChunk(f).has_value(); }},
         {"file_size", wire::FileSize(9, kClient, "", 0),
          [](auto f) { return ReadFileSize(f).has_value(); }},
-        {"list_summary", Summary({.sender = 9}),
+        {"list_summary", Summary(9, 0, "", "", 0),
          [](auto f) { return ReadListSummary(f).has_value(); }},
     };
 }
@@ -291,11 +291,7 @@ TEST(ReadFileSize, UnterminatedNameEndsBeforeTheSize) {
 }
 
 TEST(ReadListSummary, TakesEveryField) {
-    Bytes const frame = Summary({.sender = 1,
-                                 .listCrc = 0xFFFFFFFE,
-                                 .listKey = "quillmesh.ini",
-                                 .nextList = "maps.ini",
-                                 .complete = 1});
+    Bytes const frame = Summary(1, 0xFFFFFFFE, "quillmesh.ini", "maps.ini", 1);
     auto const summary = ReadListSummary(frame);
     ASSERT_TRUE(summary);
     EXPECT_EQ(summary->listCrc, 0xFFFFFFFEu);
@@ -307,7 +303,7 @@ TEST(ReadListSummary, TakesEveryField) {
 TEST(ReadListSummary, CompletionNeedsExactlyOne) {
     for (int flag : {0, 2, 0xFF}) {
         SCOPED_TRACE(flag);
-        Bytes const frame = Summary({.sender = 1, .complete = static_cast<std::uint8_t>(flag)});
+        Bytes const frame = Summary(1, 0, "", "", static_cast<std::uint8_t>(flag));
         auto const summary = ReadListSummary(frame);
         ASSERT_TRUE(summary);
         EXPECT_NE(summary->complete, 1);
@@ -316,7 +312,7 @@ TEST(ReadListSummary, CompletionNeedsExactlyOne) {
 
 TEST(ReadListSummary, UnterminatedKeyStaysWithinItsField) {
     std::string const key(64, 'k');
-    Bytes const frame = Summary({.sender = 1, .listKey = key, .nextList = "next"});
+    Bytes const frame = Summary(1, 0, key, "next", 0);
     auto const summary = ReadListSummary(frame);
     ASSERT_TRUE(summary);
     EXPECT_EQ(FieldText(summary->listKey), key);

@@ -43,7 +43,7 @@ TEST(ServerWriters, AnnouncementHasTheServiceCodeAtByte27) {
 
 Bytes Summary(std::uint32_t crc, std::string_view key, std::string_view next,
               std::uint8_t complete) {
-    return wire::ListSummary({kServer, kClient, crc, key, next, complete});
+    return wire::ListSummary(kServer, kClient, crc, key, next, complete);
 }
 
 TEST(ServerWriters, ListSummaryOfAKnownList) {

@@ -2,13 +2,13 @@
 // a server that stays silent ended by the stall limit.
 #include "update/update_connection.h"
 
-#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "base/unique_fd.h"
 #include "net/poll_event_loop.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "update/recording_window.h"
 
@@ -19,15 +19,9 @@ using namespace std::chrono_literals;
 
 // Listens on `address`:34005 and accepts when asked.
 base::UniqueFd ListenOn(char const* address) {
-    base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    int const on = 1;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(kServerPort);
-    ::inet_pton(AF_INET, address, &where.sin_addr);
-    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
-    EXPECT_EQ(::listen(fd.get(), 4), 0);
+    base::UniqueFd fd(test::ListenOn(address, 4, kServerPort));
+    EXPECT_TRUE(fd.valid()) << address;
+    ::fcntl(fd.get(), F_SETFL, O_NONBLOCK);
     return fd;
 }
 

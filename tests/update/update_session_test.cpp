@@ -10,6 +10,7 @@
 
 #include "checksum/checksum.h"
 #include "support/temp_dir.h"
+#include "support/wire.h"
 #include "update/recording_window.h"
 
 namespace qm::update {
@@ -24,13 +25,11 @@ class UpdateSessionTest : public ::testing::Test {
   protected:
     // What the session left to send, frame by frame; taken away as the connection would.
     Frames Sent() {
-        Bytes pending = session.outgoing();
+        Bytes const pending = session.outgoing();
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pending.data()) % 64, 0u);
         Frames frames;
-        while (pending.size() >= 3) {
-            std::size_t const length = pending[0] * 256u + pending[1];
-            frames.emplace_back(pending.begin(), pending.begin() + length);
-            pending = pending.subspan(length);
+        for (auto const frame : test::SplitFrames(pending).frames) {
+            frames.emplace_back(frame.begin(), frame.end());
         }
         session.ClearOutgoing();
         return frames;
@@ -125,8 +124,7 @@ TEST_F(UpdateSessionTest, RequestsInFlightStayWithinTheWindowAndTheFile) {
     auto const indexes = [](Frames const& frames) {
         std::vector<std::uint32_t> found;
         for (auto const& frame : frames) {
-            found.push_back(std::uint32_t{frame[15]} << 24 | std::uint32_t{frame[16]} << 16 |
-                            std::uint32_t{frame[17]} << 8 | frame[18]);
+            found.push_back(test::Read32(frame, 15));
         }
         return found;
     };
@@ -145,8 +143,7 @@ TEST_F(UpdateSessionTest, RequestsInFlightStayWithinTheWindowAndTheFile) {
 // ---- Resumed downloads ------------------------------------------------------------------------
 
 std::uint32_t ChunkIndexOf(std::vector<std::uint8_t> const& request) {
-    return std::uint32_t{request[15]} << 24 | std::uint32_t{request[16]} << 16 |
-           std::uint32_t{request[17]} << 8 | request[18];
+    return test::Read32(request, 15);
 }
 
 class ResumeTest : public UpdateSessionTest {
