@@ -126,9 +126,7 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
     });
     giveUp.start(40000);
 
-    ExitStatus const status = RunInWindow(observer);
-
-    EXPECT_EQ(status, ExitStatus::Cancelled);
+    EXPECT_EQ(RunInWindow(observer), ExitStatus::Cancelled);
     EXPECT_TRUE(observer.acted());
     EXPECT_TRUE(observer.sawVisibleWindow());
     ASSERT_FALSE(observer.statuses().empty());
@@ -174,9 +172,7 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
     BoxDismisser boxes;
     WindowObserver observer;
 
-    ExitStatus const status = RunInWindow(observer);
-
-    EXPECT_EQ(status, ExitStatus::Completed);
+    EXPECT_EQ(RunInWindow(observer), ExitStatus::Completed);
     ExpectOnlyBox(boxes, "Update successfull.", "Click \"OK\" to exit.");
     EXPECT_EQ(observer.statuses().back(), "Operation complete...");
     EXPECT_EQ(observer.transfers().back(), "4054 bytes received  (100 %)");
@@ -198,9 +194,7 @@ TEST(WindowRun, TheCloseBoxCancelsWithoutClosingTheWindow) {
                       window.windowHandle()->close();
                   });
 
-    ExitStatus const status = RunInWindow(observer);
-
-    EXPECT_EQ(status, ExitStatus::Cancelled);
+    EXPECT_EQ(RunInWindow(observer), ExitStatus::Cancelled);
     EXPECT_TRUE(observer.acted());
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes().front().caption, "Program exit");
@@ -221,9 +215,7 @@ TEST(WindowRun, NoAnnouncementEndsWithTheResponseTimer) {
     BoxDismisser boxes;
     WindowObserver observer;
 
-    ExitStatus const status = RunInWindow(observer);
-
-    EXPECT_EQ(status, ExitStatus::Network);
+    EXPECT_EQ(RunInWindow(observer), ExitStatus::Network);
     ExpectOnlyBox(boxes, "Network Error", "no response from the server");
     EXPECT_EQ(observer.statuses().back(), "connection succesfull");
     ExpectNoServerFailures(server);

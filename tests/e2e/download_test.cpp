@@ -176,12 +176,6 @@ TEST(Release, SecondRunSkipsEveryRecordedList) {
     EXPECT_EQ(dir.ReadBytes("data/big.bin"), small);
 }
 
-}  // namespace
-}  // namespace qm::test
-
-namespace qm::test {
-namespace {
-
 // Disk failures that the updater must report with their own texts, with nothing else lost.
 TEST(DiskFailure, TemporaryFileThatCannotBeCreated) {
     ScriptedRun run(TestAddress::TemporaryFileCannotOpen);

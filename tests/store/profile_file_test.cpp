@@ -180,12 +180,6 @@ TEST(ParseUnsignedValueTest, ReadsLeadingDigits) {
     }
 }
 
-}  // namespace
-}  // namespace qm::store
-
-namespace qm::store {
-namespace {
-
 TEST(ProfileLeftovers, OnlyTheTemporariesOfThatFileAreRemoved) {
     qm::test::TempDir dir;
     qm::test::WriteFile(".crc.ini.k7Qz2a", "half written");
@@ -198,12 +192,6 @@ TEST(ProfileLeftovers, OnlyTheTemporariesOfThatFileAreRemoved) {
     EXPECT_TRUE(std::filesystem::exists(".upd.ini.k7Qz2a"));
     EXPECT_TRUE(std::filesystem::exists("crc.ini"));
 }
-
-}  // namespace
-}  // namespace qm::store
-
-namespace qm::store {
-namespace {
 
 // Found by fuzzing: texts that a plain "key=value" line would not give back.
 TEST(ProfileRoundTrip, ValuesReadBackAsWrittenOrAreRefused) {

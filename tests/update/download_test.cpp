@@ -112,12 +112,6 @@ TEST(Download, MissingDirectoryCannotBegin) {
     EXPECT_FALSE(Download::Begin("no/such/dir/file.txt"));
 }
 
-}  // namespace
-}  // namespace qm::update
-
-namespace qm::update {
-namespace {
-
 TEST(Download, LeftoversOfAKilledRunAreRemoved) {
     TempDir dir;
     fs::create_directory("lib");
@@ -134,12 +128,6 @@ TEST(Download, LeftoversOfAKilledRunAreRemoved) {
     EXPECT_TRUE(fs::is_symlink("lib/" + prefix + "link00"));
     EXPECT_EQ(ReadFile("lib/keep.so"), "kept");
 }
-
-}  // namespace
-}  // namespace qm::update
-
-namespace qm::update {
-namespace {
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 generator(seed);
