@@ -26,32 +26,20 @@ Bytes WelcomeSeed(std::uint8_t flags, std::uint8_t readSize, std::string_view ho
     return seed;
 }
 
-Bytes Concatenated(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (Bytes const& part : parts) {
-        wire::Append(all, part);
-    }
-    return all;
-}
-
 }  // namespace
 
 void WriteWelcomeSeeds(SeedWriter& writer) {
     Bytes const welcome = wire::Welcome(0x0000002Au, 0x01020300u);
     Bytes const announcement = wire::ServerAnnouncement(0x00000100u, 4);
-    Bytes shortWelcome = welcome;
-    shortWelcome.pop_back();
-    shortWelcome[1] = 150;
-    Bytes longWelcome = welcome;
-    longWelcome.push_back(0);
-    longWelcome[1] = 152;
+    Bytes const shortWelcome = wire::Resized(welcome, 150);
+    Bytes const longWelcome = wire::Resized(welcome, 152);
     Bytes wrongType = welcome;
     wrongType[2] = 4;
     std::string const host = "127.0.3.1.";
 
     writer.Write("welcome", WelcomeSeed(0, kWholeReads, host, 76, welcome));
     writer.Write("welcome-then-frames",
-                 WelcomeSeed(0, kWholeReads, host, 16, Concatenated({welcome, announcement})));
+                 WelcomeSeed(0, kWholeReads, host, 16, wire::Joined({welcome, announcement})));
     writer.Write("welcome-byte-by-byte", WelcomeSeed(0, 0, host, 0, welcome));
     writer.Write("welcome-split-in-length", WelcomeSeed(0, 0x00, host, 2048, welcome));
     writer.Write("welcome-150", WelcomeSeed(0, kWholeReads, host, 76, shortWelcome));
@@ -64,9 +52,9 @@ void WriteWelcomeSeeds(SeedWriter& writer) {
     writer.Write("length-0", WelcomeSeed(0, kWholeReads, host, 76, Bytes{0, 0, 0, 1, 2}));
     writer.Write("length-2", WelcomeSeed(0, kWholeReads, host, 76, Bytes{0, 2, 0, 1, 2}));
     writer.Write("length-2052",
-                 WelcomeSeed(0, kWholeReads, host, 76, Concatenated({welcome, Bytes{8, 4, 4}})));
+                 WelcomeSeed(0, kWholeReads, host, 76, wire::Joined({welcome, Bytes{8, 4, 4}})));
     writer.Write("length-3", WelcomeSeed(0, kWholeReads, host, 76,
-                                         Concatenated({welcome, wire::Frame(4, {})})));
+                                         wire::Joined({welcome, wire::Frame(4, {})})));
 }
 
 }  // namespace qm::fuzz::seeds

@@ -16,6 +16,8 @@ namespace qm::fuzz::wire {
 using test::Append;
 using test::Bytes;
 using test::ClientMessageLength;
+using test::Joined;
+using test::Resized;
 
 inline constexpr std::uint8_t kNetworkFrame = test::kNetworkType;
 inline constexpr std::uint8_t kUpdateFrame = test::kUpdateType;

@@ -114,7 +114,6 @@ TEST(ProgramFrontEnd, AMissingOrBrokenWindowModuleIsNotedAndPlainLinesServe) {
         fs::copy_file(UpdaterBinary(), "install/bin/quillmesh-updater");
         fs::path const plugin = fs::path("install/bin") / relative;
         if (broken) {
-            fs::create_directories(plugin.parent_path());
             WriteFile(plugin.string(), "not a module");
         }
         Process updater({.argv = {"/bin/sh", "-c", "exec \"$0\" 2>&1",

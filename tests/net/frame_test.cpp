@@ -6,11 +6,13 @@
 
 #include "net/frame.h"
 #include "socket_helpers.h"
+#include "support/wire.h"
 
 namespace qm::net {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::Joined;
 
 // Writes down every frame as it is handed over, and the link's state at that moment.
 class RecordingSink : public FrameSink {
@@ -34,14 +36,6 @@ Bytes Frame(std::uint8_t high, std::uint8_t low, std::uint8_t type, std::uint8_t
         frame.push_back(static_cast<std::uint8_t>(first + i));
     }
     return frame;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (Bytes const& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
 }
 
 class ReassemblyTest : public ::testing::Test {
@@ -91,7 +85,7 @@ TEST_F(ReassemblyTest, TwoFramesAndTheStartOfAThird) {
     Bytes const first = Frame(0x00, 0x20, 4, 1);
     Bytes const second = Frame(0x00, 0x03, 0);
     Bytes const third = Frame(0x00, 0x64, 4, 9);
-    Bytes const input = Join({first, second, Bytes(third.begin(), third.begin() + 10)});
+    Bytes const input = Joined({first, second, Bytes(third.begin(), third.begin() + 10)});
     Feed(input);
     ASSERT_EQ(sink.frames.size(), 2u);
     EXPECT_EQ(sink.frames[0], first);

@@ -6,16 +6,7 @@
 #include "support/temp_dir.h"
 
 namespace qm::test {
-namespace {
-
 namespace fs = std::filesystem;
-
-void WriteWithDirectories(fs::path const& path, std::string const& content) {
-    fs::create_directories(path.parent_path());
-    WriteFile(path, content);
-}
-
-}  // namespace
 
 std::string Pattern(std::size_t size, unsigned seed) {
     std::vector<std::uint8_t> const bytes = PatternBytes(size, 2166136261u ^ seed);
@@ -74,7 +65,7 @@ std::string FileContents(TreeFile const& file, unsigned version) {
 }
 
 void WriteTreeFile(fs::path const& root, TreeFile const& file, unsigned version) {
-    WriteWithDirectories(root / file.path, FileContents(file, version));
+    WriteFile(root / file.path, FileContents(file, version));
 }
 
 void WriteTree(fs::path const& root, std::vector<TreeFile> const& files, unsigned version) {
@@ -119,13 +110,13 @@ std::vector<std::string> ReleaseDifferences(fs::path const& release, fs::path co
 
 void Release::WriteServed(fs::path const& root, fs::path const& deletions) const {
     for (ReleaseFile const& file : files) {
-        WriteWithDirectories(root / file.path, file.newContent);
+        WriteFile(root / file.path, file.newContent);
     }
     std::string list;
     for (std::string const& path : obsolete) {
         list += path + "\n";
     }
-    WriteWithDirectories(deletions, list);
+    WriteFile(deletions, list);
 }
 
 void Release::MakeOutdated(fs::path const& client) const {
@@ -134,11 +125,11 @@ void Release::MakeOutdated(fs::path const& client) const {
         if (file.oldContent.empty()) {
             fs::remove(client / file.path, ignored);
         } else {
-            WriteWithDirectories(client / file.path, file.oldContent);
+            WriteFile(client / file.path, file.oldContent);
         }
     }
     for (std::string const& path : obsolete) {
-        WriteWithDirectories(client / path, "an obsolete file: " + path + "\n");
+        WriteFile(client / path, "an obsolete file: " + path + "\n");
     }
     std::error_code ignored;
     fs::remove(client / "crc.ini", ignored);

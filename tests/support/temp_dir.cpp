@@ -59,7 +59,6 @@ TempDir::~TempDir() {
 
 void TempDir::Write(std::string_view relative, std::string_view content, mode_t mode) const {
     fs::path const target = path_ / relative;
-    fs::create_directories(target.parent_path());
     if (!WriteFile(target, content)) {
         throw std::runtime_error("cannot write " + target.string());
     }
@@ -105,6 +104,8 @@ std::uint64_t TempDir::FreeBytes() const {
 }
 
 bool WriteFile(fs::path const& path, std::string_view contents) {
+    std::error_code ignored;
+    fs::create_directories(path.parent_path(), ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     return static_cast<bool>(out);

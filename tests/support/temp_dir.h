@@ -61,7 +61,7 @@ class ClientDir : public TempDir {
     ClientDir() : TempDir({.enter = false, .prefix = "qm-client", .inner = "client"}) {}
 };
 
-// False when the file could not be written.
+// Writes the file, making the directories it lies in first; false when it could not be written.
 bool WriteFile(std::filesystem::path const& path, std::string_view contents);
 std::string ReadFile(std::filesystem::path const& path);
 // The file's bytes; nothing when it cannot be opened.

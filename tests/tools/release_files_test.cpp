@@ -18,11 +18,6 @@ namespace fs = std::filesystem;
 using test::TempDir;
 using test::WriteFile;
 
-void Write(fs::path const& path, std::string const& contents) {
-    fs::create_directories(path.parent_path());
-    WriteFile(path, contents);
-}
-
 ReleaseFile const* Find(std::vector<ReleaseFile> const& files, std::string const& path) {
     for (ReleaseFile const& file : files) {
         if (file.path == path) {
@@ -34,9 +29,9 @@ ReleaseFile const* Find(std::vector<ReleaseFile> const& files, std::string const
 
 TEST(ReleaseScan, FindsEveryFileBelowTheRootWithSizeAndChecksum) {
     TempDir dir;
-    Write(dir.path() / "rel/check.txt", "123456789");
-    Write(dir.path() / "rel/a/b/c/deep.bin", std::string(3000, 'z'));
-    Write(dir.path() / "rel/empty", "");
+    WriteFile(dir.path() / "rel/check.txt", "123456789");
+    WriteFile(dir.path() / "rel/a/b/c/deep.bin", std::string(3000, 'z'));
+    WriteFile(dir.path() / "rel/empty", "");
     fs::create_directories(dir.path() / "rel/no/files/here");
 
     auto const scanned = ScanRelease(dir.path() / "rel");
@@ -55,8 +50,8 @@ TEST(ReleaseScan, FindsEveryFileBelowTheRootWithSizeAndChecksum) {
 
 TEST(ReleaseScan, FollowsLinksToFilesButDoesNotEnterLinkedDirectories) {
     TempDir dir;
-    Write(dir.path() / "outside/secret.txt", "s");
-    Write(dir.path() / "rel/real.txt", "r");
+    WriteFile(dir.path() / "outside/secret.txt", "s");
+    WriteFile(dir.path() / "rel/real.txt", "r");
     fs::create_symlink(dir.path() / "outside/secret.txt", dir.path() / "rel/linked.txt");
     fs::create_directory_symlink(dir.path() / "outside", dir.path() / "rel/linkdir");
 
@@ -69,13 +64,13 @@ TEST(ReleaseScan, FollowsLinksToFilesButDoesNotEnterLinkedDirectories) {
 
 TEST(ReleaseScan, RefusesAMissingRootAFileAsRootAndAnUnreadableFile) {
     TempDir dir;
-    Write(dir.path() / "plain", "x");
+    WriteFile(dir.path() / "plain", "x");
     EXPECT_NE(ScanRelease(dir.path() / "missing").reason().find("does not exist"),
               std::string::npos);
     EXPECT_NE(ScanRelease(dir.path() / "plain").reason().find("is not a directory"),
               std::string::npos);
     if (::geteuid() != 0) {  // root reads everything
-        Write(dir.path() / "rel/locked.bin", "x");
+        WriteFile(dir.path() / "rel/locked.bin", "x");
         fs::permissions(dir.path() / "rel/locked.bin", fs::perms::none);
         auto const scanned = ScanRelease(dir.path() / "rel");
         ASSERT_FALSE(scanned.ok());
@@ -85,13 +80,13 @@ TEST(ReleaseScan, RefusesAMissingRootAFileAsRootAndAnUnreadableFile) {
 
 TEST(DeletionFile, OnePathALineWithCommentsBlanksAndWindowsLineEnds) {
     TempDir dir;
-    Write(dir.path() / "obsolete.txt",
-          "# obsolete since 1.2\n"
-          "old.txt\r\n"
-          "\n"
-          "   data/maps/old.map  \n"
-          "\t\n"
-          "gfx/gone.png");
+    WriteFile(dir.path() / "obsolete.txt",
+              "# obsolete since 1.2\n"
+              "old.txt\r\n"
+              "\n"
+              "   data/maps/old.map  \n"
+              "\t\n"
+              "gfx/gone.png");
     auto const read = ReadDeletionFile(dir.path() / "obsolete.txt");
     ASSERT_TRUE(read.ok()) << read.reason();
     EXPECT_EQ(read.value(),
@@ -107,13 +102,13 @@ TEST(DeletionFile, AMissingFileIsRefusedWithItsName) {
 
 TEST(ReleaseLoader, ScansAgainOnEveryLoad) {
     TempDir dir;
-    Write(dir.path() / "rel/data/a.bin", "first");
-    Write(dir.path() / "obsolete", "data/old.bin\n");
+    WriteFile(dir.path() / "rel/data/a.bin", "first");
+    WriteFile(dir.path() / "obsolete", "data/old.bin\n");
     ReleaseLoader const loader(dir.path() / "rel", dir.path() / "obsolete");
 
     auto const first = loader.Load();
     ASSERT_TRUE(first.ok()) << first.reason();
-    Write(dir.path() / "rel/data/a.bin", "second version");
+    WriteFile(dir.path() / "rel/data/a.bin", "second version");
     auto const second = loader.Load();
     ASSERT_TRUE(second.ok()) << second.reason();
 
@@ -129,8 +124,8 @@ TEST(ReleaseLoader, ScansAgainOnEveryLoad) {
 
 TEST(ReleaseLoader, PassesOnTheReasonOfARefusal) {
     TempDir dir;
-    Write(dir.path() / "rel/a.bin", "x");
-    Write(dir.path() / "obsolete", "../escape\n");
+    WriteFile(dir.path() / "rel/a.bin", "x");
+    WriteFile(dir.path() / "obsolete", "../escape\n");
     auto const loaded = ReleaseLoader(dir.path() / "rel", dir.path() / "obsolete").Load();
     ASSERT_FALSE(loaded.ok());
     EXPECT_NE(loaded.reason().find("'../escape'"), std::string::npos) << loaded.reason();
