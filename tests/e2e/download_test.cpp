@@ -27,13 +27,21 @@ void ExpectOldFileKept(ScriptedRun& run, Process& updater, int status, std::stri
     EXPECT_EQ(run.dir.List(), (Lines{"data.bin", "upd.ini"}));
 }
 
+// StartDownload, then the size `announced` and chunk 0 with `data`; the updater asks for chunk 1.
+::testing::AssertionResult SendFirstChunk(Conversation& talk, std::string_view localPath,
+                                          std::uint32_t crc, std::uint32_t announced,
+                                          std::span<const std::uint8_t> data) {
+    auto sent = StartDownload(talk, localPath, crc, 2);
+    sent = sent ? talk.SendFileSize(localPath, announced) : sent;
+    return sent ? talk.SendChunk(localPath, 0, data) : sent;
+}
+
 TEST(Download, ChecksumMismatchKeepsTheOldFile) {
     ScriptedRun run(TestAddress::ChecksumMismatch);
     run.dir.Write("data.bin", "old content");
     Process& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "data.bin", ReferenceCrc32(ToBytes("expected")), 2));
-    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 8));
-    ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, ToBytes("tampered")));
+    ASSERT_TRUE(SendFirstChunk(run.talk, "data.bin", ReferenceCrc32(ToBytes("expected")), 8,
+                               ToBytes("tampered")));
     ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
     ExpectOldFileKept(run, updater, kExitDisk, "Disk access error");
@@ -44,9 +52,8 @@ TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
     run.dir.Write("data.bin", "old content");
     Bytes const content = PatternBytes(5000, 11);
     Process& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "data.bin", ReferenceCrc32(content), 2));
-    ASSERT_TRUE(run.talk.SendFileSize("data.bin", 5000));
-    ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, std::span(content).first(kChunkSize)));
+    ASSERT_TRUE(SendFirstChunk(run.talk, "data.bin", ReferenceCrc32(content), 5000,
+                               std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
     ExpectOldFileKept(run, updater, kExitNetwork, "Network error");
     EXPECT_EQ(updater.Boxes(), Lines{Box("Network error", "connection lost")});
@@ -198,9 +205,7 @@ TEST(DiskFailure, TargetOccupiedByADirectoryCannotBeReplaced) {
     run.dir.Write("occupied/keep.txt", "kept");
     Bytes const content = PatternBytes(10, 5);
     Process& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "occupied", ReferenceCrc32(content), 2));
-    ASSERT_TRUE(run.talk.SendFileSize("occupied", 10));
-    ASSERT_TRUE(run.talk.SendChunk("occupied", 0, content));
+    ASSERT_TRUE(SendFirstChunk(run.talk, "occupied", ReferenceCrc32(content), 10, content));
     ASSERT_TRUE(run.talk.SendData(1, {}));
     EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
     EXPECT_EQ(updater.ExitStatus(), kExitDisk);
@@ -244,9 +249,8 @@ TEST(Download, MoreDataThanAnnouncedIsRefused) {
     run.dir.Write("small.txt", "old");
     Bytes const content = PatternBytes(3 * kChunkSize, 9);
     Process& updater = run.Start();
-    ASSERT_TRUE(StartDownload(run.talk, "small.txt", ReferenceCrc32(content), 2));
-    ASSERT_TRUE(run.talk.SendFileSize("small.txt", 100));
-    ASSERT_TRUE(run.talk.SendChunk("small.txt", 0, std::span(content).first(kChunkSize)));
+    ASSERT_TRUE(SendFirstChunk(run.talk, "small.txt", ReferenceCrc32(content), 100,
+                               std::span(content).first(kChunkSize)));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
     Lines const boxes = updater.Boxes();

@@ -23,6 +23,16 @@ std::optional<std::string> RecordedChecksum(ClientDir const& dir, std::string_vi
     return text ? ProfileEntry(*text, "GLOBAL_CRC", list) : std::nullopt;
 }
 
+// The first list describes `localPath` as changed; `content` comes under `remote` in chunks, and
+// the run completes.
+::testing::AssertionResult DeliverChanged(Conversation& talk, std::string_view localPath,
+                                          std::string_view remote, Bytes const& content) {
+    auto done = talk.OpenList(1);
+    done = done ? talk.OfferChanged(2, localPath, remote, ReferenceCrc32(content)) : done;
+    done = done ? talk.SendFile(remote, content, 2) : done;
+    return done ? talk.Complete() : done;
+}
+
 TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     ScriptedRun run(TestAddress::UnchangedFile);
     run.dir.Write("readme.txt", "hello");
@@ -61,11 +71,8 @@ TEST(Session, ChangedFileIsDownloadedChunkByChunk) {
     Bytes const content = PatternBytes(5000, 7);
     std::string const remote = "files/sub/dir/file.bin";
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.OpenList(1));
-    ASSERT_TRUE(run.talk.OfferChanged(2, "sub\\dir\\file.bin", remote, ReferenceCrc32(content)));
     // 2027, 2027 and 946 bytes, then the empty chunk.
-    ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
-    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_TRUE(DeliverChanged(run.talk, "sub\\dir\\file.bin", remote, content));
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(run.dir.ReadBytes("sub/dir/file.bin"), content);
     EXPECT_EQ(run.dir.List(), (Lines{"sub/", "sub/dir/", "sub/dir/file.bin", "upd.ini"}));
@@ -250,10 +257,7 @@ TEST(Display, ControlCharactersFromTheServerAreNotPrinted) {
     std::string const remote = "evil\x1b[2Jname\x07.txt";
     Bytes const content = PatternBytes(10, 1);
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.OpenList(1));
-    ASSERT_TRUE(run.talk.OfferChanged(2, "plain.txt", remote, ReferenceCrc32(content)));
-    ASSERT_TRUE(run.talk.SendFile(remote, content, 2));
-    EXPECT_TRUE(run.talk.Complete());
+    EXPECT_TRUE(DeliverChanged(run.talk, "plain.txt", remote, content));
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     std::string const output = updater.Output();
     EXPECT_EQ(output.find('\x1b'), std::string::npos);

@@ -369,14 +369,21 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
 
 // ---- Downloads and list chains that never end ------------------------------------------------
 
+// Starts the updater on a directory whose data/file.bin is the old file, and describes that file
+// as changed in the first list; the updater then asks for it.
+::testing::AssertionResult StartWithTheOldFileOffered(ScriptedRun& run) {
+    run.dir.Write("data/file.bin", kOld);
+    run.Start();
+    auto const opened = run.talk.OpenList(1);
+    return opened ? run.talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234) : opened;
+}
+
 TEST(HostileServer, ChunksBeyondTheAnnouncedSizeAreRefused) {
     ScriptedRun run(TestAddress::ChunksBeyondAnnouncedSize);
     auto& [dir, server, talk, _] = run;
-    dir.Write("data/file.bin", kOld);
-    Process& updater = run.Start();
+    ASSERT_TRUE(StartWithTheOldFileOffered(run));
+    Process& updater = *run.updater;
     Bytes const chunk(kChunkSize, 0x44);
-    ASSERT_TRUE(talk.OpenList(1));
-    ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
     ASSERT_TRUE(talk.SendFileSize("files/data/file.bin", 5000));
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 0, chunk));
     ASSERT_TRUE(talk.SendChunk("files/data/file.bin", 1, chunk));
@@ -396,11 +403,9 @@ TEST(HostileServer, EndlessChunksOfAFileWithoutSizeStayInItsTemporaryFile) {
     Sentinel sentinel;
     ScriptedRun run(TestAddress::EndlessChunks);
     auto& [dir, server, talk, _] = run;
-    dir.Write("data/file.bin", kOld);
-    Process& updater = run.Start();
+    ASSERT_TRUE(StartWithTheOldFileOffered(run));
+    Process& updater = *run.updater;
     Bytes const chunk(kChunkSize, 0x55);
-    ASSERT_TRUE(talk.OpenList(1));
-    ASSERT_TRUE(talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", 1234));
     constexpr std::uint32_t kChunks = 5000;  // about 10 MB
     long residentEarly = 0;
     for (std::uint32_t index = 0; index < kChunks; ++index) {

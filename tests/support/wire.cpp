@@ -72,6 +72,18 @@ FrameBuilder& FrameBuilder::Text(std::size_t at, std::size_t width, std::string_
     return Block(at, width, ToBytes(text));
 }
 
+namespace {
+
+// A message frame of `length` bytes with its address block filled in.
+FrameBuilder Message(std::size_t length, std::uint8_t type, std::uint32_t sender,
+                     std::uint32_t destination, std::uint8_t kind) {
+    FrameBuilder frame(length, type);
+    frame.Address(sender, destination, kind);
+    return frame;
+}
+
+}  // namespace
+
 Bytes Welcome(std::uint32_t sender, std::uint32_t assignedId, std::string_view text) {
     return FrameBuilder(151, kNetworkType)
         .Put32(3, sender)
@@ -86,12 +98,11 @@ Bytes WelcomeWith(std::uint8_t type, std::size_t length, std::uint32_t sender,
 }
 
 Bytes ServerAnnouncement(std::uint32_t server, std::uint32_t client, std::uint8_t serviceCode) {
-    return FrameBuilder(28, kNetworkType).Address(server, client, 3).Byte(27, serviceCode).Build();
+    return Message(28, kNetworkType, server, client, 3).Byte(27, serviceCode).Build();
 }
 
 Bytes FileDescription(FileDescriptionFields const& fields) {
-    return FrameBuilder(491, kUpdateType)
-        .Address(fields.sender, fields.destination, 1)
+    return Message(491, kUpdateType, fields.sender, fields.destination, 1)
         .Byte(15, fields.action)
         .Put32(19, fields.fileToken)
         .Text(23, 64, fields.localPath)
@@ -110,8 +121,7 @@ Bytes DataChunk(std::uint32_t sender, std::uint32_t client, std::uint32_t index,
 
 Bytes DataChunkClaiming(std::uint32_t sender, std::uint32_t client, std::uint32_t index,
                         std::uint16_t claimed, std::size_t carried) {
-    Bytes frame = FrameBuilder(21 + carried, kUpdateType)
-                      .Address(sender, client, 3)
+    Bytes frame = Message(21 + carried, kUpdateType, sender, client, 3)
                       .Put32(15, index)
                       .Put16(19, claimed)
                       .Build();
@@ -123,8 +133,7 @@ Bytes DataChunkClaiming(std::uint32_t sender, std::uint32_t client, std::uint32_
 
 Bytes FileSize(std::uint32_t sender, std::uint32_t client, std::string_view name,
                std::uint32_t size, std::size_t nameWidth) {
-    return FrameBuilder(619, kUpdateType)
-        .Address(sender, client, 5)
+    return Message(619, kUpdateType, sender, client, 5)
         .Text(15, std::min<std::size_t>(nameWidth, 600), name)
         .Put32(615, size)
         .Build();
@@ -132,8 +141,7 @@ Bytes FileSize(std::uint32_t sender, std::uint32_t client, std::string_view name
 
 Bytes ListSummary(std::uint32_t sender, std::uint32_t destination, std::uint32_t listCrc,
                   std::string_view listKey, std::string_view nextList, std::uint8_t complete) {
-    return FrameBuilder(148, kUpdateType)
-        .Address(sender, destination, 7)
+    return Message(148, kUpdateType, sender, destination, 7)
         .Put32(15, listCrc)
         .Text(19, 64, listKey)
         .Text(83, 64, nextList)
@@ -143,8 +151,7 @@ Bytes ListSummary(std::uint32_t sender, std::uint32_t destination, std::uint32_t
 
 Bytes LoginMessage(std::uint32_t client, std::uint32_t peer, std::string_view network,
                    std::string_view clientName) {
-    return FrameBuilder(279, kNetworkType)
-        .Address(client, peer, 12)
+    return Message(279, kNetworkType, client, peer, 12)
         .Put32LittleEndian(15, peer)
         .Text(19, 32, network)
         .Text(151, 128, clientName)
@@ -152,16 +159,12 @@ Bytes LoginMessage(std::uint32_t client, std::uint32_t peer, std::string_view ne
 }
 
 Bytes ServerQuery(std::uint32_t client, std::uint8_t serviceCode) {
-    return FrameBuilder(19, kNetworkType)
-        .Address(client, kAnyServer, 2)
-        .Byte(15, serviceCode)
-        .Build();
+    return Message(19, kNetworkType, client, kAnyServer, 2).Byte(15, serviceCode).Build();
 }
 
 Bytes AckMessage(std::uint32_t client, std::uint32_t server, std::string_view listName,
                  std::uint32_t fileToken) {
-    return FrameBuilder(83, kUpdateType)
-        .Address(client, server, 0)
+    return Message(83, kUpdateType, client, server, 0)
         .Text(15, 64, listName.substr(0, listName.find('\0')))
         .Put32(79, fileToken)
         .Build();
@@ -169,22 +172,18 @@ Bytes AckMessage(std::uint32_t client, std::uint32_t server, std::string_view li
 
 Bytes ChunkRequest(std::uint32_t client, std::uint32_t destination, std::uint32_t index,
                    std::string_view remoteName) {
-    return FrameBuilder(419, kUpdateType)
-        .Address(client, destination, 2)
+    return Message(419, kUpdateType, client, destination, 2)
         .Put32(15, index)
         .Text(19, 400, remoteName)
         .Build();
 }
 
 Bytes FileRequest(std::uint32_t client, std::uint32_t server, std::string_view remoteName) {
-    return FrameBuilder(415, kUpdateType)
-        .Address(client, server, 4)
-        .Text(15, 400, remoteName)
-        .Build();
+    return Message(415, kUpdateType, client, server, 4).Text(15, 400, remoteName).Build();
 }
 
 Bytes ListRequest(std::uint32_t client, std::uint32_t server, std::string_view listName) {
-    return FrameBuilder(79, kUpdateType).Address(client, server, 6).Text(15, 64, listName).Build();
+    return Message(79, kUpdateType, client, server, 6).Text(15, 64, listName).Build();
 }
 
 Bytes Resized(Bytes frame, std::size_t length) {

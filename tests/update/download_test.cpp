@@ -71,26 +71,29 @@ TEST(Download, NewFileGetsTheDefaultMode) {
     EXPECT_EQ(info.st_size, 0);
 }
 
+// A download of `path` that takes `text` and is installed against `crc` ends with `result`, and
+// leaves no temporary file.
+void ExpectInstall(char const* path, std::string const& text, std::uint32_t crc,
+                   Download::Result result) {
+    auto download = Download::Begin(path);
+    ASSERT_TRUE(download);
+    ASSERT_TRUE(download->Append(Bytes(text)));
+    EXPECT_EQ(download->Install(crc), result);
+    EXPECT_TRUE(Leftovers(".").empty());
+}
+
 TEST(Download, WrongChecksumKeepsTheOldFile) {
     TempDir dir;
     WriteFile("data.bin", "old");
-    auto download = Download::Begin("data.bin");
-    ASSERT_TRUE(download);
-    ASSERT_TRUE(download->Append(Bytes("corrupted")));
-    EXPECT_EQ(download->Install(CrcOf("expected")), Download::Result::ChecksumMismatch);
+    ExpectInstall("data.bin", "corrupted", CrcOf("expected"), Download::Result::ChecksumMismatch);
     EXPECT_EQ(ReadFile("data.bin"), "old");
-    EXPECT_TRUE(Leftovers(".").empty());
 }
 
 TEST(Download, RenameOntoADirectoryFailsAndCleansUp) {
     TempDir dir;
     fs::create_directories("occupied/inner");
-    auto download = Download::Begin("occupied");
-    ASSERT_TRUE(download);
-    ASSERT_TRUE(download->Append(Bytes("x")));
-    EXPECT_EQ(download->Install(CrcOf("x")), Download::Result::RenameFailed);
+    ExpectInstall("occupied", "x", CrcOf("x"), Download::Result::RenameFailed);
     EXPECT_TRUE(fs::is_directory("occupied/inner"));
-    EXPECT_TRUE(Leftovers(".").empty());
 }
 
 TEST(Download, AnUnfinishedDownloadLeavesNothingBehind) {
