@@ -129,20 +129,27 @@ std::string Failures(ReleaseReport const& report) {
     return text;
 }
 
+// One run of the updater in `dir` against `lists` served on `address`; it must end cleanly, and
+// the server must have seen nothing amiss.
+ReleaseReport ServeOneRun(ClientDir const& dir, TestAddress address,
+                          std::vector<ReleaseList> lists) {
+    VirtualRelease release(LoopbackAddress(address), std::move(lists));
+    release.Start();
+    Process updater(UpdaterOptions(dir.path()));
+    EXPECT_EQ(updater.ExitStatus(std::chrono::seconds(300)), kExitClean);
+    ReleaseReport report = release.Join();
+    EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
+    return report;
+}
+
 TEST(Release, TwentyMebibyteFileArrivesIntact) {
     Bytes const big = PatternBytes(20u << 20, 99);
     ClientDir dir;
     WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::LargeFile));
     dir.Write("readme.txt", "hello");
     dir.Write("old.txt", "obsolete");
-    VirtualRelease release(LoopbackAddress(TestAddress::LargeFile), SmallRelease(big));
-    release.Start();
-    Process updater(UpdaterOptions(dir.path()));
-    std::optional<int> const status = updater.ExitStatus(std::chrono::seconds(300));
-    ReleaseReport const report = release.Join();
-    EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
+    ReleaseReport const report = ServeOneRun(dir, TestAddress::LargeFile, SmallRelease(big));
     EXPECT_TRUE(report.completed);
-    EXPECT_EQ(status, kExitClean);
     EXPECT_EQ(report.downloaded, (Lines{"release/data/big.bin", "release/maps/town.map"}));
     EXPECT_EQ(report.unchanged, Lines{"release/readme.txt"});
     std::optional<Bytes> const installed = dir.ReadBytes("data/big.bin");
@@ -158,25 +165,13 @@ TEST(Release, SecondRunSkipsEveryRecordedList) {
     ClientDir dir;
     WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::ReleaseTwice));
     Bytes const small = PatternBytes(5000, 3);
-    {
-        VirtualRelease release(LoopbackAddress(TestAddress::ReleaseTwice), SmallRelease(small));
-        release.Start();
-        Process updater(UpdaterOptions(dir.path()));
-        EXPECT_EQ(updater.ExitStatus(), kExitClean);
-        ReleaseReport const report = release.Join();
-        ASSERT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
-        EXPECT_EQ(report.downloaded.size(), 3u);
-    }
+    ASSERT_EQ(ServeOneRun(dir, TestAddress::ReleaseTwice, SmallRelease(small)).downloaded.size(),
+              3u);
     std::string const record = dir.Read("crc.ini").value_or("");
     EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "quillmesh.ini"), "3421780262");
     EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "maps.ini"), "2147483649");
 
-    VirtualRelease again(LoopbackAddress(TestAddress::ReleaseTwice), SmallRelease(small));
-    again.Start();
-    Process updater(UpdaterOptions(dir.path()));
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    ReleaseReport const report = again.Join();
-    EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
+    ReleaseReport const report = ServeOneRun(dir, TestAddress::ReleaseTwice, SmallRelease(small));
     EXPECT_TRUE(report.completed);
     EXPECT_EQ(report.skippedLists, (Lines{"quillmesh.ini", "maps.ini"}));
     EXPECT_TRUE(report.downloaded.empty());

@@ -152,29 +152,28 @@ TEST(Session, ListWithRecordedChecksumIsSkipped) {
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
 }
 
-TEST(Session, DeletionRemovesTheFileAndItsEmptyDirectory) {
-    ScriptedRun run(TestAddress::DeleteFile);
-    run.dir.Write("old/obsolete.dat", "x");
-    run.dir.Write("keep/other.dat", "y");
+// The first list deletes `path` with token 2: acknowledged, and the run ends as a success.
+void ExpectDeletionDone(ScriptedRun& run, std::string_view path) {
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
-    ASSERT_TRUE(run.talk.SendDescription(4, 2, "old\\obsolete.dat"));
+    ASSERT_TRUE(run.talk.SendDescription(4, 2, path));
     ASSERT_TRUE(run.talk.ExpectAck(2));
     EXPECT_TRUE(run.talk.Complete());
     EXPECT_EQ(updater.ExitStatus(), kExitClean);
     EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
+}
+
+TEST(Session, DeletionRemovesTheFileAndItsEmptyDirectory) {
+    ScriptedRun run(TestAddress::DeleteFile);
+    run.dir.Write("old/obsolete.dat", "x");
+    run.dir.Write("keep/other.dat", "y");
+    ExpectDeletionDone(run, "old\\obsolete.dat");
     EXPECT_EQ(run.dir.List(), (Lines{"keep/", "keep/other.dat", "upd.ini"}));
 }
 
 TEST(Session, DeletionOfAnAbsentFileCountsAsDone) {
     ScriptedRun run(TestAddress::DeleteAbsentFile);
-    Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.OpenList(1));
-    ASSERT_TRUE(run.talk.SendDescription(4, 2, "gone/missing.dat"));
-    ASSERT_TRUE(run.talk.ExpectAck(2));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
-    EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
+    ExpectDeletionDone(run, "gone/missing.dat");
 }
 
 TEST(Session, SecondAnnouncementChangesNothing) {
