@@ -5,7 +5,6 @@
 #include "e2e/virtual_release.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/profile_text.h"
 #include "support/random_bytes.h"
 #include "support/scripted_run.h"
 

@@ -7,7 +7,6 @@
 
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/profile_text.h"
 #include "support/random_bytes.h"
 #include "support/scripted_run.h"
 

@@ -13,16 +13,10 @@
 #include <vector>
 
 #include "faults/fleet.h"
-#include "support/addresses.h"
-#include "support/conversation.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/process.h"
-#include "support/profile_text.h"
 #include "support/random_bytes.h"
 #include "support/scripted_run.h"
-#include "support/scripted_server.h"
-#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {

@@ -14,17 +14,9 @@
 
 #include "faults/fleet.h"
 #include "faults/memory_checks.h"
-#include "support/addresses.h"
-#include "support/conversation.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/process.h"
-#include "support/profile_text.h"
-#include "support/reference_server.h"
-#include "support/release.h"
 #include "support/scripted_run.h"
-#include "support/temp_dir.h"
-#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {

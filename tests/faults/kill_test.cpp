@@ -7,8 +7,6 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>

@@ -8,17 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "support/addresses.h"
-#include "support/conversation.h"
 #include "support/crc32.h"
 #include "support/lines.h"
-#include "support/process.h"
-#include "support/profile_text.h"
 #include "support/random_bytes.h"
 #include "support/scripted_run.h"
-#include "support/scripted_server.h"
-#include "support/temp_dir.h"
-#include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {

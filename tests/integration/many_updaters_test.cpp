@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "support/release.h"
 #include "support/addresses.h"
 #include "support/process.h"
 #include "support/profile_text.h"
 #include "support/reference_server.h"
+#include "support/release.h"
 #include "support/temp_dir.h"
 #include "support/wire.h"
 

@@ -18,7 +18,6 @@
 
 #include "support/addresses.h"
 #include "support/process.h"
-#include "support/profile_text.h"
 #include "support/reference_server.h"
 #include "support/temp_dir.h"
 #include "support/wire.h"

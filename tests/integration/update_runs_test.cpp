@@ -6,11 +6,11 @@
 #include <set>
 #include <string>
 
-#include "support/release.h"
 #include "support/addresses.h"
 #include "support/process.h"
 #include "support/profile_text.h"
 #include "support/reference_server.h"
+#include "support/release.h"
 #include "support/temp_dir.h"
 #include "support/wire.h"
 
