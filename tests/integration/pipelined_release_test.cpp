@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
-#include "integration/release_tree.h"
 #include "support/addresses.h"
 #include "support/lines.h"
 #include "support/process.h"
 #include "support/profile_text.h"
 #include "support/reference_server.h"
+#include "support/release.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 
