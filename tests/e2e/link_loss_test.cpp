@@ -30,10 +30,10 @@ struct Scene {
 };
 
 ::testing::AssertionResult DescribeChangedFile(Conversation& talk) {
-    if (auto opened = talk.OpenList(1); !opened) {
-        return opened;
-    }
-    return talk.SendDescription(1, 2, "data/file.bin", kRemote, ReferenceCrc32(kNewContent));
+    auto const opened = talk.OpenList(1);
+    return opened
+               ? talk.SendDescription(1, 2, "data/file.bin", kRemote, ReferenceCrc32(kNewContent))
+               : opened;
 }
 
 ::testing::AssertionResult SendSecondChunk(Conversation& talk) {
@@ -48,10 +48,8 @@ struct Scene {
         return sized;
     }
     std::span<const std::uint8_t> const content(kNewContent);
-    if (auto first = talk.SendChunk(kRemote, 0, content.first(kChunkSize)); !first) {
-        return first;
-    }
-    return talk.SendData(1, content.subspan(kChunkSize, kChunkSize));
+    auto const first = talk.SendChunk(kRemote, 0, content.first(kChunkSize));
+    return first ? talk.SendData(1, content.subspan(kChunkSize, kChunkSize)) : first;
 }
 
 TEST(ConnectionReset, WhileTheUpdaterAnswersEndsTheRunAtOnce) {

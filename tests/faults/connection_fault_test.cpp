@@ -105,19 +105,13 @@ struct Stage {
 };
 
 ::testing::AssertionResult UpToMidList(Conversation& talk) {
-    if (auto opened = talk.Open(); !opened) {
-        return opened;
-    }
-    if (auto begun = talk.Begin(1); !begun) {
-        return begun;
-    }
-    if (auto sent =
-            talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
-                                 ReferenceCrc32(ToBytes("a file the server never mentions\n")));
-        !sent) {
-        return sent;
-    }
-    return talk.ExpectAck(2);
+    auto step = talk.Open();
+    step = step ? talk.Begin(1) : step;
+    step = step
+               ? talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
+                                      ReferenceCrc32(ToBytes("a file the server never mentions\n")))
+               : step;
+    return step ? talk.ExpectAck(2) : step;
 }
 
 ::testing::AssertionResult UpToMidDownload(Conversation& talk) {
@@ -131,13 +125,11 @@ struct Stage {
         return sent;
     }
     Peers const peers;
-    if (auto sized = talk.server().Send(
-            FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000));
-        !sized) {
-        return sized;
-    }
-    return talk.SendChunk("files/data/file.bin", 0,
-                          std::span<const std::uint8_t>(content.data(), kChunkSize));
+    auto const sized =
+        talk.server().Send(FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000));
+    return sized ? talk.SendChunk("files/data/file.bin", 0,
+                                  std::span<const std::uint8_t>(content.data(), kChunkSize))
+                 : sized;
 }
 
 TEST(ClosedByServer, AtEveryStageOfTheConversation) {
