@@ -58,8 +58,11 @@ AssertionResult LogIn(Conversation& talk) {
     return opened ? talk.Begin(1) : opened;
 }
 
-// The run showed exactly one message box, with this caption and text.
-void ExpectOnlyBox(BoxDismisser const& boxes, std::string const& caption, std::string const& text) {
+// The window's last status was `status`, and the run showed exactly one message box, with this
+// caption and text.
+void ExpectEnding(WindowObserver const& observer, std::string const& status,
+                  BoxDismisser const& boxes, std::string const& caption, std::string const& text) {
+    EXPECT_EQ(observer.statuses().back(), status);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes().front().caption, caption);
     EXPECT_EQ(boxes.boxes().front().text, text);
@@ -173,8 +176,8 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
     WindowObserver observer;
 
     EXPECT_EQ(RunInWindow(observer), ExitStatus::Completed);
-    ExpectOnlyBox(boxes, "Update successfull.", "Click \"OK\" to exit.");
-    EXPECT_EQ(observer.statuses().back(), "Operation complete...");
+    ExpectEnding(observer, "Operation complete...", boxes, "Update successfull.",
+                 "Click \"OK\" to exit.");
     EXPECT_EQ(observer.transfers().back(), "4054 bytes received  (100 %)");
     EXPECT_EQ(observer.progress().back(), 100);
     std::string const written = ReadFile(dir.path() / "maps/town.map");
@@ -216,8 +219,8 @@ TEST(WindowRun, NoAnnouncementEndsWithTheResponseTimer) {
     WindowObserver observer;
 
     EXPECT_EQ(RunInWindow(observer), ExitStatus::Network);
-    ExpectOnlyBox(boxes, "Network Error", "no response from the server");
-    EXPECT_EQ(observer.statuses().back(), "connection succesfull");
+    ExpectEnding(observer, "connection succesfull", boxes, "Network Error",
+                 "no response from the server");
     ExpectNoServerFailures(server);
 }
 
