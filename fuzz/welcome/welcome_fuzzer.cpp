@@ -31,7 +31,6 @@
 namespace {
 
 using qm::fuzz::Require;
-using qm::fuzz::Violation;
 namespace net = qm::net;
 
 constexpr std::uint8_t kNoSocket = 0x01;
