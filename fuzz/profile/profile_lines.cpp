@@ -57,9 +57,8 @@ std::vector<std::pair<std::string, std::string>> EntryNames(std::string_view tex
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) {
-        return std::tolower(x) == std::tolower(y);
-    });
+    return std::ranges::equal(
+        a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 bool KeepsOtherLines(std::vector<std::string_view> const& before,

@@ -1,6 +1,6 @@
 #include <arpa/inet.h>
-#include <netinet/tcp.h>
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 
 #include <cerrno>
 #include <string>

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "net/poll_event_loop.h"
 #include "net/key_pin.h"
+#include "net/poll_event_loop.h"
 #include "net/portwell.h"
 #include "support/addresses.h"
 #include "support/temp_dir.h"
