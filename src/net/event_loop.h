@@ -17,6 +17,7 @@ class EventLoop {
   public:
     using Handler = std::function<void()>;
     using TimerId = std::uint64_t;
+    using Clock = std::chrono::steady_clock;
     enum class Interest { Readable, Writable };
 
     virtual ~EventLoop() = default;
@@ -37,6 +38,8 @@ class EventLoop {
     virtual TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) = 0;
     // Stops a timer that has not fired yet; does nothing for one that fired or was stopped.
     virtual void StopTimer(TimerId id) = 0;
+    // The clock the timers run by.
+    virtual Clock::time_point Now() const { return Clock::now(); }
 
     // Runs until Stop. Stop takes effect when the handler that called it returns.
     virtual void Run() = 0;

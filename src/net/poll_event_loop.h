@@ -14,7 +14,6 @@ namespace qm::net {
 
 class PollEventLoop final : public EventLoop {
   public:
-    using Clock = std::chrono::steady_clock;
     using TimeSource = std::function<Clock::time_point()>;
 
     // `now` defaults to the steady clock.
@@ -24,6 +23,7 @@ class PollEventLoop final : public EventLoop {
     void Unwatch(int fd, Interest interest) override;
     TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override;
     void StopTimer(TimerId id) override;
+    Clock::time_point Now() const override { return now_(); }
     void Run() override;
     void Stop() override;
     bool Stopped() const override { return stopped_; }
@@ -57,6 +57,7 @@ class PollEventLoop final : public EventLoop {
     TimeSource now_;
     std::map<int, Watcher> watchers_;
     std::map<TimerId, Timer> timers_;  // by id, which rises with every start
+    std::vector<struct pollfd> pollList_;
     TimerId lastTimer_ = 0;
     int holds_ = 0;
     bool stopped_ = false;

@@ -170,6 +170,9 @@ void UpdateConnection::RestartStallClock() {
         stallClock_.Stop();
         return;
     }
+    if (stallClock_.running()) {
+        return stallClock_.Touch();
+    }
     stallClock_.Start(stallLimit_, [this] { session_.OnStalled(); });
 }
 

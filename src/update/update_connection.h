@@ -12,6 +12,7 @@
 #include "net/client_link.h"
 #include "net/frame.h"
 #include "net/host_resolver.h"
+#include "net/idle_timer.h"
 #include "net/portwell.h"
 #include "net/timer.h"
 #include "update/update_session.h"
@@ -76,7 +77,7 @@ class UpdateConnection final : public net::FrameSink {
     std::size_t nextAddress_ = 0;
     net::Timer attemptLimit_;  // for an address that is not the last
     std::chrono::seconds stallLimit_{0};
-    net::Timer stallClock_;
+    net::IdleTimer stallClock_;
 };
 
 }  // namespace qm::update

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <string>
 
@@ -25,6 +25,8 @@ namespace {
 constexpr char kNetworkWord[] = "FENWARDIX";
 constexpr char kClientName[] = "Uploader";
 constexpr unsigned long kCountedChunkBytes = kChunkDataMax;
+constexpr std::string_view kReceived = " bytes received  (";
+constexpr std::string_view kPercent = " %)";
 
 std::string Format(std::string_view before, std::string_view value, std::string_view after) {
     std::string text(before);
@@ -339,11 +341,15 @@ void UpdateSession::ReportTransfer() {
     std::uint64_t const percent = std::uint64_t{chunkCounter_} * 202700u / fileSize_;
     int const shown = static_cast<int>(std::min<std::uint64_t>(percent, 100));
     unsigned long const counted = static_cast<unsigned long>(chunkCounter_) * kCountedChunkBytes;
-    // Formatted in place: one line per chunk must not cost an allocation.
+    // "<counted> bytes received  (<shown> %)", formatted in place: this runs for every chunk,
+    // so it must cost neither an allocation nor a trip through printf.
     std::array<char, 64> line{};
-    int const length =
-        std::snprintf(line.data(), line.size(), "%lu bytes received  (%d %%)", counted, shown);
-    window_.ShowTransfer(std::string_view(line.data(), static_cast<std::size_t>(length)));
+    char* end = std::to_chars(line.data(), line.data() + 20, counted).ptr;
+    end = std::copy_n(kReceived.data(), kReceived.size(), end);
+    end = std::to_chars(end, end + 3, shown).ptr;
+    end = std::copy_n(kPercent.data(), kPercent.size(), end);
+    window_.ShowTransfer(
+        std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
     window_.SetProgress(shown);
 }
 

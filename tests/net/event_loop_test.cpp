@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "net/idle_timer.h"
 #include "net/poll_event_loop.h"
 #include "net/timer.h"
 #include "socket_helpers.h"
@@ -66,6 +67,32 @@ TEST_F(ManualLoopTest, StopRestartAndDestroy) {
     clock.Advance(10ms);
     loop.RunOnce(0ms);
     EXPECT_EQ(fired, std::vector<std::string>{"replacement"});
+    EXPECT_EQ(loop.WatchCount(), 0u);
+}
+
+TEST_F(ManualLoopTest, IdleTimerFiresOnlyAfterALimitWithoutActivity) {
+    IdleTimer idle(loop);
+    idle.Start(100ms, [this] { fired.push_back("idle"); });
+    for (int step = 0; step < 5; ++step) {  // activity every 60 ms keeps it quiet
+        clock.Advance(60ms);
+        loop.RunOnce(0ms);
+        idle.Touch();
+    }
+    EXPECT_TRUE(fired.empty());
+    EXPECT_TRUE(idle.running());
+    clock.Advance(99ms);
+    loop.RunOnce(0ms);
+    EXPECT_TRUE(fired.empty());
+    clock.Advance(1ms);
+    loop.RunOnce(0ms);
+    EXPECT_EQ(fired, std::vector<std::string>{"idle"});
+    EXPECT_FALSE(idle.running());
+
+    idle.Start(50ms, [this] { fired.push_back("again"); });
+    idle.Stop();
+    clock.Advance(1000ms);
+    loop.RunOnce(0ms);
+    EXPECT_EQ(fired.size(), 1u);
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
 
