@@ -20,8 +20,16 @@ bool ReadyFor(short revents, short wanted) {
     return (revents & (wanted | kTroubleEvents)) != 0;
 }
 
-int PollFor(std::vector<pollfd>& fds, std::chrono::milliseconds wait) {
-    int const result = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
+// The kernel lets a wait end up to a thousandth of its length late (at least 50 us): a wait of a
+// second for a timer could end a millisecond after it came due. So a long wait stops this much
+// short of the timer, and the rest is a second, short wait that ends within microseconds of it.
+constexpr std::chrono::milliseconds kLastStretch{20};
+
+int PollFor(std::vector<pollfd>& fds, std::chrono::nanoseconds wait) {
+    auto const seconds = std::chrono::floor<std::chrono::seconds>(wait);
+    timespec const timeout{static_cast<time_t>(seconds.count()),
+                           static_cast<long>((wait - seconds).count())};
+    int const result = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (result < 0) {
         // An interrupted wait is an ordinary empty turn.
         for (pollfd& fd : fds) {
@@ -169,8 +177,8 @@ int PollEventLoop::FireDueTimers() {
     return ran;
 }
 
-std::chrono::milliseconds PollEventLoop::TimeToNextTimer(std::chrono::milliseconds cap) const {
-    std::chrono::milliseconds wait = std::max(cap, std::chrono::milliseconds{0});
+std::chrono::nanoseconds PollEventLoop::TimeToNextTimer(std::chrono::milliseconds cap) const {
+    std::chrono::nanoseconds const wait = std::max(cap, std::chrono::milliseconds{0});
     if (timers_.empty()) {
         return wait;
     }
@@ -178,9 +186,11 @@ std::chrono::milliseconds PollEventLoop::TimeToNextTimer(std::chrono::millisecon
     for (auto const& [id, timer] : timers_) {
         earliest = std::min(earliest, timer.due);
     }
-    // Rounded up, so that the turn does not wake just before the timer and spin.
-    auto const untilDue = std::chrono::ceil<std::chrono::milliseconds>(earliest - now_());
-    return std::clamp(untilDue, std::chrono::milliseconds{0}, wait);
+    std::chrono::nanoseconds untilDue = earliest - now_();
+    if (untilDue > 2 * kLastStretch) {
+        untilDue -= kLastStretch;
+    }
+    return std::clamp(untilDue, std::chrono::nanoseconds{0}, wait);
 }
 
 }  // namespace qm::net

@@ -52,7 +52,7 @@ class PollEventLoop final : public EventLoop {
     };
     int FireDueTimers();
     int DispatchReady(std::vector<struct pollfd> const& fds);
-    std::chrono::milliseconds TimeToNextTimer(std::chrono::milliseconds cap) const;
+    std::chrono::nanoseconds TimeToNextTimer(std::chrono::milliseconds cap) const;
 
     TimeSource now_;
     std::map<int, Watcher> watchers_;
