@@ -1,5 +1,7 @@
 #include "update/update_connection.h"
 
+#include <utility>
+
 #include "net/welcome.h"
 
 namespace qm::update {
@@ -10,7 +12,9 @@ UpdateConnection::UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer
       session_(session),
       resolver_(loop, std::move(lookup)),
       attemptLimit_(loop),
-      stallClock_(loop) {}
+      stallClock_(loop) {
+    session_.SetEarlySend([this] { SendEarly(); });
+}
 
 void UpdateConnection::InstallHandlers() {
     net::SocketEventTable& table = layer_.table();
@@ -142,6 +146,9 @@ void UpdateConnection::OnFrame(net::ClientLink& link, std::span<const std::uint8
     }
     if (link.connected) {
         session_.HandleMessage(frame);
+        if (std::exchange(lostWhileHandling_, false)) {
+            return session_.OnLinkLost();
+        }
         SendPending();
     }
 }
@@ -152,17 +159,31 @@ void UpdateConnection::OnFrameError(net::ClientLink& link, unsigned length) {
 }
 
 void UpdateConnection::SendPending() {
+    if (!SendOutgoing()) {
+        session_.OnLinkLost();
+    }
+}
+
+void UpdateConnection::SendEarly() {
+    // The session is in the middle of a frame: a lost link is told once it is done with it.
+    if (!SendOutgoing()) {
+        lostWhileHandling_ = true;
+    }
+}
+
+bool UpdateConnection::SendOutgoing() {
     // What the socket does not take now goes out when it is writable again; a send that fails
     // leaves the link reset and the connection gone.
     if (session_.outgoing().empty()) {
-        return;
+        return true;
     }
     bool const lost = net::LinkSend(link_, layer_, session_.outgoing()) == -1;
     session_.ClearOutgoing();
     if (lost) {
-        return session_.OnLinkLost();
+        return false;
     }
     RestartStallClock();
+    return true;
 }
 
 void UpdateConnection::RestartStallClock() {

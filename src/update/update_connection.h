@@ -28,6 +28,9 @@ class UpdateConnection final : public net::FrameSink {
     // brings its own.
     UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer, UpdateSession& session,
                      net::HostResolver::Lookup lookup = net::LookUpEndpoints);
+    ~UpdateConnection() override { session_.SetEarlySend(nullptr); }
+    UpdateConnection(UpdateConnection const&) = delete;
+    UpdateConnection& operator=(UpdateConnection const&) = delete;
 
     // How long the server may stay silent while the updater waits for it (zero: for ever); the
     // clock restarts at every byte received and every message sent. While the session waits for
@@ -65,6 +68,10 @@ class UpdateConnection final : public net::FrameSink {
     void GiveUpAttempt();
     // Sends every frame the session has left; a send that fails is a lost link.
     void SendPending();
+    // The same from inside the session's handling of a frame.
+    void SendEarly();
+    // False when the link was lost.
+    bool SendOutgoing();
     void RestartStallClock();
 
     net::SocketLayer& layer_;
@@ -72,6 +79,7 @@ class UpdateConnection final : public net::FrameSink {
     net::ClientLink link_;
     std::string host_;
     int pendingSocket_ = -1;  // the connect under way, until its first read
+    bool lostWhileHandling_ = false;
     net::HostResolver resolver_;
     std::vector<net::Endpoint> addresses_;  // of the server, tried in turn
     std::size_t nextAddress_ = 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -66,6 +67,11 @@ class UpdateSession {
     // Whole frames laid end to end, in the order they must go out.
     Bytes outgoing() const { return outgoing_; }
     void ClearOutgoing() { outgoing_.clear(); }
+    // Called while a data chunk is handled, once the request for the next chunk is in outgoing()
+    // and before the chunk is written: sending it then lets the writing overlap the server's
+    // answer. Without it, what a frame leads to goes out after the frame is handled, in the same
+    // order.
+    void SetEarlySend(std::function<void()> send) { earlySend_ = std::move(send); }
 
     bool serverDetected() const { return serverDetected_; }
     // The handshake has begun and the update server has not announced itself yet: the
@@ -100,6 +106,7 @@ class UpdateSession {
     void SendListRequest(Bytes name);
     void SendChunkRequest(std::uint32_t destination, std::uint32_t index);
     // Requests chunks ahead up to the window, once the size is known.
+    void RequestMoreChunks();
     void TopUpRequests();
     Address ToServer() const { return {ids_.from_me, serverId_}; }
 
@@ -109,6 +116,7 @@ class UpdateSession {
 
     SessionWindow& window_;
     base::ByteBuffer outgoing_;
+    std::function<void()> earlySend_;
     LinkIds ids_;
     bool handshakeBegun_ = false;
     bool linkLost_ = false;

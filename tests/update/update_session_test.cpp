@@ -93,6 +93,31 @@ TEST_F(UpdateSessionTest, DownloadsAChangedFileAndFinishes) {
     EXPECT_TRUE(window.boxes.empty());
 }
 
+// The connection sends the next request before the chunk is written, so the writing overlaps the
+// server's answer; a write that fails still ends the run.
+TEST_F(UpdateSessionTest, TheNextChunkIsAskedForBeforeThisOneIsWritten) {
+    Open();
+    Receive(FileDescription{kFromServer, action::CheckFile, 1, AsBytes("d.bin"), AsBytes("d.bin"),
+                            0x12345678});
+    Sent();
+    Receive(FileSize{kFromServer, AsBytes("d.bin"), 10});
+    std::vector<std::uint32_t> sentEarly;
+    std::size_t boxesWhenSent = 99;
+    session.SetEarlySend([&] {
+        for (auto const& frame : Sent()) {
+            sentEarly.push_back(test::Read32(frame, 15));
+        }
+        boxesWhenSent = window.boxes.size();
+    });
+    Receive(DataChunk{kFromServer, 0, AsBytes("twenty bytes, not 10")});
+    EXPECT_EQ(sentEarly, std::vector<std::uint32_t>{1});
+    EXPECT_EQ(boxesWhenSent, 0u);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, "The server sent more data than announced for d.bin ...");
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(std::filesystem::is_empty("."));
+}
+
 // However often the loss is reported (a failed send, then the close), the run ends once, and a
 // download under way leaves nothing behind.
 TEST_F(UpdateSessionTest, ALostLinkEndsTheRunOnceAndDropsTheDownload) {
