@@ -48,8 +48,7 @@ TEST_F(DirectoryChainTest, TrailingAndDoubledSeparators) {
 }
 
 TEST_F(DirectoryChainTest, ExistingDirectoriesAndFilesAreLeftAlone) {
-    fs::create_directory("data");
-    WriteFile("data/keep.txt", "kept");
+    WriteFile("data/keep.txt", "kept");  // with its directory
     WriteFile("plain", "file");
     EXPECT_EQ(CreateDirectoryChain("data/sub/f"), "data/sub/f");
     EXPECT_EQ(CreateDirectoryChain("plain/sub/f"), "plain/sub/f");
@@ -80,8 +79,7 @@ TEST_F(DirectoryChainTest, RemovalTakesOnlyTheEmptyInnermostDirectory) {
 }
 
 TEST_F(DirectoryChainTest, RemovalLeavesDirectoriesThatHoldFiles) {
-    fs::create_directories("a/b");
-    WriteFile("a/b/other.txt", "x");
+    WriteFile("a/b/other.txt", "x");  // with its directories
     WriteFile("a/sibling.txt", "y");
     RemoveDirectoryChain("a/b/c.txt");
     EXPECT_EQ(ReadFile("a/b/other.txt"), "x");
