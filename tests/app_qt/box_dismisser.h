@@ -2,6 +2,8 @@
 // what each box showed.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -72,5 +74,20 @@ class BoxDismisser {
     bool paused_ = false;
     std::vector<SeenBox> boxes_;
 };
+
+// Exactly one box was shown: the standard box with this caption and text, without icon, with one
+// OK button, modal over `parent`, which was visible.
+inline void ExpectOneStandardBox(BoxDismisser const& boxes, std::string const& caption,
+                                 std::string const& text, QWidget const* parent) {
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    SeenBox const& box = boxes.boxes().front();
+    EXPECT_EQ(box.caption, caption);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+    EXPECT_TRUE(box.modal);
+    EXPECT_EQ(box.parent, parent);
+    EXPECT_TRUE(box.parentVisible);
+}
 
 }  // namespace qm::app::qt::test

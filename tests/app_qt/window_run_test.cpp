@@ -58,10 +58,13 @@ AssertionResult LogIn(Conversation& talk) {
     return opened ? talk.Begin(1) : opened;
 }
 
-// The window's last status was `status`, and the run showed exactly one message box, with this
-// caption and text.
-void ExpectEnding(WindowObserver const& observer, std::string const& status,
-                  BoxDismisser const& boxes, std::string const& caption, std::string const& text) {
+// Runs one update in the window, with `observer` attached and its boxes dismissed: the run ends
+// with `exit`, the window's last status is `status`, and exactly one message box was shown, with
+// this caption and text.
+void ExpectRunEnding(WindowObserver& observer, ExitStatus exit, std::string const& status,
+                     std::string const& caption, std::string const& text) {
+    BoxDismisser boxes;
+    EXPECT_EQ(RunInWindow(observer), exit);
     EXPECT_EQ(observer.statuses().back(), status);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes().front().caption, caption);
@@ -138,15 +141,8 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
     EXPECT_EQ(observer.progress().front(), 0);
     EXPECT_EQ(observer.progress().back(), 40);
     EXPECT_EQ(observer.transfers().front(), "");
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    SeenBox const& box = boxes.boxes().front();
-    EXPECT_EQ(box.caption, "Program exit");
-    EXPECT_EQ(box.text, "The user has canceled the operation.");
-    EXPECT_EQ(box.icon, QMessageBox::NoIcon);
-    EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
-    EXPECT_TRUE(box.modal);
-    EXPECT_EQ(box.parent, observer.window());
-    EXPECT_TRUE(box.parentVisible);
+    ExpectOneStandardBox(boxes, "Program exit", "The user has canceled the operation.",
+                         observer.window());
     EXPECT_TRUE(screenshotError.isEmpty()) << screenshotError.toStdString();
     EXPECT_TRUE(std::filesystem::exists(ScreenshotPath()));
     ExpectNoServerFailures(server);
@@ -172,12 +168,9 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
                             thread.WaitForRelease();
                             return done;
                         });
-    BoxDismisser boxes;
     WindowObserver observer;
-
-    EXPECT_EQ(RunInWindow(observer), ExitStatus::Completed);
-    ExpectEnding(observer, "Operation complete...", boxes, "Update successfull.",
-                 "Click \"OK\" to exit.");
+    ExpectRunEnding(observer, ExitStatus::Completed, "Operation complete...", "Update successfull.",
+                    "Click \"OK\" to exit.");
     EXPECT_EQ(observer.transfers().back(), "4054 bytes received  (100 %)");
     EXPECT_EQ(observer.progress().back(), 100);
     std::string const written = ReadFile(dir.path() / "maps/town.map");
@@ -215,12 +208,9 @@ TEST(WindowRun, NoAnnouncementEndsWithTheResponseTimer) {
                             thread.WaitForRelease();
                             return loggedIn;
                         });
-    BoxDismisser boxes;
     WindowObserver observer;
-
-    EXPECT_EQ(RunInWindow(observer), ExitStatus::Network);
-    ExpectEnding(observer, "connection succesfull", boxes, "Network Error",
-                 "no response from the server");
+    ExpectRunEnding(observer, ExitStatus::Network, "connection succesfull", "Network Error",
+                    "no response from the server");
     ExpectNoServerFailures(server);
 }
 
