@@ -77,14 +77,13 @@ TEST(Download, ReplacementKeepsThePermissionBits) {
     run.dir.Write("private.cfg", "old", 0600);
     std::string const tool = "#!/bin/sh\necho new\n";
     std::string const config = "new settings";
-    Process& updater = run.Start();
+    run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "bin/tool.sh", ReferenceCrc32(ToBytes(tool)), 2));
     ASSERT_TRUE(run.talk.SendFile("bin/tool.sh", ToBytes(tool), 2));
     ASSERT_TRUE(
         run.talk.OfferChanged(3, "private.cfg", "private.cfg", ReferenceCrc32(ToBytes(config))));
     ASSERT_TRUE(run.talk.SendFile("private.cfg", ToBytes(config), 3));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_EQ(run.dir.Read("bin/tool.sh"), tool);
     EXPECT_EQ(run.dir.Mode("bin/tool.sh"), 0755u);
     EXPECT_EQ(run.dir.Read("private.cfg"), config);
@@ -97,8 +96,7 @@ TEST(Download, EmptyDownloadInstallsAnEmptyFile) {
     Process& updater = run.Start();
     ASSERT_TRUE(StartDownload(run.talk, "empty.txt", 0, 2));  // the CRC of no bytes is 0
     ASSERT_TRUE(run.talk.SendFile("empty.txt", {}, 2));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_EQ(run.dir.ReadBytes("empty.txt"), Bytes{});
     EXPECT_TRUE(updater.LinesStartingWith("transfer: ").empty()) << updater.Transcript();
     EXPECT_EQ(run.dir.List(), (Lines{"empty.txt", "upd.ini"}));

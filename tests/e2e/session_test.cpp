@@ -41,8 +41,7 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     ASSERT_TRUE(run.talk.SendDescription(1, 0x00000102, "readme.txt", "files/readme.txt",
                                          Crc32Of("hello")));
     ASSERT_TRUE(run.talk.ExpectAck(0x00000102));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_TRUE(PrintedInOrder(
         updater, {Status("connecting..."), Status("connection succesfull"),
                   Status("Update Server Detected."), Status("requesting files ..."),
@@ -55,12 +54,11 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
 
 TEST(Session, MissingFileWithChecksumZeroIsNotDownloaded) {
     ScriptedRun run(TestAddress::MissingFileWithZeroChecksum);
-    Process& updater = run.Start();
+    run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(1, 2, "new/empty.txt", "files/empty.txt", 0));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_FALSE(run.dir.Exists("new/empty.txt"));
 }
 
@@ -89,7 +87,7 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
     ScriptedRun run(TestAddress::ChunkOutOfOrder);
     run.dir.Write("data.bin", "old");
     Bytes const content = PatternBytes(100, 3);
-    Process& updater = run.Start();
+    run.Start();
     ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.OfferChanged(2, "data.bin", "data.bin", ReferenceCrc32(content)));
     ASSERT_TRUE(run.talk.SendFileSize("data.bin", 100));
@@ -98,8 +96,7 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
     ASSERT_TRUE(run.talk.SendChunk("data.bin", 0, content));
     ASSERT_TRUE(run.talk.SendData(1, {}));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_EQ(run.dir.ReadBytes("data.bin"), content);
 }
 
@@ -109,14 +106,13 @@ TEST(Session, ChunkWithAnotherIndexIsDropped) {
 void ExpectListEnd(TestAddress address, std::uint8_t action, std::string const& named,
                    std::uint32_t crc, std::string const& requested, std::string const& recorded) {
     ScriptedRun run(address);
-    Process& updater = run.Start();
+    run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.talk.SendDescription(action, 5, named, "", crc));
     ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor(requested)));
     run.talk.listName = requested;
     ASSERT_TRUE(run.talk.Begin(6));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_EQ(RecordedChecksum(run.dir, "quillmesh.ini"), recorded);
     EXPECT_EQ(RecordedChecksum(run.dir, named), std::nullopt);
 }
@@ -133,7 +129,7 @@ TEST(Session, RepeatListRecordsTheChecksumAndRequestsTheSameList) {
 TEST(Session, ListWithRecordedChecksumIsSkipped) {
     ScriptedRun run(TestAddress::ListSkipped);
     run.dir.Write("crc.ini", "[GLOBAL_CRC]\nquillmesh.ini=3421780262\n");
-    Process& updater = run.Start();
+    run.Start();
     ASSERT_TRUE(run.talk.Open());
     Peers const& peers = run.talk.peers();
     // The next-list field as the server leaves it: a name, its zero, then leftovers. The request
@@ -147,8 +143,7 @@ TEST(Session, ListWithRecordedChecksumIsSkipped) {
     ASSERT_TRUE(run.server.Send(Summary(77, "maps.ini", "other.ini")));
     ASSERT_TRUE(run.talk.ExpectAck(0));
     ASSERT_TRUE(run.talk.Begin(9));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
 }
 
 // The first list deletes `path` with token 2: acknowledged, and the run ends as a success.
@@ -157,8 +152,7 @@ void ExpectDeletionDone(ScriptedRun& run, std::string_view path) {
     ASSERT_TRUE(run.talk.OpenList(1));
     ASSERT_TRUE(run.talk.SendDescription(4, 2, path));
     ASSERT_TRUE(run.talk.ExpectAck(2));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_EQ(updater.Boxes(), Lines{Box(kSuccessCaption, kSuccessText)});
 }
 
@@ -177,24 +171,22 @@ TEST(Session, DeletionOfAnAbsentFileCountsAsDone) {
 
 TEST(Session, SecondAnnouncementChangesNothing) {
     ScriptedRun run(TestAddress::SecondAnnouncement);
-    Process& updater = run.Start();
+    run.Start();
     ASSERT_TRUE(run.talk.Open());
     ASSERT_TRUE(run.server.Send(ServerAnnouncement(0x00000099, run.talk.peers().client)));
     // Still addressed to the first server, and no second request for the first list.
     ASSERT_TRUE(run.talk.Begin(1));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
 }
 
 TEST(Session, AnnouncementOfAnotherServiceIsIgnored) {
     ScriptedRun run(TestAddress::AnnouncementWrongService);
-    Process& updater = run.Start();
+    run.Start();
     ASSERT_TRUE(run.talk.LogIn());
     ASSERT_TRUE(run.server.Send(ServerAnnouncement(0x00000055, run.talk.peers().client, 5)));
     ASSERT_TRUE(run.talk.Announce());  // the request goes to the server of service 4
     ASSERT_TRUE(run.talk.Begin(1));
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
 }
 
 TEST(Completion, StartsTheProgramWithUpdated) {
@@ -207,8 +199,7 @@ TEST(Completion, StartsTheProgramWithUpdated) {
     WriteUpdaterConfig(run.dir.path(), run.server.address(), program);
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.Open());
-    EXPECT_TRUE(run.talk.Complete());
-    EXPECT_EQ(updater.ExitStatus(), kExitClean);
+    EXPECT_TRUE(run.EndsCleanly());
     EXPECT_TRUE(updater.Boxes().empty()) << updater.Transcript();
     EXPECT_EQ(updater.LinesStartingWith("launch: "), Lines{Launch(program + " UPDATED")});
     // The program runs on its own; give it a bounded while to leave its trace.
@@ -269,15 +260,14 @@ TEST(ChecksumRecord, ListNameThatWouldBreakTheFileIsNotRecorded) {
     for (std::string const name : {"bad=name.ini", "bad\nname.ini"}) {
         SCOPED_TRACE(name);
         ScriptedRun run(TestAddress::UnrecordableListName);
-        Process& updater = run.Start();
+        run.Start();
         ASSERT_TRUE(run.talk.Open());
         ASSERT_TRUE(run.talk.SendDescription(2, 5, name, "", 111));
         ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor(name)));
         run.talk.listName = name;
         ASSERT_TRUE(run.talk.SendDescription(3, 6, "", "", 222));
         ASSERT_TRUE(run.server.Expect(run.talk.ListRequestFor(name)));
-        EXPECT_TRUE(run.talk.Complete());
-        EXPECT_EQ(updater.ExitStatus(), kExitClean);
+        EXPECT_TRUE(run.EndsCleanly());
         std::string const record = run.dir.Read("crc.ini").value_or("");
         EXPECT_EQ(ProfileEntry(record, "GLOBAL_CRC", "quillmesh.ini"), "111");
         EXPECT_EQ(record.find("bad"), std::string::npos) << record;

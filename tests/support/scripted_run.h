@@ -8,6 +8,7 @@
 
 #include "support/addresses.h"
 #include "support/conversation.h"
+#include "support/lines.h"
 #include "support/process.h"
 #include "support/profile_text.h"
 #include "support/scripted_server.h"
@@ -23,6 +24,19 @@ struct ScriptedRun {
     }
 
     Process& Start() { return updater.emplace(UpdaterOptions(dir.path())); }
+
+    // The completion summary, the updater's close of the connection, and its clean exit.
+    ::testing::AssertionResult EndsCleanly() {
+        ::testing::AssertionResult const completed = talk.Complete();
+        std::optional<int> const status = updater->ExitStatus();
+        if (status == kExitClean) {
+            return completed;
+        }
+        return ::testing::AssertionFailure()
+               << (completed ? "" : std::string(completed.message()) + "\n") << "exit status "
+               << (status ? std::to_string(*status) : "none in time") << "\n"
+               << updater->Transcript();
+    }
 
     ClientDir dir;
     ScriptedServer server;
