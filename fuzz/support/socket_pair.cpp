@@ -4,17 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/violation.h"
+#include <tuple>
+
+#include "support/local_sockets.h"
 
 namespace qm::fuzz {
 
 SocketPair::SocketPair() {
-    int ends[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
-        Violation("socketpair failed");
-    }
-    productEnd_ = ends[0];
-    peerEnd_ = ends[1];
+    std::tie(productEnd_, peerEnd_) = qm::test::OpenSocketPair();
     struct stat status {};
     ::fstat(productEnd_, &status);
     productInode_ = status.st_ino;
@@ -40,26 +37,8 @@ void SocketPair::ClosePeer() {
     }
 }
 
-void SocketPair::ShrinkSendBuffer() {
-    int const size = 1;  // the kernel raises it to its minimum
-    ::setsockopt(productEnd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-}
-
 std::vector<std::uint8_t> SocketPair::Drain() {
-    std::vector<std::uint8_t> received;
-    if (peerEnd_ == -1) {
-        return received;
-    }
-    std::uint8_t block[16384];
-    // A socket holds a bounded amount, so this ends; the bound keeps it so regardless.
-    for (int turn = 0; turn < 1024; ++turn) {
-        ssize_t const got = ::recv(peerEnd_, block, sizeof block, 0);
-        if (got <= 0) {
-            break;
-        }
-        received.insert(received.end(), block, block + got);
-    }
-    return received;
+    return peerEnd_ == -1 ? std::vector<std::uint8_t>{} : qm::test::DrainAll(peerEnd_);
 }
 
 }  // namespace qm::fuzz

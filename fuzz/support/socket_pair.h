@@ -26,9 +26,6 @@ class SocketPair {
     // The server hangs up: later sends on the product's end fail.
     void ClosePeer();
 
-    // Makes the product's end block after a few kilobytes that nobody reads.
-    void ShrinkSendBuffer();
-
     // Everything that has arrived at the server's end so far (bounded by what the socket holds).
     std::vector<std::uint8_t> Drain();
 

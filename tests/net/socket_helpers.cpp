@@ -48,12 +48,9 @@ bool WaitFor(int fd, short events, int milliseconds) {
 }  // namespace
 
 SocketPair::SocketPair() {
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) {
-        throw std::runtime_error("socketpair");
-    }
-    near = UniqueFd(fds[0]);
-    far = UniqueFd(fds[1]);
+    auto const [nearEnd, farEnd] = qm::test::OpenSocketPair();
+    near = UniqueFd(nearEnd);
+    far = UniqueFd(farEnd);
 }
 
 bool IsOpen(int fd) {
@@ -82,19 +79,6 @@ std::size_t FillSendBuffer(int fd) {
         }
     }
     return total;
-}
-
-std::vector<std::uint8_t> DrainAll(int fd) {
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-        ssize_t const got = ::recv(fd, chunk, sizeof chunk, 0);
-        if (got <= 0) {
-            break;
-        }
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    return bytes;
 }
 
 std::vector<std::uint8_t> ReadExactly(int fd, std::size_t count) {

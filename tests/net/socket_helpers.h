@@ -15,6 +15,7 @@
 
 #include "base/unique_fd.h"
 #include "net/poll_event_loop.h"
+#include "support/local_sockets.h"
 
 namespace qm::net::testing {
 
@@ -32,8 +33,7 @@ int OpenFdCount();
 
 // Sends into `fd` until the socket takes no single further byte. Returns the bytes sent.
 std::size_t FillSendBuffer(int fd);
-// Reads whatever is waiting on the non-blocking `fd`.
-std::vector<std::uint8_t> DrainAll(int fd);
+using qm::test::DrainAll;
 // Reads exactly `count` bytes from `fd`, waiting at most a few seconds in all.
 std::vector<std::uint8_t> ReadExactly(int fd, std::size_t count);
 
