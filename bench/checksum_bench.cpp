@@ -42,6 +42,18 @@ constexpr std::size_t kMemoryBlockSize = 256 * 1024;  // stays in the level-2 ca
 constexpr std::size_t kBlockSizes[] = {256 * 1024};   // the block size of FileCrc32
 constexpr double kMinSeconds = 0.4;
 
+// The engines this processor can run.
+std::vector<Crc32Engine> SupportedEngines() {
+    std::vector<Crc32Engine> engines;
+    for (Crc32Engine const engine :
+         {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
+        if (qm::checksum::Crc32EngineSupported(engine)) {
+            engines.push_back(engine);
+        }
+    }
+    return engines;
+}
+
 std::string BlockName(std::size_t size) {
     return size >= 1024 * 1024 ? std::to_string(size >> 20) + "MiB"
                                : std::to_string(size >> 10) + "KiB";
@@ -123,11 +135,7 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
             benchmark::DoNotOptimize(qm::checksum::FileCrc32(path));
         }
     }));
-    for (Crc32Engine const engine :
-         {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
-        if (!qm::checksum::Crc32EngineSupported(engine)) {
-            continue;
-        }
+    for (Crc32Engine const engine : SupportedEngines()) {
         Timed(benchmark::RegisterBenchmark(
             ("in_turn/" + std::string(qm::checksum::Crc32EngineName(engine)) + "/256KiB").c_str(),
             [path, size, engine](benchmark::State& state) {
@@ -145,11 +153,7 @@ void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
 }
 
 void RegisterMemoryBenchmarks(std::vector<std::uint8_t> const& bytes) {
-    for (Crc32Engine const engine :
-         {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
-        if (!qm::checksum::Crc32EngineSupported(engine)) {
-            continue;
-        }
+    for (Crc32Engine const engine : SupportedEngines()) {
         Timed(benchmark::RegisterBenchmark(
             ("memory/" + std::string(qm::checksum::Crc32EngineName(engine))).c_str(),
             [&bytes, engine](benchmark::State& state) {
@@ -196,14 +200,11 @@ void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
 bool ChecksumsAgree(std::string const& path) {
     std::uint32_t const expected = qm::checksum::FileCrc32(path);
     bool agree = true;
-    for (Crc32Engine const engine :
-         {Crc32Engine::kTable, Crc32Engine::kCarryless, Crc32Engine::kWideCarryless}) {
-        if (qm::checksum::Crc32EngineSupported(engine)) {
-            ReadOnlyFile const file(path);
-            agree = agree && qm::checksum::Crc32OfFileSplit(
-                                 file, kLargeFileSize,
-                                 qm::checksum::Crc32UpdateFunctionOf(engine)) == expected;
-        }
+    for (Crc32Engine const engine : SupportedEngines()) {
+        ReadOnlyFile const file(path);
+        agree = agree &&
+                qm::checksum::Crc32OfFileSplit(
+                    file, kLargeFileSize, qm::checksum::Crc32UpdateFunctionOf(engine)) == expected;
     }
     return agree;
 }

@@ -95,10 +95,12 @@ Figure Between(FrameClock::Time from, FrameClock::Time to) {
 // median of the pairs' ratios.
 struct Pairs {
     std::vector<double> measured, limit, ratios;
-    void Add(double figure, double bound, double ratio) {
+    // Records one pair; returns its ratio, for the run's report line.
+    double Add(double figure, double bound, double ratio) {
         measured.push_back(figure);
         limit.push_back(bound);
         ratios.push_back(ratio);
+        return ratio;
     }
     void Rows(RatioTable& table, std::string const& what, std::string const& limitName,
               std::string const& unit, double scale, Goal goal, double target) const {
@@ -289,9 +291,9 @@ void MeasureChecksum(Options const& options, fs::path const& scratch, RatioTable
         TimedRun const run = RunThroughLink(options, client, kServer);
         Figure const check = Between(run.times.description, run.times.descriptionAck);
         Require(run.run.status == 0 && check && read, Failed("checksum run", run.run));
-        pairs.Add(kBigSize / *check, kBigSize / *read, *read / *check);
         Report("checksum run %d: FileDescription to Ack %.1f ms, dd %.1f ms, ratio %.3f", i + 1,
-               *check * 1e3, *read * 1e3, pairs.ratios.back());
+               *check * 1e3, *read * 1e3,
+               pairs.Add(kBigSize / *check, kBigSize / *read, *read / *check));
     }
     pairs.Rows(table, "checksum of a cached 256 MiB file: FileDescription to Ack",
                "fresh dd, read() in 256 KiB blocks", "GB/s", 1e9, Goal::AtLeast, 1.0);
@@ -310,12 +312,12 @@ void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable
         Figure const took = LineInterval(run, kSizeLine, kCompleteLine);
         Require(run.status == 0 && took && fs::file_size(client / "big.bin") == kBigSize,
                 Failed("download run", run));
-        pairs.Add(kBigSize / *took, kBigSize / *raw, *raw / *took);
         polling.Add(kBigSize / *rawPolling, kBigSize / *raw, *raw / *rawPolling);
         Report(
             "download run %d: updater %.2f s, minimal client %.2f s, waiting in poll %.2f s, "
             "ratio %.3f",
-            i + 1, *took, *raw, *rawPolling, pairs.ratios.back());
+            i + 1, *took, *raw, *rawPolling,
+            pairs.Add(kBigSize / *took, kBigSize / *raw, *raw / *took));
     }
     pairs.Rows(table, "256 MiB download, to the Ack after the empty chunk",
                "minimal stop-and-wait client, same server", "MB/s", 1e6, Goal::AtLeast, 0.9);
@@ -516,9 +518,8 @@ void MeasureResume(Options const& options, fs::path const& scratch, RatioTable& 
         Figure const restTook = LineInterval(rest, kChecking, kCompleteLine);
         Require(full.status == 0 && fullTook, Failed("whole download", full));
         Require(rest.status == 0 && restTook, Failed("resumed download", rest));
-        pairs.Add(*restTook, *fullTook, *restTook / *fullTook);
         Report("resume run %d: whole %.2f s, resumed at half way %.2f s, ratio %.3f", i + 1,
-               *fullTook, *restTook, pairs.ratios.back());
+               *fullTook, *restTook, pairs.Add(*restTook, *fullTook, *restTook / *fullTook));
     }
     pairs.Rows(table, "256 MiB download resumed at half way (FileDescription to Ack)",
                "the whole download", "s", 1, Goal::AtMost, 0.55);
@@ -566,9 +567,9 @@ void MeasureTls(Options const& options, fs::path const& scratch, RatioTable& tab
         for (int i = 0; i < std::min(options.repetitions, 3); ++i) {
             double const overPlain = download(kServer, extra);
             double const overTls = download(kTlsServer, extra + "PIN=" + pin + "\n");
-            pairs.Add(kBigSize / overTls, kBigSize / overPlain, overPlain / overTls);
             Report("TLS, WINDOW=%d: plain %.2f s, TLS %.2f s, ratio %.3f", window, overPlain,
-                   overTls, pairs.ratios.back());
+                   overTls,
+                   pairs.Add(kBigSize / overTls, kBigSize / overPlain, overPlain / overTls));
         }
         pairs.Rows(table, "256 MiB over TLS, WINDOW=" + std::to_string(window), "plain TCP", "MB/s",
                    1e6, Goal::AtLeast, 0.85);
