@@ -401,19 +401,4 @@ long ResidentKb(pid_t pid) {
     return -1;
 }
 
-double CpuSecondsSoFar(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    // The fields after the command name (which may hold blanks) start after its ')'.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int index = 3; fields >> field && index <= 15; ++index) {
-        if (index == 14 || index == 15) {  // utime, stime
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
 }  // namespace qm::test

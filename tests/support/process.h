@@ -129,7 +129,5 @@ ProcessOptions UpdaterOptions(std::filesystem::path const& directory);
 int OpenDescriptorCount(pid_t pid);
 // VmRSS of a process in KiB; -1 when it cannot be read.
 long ResidentKb(pid_t pid);
-// User and system time of a running process so far, from /proc (one clock tick's resolution).
-double CpuSecondsSoFar(pid_t pid);
 
 }  // namespace qm::test
