@@ -7,17 +7,14 @@
 // letter and no ".." component, and every directory prefix of the normalised path that exists
 // resolves (realpath) to the client directory or below; a path that meets all of these is
 // accepted; the check changes nothing on disk.
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
-#include <optional>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "path/path_fixture.h"
 #include "store/path_check.h"
@@ -53,40 +50,36 @@ bool IsPlainRelative(std::string_view text) {
     return true;
 }
 
-std::optional<std::string> RealPath(std::string const& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                         &std::free);
-    return resolved ? std::optional<std::string>(resolved.get()) : std::nullopt;
-}
-
-bool IsInside(std::string const& resolved, std::string const& base) {
-    return resolved.compare(0, base.size(), base) == 0 &&
-           (resolved.size() == base.size() || resolved[base.size()] == '/');
+bool IsInside(std::filesystem::path const& resolved, std::string const& base) {
+    std::string const text = resolved.string();
+    return text.compare(0, base.size(), base) == 0 &&
+           (text.size() == base.size() || text[base.size()] == '/');
 }
 
 enum class Prefixes { Inside, Outside, Unknowable };
 
-// Where the existing directory prefixes of the normalised path lead. A prefix that cannot be
-// looked at for a reason other than its absence makes the answer unknowable.
+// Where the existing directory prefixes of the normalised path lead, component by component, as
+// the standard library's file system sees them. A prefix that cannot be looked at for a reason
+// other than its absence makes the answer unknowable.
 Prefixes ExistingPrefixes(std::string_view text, std::string const& base) {
     std::string normalised(text);
-    for (char& c : normalised) {
-        c = c == '\\' ? '/' : c;
-    }
-    for (std::size_t i = 1; i < normalised.size(); ++i) {
-        if (normalised[i] != '/') {
-            continue;
+    std::replace(normalised.begin(), normalised.end(), '\\', '/');
+    std::filesystem::path const path(normalised);
+    std::filesystem::path prefix;
+    // Every component but the last is a directory the path goes through.
+    for (auto component = path.begin();
+         component != path.end() && std::next(component) != path.end(); ++component) {
+        prefix /= *component;
+        std::error_code error;
+        std::filesystem::file_status const status = std::filesystem::symlink_status(prefix, error);
+        if (status.type() == std::filesystem::file_type::not_found) {
+            continue;  // nothing below an absent prefix exists either
         }
-        std::string const prefix = normalised.substr(0, i);
-        struct stat status {};
-        if (::lstat(prefix.c_str(), &status) != 0) {
-            if (errno == ENOENT || errno == ENOTDIR) {
-                continue;  // nothing below an absent prefix exists either
-            }
+        if (error) {
             return Prefixes::Unknowable;
         }
-        std::optional<std::string> const resolved = RealPath(prefix);
-        if (!resolved || !IsInside(*resolved, base)) {
+        std::filesystem::path const resolved = std::filesystem::canonical(prefix, error);
+        if (error || !IsInside(resolved, base)) {
             return Prefixes::Outside;
         }
     }
