@@ -23,6 +23,7 @@
 #include "store/profile_file.h"
 #include "support/escaped.h"
 #include "support/input_reader.h"
+#include "support/profile_text.h"
 #include "support/scratch_directory.h"
 #include "support/tree_snapshot.h"
 #include "support/violation.h"
@@ -145,7 +146,8 @@ void CheckStoredWrite(std::string const& path, Input const& input,
     std::optional<std::string> const after = FileText(path);
     Require(after.has_value(), "a stored write left no file");
     // A new section brings its header and the entry.
-    if (!qm::fuzz::KeepsOtherLines(qm::fuzz::SplitLines(before), qm::fuzz::SplitLines(*after), 2)) {
+    if (!qm::fuzz::KeepsOtherLines(qm::test::ProfileLines(before), qm::test::ProfileLines(*after),
+                                   2)) {
         Violation("a write changed lines other than the entry it wrote");
     }
 }

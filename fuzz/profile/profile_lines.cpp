@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "support/profile_text.h"
+
 namespace qm::fuzz {
 namespace {
 
@@ -18,26 +20,12 @@ std::string_view Trim(std::string_view text) {
 
 }  // namespace
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        std::size_t const newline = text.find('\n');
-        std::string_view line = text.substr(0, newline);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        lines.push_back(line);
-        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-    }
-    return lines;
-}
-
 std::vector<std::pair<std::string, std::string>> EntryNames(std::string_view text,
                                                             std::size_t limit) {
     std::vector<std::pair<std::string, std::string>> entries;
     std::string section;
     bool inSection = false;
-    for (std::string_view const line : SplitLines(text)) {
+    for (std::string_view const line : test::ProfileLines(text)) {
         std::string_view const content = Trim(line);
         if (content.empty() || content.front() == ';') {
             continue;

@@ -1,6 +1,6 @@
 // The fuzz directory's own reading of a profile file's text, for choosing which entries to watch
-// and for comparing a file before and after a write: its lines without their line ends, and the
-// (section, key) pair of every entry line.
+// and for comparing a file before and after a write (split into lines by the test support's
+// ProfileLines): the (section, key) pair of every entry line.
 #pragma once
 
 #include <string>
@@ -9,8 +9,6 @@
 #include <vector>
 
 namespace qm::fuzz {
-
-std::vector<std::string_view> SplitLines(std::string_view text);
 
 // Up to `limit` entries as (section, key), both trimmed; entries before any section are left out.
 std::vector<std::pair<std::string, std::string>> EntryNames(std::string_view text,

@@ -7,15 +7,15 @@
 
 namespace qm::test {
 
-std::vector<std::string> ProfileLines(std::string_view text) {
-    std::vector<std::string> lines;
+std::vector<std::string_view> ProfileLines(std::string_view text) {
+    std::vector<std::string_view> lines;
     while (!text.empty()) {
         std::size_t const end = text.find('\n');
         std::string_view line = text.substr(0, end);
         if (line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        lines.emplace_back(line);
+        lines.push_back(line);
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     }
     return lines;
@@ -26,11 +26,11 @@ std::optional<std::string> ProfileEntry(std::string_view text, std::string_view 
     std::string const header = "[" + std::string(section) + "]";
     std::string const prefix = std::string(key) + "=";
     bool inSection = false;
-    for (std::string const& line : ProfileLines(text)) {
+    for (std::string_view const line : ProfileLines(text)) {
         if (line.starts_with('[')) {
             inSection = line == header;
         } else if (inSection && line.starts_with(prefix)) {
-            return line.substr(prefix.size());
+            return std::string(line.substr(prefix.size()));
         }
     }
     return std::nullopt;

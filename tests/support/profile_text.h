@@ -28,7 +28,7 @@ void AddUpdaterSettings(std::filesystem::path const& directory, std::string_view
 // unfinished downloads ([PARTIAL_DOWNLOADS], left out of the result) may stand last.
 std::optional<std::map<std::string, std::string>> ParseChecksumRecord(std::string const& text);
 
-// The text's lines without their line ends.
-std::vector<std::string> ProfileLines(std::string_view text);
+// The text's lines without their line ends, as views into it.
+std::vector<std::string_view> ProfileLines(std::string_view text);
 
 }  // namespace qm::test
