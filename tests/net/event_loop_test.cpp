@@ -27,6 +27,11 @@ class ManualLoopTest : public ::testing::Test {
     void Start(Timer& timer, std::chrono::milliseconds delay, std::string name) {
         timer.Start(delay, [this, name] { fired.push_back(name); });
     }
+    // Lets `time` pass and turns the loop once; the handlers it ran.
+    int TurnAfter(std::chrono::milliseconds time) {
+        clock.Advance(time);
+        return loop.RunOnce(0ms);
+    }
 };
 
 TEST_F(ManualLoopTest, TimersFireOnceInDueOrder) {
@@ -35,14 +40,11 @@ TEST_F(ManualLoopTest, TimersFireOnceInDueOrder) {
     Start(two, 20ms, "twenty");
     Start(four, 20ms, "twenty again");  // same due time: start order
 
-    clock.Advance(9ms);
-    EXPECT_EQ(loop.RunOnce(0ms), 0);
-    clock.Advance(41ms);
-    EXPECT_EQ(loop.RunOnce(0ms), 4);
+    EXPECT_EQ(TurnAfter(9ms), 0);
+    EXPECT_EQ(TurnAfter(41ms), 4);
     EXPECT_EQ(fired, (std::vector<std::string>{"ten", "twenty", "twenty again", "thirty"}));
 
-    clock.Advance(1000ms);
-    EXPECT_EQ(loop.RunOnce(0ms), 0);
+    EXPECT_EQ(TurnAfter(1000ms), 0);
     EXPECT_EQ(fired.size(), 4u);
     EXPECT_FALSE(one.running());
     EXPECT_EQ(loop.WatchCount(), 0u);
@@ -61,11 +63,9 @@ TEST_F(ManualLoopTest, StopRestartAndDestroy) {
     EXPECT_FALSE(one.running());
     EXPECT_TRUE(two.running());
 
-    clock.Advance(20ms);
-    loop.RunOnce(0ms);
+    EXPECT_EQ(TurnAfter(20ms), 0);
     EXPECT_TRUE(fired.empty());
-    clock.Advance(10ms);
-    loop.RunOnce(0ms);
+    EXPECT_EQ(TurnAfter(10ms), 1);
     EXPECT_EQ(fired, std::vector<std::string>{"replacement"});
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
@@ -74,24 +74,20 @@ TEST_F(ManualLoopTest, IdleTimerFiresOnlyAfterALimitWithoutActivity) {
     IdleTimer idle(loop);
     idle.Start(100ms, [this] { fired.push_back("idle"); });
     for (int step = 0; step < 5; ++step) {  // activity every 60 ms keeps it quiet
-        clock.Advance(60ms);
-        loop.RunOnce(0ms);
+        TurnAfter(60ms);
         idle.Touch();
     }
     EXPECT_TRUE(fired.empty());
     EXPECT_TRUE(idle.running());
-    clock.Advance(99ms);
-    loop.RunOnce(0ms);
+    TurnAfter(99ms);
     EXPECT_TRUE(fired.empty());
-    clock.Advance(1ms);
-    loop.RunOnce(0ms);
+    TurnAfter(1ms);
     EXPECT_EQ(fired, std::vector<std::string>{"idle"});
     EXPECT_FALSE(idle.running());
 
     idle.Start(50ms, [this] { fired.push_back("again"); });
     idle.Stop();
-    clock.Advance(1000ms);
-    loop.RunOnce(0ms);
+    TurnAfter(1000ms);
     EXPECT_EQ(fired.size(), 1u);
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
@@ -107,12 +103,10 @@ TEST_F(ManualLoopTest, HandlersManageTimersOfTheSameTurn) {
     });
     Start(two, 6ms, "two");
     Start(three, 7ms, "three");
-    clock.Advance(10ms);
-    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    EXPECT_EQ(TurnAfter(10ms), 1);
     EXPECT_EQ(fired, std::vector<std::string>{"one"});
     EXPECT_EQ(loop.RunOnce(0ms), 1);
-    clock.Advance(50ms);
-    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    EXPECT_EQ(TurnAfter(50ms), 1);
     EXPECT_EQ(fired, (std::vector<std::string>{"one", "one again", "three later"}));
 }
 
@@ -127,8 +121,7 @@ TEST_F(ManualLoopTest, HoldKeepsBackTimersAndWatchesUntilRelease) {
         ModalHold const outer(loop);
         {
             ModalHold const inner(loop);  // holds nest
-            clock.Advance(20ms);
-            EXPECT_EQ(loop.RunOnce(0ms), 0);
+            EXPECT_EQ(TurnAfter(20ms), 0);
         }
         EXPECT_EQ(loop.RunOnce(0ms), 0);
         EXPECT_EQ(readable, 0);
@@ -146,8 +139,7 @@ TEST_F(ManualLoopTest, HoldFromAHandlerStopsTheRestOfTheTurn) {
         hold.emplace(loop);
     });
     Start(two, 2ms, "held back");
-    clock.Advance(5ms);
-    EXPECT_EQ(loop.RunOnce(0ms), 1);
+    EXPECT_EQ(TurnAfter(5ms), 1);
     hold.reset();
     EXPECT_EQ(loop.RunOnce(0ms), 1);
     EXPECT_EQ(fired, (std::vector<std::string>{"holder", "held back"}));
