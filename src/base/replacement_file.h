@@ -65,9 +65,13 @@ class ReplacementFile {
   private:
     ReplacementFile(UniqueFd fd, std::string target, std::string temporary);
 
+    // Written bytes after which the disk is asked to start writing what is dirty.
+    static constexpr std::uint64_t kWriteBackStep = std::uint64_t{4} << 20;
+
     UniqueFd fd_;
     std::string targetPath_;
-    std::string temporaryPath_;  // empty once renamed or removed
+    std::string temporaryPath_;    // empty once renamed or removed
+    std::uint64_t unflushed_ = 0;  // written since the last start of write-back
 };
 
 // The permission bits for a new version of `target`: those of the regular file it replaces, or

@@ -153,8 +153,9 @@ TEST(Download, ContentsSurviveGatheringForEveryChunkSize) {
         1, 2027, kDownloadWriteBlock - 1, kDownloadWriteBlock, kDownloadWriteBlock + 1, 150001};
     for (std::size_t chunkSize : sizes) {
         TempDir dir;
+        // Past 8 MiB, so that the file's write-back is started twice on the way.
         std::string const contents =
-            RandomBytes(3 * kDownloadWriteBlock + 12345, static_cast<unsigned>(chunkSize));
+            RandomBytes((9 << 20) + 12345, static_cast<unsigned>(chunkSize));
         auto download = Download::Begin("file.bin");
         ASSERT_TRUE(download);
         for (std::size_t at = 0; at < contents.size(); at += chunkSize) {
