@@ -2,6 +2,9 @@
 // and progress value it sees change, and runs one action once a condition holds.
 #pragma once
 
+#include <QApplication>
+#include <QEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
@@ -20,6 +23,7 @@ class WindowObserver {
     WindowObserver() {
         QObject::connect(&tick_, &QTimer::timeout, [this] { Look(); });
         tick_.start(10);
+        QApplication::instance()->installEventFilter(&boxes_);
     }
 
     void Attach(UpdateWindow& window) {
@@ -63,7 +67,24 @@ class WindowObserver {
         }
     }
 
+    // Looks at the window whenever a message box opens: the window shows what it ended with, and
+    // a box that is dismissed at once may close it before the next tick.
+    class BoxWatch final : public QObject {
+      public:
+        explicit BoxWatch(WindowObserver& observer) : observer_(observer) {}
+        bool eventFilter(QObject* object, QEvent* event) override {
+            if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(object) != nullptr) {
+                observer_.Look();
+            }
+            return false;
+        }
+
+      private:
+        WindowObserver& observer_;
+    };
+
     QTimer tick_;
+    BoxWatch boxes_{*this};
     QPointer<UpdateWindow> window_;
     UpdateWindow const* address_ = nullptr;
     std::function<bool(UpdateWindow&)> condition_;
