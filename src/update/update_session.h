@@ -105,8 +105,9 @@ class UpdateSession {
     void SendAck();
     void SendListRequest(Bytes name);
     void SendChunkRequest(std::uint32_t destination, std::uint32_t index);
-    // Requests chunks ahead up to the window, once the size is known.
+    // Asks for the next chunk, or for chunks ahead up to the window once the size is known.
     void RequestMoreChunks();
+    // Requests chunks ahead up to the window, once the size is known.
     void TopUpRequests();
     Address ToServer() const { return {ids_.from_me, serverId_}; }
 
