@@ -435,9 +435,21 @@ void SocketLayer::ReadOnce(int socket) {
 }
 
 void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
-    SecureChannel::Progress progress = SecureChannel::Progress::Done;
-    long const count = channel.Read(readBuffer_, progress);
-    if (count > 0) {
+    // A record often carries a single small frame (a request is one record of its own): as many
+    // records as fit in the read buffer go to the owner in one event, as one recv takes many
+    // frames of a plain connection. Otherwise every request would be answered on its own.
+    std::size_t filled = 0;
+    std::optional<SecureChannel::Progress> stopped;
+    while (filled < readBuffer_.size() && !stopped) {
+        SecureChannel::Progress progress = SecureChannel::Progress::Done;
+        long const count = channel.Read(std::span(readBuffer_).subspan(filled), progress);
+        if (count > 0) {
+            filled += static_cast<std::size_t>(count);
+        } else {
+            stopped = progress;
+        }
+    }
+    if (filled > 0) {
         // What the channel still holds is read in the next turn; poll cannot report it.
         if (channel.HasBuffered()) {
             protected_[socket].bufferedRead->Start(std::chrono::milliseconds(0), [this, socket] {
@@ -447,15 +459,17 @@ void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
             });
         }
         if (table_.onRead) {
-            table_.onRead(socket, std::span<const std::uint8_t>(readBuffer_.data(),
-                                                                static_cast<std::size_t>(count)));
+            table_.onRead(socket, std::span<const std::uint8_t>(readBuffer_.data(), filled));
         }
+        // The owner may have closed the socket while handling the bytes.
+        if (!selections_.contains(socket)) {
+            return;
+        }
+    }
+    if (!stopped || *stopped == SecureChannel::Progress::WantRead) {
         return;
     }
-    if (progress == SecureChannel::Progress::WantRead) {
-        return;
-    }
-    if (progress == SecureChannel::Progress::WantWrite) {
+    if (*stopped == SecureChannel::Progress::WantWrite) {
         return WatchWritableOnce(socket);
     }
     // The peer closed or the channel failed: one close notification, then silence.

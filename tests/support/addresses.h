@@ -129,6 +129,7 @@ enum class TestAddress : int {
     TlsSecondPinLayer,
     TlsOtherKeyLayer,
     TlsPlainServerLayer,
+    TlsSmallRecordsLayer,
 };
 
 inline std::string LoopbackAddress(TestAddress test) {

@@ -83,6 +83,7 @@ class SecureSockets : public ::testing::Test {
     std::vector<int> accepted;
     int handshakesFailed = 0;
     std::string heard;
+    std::vector<std::size_t> serverReads;  // the size of each read event's bytes
 
     void SetUp() override {
         server.SocketStartup();
@@ -92,6 +93,7 @@ class SecureSockets : public ::testing::Test {
             server.AsyncReceive(socket);
         };
         server.table().onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
+            serverReads.push_back(bytes.size());
             server.SendAll(socket, bytes);
         };
         server.table().onHandshakeFailed = [this](int) { ++handshakesFailed; };
@@ -117,11 +119,14 @@ class SecureSockets : public ::testing::Test {
         return true;
     }
 
-    // Serves on `address` with `key` (plain TCP without one), connects with `pins` and returns
-    // the connect's error; on success, checks that bytes cross both ways decrypted. The bytes
-    // make several records that arrive together: what the channel has read ahead must be read
-    // without waiting for the socket.
-    int Connect(std::string const& address, ServerKey const* key,
+    // Serves on `address` with `key` (plain TCP without one) and connects with `pins`: the
+    // listening and the connected socket, and the connect's error.
+    struct Opened {
+        int listening = -1;
+        int socket = -1;
+        int error = -1;
+    };
+    Opened Open(std::string const& address, ServerKey const* key,
                 std::vector<net::KeyPin> const& pins) {
         if (key != nullptr) {
             std::string problem;
@@ -129,25 +134,37 @@ class SecureSockets : public ::testing::Test {
             EXPECT_NE(factory, nullptr) << problem;
             server.UseTls(factory);
         }
-        int const listening = server.AsyncListen(address, test::kPort);
-        EXPECT_NE(listening, -1);
+        Opened opened;
+        opened.listening = server.AsyncListen(address, test::kPort);
+        EXPECT_NE(opened.listening, -1);
         client.UseTls(MakePinnedClientFactory(pins));
-        int const socket = client.AsyncConnect(address, test::kPort);
-        EXPECT_NE(socket, -1);
+        opened.socket = client.AsyncConnect(address, test::kPort);
+        EXPECT_NE(opened.socket, -1);
         EXPECT_TRUE(RunUntil([&] { return !connectErrors.empty(); }));
-        int const error = connectErrors.empty() ? -1 : connectErrors.front();
-        if (error == 0) {
-            EXPECT_EQ(client.AsyncReceive(socket), 0);
+        opened.error = connectErrors.empty() ? -1 : connectErrors.front();
+        return opened;
+    }
+
+    // Open, and on success checks that bytes cross both ways decrypted; returns the connect's
+    // error. The bytes make several records that arrive together: what the channel has read
+    // ahead must be read without waiting for the socket.
+    int Connect(std::string const& address, ServerKey const* key,
+                std::vector<net::KeyPin> const& pins) {
+        Opened const opened = Open(address, key, pins);
+        if (opened.error == 0) {
+            EXPECT_EQ(client.AsyncReceive(opened.socket), 0);
             std::string const hello(100000, 'q');
-            EXPECT_EQ(client.SendAll(socket, {reinterpret_cast<std::uint8_t const*>(hello.data()),
-                                              hello.size()}),
-                      0);
+            EXPECT_EQ(client.SendAll(opened.socket, AsBytes(hello)), 0);
             EXPECT_TRUE(RunUntil([&] { return heard.size() >= hello.size(); }));
             EXPECT_EQ(heard, hello);
         }
-        client.CloseSocket(socket);
-        server.CloseSocket(listening);
-        return error;
+        client.CloseSocket(opened.socket);
+        server.CloseSocket(opened.listening);
+        return opened.error;
+    }
+
+    static std::span<const std::uint8_t> AsBytes(std::string const& text) {
+        return {reinterpret_cast<std::uint8_t const*>(text.data()), text.size()};
     }
 };
 
@@ -176,6 +193,28 @@ TEST_F(SecureSockets, APlainServerIsNotVerified) {
     ServerKey const key;
     EXPECT_EQ(Connect(LoopbackAddress(TestAddress::TlsPlainServerLayer), nullptr, {key.pin}),
               net::kServerNotVerified);
+}
+
+// Each small send is a record of its own. Records that arrive together reach the owner in one
+// read event, filled up to the read buffer as one recv of a plain connection would fill it;
+// one record per event would have the server answer each request on its own.
+TEST_F(SecureSockets, SmallRecordsThatArriveTogetherAreReadInOneEventOfAtMostTheReadBuffer) {
+    ServerKey const key;
+    Opened const opened = Open(LoopbackAddress(TestAddress::TlsSmallRecordsLayer), &key, {key.pin});
+    ASSERT_EQ(opened.error, 0);
+    ASSERT_EQ(client.AsyncReceive(opened.socket), 0);
+    ASSERT_TRUE(RunUntil([&] { return !accepted.empty(); }));
+    std::string const record = "request!";
+    std::size_t const records = 300;  // 2400 bytes: more than one read buffer
+    for (std::size_t i = 0; i < records; ++i) {
+        ASSERT_EQ(client.SendAll(opened.socket, AsBytes(record)), 0);
+    }
+    EXPECT_TRUE(RunUntil([&] { return heard.size() >= records * record.size(); }));
+    EXPECT_EQ(serverReads,
+              (std::vector<std::size_t>{net::kReadBufferSize,
+                                        records * record.size() - net::kReadBufferSize}));
+    client.CloseSocket(opened.socket);
+    server.CloseSocket(opened.listening);
 }
 
 }  // namespace
