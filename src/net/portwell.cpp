@@ -438,15 +438,19 @@ void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
     // A record often carries a single small frame (a request is one record of its own): as many
     // records as fit in the read buffer go to the owner in one event, as one recv takes many
     // frames of a plain connection. Otherwise every request would be answered on its own.
+    // Reading on once the channel holds nothing more would only meet an empty socket.
     std::size_t filled = 0;
     std::optional<SecureChannel::Progress> stopped;
-    while (filled < readBuffer_.size() && !stopped) {
+    for (;;) {
         SecureChannel::Progress progress = SecureChannel::Progress::Done;
         long const count = channel.Read(std::span(readBuffer_).subspan(filled), progress);
-        if (count > 0) {
-            filled += static_cast<std::size_t>(count);
-        } else {
+        if (count <= 0) {
             stopped = progress;
+            break;
+        }
+        filled += static_cast<std::size_t>(count);
+        if (filled == readBuffer_.size() || !channel.HasBuffered()) {
+            break;
         }
     }
     if (filled > 0) {

@@ -2,8 +2,10 @@
 // pins keys, on one poll loop over loopback. And the pins as upd.ini writes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -195,10 +197,10 @@ TEST_F(SecureSockets, APlainServerIsNotVerified) {
               net::kServerNotVerified);
 }
 
-// Each small send is a record of its own. Records that arrive together reach the owner in one
-// read event, filled up to the read buffer as one recv of a plain connection would fill it;
-// one record per event would have the server answer each request on its own.
-TEST_F(SecureSockets, SmallRecordsThatArriveTogetherAreReadInOneEventOfAtMostTheReadBuffer) {
+// Each small send is a record of its own. Records that arrive together reach the owner many to a
+// read event, up to the read buffer, as one recv of a plain connection takes many frames; one
+// record per event would have the server answer each request on its own.
+TEST_F(SecureSockets, SmallRecordsThatArriveTogetherAreReadManyToAnEventUpToTheReadBuffer) {
     ServerKey const key;
     Opened const opened = Open(LoopbackAddress(TestAddress::TlsSmallRecordsLayer), &key, {key.pin});
     ASSERT_EQ(opened.error, 0);
@@ -210,9 +212,12 @@ TEST_F(SecureSockets, SmallRecordsThatArriveTogetherAreReadInOneEventOfAtMostThe
         ASSERT_EQ(client.SendAll(opened.socket, AsBytes(record)), 0);
     }
     EXPECT_TRUE(RunUntil([&] { return heard.size() >= records * record.size(); }));
-    EXPECT_EQ(serverReads,
-              (std::vector<std::size_t>{net::kReadBufferSize,
-                                        records * record.size() - net::kReadBufferSize}));
+    // One event per record would make 300; the channel's own read-ahead may split them once.
+    ASSERT_FALSE(serverReads.empty());
+    EXPECT_LE(serverReads.size(), 4u);
+    EXPECT_LE(*std::max_element(serverReads.begin(), serverReads.end()), net::kReadBufferSize);
+    EXPECT_EQ(std::reduce(serverReads.begin(), serverReads.end()), records * record.size());
+    EXPECT_EQ(heard.size(), records * record.size());
     client.CloseSocket(opened.socket);
     server.CloseSocket(opened.listening);
 }
