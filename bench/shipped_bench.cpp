@@ -37,6 +37,7 @@
 #include "stop_and_wait_client.h"
 #include "support/addresses.h"
 #include "support/link_emulator.h"
+#include "support/local_sockets.h"
 #include "support/process.h"
 #include "support/reference_server.h"
 #include "support/temp_dir.h"
@@ -220,7 +221,7 @@ enum class Waiting { InRecv, InPoll };
 Figure RawClient(std::string const& server, std::string const& file, std::uint64_t size,
                  Waiting waiting = Waiting::InRecv) {
     qm::bench::StopAndWaitClient client(file);
-    qm::base::UniqueFd const connection(qm::test::ConnectSocket(server));
+    qm::base::UniqueFd const connection(qm::test::ConnectTo(server));
     int const socket = connection.get();
     timeval const patience{30, 0};
     ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
@@ -383,7 +384,7 @@ double SpawnToFirstLine(std::string const& program) {
 }
 
 void MeasureStartup(Options const& options, fs::path const& scratch, RatioTable& table) {
-    qm::base::UniqueFd const listening(qm::test::ListenSocket(kListener));
+    qm::base::UniqueFd const listening(qm::test::ListenOn(kListener, 16));
     int const listener = listening.get();
     Require(listener >= 0, "cannot listen on " + kListener);
     std::vector<double> minimal;
@@ -425,7 +426,7 @@ void MeasureStartup(Options const& options, fs::path const& scratch, RatioTable&
 
 // Bytes per second of one TCP stream of `size` bytes through a link of this one-way delay.
 Figure StreamThroughLink(std::chrono::microseconds oneWay, std::uint64_t size) {
-    int const listener = qm::test::ListenSocket(kStream);
+    int const listener = qm::test::ListenOn(kStream, 16);
     Require(listener >= 0, "cannot listen on " + kStream);
     std::thread source([&] {
         int const peer = ::accept(listener, nullptr, nullptr);
@@ -440,7 +441,7 @@ Figure StreamThroughLink(std::chrono::microseconds oneWay, std::uint64_t size) {
         ::close(peer);
     });
     LinkEmulator const link({kLink, kStream, oneWay});
-    int const sink = qm::test::ConnectSocket(kLink);
+    int const sink = qm::test::ConnectTo(kLink);
     auto const startedAt = Clock::now();
     std::vector<std::uint8_t> buffer(1 << 16);
     std::uint64_t received = 0;

@@ -10,12 +10,15 @@
 #include <vector>
 
 #include "net/poll_event_loop.h"
+#include "support/lines.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wire.h"
 
 namespace qm::app {
 namespace {
+
+using qm::test::Lines;
 
 using namespace std::chrono_literals;
 using qm::test::TempDir;
@@ -28,34 +31,26 @@ class RecordingView final : public UpdateView {
     std::vector<std::string> events;
     std::function<void()> whileBoxOpen;
 
-    void ShowStatus(std::string_view text) override { events.push_back("status: " + S(text)); }
-    void ShowTransfer(std::string_view text) override { events.push_back("transfer: " + S(text)); }
-    void SetProgress(int percent) override {
-        events.push_back("progress: " + std::to_string(percent));
-    }
+    void ShowStatus(std::string_view text) override { events.push_back(test::Status(text)); }
+    void ShowTransfer(std::string_view text) override { events.push_back(test::Transfer(text)); }
+    void SetProgress(int percent) override { events.push_back(test::Progress(percent)); }
     void ShowMessageBox(std::string_view caption, std::string_view text) override {
-        events.push_back("box: [" + S(caption) + "] " + S(text));
+        events.push_back(test::Box(caption, text));
         if (whileBoxOpen) {
             whileBoxOpen();
         }
     }
-    void ShowLaunch(std::string_view line) override { events.push_back("launch: " + S(line)); }
+    void ShowLaunch(std::string_view line) override { events.push_back(test::Launch(line)); }
 
     std::vector<std::string> Boxes() const {
         std::vector<std::string> boxes;
-        for (auto const& event : events) {
-            if (event.rfind("box: ", 0) == 0) {
-                boxes.push_back(event);
-            }
-        }
+        std::copy_if(events.begin(), events.end(), std::back_inserter(boxes),
+                     [](std::string const& event) { return event.starts_with("box: "); });
         return boxes;
     }
     bool Saw(std::string const& event) const {
         return std::find(events.begin(), events.end(), event) != events.end();
     }
-
-  private:
-    static std::string S(std::string_view text) { return std::string(text); }
 };
 
 // A TCP listener on 127.0.0.N:34005 that accepts connections when asked.
@@ -83,6 +78,12 @@ class UpdateDialogTest : public ::testing::Test {
         : loop_([this] { return now_; }), layer_(loop_), dialog_(loop_, layer_, view_) {}
 
     void Configure(std::string const& contents) { WriteFile("upd.ini", contents); }
+    // Opens on upd.ini naming `server`, and lets the one-second timer start the connect.
+    void OpenAndConnect(std::string const& server) {
+        Configure("[GENERAL]\nSERVER=" + server + "\n");
+        dialog_.OnOpen();
+        Advance(1000ms);
+    }
 
     void Advance(std::chrono::milliseconds step) {
         now_ += step;
@@ -119,9 +120,8 @@ TEST_F(UpdateDialogTest, MissingServerAddressEndsBeforeAnyConnect) {
         UpdateDialog dialog(loop, layer, view);
         dialog.OnOpen();
         EXPECT_TRUE(dialog.closeRequested()) << contents;
-        EXPECT_EQ(view.Boxes(),
-                  std::vector<std::string>{"box: [Configuration error:] The server address is "
-                                           "unreachable..."})
+        EXPECT_EQ(view.Boxes(), Lines{"box: [Configuration error:] The server address is "
+                                      "unreachable..."})
             << contents;
         EXPECT_EQ(dialog.exitStatus(), ExitStatus::Configuration);
         EXPECT_EQ(layer.SelectedCount(), 0u);
@@ -132,7 +132,7 @@ TEST_F(UpdateDialogTest, ConnectStartsOneSecondAfterOpening) {
     Configure("[GENERAL]\nSERVER=127.0.0.30\n");
     dialog_.OnOpen();
     EXPECT_FALSE(dialog_.closeRequested());
-    EXPECT_EQ(view_.events, std::vector<std::string>{"progress: 0"});
+    EXPECT_EQ(view_.events, Lines{"progress: 0"});
     Advance(999ms);
     EXPECT_FALSE(view_.Saw("status: connecting..."));
     Advance(1ms);
@@ -141,39 +141,30 @@ TEST_F(UpdateDialogTest, ConnectStartsOneSecondAfterOpening) {
 }
 
 TEST_F(UpdateDialogTest, RefusedConnectEndsWithUnableToJoin) {
-    Configure("[GENERAL]\nSERVER=127.0.0.31\n");
-    dialog_.OnOpen();
-    Advance(1000ms);
+    OpenAndConnect("127.0.0.31");
     ASSERT_TRUE(RunUntil([&] { return dialog_.closeRequested(); }));
-    EXPECT_EQ(view_.Boxes(),
-              std::vector<std::string>{"box: [Network error] unable to join the server :-("});
+    EXPECT_EQ(view_.Boxes(), Lines{"box: [Network error] unable to join the server :-("});
     EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Network);
     EXPECT_EQ(dialog_.errorCount(), 0);
 }
 
 TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
-    Configure("[GENERAL]\nSERVER=no-such-host.invalid\n");
-    dialog_.OnOpen();
-    Advance(1000ms);
+    OpenAndConnect("no-such-host.invalid");
     EXPECT_TRUE(view_.Saw("status: connecting..."));
     // The lookup runs beside the loop; its answer ends the run.
     ASSERT_TRUE(RunUntil([&] { return dialog_.closeRequested(); }));
     EXPECT_TRUE(view_.Saw("status: connection failed"));
-    EXPECT_EQ(view_.Boxes(),
-              std::vector<std::string>{"box: [Network error] unable to connect to the server"});
+    EXPECT_EQ(view_.Boxes(), Lines{"box: [Network error] unable to connect to the server"});
     EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Network);
 }
 
 TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
     Listener listener("127.0.0.32");
-    Configure("[GENERAL]\nSERVER=127.0.0.32\n");
-    dialog_.OnOpen();
-    Advance(1000ms);
+    OpenAndConnect("127.0.0.32");
     ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
     ASSERT_GE(listener.Accept(), 0);
     dialog_.Abort();
-    EXPECT_EQ(view_.Boxes(),
-              std::vector<std::string>{"box: [Program exit] The user has canceled the operation."});
+    EXPECT_EQ(view_.Boxes(), Lines{"box: [Program exit] The user has canceled the operation."});
     EXPECT_EQ(dialog_.errorCount(), 1);
     EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Cancelled);
     // A second cancel after the close changes nothing.
@@ -183,9 +174,7 @@ TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
 
 TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
     Listener listener("127.0.0.33");
-    Configure("[GENERAL]\nSERVER=127.0.0.33\n");
-    dialog_.OnOpen();
-    Advance(1000ms);
+    OpenAndConnect("127.0.0.33");
     ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
     int peer = listener.Accept();
     ASSERT_GE(peer, 0);
@@ -199,8 +188,7 @@ TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
     Advance(4999ms);
     EXPECT_FALSE(dialog_.closeRequested());
     Advance(1ms);
-    EXPECT_EQ(view_.Boxes(),
-              std::vector<std::string>{"box: [Network Error] no response from the server"});
+    EXPECT_EQ(view_.Boxes(), Lines{"box: [Network Error] no response from the server"});
     EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Network);
 }
 

@@ -92,9 +92,7 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
                             }
                             std::string const name = "data/town.map";
                             AssertionResult sent = talk.OfferChanged(2, name, name, 0x12345678);
-                            sent = sent ? side.Send(qm::test::FileSize(kPeers.fileSender,
-                                                                       kPeers.client, name, 5000))
-                                        : sent;
+                            sent = sent ? talk.SendFileSize(name, 5000) : sent;
                             sent = sent ? talk.SendChunk(name, 0, Bytes(2027, 'a')) : sent;
                             sent = sent ? talk.SendChunk(name, 1, Bytes(2027, 'b')) : sent;
                             if (!sent) {

@@ -33,8 +33,7 @@ TEST(Configuration, MissingServerEndsTheRunBeforeAnyConnection) {
         Process updater(UpdaterOptions(dir.path()));
         EXPECT_EQ(updater.ExitStatus(), kExitConfiguration) << updater.Transcript();
         EXPECT_EQ(updater.Boxes(),
-                  std::vector<std::string>{
-                      Box("Configuration error:", "The server address is unreachable...")});
+                  Lines{Box("Configuration error:", "The server address is unreachable...")});
         EXPECT_TRUE(updater.LinesStartingWith("status: ").empty()) << updater.Transcript();
         EXPECT_TRUE(updater.LinesStartingWith("launch: ").empty());
     }
@@ -69,8 +68,7 @@ void AbortAfterAccept(TestAddress address, int signal) {
         << updater.Transcript();
     updater.Signal(signal);
     EXPECT_EQ(updater.ExitStatus(), kExitCancelled);
-    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{
-                                   Box("Program exit", "The user has canceled the operation.")});
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Program exit", "The user has canceled the operation.")});
     EXPECT_TRUE(run.server.ExpectClosed());
 }
 
@@ -87,8 +85,7 @@ TEST(Login, NoAnnouncementEndsWithNoResponse) {
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.LogIn());
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_EQ(updater.Boxes(),
-              std::vector<std::string>{Box("Network Error", "no response from the server")});
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Network Error", "no response from the server")});
     EXPECT_TRUE(run.server.ExpectClosed());
 }
 
@@ -108,8 +105,7 @@ TEST(Login, InvalidWelcomeIsSilentUntilTheResponseTimer) {
         // No login, no query: nothing at all until the updater gives up.
         EXPECT_TRUE(run.server.ExpectClosed(seconds(20)));
         EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-        EXPECT_EQ(updater.Boxes(),
-                  std::vector<std::string>{Box("Network Error", "no response from the server")});
+        EXPECT_EQ(updater.Boxes(), Lines{Box("Network Error", "no response from the server")});
     }
 }
 
@@ -136,7 +132,7 @@ TEST(ConnectionLost, ServerClosesBeforeTheWelcome) {
         << updater.Transcript();
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{Box("Network error", "connection lost")});
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Network error", "connection lost")});
 }
 
 TEST(ConnectionLost, ServerClosesAfterTheLogin) {
@@ -145,7 +141,7 @@ TEST(ConnectionLost, ServerClosesAfterTheLogin) {
     ASSERT_TRUE(run.talk.LogIn());
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
-    EXPECT_EQ(updater.Boxes(), std::vector<std::string>{Box("Network error", "connection lost")});
+    EXPECT_EQ(updater.Boxes(), Lines{Box("Network error", "connection lost")});
 }
 
 TEST(BrokenStream, FrameLengthOutsideThreeTo2051EndsTheRun) {

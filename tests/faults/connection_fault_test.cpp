@@ -56,14 +56,10 @@ CutStream MakeCutStream() {
         Opening(peers),
         Description(0, 1, "", "", 0, peers),
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content), peers),
-        FileSize(peers.fileSender, peers.client, "files/data/file.bin",
-                 static_cast<std::uint32_t>(content.size())),
-        DataChunk(peers.fileSender, peers.client, 0, content),
-        DataChunk(peers.fileSender, peers.client, 1, {}),
+        Delivery("files/data/file.bin", content, peers),
     });
     stream.installedFrom = stream.bytes.size();
-    Bytes const completion = Completion(peers);
-    stream.bytes.insert(stream.bytes.end(), completion.begin(), completion.end());
+    Append(stream.bytes, Completion(peers));
     return stream;
 }
 
@@ -124,9 +120,7 @@ struct Stage {
         !sent) {
         return sent;
     }
-    Peers const peers;
-    auto const sized =
-        talk.server().Send(FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000));
+    auto const sized = talk.SendFileSize("files/data/file.bin", 5000);
     return sized ? talk.SendChunk("files/data/file.bin", 0,
                                   std::span<const std::uint8_t>(content.data(), kChunkSize))
                  : sized;
@@ -238,7 +232,7 @@ std::vector<GarbageCase> GarbageCases() {
         Opening(peers),
         Description(0, 1, "", "", 0, peers),
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content), peers),
-        FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000),
+        SizeFrame("files/data/file.bin", 5000, peers),
         DataChunk(peers.fileSender, peers.client, 0,
                   std::span<const std::uint8_t>(content.data(), kChunkSize)),
     });
@@ -277,15 +271,12 @@ std::vector<GarbageCase> GarbageCases() {
     std::uniform_int_distribution<std::size_t> size(3, 2051);
     for (int i = 0; i < 200; ++i) {
         std::uint8_t const type = static_cast<std::uint8_t>(1 + i % 255);  // neither 0 nor 4
-        Bytes const frame = IgnoredFrame(random, size(random), type == 4 ? 5 : type, 0);
-        ignored.insert(ignored.end(), frame.begin(), frame.end());
+        Append(ignored, IgnoredFrame(random, size(random), type == 4 ? 5 : type, 0));
     }
     for (int kindNumber : {0, 2, 4, 6, 8, 9, 100, 255}) {
         auto const kind = static_cast<std::uint8_t>(kindNumber);
-        Bytes const update = IgnoredFrame(random, size(random), 4, kind);
-        Bytes const network = IgnoredFrame(random, size(random), 0, kind == 3 ? 1 : kind);
-        ignored.insert(ignored.end(), update.begin(), update.end());
-        ignored.insert(ignored.end(), network.begin(), network.end());
+        Append(ignored, IgnoredFrame(random, size(random), 4, kind));
+        Append(ignored, IgnoredFrame(random, size(random), 0, kind == 3 ? 1 : kind));
     }
     cases.push_back(
         {"216 frames of unknown types and kinds", {ignored, true}, Expect::ConnectionLost});

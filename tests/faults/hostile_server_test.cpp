@@ -137,13 +137,9 @@ FleetCase ServedFor(PathCase const& c) {
                            Description(c.action, 2, c.path, "files/x", ReferenceCrc32(content))});
     if (!c.refused) {
         if (c.action == 1) {
-            stream = Joined({stream,
-                             FileSize(peers.fileSender, peers.client, "files/x",
-                                      static_cast<std::uint32_t>(content.size())),
-                             DataChunk(peers.fileSender, peers.client, 0, content),
-                             DataChunk(peers.fileSender, peers.client, 1, {})});
+            Append(stream, Delivery("files/x", content, peers));
         }
-        stream = Joined({stream, Completion(peers)});
+        Append(stream, Completion(peers));
     }
     return {stream, false};  // the updater ends the run itself
 }
@@ -207,9 +203,7 @@ TEST(HostileServer, EscapeSequencesInNamesNeverReachTheOutput) {
         // Shown names: the remote name, the file size name, the list name.
         {Joined({Opening(peers), Description(0, 1, "", "", 0),
                  Description(1, 2, "data/file.bin", escapes, ReferenceCrc32(content)),
-                 FileSize(peers.fileSender, peers.client, escapes, 4),
-                 DataChunk(peers.fileSender, peers.client, 0, content),
-                 DataChunk(peers.fileSender, peers.client, 1, {}),
+                 Delivery(escapes, content, peers),
                  Description(2, 3, escapes.substr(0, 40), escapes, 0), Completion(peers)}),
          false},
         // A local path with escapes: inside the directory, but shown in the refusal box.
@@ -275,14 +269,7 @@ TEST(HostileServer, NamesOfSixHundredAndFourHundredAndSixtyFourBytes) {
     // A name that fills all 600 bytes, and a frame longer than the layout.
     ASSERT_TRUE(server.Send(Resized(
         FileSize(talk.peers().fileSender, talk.peers().client, std::string(600, 'N'), 5000), 700)));
-    std::uint32_t index = 0;
-    for (std::span rest(content); !rest.empty(); ++index) {
-        std::size_t const count = std::min(kChunkSize, rest.size());
-        ASSERT_TRUE(talk.SendChunk(remoteName, index, rest.first(count)));
-        rest = rest.subspan(count);
-    }
-    ASSERT_TRUE(talk.SendData(index, {}));
-    ASSERT_TRUE(talk.ExpectAck(2));
+    ASSERT_TRUE(talk.SendContent(remoteName, content, 2));
     ASSERT_TRUE(talk.Finish());
     EXPECT_EQ(updater.ExitStatus(), kExitClean) << updater.Transcript();
     EXPECT_EQ(dir.ReadBytes(localPath), content);
@@ -305,7 +292,7 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
     Bytes const content(5000, 0x21);
     Bytes const description =
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
-    Bytes const size = FileSize(peers.fileSender, peers.client, "files/data/file.bin", 5000);
+    Bytes const size = SizeFrame("files/data/file.bin", 5000, peers);
     Bytes const summary = Summary(0, "x", "y");
     std::vector<BrokenCase> broken;
     for (std::size_t length : {15u, 20u, 86u, 490u}) {

@@ -229,13 +229,10 @@ TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
     RawClient client(LoopbackAddress(TestAddress::SlowReader), 4096);
     ASSERT_TRUE(client.connected());
     ASSERT_EQ(client.Receive(151).size(), 151u);
-    std::vector<std::uint8_t> requests = LoginWith("FENWARDIX");
-    requests.insert(requests.end(), kServerQuery.begin(), kServerQuery.end());
-    auto const list = ListRequest(0, 0, "quillmesh.ini");
-    requests.insert(requests.end(), list.begin(), list.end());
+    Bytes requests =
+        Joined({LoginWith("FENWARDIX"), kServerQuery, ListRequest(0, 0, "quillmesh.ini")});
     for (std::uint32_t index = 0; index < kChunks; ++index) {
-        auto const request = ChunkRequest(0, 0, index, "big.bin");
-        requests.insert(requests.end(), request.begin(), request.end());
+        Append(requests, ChunkRequest(0, 0, index, "big.bin"));
     }
     client.Send(requests);
     ASSERT_EQ(client.Receive(28 + 148).size(), 28u + 148u);

@@ -160,9 +160,14 @@ TEST_F(ManualLoopTest, StopFromAHandlerEndsRunAfterThatHandler) {
     EXPECT_TRUE(two.running());
 }
 
-TEST(PollEventLoopTest, StopFromAWatchHandlerEndsRun) {
+// A loop on the real clock, and a socket pair to watch.
+class PollEventLoopTest : public ::testing::Test {
+  protected:
     PollEventLoop loop;
     SocketPair pair;
+};
+
+TEST_F(PollEventLoopTest, StopFromAWatchHandlerEndsRun) {
     int calls = 0;
     loop.Watch(pair.near.get(), Interest::Writable, [&] {
         ++calls;
@@ -173,24 +178,21 @@ TEST(PollEventLoopTest, StopFromAWatchHandlerEndsRun) {
     EXPECT_EQ(calls, 1);
 }
 
-TEST(PollEventLoopTest, RealClockTimerFires) {
-    PollEventLoop loop;
+TEST_F(PollEventLoopTest, RealClockTimerFires) {
     bool fired = false;
     Timer timer(loop);
     timer.Start(5ms, [&] { fired = true; });
     EXPECT_TRUE(testing::RunUntil(loop, [&] { return fired; }));
 }
 
-TEST(PollEventLoopTest, UnwatchFromAnotherHandlerPreventsItsCall) {
-    PollEventLoop loop;
-    SocketPair pair;
+TEST_F(PollEventLoopTest, UnwatchFromAnotherHandlerPreventsItsCall) {
     ASSERT_EQ(::send(pair.near.get(), "a", 1, 0), 1);
     ASSERT_EQ(::send(pair.far.get(), "b", 1, 0), 1);
     // Both ends are readable and writable in the same turn. Whichever reader runs first
     // forgets the other end, whose two handlers must then stay silent.
     std::vector<int> called;
     auto watchBoth = [&](int fd, int other) {
-        loop.Watch(fd, Interest::Readable, [&called, &loop, fd, other] {
+        loop.Watch(fd, Interest::Readable, [this, &called, fd, other] {
             called.push_back(fd);
             loop.Forget(other);
         });
@@ -204,9 +206,7 @@ TEST(PollEventLoopTest, UnwatchFromAnotherHandlerPreventsItsCall) {
     EXPECT_EQ(loop.WatchCount(), 2u);
 }
 
-TEST(PollEventLoopTest, HandlerMayUnwatchItselfAndNothingSpins) {
-    PollEventLoop loop;
-    SocketPair pair;
+TEST_F(PollEventLoopTest, HandlerMayUnwatchItselfAndNothingSpins) {
     int const fd = pair.near.get();
     int calls = 0;
     loop.Watch(fd, Interest::Writable, [&] {
@@ -221,9 +221,7 @@ TEST(PollEventLoopTest, HandlerMayUnwatchItselfAndNothingSpins) {
     EXPECT_EQ(calls, 1);
 }
 
-TEST(PollEventLoopTest, WatchingAgainReplacesTheHandler) {
-    PollEventLoop loop;
-    SocketPair pair;
+TEST_F(PollEventLoopTest, WatchingAgainReplacesTheHandler) {
     std::vector<std::string> called;
     loop.Watch(pair.near.get(), Interest::Writable, [&] { called.push_back("old"); });
     loop.Watch(pair.near.get(), Interest::Writable, [&] { called.push_back("new"); });
@@ -232,7 +230,7 @@ TEST(PollEventLoopTest, WatchingAgainReplacesTheHandler) {
     EXPECT_EQ(called, std::vector<std::string>{"new"});
 }
 
-TEST(PollEventLoopTest, ErrorsAndHangUpsWakeBothInterests) {
+TEST_F(PollEventLoopTest, ErrorsAndHangUpsWakeBothInterests) {
     // A pipe's write end whose reader is gone reports an error, which must reach a handler
     // that only watches for reading; the read end of a pipe whose writer is gone reports a
     // hang-up, which must reach a handler that only watches for writing.
@@ -240,7 +238,6 @@ TEST(PollEventLoopTest, ErrorsAndHangUpsWakeBothInterests) {
     ASSERT_EQ(::pipe(fds), 0);
     testing::UniqueFd readEnd(fds[0]);
     testing::UniqueFd writeEnd(fds[1]);
-    PollEventLoop loop;
     int writeEndWoken = 0;
     int readEndWoken = 0;
     loop.Watch(writeEnd.get(), Interest::Readable, [&] { ++writeEndWoken; });

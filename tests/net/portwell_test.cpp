@@ -277,16 +277,12 @@ TEST_F(SocketLayerTest, AcceptedConnectionGoesToOnAccept) {
     int listening = layer.AsyncListen("127.0.0.1", 0);
     ASSERT_NE(listening, -1);
     UniqueFd listenerOwner(listening);
-    sockaddr_in local{};
-    socklen_t size = sizeof local;
-    ASSERT_EQ(::getsockname(listening, reinterpret_cast<sockaddr*>(&local), &size), 0);
-
     std::vector<std::pair<int, int>> acceptedPairs;
     layer.table().onAccept = [&](int newSocket, int listeningSocket) {
         acceptedPairs.emplace_back(newSocket, listeningSocket);
     };
-    UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    UniqueFd client(test::ConnectTo("127.0.0.1", testing::BoundPort(listening)));
+    ASSERT_NE(client.get(), -1);
     ASSERT_TRUE(testing::RunUntil(loop, [&] { return !acceptedPairs.empty(); }));
     UniqueFd server(acceptedPairs[0].first);
     EXPECT_EQ(acceptedPairs[0].second, listening);
@@ -307,11 +303,8 @@ TEST_F(SocketLayerTest, AcceptWithoutOnAcceptGoesToOnCloseOrIsClosed) {
         }
         UniqueFd listening(layer.AsyncListen("127.0.0.1", 0));
         ASSERT_NE(listening.get(), -1);
-        sockaddr_in local{};
-        socklen_t size = sizeof local;
-        ::getsockname(listening.get(), reinterpret_cast<sockaddr*>(&local), &size);
-        UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+        UniqueFd client(test::ConnectTo("127.0.0.1", testing::BoundPort(listening.get())));
+        ASSERT_NE(client.get(), -1);
 
         if (withClose) {
             ASSERT_TRUE(testing::RunUntil(loop, [&] { return !closed.empty(); }));

@@ -12,32 +12,12 @@ namespace qm::net::testing {
 
 namespace {
 
-sockaddr_in LoopbackEndpoint(std::string const& address, std::uint16_t port) {
-    sockaddr_in endpoint{};
-    endpoint.sin_family = AF_INET;
-    endpoint.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &endpoint.sin_addr) != 1) {
-        throw std::runtime_error("not a dotted address: " + address);
-    }
-    return endpoint;
-}
-
-std::uint16_t BoundPort(int fd) {
-    sockaddr_in endpoint{};
-    socklen_t size = sizeof endpoint;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&endpoint), &size);
-    return ntohs(endpoint.sin_port);
-}
-
-UniqueFd BoundTcpSocket(std::string const& address, std::uint16_t port) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    int const reuse = 1;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in const endpoint = LoopbackEndpoint(address, port);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr const*>(&endpoint), sizeof endpoint) != 0) {
+// `fd`, or an exception when it is -1.
+UniqueFd Checked(int fd, std::string const& address) {
+    if (fd < 0) {
         throw std::runtime_error("cannot bind " + address);
     }
-    return fd;
+    return UniqueFd(fd);
 }
 
 bool WaitFor(int fd, short events, int milliseconds) {
@@ -51,6 +31,13 @@ SocketPair::SocketPair() {
     auto const [nearEnd, farEnd] = qm::test::OpenSocketPair();
     near = UniqueFd(nearEnd);
     far = UniqueFd(farEnd);
+}
+
+std::uint16_t BoundPort(int fd) {
+    sockaddr_in endpoint{};
+    socklen_t size = sizeof endpoint;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&endpoint), &size);
+    return ntohs(endpoint.sin_port);
 }
 
 bool IsOpen(int fd) {
@@ -98,10 +85,7 @@ std::vector<std::uint8_t> ReadExactly(int fd, std::size_t count) {
 }
 
 Listener::Listener(std::string const& address, std::uint16_t port)
-    : fd_(BoundTcpSocket(address, port)) {
-    ::listen(fd_.get(), 16);
-    port_ = BoundPort(fd_.get());
-}
+    : fd_(Checked(qm::test::ListenOn(address, 16, port), address)), port_(BoundPort(fd_.get())) {}
 
 UniqueFd Listener::AcceptOne() {
     if (!WaitFor(fd_.get(), POLLIN, 5000)) {
@@ -110,7 +94,8 @@ UniqueFd Listener::AcceptOne() {
     return UniqueFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
 }
 
-ClosedPort::ClosedPort() : fd_(BoundTcpSocket("127.0.0.1", 0)), port_(BoundPort(fd_.get())) {}
+ClosedPort::ClosedPort()
+    : fd_(Checked(qm::test::BoundTo("127.0.0.1", 0), "127.0.0.1")), port_(BoundPort(fd_.get())) {}
 
 bool RunUntil(PollEventLoop& loop, std::function<bool()> const& done, int maxTurns) {
     for (int turn = 0; turn < maxTurns && !done(); ++turn) {

@@ -24,6 +24,22 @@ Bytes Completion(Peers const& peers) {
     return Summary(0, "", "", 1, peers);
 }
 
+Bytes SizeFrame(std::string_view name, std::size_t size, Peers const& peers) {
+    return FileSize(peers.fileSender, peers.client, name, static_cast<std::uint32_t>(size));
+}
+
+Bytes Delivery(std::string_view remoteName, std::span<const std::uint8_t> content,
+               Peers const& peers) {
+    Bytes stream = SizeFrame(remoteName, content.size(), peers);
+    std::uint32_t index = 0;
+    for (std::size_t at = 0; at < content.size(); at += kChunkSize, ++index) {
+        auto const piece = content.subspan(at, std::min(kChunkSize, content.size() - at));
+        Append(stream, DataChunk(peers.fileSender, peers.client, index, piece));
+    }
+    Append(stream, DataChunk(peers.fileSender, peers.client, index, {}));
+    return stream;
+}
+
 Bytes Summary(std::uint32_t listCrc, std::string_view listKey, std::string_view nextList,
               std::uint8_t complete, Peers const& peers) {
     return ListSummary(peers.server, peers.client, listCrc, listKey, nextList, complete);
@@ -101,7 +117,7 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
 }
 
 ::testing::AssertionResult Conversation::SendFileSize(std::string_view name, std::uint32_t size) {
-    return server_.Send(FileSize(peers_.fileSender, peers_.client, name, size));
+    return server_.Send(SizeFrame(name, size, peers_));
 }
 
 ::testing::AssertionResult Conversation::SendData(std::uint32_t index,
@@ -144,10 +160,13 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
 ::testing::AssertionResult Conversation::SendFile(std::string_view remoteName,
                                                   std::span<const std::uint8_t> content,
                                                   std::uint32_t token) {
-    auto const size = static_cast<std::uint32_t>(content.size());
-    if (auto sent = SendFileSize(remoteName, size); !sent) {
-        return sent;
-    }
+    auto const sent = SendFileSize(remoteName, static_cast<std::uint32_t>(content.size()));
+    return sent ? SendContent(remoteName, content, token) : sent;
+}
+
+::testing::AssertionResult Conversation::SendContent(std::string_view remoteName,
+                                                     std::span<const std::uint8_t> content,
+                                                     std::uint32_t token) {
     std::uint32_t index = 0;
     for (std::size_t at = 0; at < content.size(); at += kChunkSize, ++index) {
         auto const piece = content.subspan(at, std::min(kChunkSize, content.size() - at));

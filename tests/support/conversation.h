@@ -17,6 +17,11 @@ Bytes Opening(Peers const& peers = {});  // the WELCOME and the announcement of 
 Bytes Description(std::uint8_t action, std::uint32_t token, std::string_view localPath,
                   std::string_view remoteName, std::uint32_t crc, Peers const& peers = {});
 Bytes Completion(Peers const& peers = {});
+// A FileSize from the file sender.
+Bytes SizeFrame(std::string_view name, std::size_t size, Peers const& peers = {});
+// The FileSize, the whole content chunk by chunk and the empty chunk, without waiting for requests.
+Bytes Delivery(std::string_view remoteName, std::span<const std::uint8_t> content,
+               Peers const& peers = {});
 // A ListSummary from the announced update server.
 Bytes Summary(std::uint32_t listCrc, std::string_view listKey, std::string_view nextList,
               std::uint8_t complete = 0, Peers const& peers = {});
@@ -71,6 +76,10 @@ class Conversation {
     // acknowledgement for `token`.
     ::testing::AssertionResult SendFile(std::string_view remoteName,
                                         std::span<const std::uint8_t> content, std::uint32_t token);
+    // The same without the FileSize.
+    ::testing::AssertionResult SendContent(std::string_view remoteName,
+                                           std::span<const std::uint8_t> content,
+                                           std::uint32_t token);
 
     // The completion summary; the updater ends the run without answering.
     ::testing::AssertionResult Finish();

@@ -13,7 +13,7 @@
 #include <condition_variable>
 #include <deque>
 
-#include "support/addresses.h"
+#include "support/local_sockets.h"
 
 namespace qm::test {
 namespace {
@@ -21,14 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // Bytes a delayed direction holds at most before it stops reading (TCP then holds the sender).
 constexpr std::size_t kMostQueued = std::size_t{16} << 20;
-
-sockaddr_in ProtocolAddress(std::string const& address) {
-    sockaddr_in socketAddress{};
-    socketAddress.sin_family = AF_INET;
-    socketAddress.sin_port = htons(static_cast<std::uint16_t>(kPort));
-    ::inet_pton(AF_INET, address.c_str(), &socketAddress.sin_addr);
-    return socketAddress;
-}
 
 void NoDelay(int fd) {
     int const on = 1;
@@ -47,29 +39,6 @@ bool SendAll(int fd, std::span<const std::uint8_t> bytes) {
 }
 
 }  // namespace
-
-int ConnectSocket(std::string const& address) {
-    int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in const server = ProtocolAddress(address);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr const*>(&server), sizeof server) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int ListenSocket(std::string const& address) {
-    int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int const reuse = 1;
-    sockaddr_in const local = ProtocolAddress(address);
-    if (fd >= 0 && (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-                    ::bind(fd, reinterpret_cast<sockaddr const*>(&local), sizeof local) != 0 ||
-                    ::listen(fd, 16) != 0)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // One proxied connection: for each direction a reader, and for a delayed or limited link a
 // writer that sends each block when it is due.
@@ -200,7 +169,7 @@ LinkEmulator::LinkEmulator(LinkOptions options) : options_(std::move(options)) {
     }
     stopRead_ = stop[0];
     stopWrite_ = stop[1];
-    listener_ = ListenSocket(options_.listenAddress);
+    listener_ = ListenOn(options_.listenAddress, 16);
     if (listener_ < 0) {
         return;
     }
@@ -233,7 +202,7 @@ void LinkEmulator::AcceptLoop() {
         if (client < 0) {
             continue;
         }
-        int const server = ConnectSocket(options_.serverAddress);
+        int const server = ConnectTo(options_.serverAddress);
         if (server < 0) {
             ::close(client);
             continue;

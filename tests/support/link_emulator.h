@@ -53,8 +53,4 @@ class LinkEmulator {
     std::thread acceptor_;
 };
 
-// A TCP socket listening on `address` at the protocol's port, or connected to it; -1 on failure.
-int ListenSocket(std::string const& address);
-int ConnectSocket(std::string const& address);
-
 }  // namespace qm::test

@@ -1,10 +1,31 @@
 #include "support/local_sockets.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
 namespace qm::test {
+namespace {
+
+// Connects or binds a fresh socket to the address; -1, the socket closed, when that fails.
+template <typename Step>
+int Socket(std::string const& address, std::uint16_t port, Step step) {
+    int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    if (fd >= 0 && (::inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1 ||
+                    step(fd, reinterpret_cast<sockaddr const*>(&where), sizeof where) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
 
 std::pair<int, int> OpenSocketPair() {
     int ends[2] = {-1, -1};
@@ -25,6 +46,27 @@ std::vector<std::uint8_t> DrainAll(int fd) {
         bytes.insert(bytes.end(), chunk, chunk + got);
     }
     return bytes;
+}
+
+int BoundTo(std::string const& address, std::uint16_t port) {
+    return Socket(address, port, [](int fd, sockaddr const* where, socklen_t size) {
+        int const yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        return ::bind(fd, where, size);
+    });
+}
+
+int ListenOn(std::string const& address, int backlog, std::uint16_t port) {
+    int const fd = BoundTo(address, port);
+    if (fd >= 0 && ::listen(fd, backlog) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int ConnectTo(std::string const& address, std::uint16_t port) {
+    return Socket(address, port, ::connect);
 }
 
 }  // namespace qm::test

@@ -73,22 +73,6 @@ std::string ErrnoText(char const* what) {
     return ::testing::AssertionFailure() << missing;
 }
 
-int ListenOn(std::string const& address, int backlog, std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int const yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    if (fd >= 0 && (::inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1 ||
-                    ::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-                    ::listen(fd, backlog) != 0)) {
-        ::close(fd);
-        fd = -1;
-    }
-    return fd;
-}
-
 ::testing::AssertionResult OneBox(Process const& program, std::string_view caption) {
     std::vector<std::string> const boxes = program.LinesStartingWith("box: ");
     std::string const prefix = "box: [" + std::string(caption) + "] ";

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/addresses.h"
+#include "support/local_sockets.h"
 #include "support/process.h"
 #include "support/wire.h"
 
@@ -104,9 +105,6 @@ class ServerThread {
     std::string failure_;
     std::thread thread_;
 };
-
-// A listening socket on `address` at `port`; -1 when it cannot listen there.
-int ListenOn(std::string const& address, int backlog, std::uint16_t port = kProtocolPort);
 
 // `expected` occurs in the program's output lines in this order (other lines may come between).
 ::testing::AssertionResult PrintedInOrder(Process const& program,

@@ -78,6 +78,13 @@ class ConversationTest : public ::testing::Test {
         return frames;
     }
     void LogIn() { ASSERT_EQ(Send(updater::Login("FENWARDIX")), Verdict::Continue); }
+    // Logs in and asks for the list `name`; its summary is taken out of the outbox.
+    void OpenList(std::string_view name) {
+        LogIn();
+        Send(updater::ListRequest(name));
+        Replies();
+    }
+    bool Logged(std::string_view text) { return log_.text().find(text) != std::string::npos; }
     FileList const& List(std::string const& name) { return *shelf_->current()->FindList(name); }
 
     test::TempDir dir_;
@@ -105,7 +112,7 @@ TEST_F(ConversationTest, WelcomeGivesTheClientItsId) {
 TEST_F(ConversationTest, WrongNetworkWordHangsUp) {
     EXPECT_EQ(Send(updater::Login("FENWARDIY")), Verdict::HangUp);
     EXPECT_TRUE(Replies().empty());
-    EXPECT_NE(log_.text().find("wrong network word 'FENWARDIY'"), std::string::npos);
+    EXPECT_TRUE(Logged("wrong network word 'FENWARDIY'"));
 }
 
 TEST_F(ConversationTest, AnythingBeforeTheLoginHangsUp) {
@@ -176,14 +183,11 @@ TEST_F(ConversationTest, WalkOfAListOneDescriptionPerAcknowledgement) {
     // A further acknowledgement has nothing left to describe.
     Send(updater::Ack("quillmesh.ini"));
     EXPECT_TRUE(Replies().empty());
-    EXPECT_NE(log_.text().find("list quillmesh.ini walked (2 files, 1 deletion)"),
-              std::string::npos);
+    EXPECT_TRUE(Logged("list quillmesh.ini walked (2 files, 1 deletion)"));
 }
 
 TEST_F(ConversationTest, AcknowledgementForAnotherListIsIgnored) {
-    LogIn();
-    Send(updater::ListRequest("data.ini"));
-    Replies();
+    OpenList("data.ini");
     EXPECT_EQ(Send(updater::Ack("quillmesh.ini")), Verdict::Continue);
     EXPECT_TRUE(Replies().empty());
     Send(updater::Ack("data.ini"));
@@ -202,10 +206,9 @@ TEST_F(ConversationTest, ListsTheClientAlreadyHasAreSkippedAndTheEmptyNameComple
     EXPECT_EQ(TextAt(replies[1], 83, 64), "");  // the last list names no next one
     EXPECT_EQ(replies[1][147], 0);
     EXPECT_EQ(replies[2][147], 1);
-    std::string const log = log_.text();
-    EXPECT_NE(log.find("list quillmesh.ini skipped"), std::string::npos);
-    EXPECT_NE(log.find("list data.ini skipped"), std::string::npos);
-    EXPECT_NE(log.find("all lists done"), std::string::npos);
+    EXPECT_TRUE(Logged("list quillmesh.ini skipped"));
+    EXPECT_TRUE(Logged("list data.ini skipped"));
+    EXPECT_TRUE(Logged("all lists done"));
 }
 
 TEST_F(ConversationTest, AnUnknownListCompletesTheRun) {
@@ -230,9 +233,7 @@ TEST_F(ConversationTest, ARescanIsSeenFromTheNextListRequestOn) {
 // ---- Files ------------------------------------------------------------------------------------
 
 TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
-    LogIn();
-    Send(updater::ListRequest("data.ini"));
-    Replies();
+    OpenList("data.ini");
     Send(updater::FileRequest("data/x.bin"));
     auto const size = Replies();
     ASSERT_EQ(size.size(), 1u);
@@ -257,13 +258,11 @@ TEST_F(ConversationTest, FileIsServedChunkByChunkFromDisk) {
         received.append(chunk.begin() + 21, chunk.end());
     }
     EXPECT_EQ(received, chunkFile_);
-    EXPECT_NE(log_.text().find("sent data/x.bin (5000 bytes)"), std::string::npos);
+    EXPECT_TRUE(Logged("sent data/x.bin (5000 bytes)"));
 }
 
 TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
-    LogIn();
-    Send(updater::ListRequest("data.ini"));
-    Replies();
+    OpenList("data.ini");
     Send(updater::ChunkRequest(2, "data/x.bin"));
     Send(updater::ChunkRequest(0, "data/x.bin"));
     Send(updater::ChunkRequest(2, "data/x.bin"));
@@ -277,9 +276,7 @@ TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
 }
 
 TEST_F(ConversationTest, AFileThatGrewSinceTheScanIsServedAtItsScannedSize) {
-    LogIn();
-    Send(updater::ListRequest("data.ini"));
-    Replies();
+    OpenList("data.ini");
     test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_ + std::string(5000, 'g'));
     Send(updater::ChunkRequest(2, "data/x.bin"));
     Send(updater::ChunkRequest(3, "data/x.bin"));
@@ -290,21 +287,17 @@ TEST_F(ConversationTest, AFileThatGrewSinceTheScanIsServedAtItsScannedSize) {
 }
 
 TEST_F(ConversationTest, RequestsForFilesOutsideTheCatalogHangUp) {
-    LogIn();
-    Send(updater::ListRequest("quillmesh.ini"));
-    Replies();
+    OpenList("quillmesh.ini");
     EXPECT_EQ(Send(updater::FileRequest("old.txt")), Verdict::HangUp);
     EXPECT_EQ(Send(updater::ChunkRequest(0, "../obsolete")), Verdict::HangUp);
     EXPECT_TRUE(Replies().empty());
 }
 
 TEST_F(ConversationTest, AFileThatVanishedFromDiskHangsUp) {
-    LogIn();
-    Send(updater::ListRequest("data.ini"));
-    Replies();
+    OpenList("data.ini");
     fs::remove(dir_.path() / "rel/data/x.bin");
     EXPECT_EQ(Send(updater::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
-    EXPECT_NE(log_.text().find("cannot read 'data/x.bin'"), std::string::npos);
+    EXPECT_TRUE(Logged("cannot read 'data/x.bin'"));
 }
 
 }  // namespace
