@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -72,11 +73,6 @@ void ReadInBlocks(std::string const& path, std::size_t blockSize, Consume consum
     }
 }
 
-// Wall time (the split pass works on two threads), in milliseconds, long enough runs.
-void Timed(benchmark::internal::Benchmark* benchmark) {
-    benchmark->UseRealTime()->MinTime(kMinSeconds)->Unit(benchmark::kMillisecond);
-}
-
 // Counts the bytes of every iteration, and the CPU time of the whole process per GiB, so that
 // the work of helper threads counts too. Made at the start of a benchmark; reports at its end.
 class ByteCounter {
@@ -101,99 +97,83 @@ class ByteCounter {
     double const cpuAtStart_;
 };
 
+// Registers `name`, whose every iteration is one `pass` over `bytes` bytes, counted by a
+// ByteCounter. Wall time (the split pass works on two threads), in milliseconds, long enough runs.
+void Register(std::string const& name, std::uint64_t bytes, std::function<void()> pass) {
+    benchmark::RegisterBenchmark(name.c_str(),
+                                 [bytes, pass](benchmark::State& state) {
+                                     ByteCounter const counted(state, bytes);
+                                     for (auto _ : state) {
+                                         pass();
+                                     }
+                                 })
+        ->UseRealTime()
+        ->MinTime(kMinSeconds)
+        ->Unit(benchmark::kMillisecond);
+}
+
 void RegisterLargeFileBenchmarks(std::string const& path, std::uint64_t size) {
     for (std::size_t const blockSize : kBlockSizes) {
-        Timed(benchmark::RegisterBenchmark(
-            ("read_only/" + BlockName(blockSize)).c_str(),
-            [path, size, blockSize](benchmark::State& state) {
-                ByteCounter const counted(state, size);
-                for (auto _ : state) {
-                    std::uint8_t sink = 0;
-                    ReadInBlocks(path, blockSize, [&](std::span<const std::uint8_t> block) {
-                        sink = static_cast<std::uint8_t>(sink ^ block[0]);
-                    });
-                    benchmark::DoNotOptimize(sink);
-                }
-            }));
-        Timed(benchmark::RegisterBenchmark(
-            ("split/" + BlockName(blockSize)).c_str(),
-            [path, size, blockSize](benchmark::State& state) {
-                ByteCounter const counted(state, size);
-                auto const update =
-                    qm::checksum::Crc32UpdateFunctionOf(qm::checksum::FastestCrc32Engine());
-                for (auto _ : state) {
-                    ReadOnlyFile const file(path);
-                    file.AdviseSequentialReading();
-                    benchmark::DoNotOptimize(
-                        qm::checksum::Crc32OfFileSplit(file, size, update, blockSize));
-                }
-            }));
+        Register("read_only/" + BlockName(blockSize), size, [path, blockSize] {
+            std::uint8_t sink = 0;
+            ReadInBlocks(path, blockSize, [&](std::span<const std::uint8_t> block) {
+                sink = static_cast<std::uint8_t>(sink ^ block[0]);
+            });
+            benchmark::DoNotOptimize(sink);
+        });
+        auto const update = qm::checksum::Crc32UpdateFunctionOf(qm::checksum::FastestCrc32Engine());
+        Register("split/" + BlockName(blockSize), size, [path, size, blockSize, update] {
+            ReadOnlyFile const file(path);
+            file.AdviseSequentialReading();
+            benchmark::DoNotOptimize(qm::checksum::Crc32OfFileSplit(file, size, update, blockSize));
+        });
     }
-    Timed(benchmark::RegisterBenchmark("FileCrc32", [path, size](benchmark::State& state) {
-        ByteCounter const counted(state, size);
-        for (auto _ : state) {
-            benchmark::DoNotOptimize(qm::checksum::FileCrc32(path));
-        }
-    }));
+    Register("FileCrc32", size,
+             [path] { benchmark::DoNotOptimize(qm::checksum::FileCrc32(path)); });
     for (Crc32Engine const engine : SupportedEngines()) {
-        Timed(benchmark::RegisterBenchmark(
-            ("in_turn/" + std::string(qm::checksum::Crc32EngineName(engine)) + "/256KiB").c_str(),
-            [path, size, engine](benchmark::State& state) {
-                ByteCounter const counted(state, size);
-                auto const update = qm::checksum::Crc32UpdateFunctionOf(engine);
-                for (auto _ : state) {
-                    std::uint32_t crc = qm::checksum::kCrcInitial;
-                    ReadInBlocks(path, 256 * 1024, [&](std::span<const std::uint8_t> block) {
-                        crc = update(crc, block);
-                    });
-                    benchmark::DoNotOptimize(crc);
-                }
-            }));
+        auto const update = qm::checksum::Crc32UpdateFunctionOf(engine);
+        Register("in_turn/" + std::string(qm::checksum::Crc32EngineName(engine)) + "/256KiB", size,
+                 [path, update] {
+                     std::uint32_t crc = qm::checksum::kCrcInitial;
+                     ReadInBlocks(path, 256 * 1024, [&](std::span<const std::uint8_t> block) {
+                         crc = update(crc, block);
+                     });
+                     benchmark::DoNotOptimize(crc);
+                 });
     }
 }
 
 void RegisterMemoryBenchmarks(std::vector<std::uint8_t> const& bytes) {
     for (Crc32Engine const engine : SupportedEngines()) {
-        Timed(benchmark::RegisterBenchmark(
-            ("memory/" + std::string(qm::checksum::Crc32EngineName(engine))).c_str(),
-            [&bytes, engine](benchmark::State& state) {
-                ByteCounter const counted(state, bytes.size());
-                auto const update = qm::checksum::Crc32UpdateFunctionOf(engine);
-                std::uint32_t crc = qm::checksum::kCrcInitial;
-                for (auto _ : state) {
-                    crc = update(crc, bytes);
-                    benchmark::DoNotOptimize(crc);
-                }
-            }));
+        Register("memory/" + std::string(qm::checksum::Crc32EngineName(engine)), bytes.size(),
+                 [&bytes, update = qm::checksum::Crc32UpdateFunctionOf(engine),
+                  crc = qm::checksum::kCrcInitial]() mutable {
+                     crc = update(crc, bytes);
+                     benchmark::DoNotOptimize(crc);
+                 });
     }
 }
 
 void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
-    Timed(benchmark::RegisterBenchmark("small_files/open_read", [&paths](benchmark::State& state) {
-        ByteCounter const counted(state, paths.size() * kSmallFileSize);
-        std::vector<std::uint8_t> buffer(kSmallFileSize);
-        for (auto _ : state) {
-            std::uint8_t sink = 0;
-            for (std::string const& path : paths) {
-                ReadOnlyFile const file(path);
-                for (std::size_t got = file.ReadSome(buffer); got > 0;
-                     got = file.ReadSome(buffer)) {
-                    sink = static_cast<std::uint8_t>(sink ^ buffer[0]);
-                }
-            }
-            benchmark::DoNotOptimize(sink);
+    Register("small_files/open_read", paths.size() * kSmallFileSize,
+             [&paths, buffer = std::vector<std::uint8_t>(kSmallFileSize)]() mutable {
+                 std::uint8_t sink = 0;
+                 for (std::string const& path : paths) {
+                     ReadOnlyFile const file(path);
+                     for (std::size_t got = file.ReadSome(buffer); got > 0;
+                          got = file.ReadSome(buffer)) {
+                         sink = static_cast<std::uint8_t>(sink ^ buffer[0]);
+                     }
+                 }
+                 benchmark::DoNotOptimize(sink);
+             });
+    Register("small_files/FileCrc32", paths.size() * kSmallFileSize, [&paths] {
+        std::uint32_t sink = 0;
+        for (std::string const& path : paths) {
+            sink ^= qm::checksum::FileCrc32(path);
         }
-    }));
-    Timed(benchmark::RegisterBenchmark("small_files/FileCrc32", [&paths](benchmark::State& state) {
-        ByteCounter const counted(state, paths.size() * kSmallFileSize);
-        for (auto _ : state) {
-            std::uint32_t sink = 0;
-            for (std::string const& path : paths) {
-                sink ^= qm::checksum::FileCrc32(path);
-            }
-            benchmark::DoNotOptimize(sink);
-        }
-    }));
+        benchmark::DoNotOptimize(sink);
+    });
 }
 
 // Every way of computing the large file's checksum must agree before any of them is timed.
