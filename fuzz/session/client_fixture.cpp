@@ -58,9 +58,13 @@ bool IsPartialDownload(std::string const& path) {
     return path.substr(path.rfind('/') + 1).starts_with(".quillmesh-partial-");
 }
 
-std::uint32_t Crc32Of(std::string const& bytes) {
-    return wire::Crc32(std::span<const std::uint8_t>(
-        reinterpret_cast<std::uint8_t const*>(bytes.data()), bytes.size()));
+// The snapshot of what lies beside the client directory, under `root`.
+TreeSnapshot Outside(std::string const& root) {
+    TreeSnapshot snapshot = SnapshotTree(root);
+    std::erase_if(snapshot, [](auto const& entry) {
+        return entry.first == kClientName || entry.first.starts_with("client/");
+    });
+    return snapshot;
 }
 
 std::optional<std::string> RealPath(std::string const& path) {
@@ -78,10 +82,7 @@ ClientFixture::ClientFixture() : root_("session"), client_(root_.path() + "/clie
     MakeFile(sentinel + "/secret.txt", "must stay as it is\n");
     MakeFile(sentinel + "/inner/deeper.txt", "this too\n");
     Build();
-    outside_ = SnapshotTree(root_.path());
-    std::erase_if(outside_, [](auto const& entry) {
-        return entry.first == kClientName || entry.first.starts_with("client/");
-    });
+    outside_ = Outside(root_.path());
     inside_ = SnapshotTree(client_);
     Require(::chdir(client_.c_str()) == 0, "fixture: cannot enter the client directory");
 }
@@ -120,11 +121,7 @@ std::string ClientFixture::Check(ServerPermissions const& permissions) const {
 }
 
 std::string ClientFixture::CheckOutside() const {
-    TreeSnapshot now = SnapshotTree(root_.path());
-    std::erase_if(now, [](auto const& entry) {
-        return entry.first == kClientName || entry.first.starts_with("client/");
-    });
-    std::string const difference = DescribeDifference(outside_, now);
+    std::string const difference = DescribeDifference(outside_, Outside(root_.path()));
     return difference.empty() ? "" : "outside the client directory: " + Escaped(difference);
 }
 
@@ -152,7 +149,8 @@ std::string ClientFixture::CheckInside(ServerPermissions const& permissions) con
         if (entry.kind != TreeEntry::Kind::File) {
             return "a link, pipe, socket or device appeared: " + Escaped(path);
         }
-        if (!permissions.checksums.contains(Crc32Of(entry.content)) && !IsPartialDownload(path)) {
+        if (!permissions.checksums.contains(test::ReferenceCrc32(entry.content)) &&
+            !IsPartialDownload(path)) {
             return (IsTemporaryName(path) ? "temporary file left behind: "
                                           : "a file with a checksum the server never announced: ") +
                    Escaped(path);

@@ -30,7 +30,7 @@ ServerPermissions PermissionsIn(std::span<const std::uint8_t> stream,
             continue;
         }
         if (frame[15] == kCheckFile) {
-            permissions.checksums.insert(wire::ReadBigEndian32(frame, 487));
+            permissions.checksums.insert(wire::Read32(frame, 487));
         } else if (frame[15] == kDeleteFile) {
             permissions.deletions.insert(ClientRelativePath(clientDirectory, LocalPath(frame)));
         }

@@ -17,6 +17,7 @@ using test::Append;
 using test::Bytes;
 using test::ClientMessageLength;
 using test::Joined;
+using test::Read32;
 using test::Resized;
 
 inline constexpr std::uint8_t kNetworkFrame = test::kNetworkType;
@@ -53,9 +54,6 @@ inline Bytes ListSummary(std::uint32_t listCrc, std::string_view listKey, std::s
 // A frame of `type` around `body` (the bytes from offset 3 on).
 inline Bytes Frame(std::uint8_t type, Bytes const& body) {
     return test::FrameBuilder(body.size() + 3, type).Block(3, body.size(), body).Build();
-}
-inline std::uint32_t ReadBigEndian32(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return test::Read32(bytes, at);
 }
 inline std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
     return test::ReferenceCrc32(bytes);

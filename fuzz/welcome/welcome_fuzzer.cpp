@@ -103,8 +103,8 @@ class WelcomeSink final : public net::FrameSink {
             return;
         }
         Require(link.socket == sockets_.productEnd(), "an accepted link lost its socket");
-        Require(link.peerId == qm::fuzz::wire::ReadBigEndian32(frame, 3), "wrong peerId");
-        Require(link.from_me == qm::fuzz::wire::ReadBigEndian32(frame, 7), "wrong from_me");
+        Require(link.peerId == qm::fuzz::wire::Read32(frame, 3), "wrong peerId");
+        Require(link.from_me == qm::fuzz::wire::Read32(frame, 7), "wrong from_me");
         std::string expected = host_.substr(0, link.hostName.size() - 1);
         expected.resize(link.hostName.size(), '\0');
         Require(std::equal(expected.begin(), expected.end(), link.hostName.begin()),

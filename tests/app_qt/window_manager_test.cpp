@@ -31,8 +31,7 @@ std::string ServerLine(TestAddress server) {
 }
 
 void ExpectNoServerFailures(ServerThread& server) {
-    server.Release();
-    server.Join();
+    server.Join();  // releases it first
     EXPECT_EQ(server.failure(), "") << "server";
 }
 

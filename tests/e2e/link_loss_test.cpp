@@ -14,8 +14,6 @@
 namespace qm::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // Far below the 120-second stall limit that rules without TIMEOUT.
 constexpr Millis kPromptEnding{10000};
 

@@ -41,11 +41,7 @@ constexpr char kRemote[] = "files/data/file.bin";
                        << "more than " << kWindow << " requests: " << DescribeFrame(*more);
             }
         }
-        std::size_t const at =
-            std::min<std::size_t>(std::size_t{index} * kChunkSize, content.size());
-        std::span<const std::uint8_t> const chunk =
-            std::span(content).subspan(at, std::min(kChunkSize, content.size() - at));
-        if (auto sent = talk.SendData(index, chunk); !sent) {
+        if (auto sent = talk.SendData(index, ChunkOf(content, index)); !sent) {
             return sent;
         }
     }

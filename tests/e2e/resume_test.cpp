@@ -22,36 +22,22 @@ Bytes const kContent = PatternBytes(100 * kChunkSize + 1000, 29);
 std::uint32_t const kCrc = ReferenceCrc32(kContent);
 auto const kLastIndex = static_cast<std::uint32_t>((kContent.size() + kChunkSize - 1) / kChunkSize);
 
-std::span<const std::uint8_t> ChunkOf(std::uint32_t index) {
-    std::size_t const at = std::min<std::size_t>(std::size_t{index} * kChunkSize, kContent.size());
-    return std::span<const std::uint8_t>(kContent).subspan(
-        at, std::min(kChunkSize, kContent.size() - at));
-}
-
 // The description of the file, the updater's requests for it, beginning with chunk `firstAsked`,
 // then the file's size and its chunks from `firstAsked` on, stop-and-wait, up to `end`; the
 // whole file ends with the empty chunk and the acknowledgement.
 ::testing::AssertionResult Serve(Conversation& talk, std::uint32_t firstAsked, std::uint32_t end) {
-    Peers const& peers = talk.peers();
-    ScriptedServer& server = talk.server();
     if (auto sent = talk.SendDescription(1, 2, kLocal, kRemote, kCrc); !sent) {
         return sent;
     }
-    if (auto file = server.Expect(FileRequest(peers.client, peers.server, kRemote)); !file) {
-        return ::testing::AssertionFailure() << "file request: " << file.message();
-    }
-    if (auto first =
-            server.Expect(ChunkRequest(peers.client, peers.fileSender, firstAsked, kRemote));
-        !first) {
-        return ::testing::AssertionFailure()
-               << "request of chunk " << firstAsked << ": " << first.message();
+    if (auto asked = talk.ExpectDownloadRequest(kRemote, firstAsked); !asked) {
+        return asked;
     }
     if (auto sized = talk.SendFileSize(kRemote, static_cast<std::uint32_t>(kContent.size()));
         !sized) {
         return sized;
     }
     for (std::uint32_t index = firstAsked; index < std::min(end, kLastIndex); ++index) {
-        if (auto chunk = talk.SendChunk(kRemote, index, ChunkOf(index)); !chunk) {
+        if (auto chunk = talk.SendChunk(kRemote, index, ChunkOf(kContent, index)); !chunk) {
             return chunk;
         }
     }

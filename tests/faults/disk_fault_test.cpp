@@ -111,16 +111,11 @@ void RunDiskCase(DiskCase const& c, std::string const& address) {
 auto const kNothingMore = [](ClientDir&) {};
 
 ProcessOptions Limited(rlim_t bytes, bool ignoreSignal = true) {
-    ProcessOptions conditions;
-    conditions.fileSizeLimit = bytes;
-    conditions.ignoreFileSizeSignal = ignoreSignal;
-    return conditions;
+    return {.fileSizeLimit = bytes, .ignoreFileSizeSignal = ignoreSignal};
 }
 
 ProcessOptions AsNobody() {
-    ProcessOptions conditions;
-    conditions.user = kNobody;
-    return conditions;
+    return {.user = kNobody};
 }
 
 TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {

@@ -51,12 +51,9 @@ namespace qm::test {
                 }
                 Bytes const& bytes = file->second;
                 std::uint32_t const index = whole ? 0 : Read32(*frame, 15);
-                std::size_t const from = std::min<std::size_t>(bytes.size(), index * kChunkSize);
-                std::size_t const count = std::min<std::size_t>(kChunkSize, bytes.size() - from);
-                server.Send(whole ? FileSize(peers.fileSender, peers.client, name,
-                                             static_cast<std::uint32_t>(bytes.size()))
+                server.Send(whole ? SizeFrame(name, bytes.size(), peers)
                                   : DataChunk(peers.fileSender, peers.client, index,
-                                              std::span(bytes).subspan(from, count)));
+                                              ChunkOf(bytes, index)));
                 break;
             }
             default:

@@ -31,12 +31,10 @@ Bytes SizeFrame(std::string_view name, std::size_t size, Peers const& peers) {
 Bytes Delivery(std::string_view remoteName, std::span<const std::uint8_t> content,
                Peers const& peers) {
     Bytes stream = SizeFrame(remoteName, content.size(), peers);
-    std::uint32_t index = 0;
-    for (std::size_t at = 0; at < content.size(); at += kChunkSize, ++index) {
-        auto const piece = content.subspan(at, std::min(kChunkSize, content.size() - at));
-        Append(stream, DataChunk(peers.fileSender, peers.client, index, piece));
+    auto const chunks = static_cast<std::uint32_t>((content.size() + kChunkSize - 1) / kChunkSize);
+    for (std::uint32_t index = 0; index <= chunks; ++index) {  // the last one is the empty chunk
+        Append(stream, DataChunk(peers.fileSender, peers.client, index, ChunkOf(content, index)));
     }
-    Append(stream, DataChunk(peers.fileSender, peers.client, index, {}));
     return stream;
 }
 
@@ -125,13 +123,15 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
     return server_.Send(DataChunk(peers_.fileSender, peers_.client, index, data));
 }
 
-::testing::AssertionResult Conversation::ExpectDownloadRequest(std::string_view remoteName) {
+::testing::AssertionResult Conversation::ExpectDownloadRequest(std::string_view remoteName,
+                                                               std::uint32_t firstChunk) {
     if (auto file = server_.Expect(FileRequest(peers_.client, peers_.server, remoteName)); !file) {
         return ::testing::AssertionFailure() << "file request: " << file.message();
     }
-    if (auto chunk = server_.Expect(ChunkRequest(peers_.client, peers_.fileSender, 0, remoteName));
-        !chunk) {
-        return ::testing::AssertionFailure() << "request of chunk 0: " << chunk.message();
+    Bytes const request = ChunkRequest(peers_.client, peers_.fileSender, firstChunk, remoteName);
+    if (auto chunk = server_.Expect(request); !chunk) {
+        return ::testing::AssertionFailure()
+               << "request of chunk " << firstChunk << ": " << chunk.message();
     }
     return ::testing::AssertionSuccess();
 }
@@ -168,9 +168,8 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
                                                      std::span<const std::uint8_t> content,
                                                      std::uint32_t token) {
     std::uint32_t index = 0;
-    for (std::size_t at = 0; at < content.size(); at += kChunkSize, ++index) {
-        auto const piece = content.subspan(at, std::min(kChunkSize, content.size() - at));
-        if (auto chunk = SendChunk(remoteName, index, piece); !chunk) {
+    for (; index * kChunkSize < content.size(); ++index) {
+        if (auto chunk = SendChunk(remoteName, index, ChunkOf(content, index)); !chunk) {
             return chunk;
         }
     }

@@ -63,8 +63,10 @@ class Conversation {
     ::testing::AssertionResult SendFileSize(std::string_view name, std::uint32_t size);
     ::testing::AssertionResult SendData(std::uint32_t index, std::span<const std::uint8_t> data);
 
-    // The FileRequest and the request for chunk 0 that a changed file brings.
-    ::testing::AssertionResult ExpectDownloadRequest(std::string_view remoteName);
+    // The FileRequest and the request for chunk `firstChunk` (0 but for a resumed download)
+    // that a changed file brings.
+    ::testing::AssertionResult ExpectDownloadRequest(std::string_view remoteName,
+                                                     std::uint32_t firstChunk = 0);
     // Describes a file (action 1) whose checksum differs from the local copy's; the updater asks
     // for it.
     ::testing::AssertionResult OfferChanged(std::uint32_t token, std::string_view localPath,

@@ -186,6 +186,11 @@ Bytes ListRequest(std::uint32_t client, std::uint32_t server, std::string_view l
     return Message(79, kUpdateType, client, server, 6).Text(15, 64, listName).Build();
 }
 
+std::span<const std::uint8_t> ChunkOf(std::span<const std::uint8_t> content, std::size_t index) {
+    std::size_t const at = std::min(index * kChunkSize, content.size());
+    return content.subspan(at, std::min(kChunkSize, content.size() - at));
+}
+
 Bytes Resized(Bytes frame, std::size_t length) {
     frame.resize(length, 0);
     if (length >= 2) {

@@ -114,6 +114,10 @@ Bytes FileRequest(std::uint32_t client, std::uint32_t server,
 Bytes ListRequest(std::uint32_t client, std::uint32_t server,
                   std::string_view listName);  // 79 bytes
 
+// Chunk `index` of `content` as a server sends it: kChunkSize bytes, fewer for the last one, none
+// from the end on.
+std::span<const std::uint8_t> ChunkOf(std::span<const std::uint8_t> content, std::size_t index);
+
 // `frame` cut or zero-padded to `length` bytes, its header saying so.
 Bytes Resized(Bytes frame, std::size_t length);
 

@@ -76,9 +76,7 @@ TEST_F(UpdateSessionTest, DownloadsAChangedFileAndFinishes) {
     EXPECT_EQ(request[1].size(), 419u);
     Receive(FileSize{kFromServer, AsBytes("data/a.bin"), 5000});
     for (std::uint32_t index = 0; index < 3; ++index) {
-        std::size_t const offset = index * kChunkDataMax;
-        std::size_t const size = std::min(kChunkDataMax, content.size() - offset);
-        Receive(DataChunk{kFromServer, index, AsBytes(content).subspan(offset, size)});
+        Receive(DataChunk{kFromServer, index, test::ChunkOf(AsBytes(content), index)});
         ASSERT_EQ(Sent().size(), 1u);  // the next chunk
     }
     Receive(DataChunk{kFromServer, 3, {}});
@@ -155,9 +153,7 @@ TEST_F(UpdateSessionTest, RequestsInFlightStayWithinTheWindowAndTheFile) {
     };
     EXPECT_EQ(indexes(Sent()), (std::vector<std::uint32_t>{1, 2, 3}));
     for (std::uint32_t index = 0; index < 3; ++index) {
-        std::size_t const offset = index * kChunkDataMax;
-        std::size_t const size = std::min(kChunkDataMax, content.size() - offset);
-        Receive(DataChunk{kFromServer, index, AsBytes(content).subspan(offset, size)});
+        Receive(DataChunk{kFromServer, index, test::ChunkOf(AsBytes(content), index)});
         EXPECT_TRUE(Sent().empty()) << "asked beyond the empty chunk after chunk " << index;
     }
     Receive(DataChunk{kFromServer, 3, {}});
@@ -199,10 +195,8 @@ class ResumeTest : public UpdateSessionTest {
     }
 
     void Chunk(UpdateSession& on, std::uint32_t index) {
-        std::size_t const offset = std::min<std::size_t>(index * kChunkDataMax, kSize);
-        std::size_t const size = std::min(kChunkDataMax, kSize - offset);
         base::ByteBuffer frame;
-        Append(frame, DataChunk{kFromServer, index, AsBytes(content_).subspan(offset, size)});
+        Append(frame, DataChunk{kFromServer, index, test::ChunkOf(AsBytes(content_), index)});
         on.HandleMessage(frame);
         on.ClearOutgoing();
     }
