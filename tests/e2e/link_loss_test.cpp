@@ -35,19 +35,12 @@ struct Scene {
 }
 
 ::testing::AssertionResult SendSecondChunk(Conversation& talk) {
-    if (auto opened = talk.OpenList(1); !opened) {
-        return opened;
-    }
-    if (auto offered = talk.OfferChanged(2, "data/file.bin", kRemote, ReferenceCrc32(kNewContent));
-        !offered) {
-        return offered;
-    }
-    if (auto sized = talk.SendFileSize(kRemote, 5000); !sized) {
-        return sized;
-    }
-    std::span<const std::uint8_t> const content(kNewContent);
-    auto const first = talk.SendChunk(kRemote, 0, content.first(kChunkSize));
-    return first ? talk.SendData(1, content.subspan(kChunkSize, kChunkSize)) : first;
+    auto done = talk.OpenList(1);
+    done =
+        done ? talk.OfferChanged(2, "data/file.bin", kRemote, ReferenceCrc32(kNewContent)) : done;
+    done = done ? talk.SendFileSize(kRemote, 5000) : done;
+    done = done ? talk.SendChunk(kRemote, 0, ChunkOf(kNewContent, 0)) : done;
+    return done ? talk.SendData(1, ChunkOf(kNewContent, 1)) : done;
 }
 
 TEST(ConnectionReset, WhileTheUpdaterAnswersEndsTheRunAtOnce) {

@@ -26,28 +26,17 @@ auto const kLastIndex = static_cast<std::uint32_t>((kContent.size() + kChunkSize
 // then the file's size and its chunks from `firstAsked` on, stop-and-wait, up to `end`; the
 // whole file ends with the empty chunk and the acknowledgement.
 ::testing::AssertionResult Serve(Conversation& talk, std::uint32_t firstAsked, std::uint32_t end) {
-    if (auto sent = talk.SendDescription(1, 2, kLocal, kRemote, kCrc); !sent) {
-        return sent;
+    auto done = talk.SendDescription(1, 2, kLocal, kRemote, kCrc);
+    done = done ? talk.ExpectDownloadRequest(kRemote, firstAsked) : done;
+    done = done ? talk.SendFileSize(kRemote, static_cast<std::uint32_t>(kContent.size())) : done;
+    for (std::uint32_t index = firstAsked; done && index < std::min(end, kLastIndex); ++index) {
+        done = talk.SendChunk(kRemote, index, ChunkOf(kContent, index));
     }
-    if (auto asked = talk.ExpectDownloadRequest(kRemote, firstAsked); !asked) {
-        return asked;
+    if (!done || end <= kLastIndex) {
+        return done;
     }
-    if (auto sized = talk.SendFileSize(kRemote, static_cast<std::uint32_t>(kContent.size()));
-        !sized) {
-        return sized;
-    }
-    for (std::uint32_t index = firstAsked; index < std::min(end, kLastIndex); ++index) {
-        if (auto chunk = talk.SendChunk(kRemote, index, ChunkOf(kContent, index)); !chunk) {
-            return chunk;
-        }
-    }
-    if (end <= kLastIndex) {
-        return ::testing::AssertionSuccess();
-    }
-    if (auto sent = talk.SendData(kLastIndex, {}); !sent) {
-        return sent;
-    }
-    return talk.ExpectAck(2);
+    done = talk.SendData(kLastIndex, {});
+    return done ? talk.ExpectAck(2) : done;
 }
 
 TEST(Resume, ACancelledOrKilledDownloadGoesOnFromTheFirstChunkItLacks) {
