@@ -51,8 +51,8 @@ TEST(Download, ConnectionDroppedMidwayKeepsTheOldFile) {
     run.dir.Write("data.bin", "old content");
     Bytes const content = PatternBytes(5000, 11);
     Process& updater = run.Start();
-    ASSERT_TRUE(SendFirstChunk(run.talk, "data.bin", ReferenceCrc32(content), 5000,
-                               std::span(content).first(kChunkSize)));
+    ASSERT_TRUE(
+        SendFirstChunk(run.talk, "data.bin", ReferenceCrc32(content), 5000, ChunkOf(content, 0)));
     run.server.CloseConnection();
     ExpectOldFileKept(run, updater, kExitNetwork, "Network error");
     EXPECT_EQ(updater.Boxes(), Lines{Box("Network error", "connection lost")});
@@ -241,8 +241,8 @@ TEST(Download, MoreDataThanAnnouncedIsRefused) {
     run.dir.Write("small.txt", "old");
     Bytes const content = PatternBytes(3 * kChunkSize, 9);
     Process& updater = run.Start();
-    ASSERT_TRUE(SendFirstChunk(run.talk, "small.txt", ReferenceCrc32(content), 100,
-                               std::span(content).first(kChunkSize)));
+    ASSERT_TRUE(
+        SendFirstChunk(run.talk, "small.txt", ReferenceCrc32(content), 100, ChunkOf(content, 0)));
     run.server.CloseConnection();
     EXPECT_EQ(updater.ExitStatus(), kExitNetwork);
     Lines const boxes = updater.Boxes();

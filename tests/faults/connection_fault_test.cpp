@@ -111,19 +111,13 @@ struct Stage {
 }
 
 ::testing::AssertionResult UpToMidDownload(Conversation& talk) {
-    if (auto listed = UpToMidList(talk); !listed) {
-        return listed;
-    }
     Bytes const content(5000, 0x42);
-    if (auto sent =
-            talk.OfferChanged(3, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
-        !sent) {
-        return sent;
-    }
-    auto const sized = talk.SendFileSize("files/data/file.bin", 5000);
-    return sized ? talk.SendChunk("files/data/file.bin", 0,
-                                  std::span<const std::uint8_t>(content.data(), kChunkSize))
-                 : sized;
+    auto step = UpToMidList(talk);
+    step =
+        step ? talk.OfferChanged(3, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content))
+             : step;
+    step = step ? talk.SendFileSize("files/data/file.bin", 5000) : step;
+    return step ? talk.SendChunk("files/data/file.bin", 0, ChunkOf(content, 0)) : step;
 }
 
 TEST(ClosedByServer, AtEveryStageOfTheConversation) {
@@ -233,8 +227,7 @@ std::vector<GarbageCase> GarbageCases() {
         Description(0, 1, "", "", 0, peers),
         Description(1, 2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content), peers),
         SizeFrame("files/data/file.bin", 5000, peers),
-        DataChunk(peers.fileSender, peers.client, 0,
-                  std::span<const std::uint8_t>(content.data(), kChunkSize)),
+        DataChunk(peers.fileSender, peers.client, 0, ChunkOf(content, 0)),
     });
     std::vector<GarbageCase> cases;
     for (std::size_t length : {1u, 2u, 3u, 10u, 150u, 151u, 152u, 600u, 2051u, 6000u}) {

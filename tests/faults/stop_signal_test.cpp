@@ -37,20 +37,13 @@ enum class Moment { BeforeConnecting, AfterLogin, MidDownload };
     if (moment == Moment::AfterLogin) {
         return talk.LogIn();
     }
-    if (auto opened = talk.OpenList(1); !opened) {
-        return opened;
-    }
     Bytes const content = PatternBytes(3 * kChunkSize + 100, 5);
-    if (auto sent =
-            talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content));
-        !sent) {
-        return sent;
-    }
-    auto const first =
-        talk.SendChunk("files/data/file.bin", 0, std::span(content).first(kChunkSize));
-    return first ? talk.SendChunk("files/data/file.bin", 1,
-                                  std::span(content).subspan(kChunkSize, kChunkSize))
-                 : first;
+    auto done = talk.OpenList(1);
+    done =
+        done ? talk.OfferChanged(2, "data/file.bin", "files/data/file.bin", ReferenceCrc32(content))
+             : done;
+    done = done ? talk.SendChunk("files/data/file.bin", 0, ChunkOf(content, 0)) : done;
+    return done ? talk.SendChunk("files/data/file.bin", 1, ChunkOf(content, 1)) : done;
 }
 
 TEST(StopSignal, TermAndIntCancelCleanlyAtEveryMoment) {
