@@ -43,31 +43,29 @@ Bytes Summary(std::uint32_t listCrc, std::string_view listKey, std::string_view 
     return ListSummary(peers.server, peers.client, listCrc, listKey, nextList, complete);
 }
 
+::testing::AssertionResult Conversation::ExpectFrame(std::string const& what,
+                                                     Bytes const& expected) {
+    auto const received = server_.Expect(expected);
+    if (received) {
+        return received;
+    }
+    return ::testing::AssertionFailure() << what << ": " << received.message();
+}
+
 ::testing::AssertionResult Conversation::LogIn() {
-    if (auto accepted = server_.Accept(); !accepted) {
-        return accepted;
-    }
-    if (auto sent = server_.Send(Welcome(peers_.welcomeSender, peers_.client)); !sent) {
-        return sent;
-    }
-    if (auto login = server_.Expect(LoginMessage(peers_.client, peers_.welcomeSender)); !login) {
-        return ::testing::AssertionFailure() << "login: " << login.message();
-    }
-    if (auto query = server_.Expect(ServerQuery(peers_.client)); !query) {
-        return ::testing::AssertionFailure() << "server query: " << query.message();
-    }
-    return ::testing::AssertionSuccess();
+    auto step = server_.Accept();
+    step = step ? server_.Send(Welcome(peers_.welcomeSender, peers_.client)) : step;
+    step = step ? ExpectFrame("login", LoginMessage(peers_.client, peers_.welcomeSender)) : step;
+    return step ? ExpectFrame("server query", ServerQuery(peers_.client)) : step;
 }
 
 ::testing::AssertionResult Conversation::Announce() {
-    if (auto sent = server_.Send(ServerAnnouncement(peers_.server, peers_.client)); !sent) {
+    auto const sent = server_.Send(ServerAnnouncement(peers_.server, peers_.client));
+    if (!sent) {
         return sent;
     }
     listName = "quillmesh.ini";
-    if (auto request = server_.Expect(ListRequestFor(listName)); !request) {
-        return ::testing::AssertionFailure() << "first list request: " << request.message();
-    }
-    return ::testing::AssertionSuccess();
+    return ExpectFrame("first list request", ListRequestFor(listName));
 }
 
 ::testing::AssertionResult Conversation::Open() {
@@ -98,11 +96,7 @@ Bytes Conversation::Ack(std::uint32_t token) const {
 }
 
 ::testing::AssertionResult Conversation::ExpectAck(std::uint32_t token) {
-    if (auto ack = server_.Expect(Ack(token)); !ack) {
-        return ::testing::AssertionFailure()
-               << "acknowledgement of token " << token << ": " << ack.message();
-    }
-    return ::testing::AssertionSuccess();
+    return ExpectFrame("acknowledgement of token " + std::to_string(token), Ack(token));
 }
 
 Bytes Conversation::ListRequestFor(std::string_view name) const {
@@ -125,15 +119,15 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
 
 ::testing::AssertionResult Conversation::ExpectDownloadRequest(std::string_view remoteName,
                                                                std::uint32_t firstChunk) {
-    if (auto file = server_.Expect(FileRequest(peers_.client, peers_.server, remoteName)); !file) {
-        return ::testing::AssertionFailure() << "file request: " << file.message();
-    }
-    Bytes const request = ChunkRequest(peers_.client, peers_.fileSender, firstChunk, remoteName);
-    if (auto chunk = server_.Expect(request); !chunk) {
-        return ::testing::AssertionFailure()
-               << "request of chunk " << firstChunk << ": " << chunk.message();
-    }
-    return ::testing::AssertionSuccess();
+    auto const file =
+        ExpectFrame("file request", FileRequest(peers_.client, peers_.server, remoteName));
+    return file ? ExpectChunkRequest(remoteName, firstChunk) : file;
+}
+
+::testing::AssertionResult Conversation::ExpectChunkRequest(std::string_view remoteName,
+                                                            std::uint32_t index) {
+    return ExpectFrame("request of chunk " + std::to_string(index),
+                       ChunkRequest(peers_.client, peers_.fileSender, index, remoteName));
 }
 
 ::testing::AssertionResult Conversation::OfferChanged(std::uint32_t token,
@@ -146,15 +140,8 @@ Bytes Conversation::ListRequestFor(std::string_view name) const {
 
 ::testing::AssertionResult Conversation::SendChunk(std::string_view remoteName, std::uint32_t index,
                                                    std::span<const std::uint8_t> data) {
-    if (auto sent = SendData(index, data); !sent) {
-        return sent;
-    }
-    Bytes const next = ChunkRequest(peers_.client, peers_.fileSender, index + 1, remoteName);
-    if (auto request = server_.Expect(next); !request) {
-        return ::testing::AssertionFailure()
-               << "request of chunk " << index + 1 << ": " << request.message();
-    }
-    return ::testing::AssertionSuccess();
+    auto const sent = SendData(index, data);
+    return sent ? ExpectChunkRequest(remoteName, index + 1) : sent;
 }
 
 ::testing::AssertionResult Conversation::SendFile(std::string_view remoteName,

@@ -91,6 +91,10 @@ class Conversation {
     std::string listName = "quillmesh.ini";
 
   private:
+    // The frame `expected` next; a failure names it as `what`.
+    ::testing::AssertionResult ExpectFrame(std::string const& what, Bytes const& expected);
+    ::testing::AssertionResult ExpectChunkRequest(std::string_view remoteName, std::uint32_t index);
+
     ScriptedServer& server_;
     Peers peers_;
 };
