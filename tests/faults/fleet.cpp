@@ -81,15 +81,7 @@ void SetTimeout(int fd, int option, int seconds) {
 void Serve(int connection, FleetCase const& served) {
     SetTimeout(connection, SO_SNDTIMEO, 10);
     SetTimeout(connection, SO_RCVTIMEO, 1);
-    std::size_t sent = 0;
-    while (sent < served.bytes.size()) {
-        ssize_t const done = ::send(connection, served.bytes.data() + sent,
-                                    served.bytes.size() - sent, MSG_NOSIGNAL);
-        if (done <= 0) {
-            break;
-        }
-        sent += static_cast<std::size_t>(done);
-    }
+    SendAll(connection, served.bytes);
     if (served.closeAfterSending) {
         ::shutdown(connection, SHUT_WR);
     }

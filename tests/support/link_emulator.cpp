@@ -27,17 +27,6 @@ void NoDelay(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-bool SendAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        ssize_t const sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(sent));
-    }
-    return true;
-}
-
 }  // namespace
 
 // One proxied connection: for each direction a reader, and for a delayed or limited link a

@@ -69,4 +69,15 @@ int ConnectTo(std::string const& address, std::uint16_t port) {
     return Socket(address, port, ::connect);
 }
 
+bool SendAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        ssize_t const sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
 }  // namespace qm::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,5 +24,7 @@ std::vector<std::uint8_t> DrainAll(int fd);
 int BoundTo(std::string const& address, std::uint16_t port);
 int ListenOn(std::string const& address, int backlog, std::uint16_t port = kPort);
 int ConnectTo(std::string const& address, std::uint16_t port = kPort);
+// Sends all of `bytes` on the blocking socket `fd`; false when a send fails or times out.
+bool SendAll(int fd, std::span<const std::uint8_t> bytes);
 
 }  // namespace qm::test
