@@ -88,9 +88,7 @@ TEST_F(ProfileFileTest, LongValueIsCut) {
 TEST_F(ProfileFileTest, WritingCreatesAMissingFile) {
     ASSERT_TRUE(WriteProfileValue("./crc.ini", "GLOBAL_CRC", "quillmesh.ini", "3421780262"));
     EXPECT_EQ(ReadFile("crc.ini"), "[GLOBAL_CRC]\nquillmesh.ini=3421780262\n");
-    struct stat status {};
-    ASSERT_EQ(::stat("crc.ini", &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0644u);
+    EXPECT_EQ(Mode("crc.ini"), 0644u);
     EXPECT_EQ(ParseUnsignedValue(ReadProfileValue("./crc.ini", "GLOBAL_CRC", "quillmesh.ini")),
               0xCBF43926ul);
 }
@@ -104,9 +102,7 @@ TEST_F(ProfileFileTest, WritingReplacesTheValueInPlace) {
     EXPECT_EQ(ReadFile("crc.ini"),
               "; checksums\r\n[global_crc]\r\nquillmesh.ini=77\r\nmaps.ini=2\r\n[X]\n"
               "quillmesh.ini=9");
-    struct stat status {};
-    ASSERT_EQ(::stat("crc.ini", &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(Mode("crc.ini"), 0600u);
     EXPECT_EQ(Listing(), std::vector<std::string>{"crc.ini"});
 }
 

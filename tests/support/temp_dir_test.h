@@ -15,6 +15,8 @@ namespace qm::test {
 class TempDirTest : public ::testing::Test {
   protected:
     std::filesystem::path const& Root() const { return dir_.path(); }
+    // Permission bits of `relative`; 0 when it is missing.
+    mode_t Mode(std::string_view relative) const { return dir_.Mode(relative); }
 
     // Writes `bytes` to `path`; a failure fails the test.
     static void WriteFile(std::filesystem::path const& path, std::string const& bytes) {

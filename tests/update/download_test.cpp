@@ -29,6 +29,11 @@ std::uint32_t CrcOf(std::string const& text) {
     return checksum::Crc32(Bytes(text));
 }
 
+std::uint64_t SizeOnDisk(std::string const& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
 std::vector<fs::path> Leftovers(fs::path const& directory) {
     std::vector<fs::path> found;
     for (auto const& entry : fs::directory_iterator(directory)) {
@@ -52,9 +57,7 @@ TEST(Download, ReplacesTheTargetInOneStepKeepingItsMode) {
     ASSERT_TRUE(download->Append(Bytes("contents")));
     EXPECT_EQ(download->Install(CrcOf("new contents")), Download::Result::Installed);
     EXPECT_EQ(ReadFile("bin/client"), "new contents");
-    struct stat info {};
-    ASSERT_EQ(stat("bin/client", &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0750u);
+    EXPECT_EQ(dir.Mode("bin/client"), 0750u);
     EXPECT_TRUE(Leftovers("bin").empty());
 }
 
@@ -65,10 +68,8 @@ TEST(Download, NewFileGetsTheDefaultMode) {
     ASSERT_TRUE(download);
     EXPECT_EQ(download->Install(CrcOf("")), Download::Result::Installed);
     umask(mask);
-    struct stat info {};
-    ASSERT_EQ(stat("fresh.txt", &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0644u);
-    EXPECT_EQ(info.st_size, 0);
+    EXPECT_EQ(dir.Mode("fresh.txt"), 0644u);
+    EXPECT_EQ(SizeOnDisk("fresh.txt"), 0u);
 }
 
 // A download of `path` that takes `text` and is installed against `crc` ends with `result`, and
@@ -139,11 +140,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
         byte = static_cast<char>(generator());
     }
     return bytes;
-}
-
-std::uint64_t SizeOnDisk(std::string const& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
 // Chunks of any size, smaller or larger than a write block and across block boundaries, arrive
