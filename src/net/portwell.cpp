@@ -434,25 +434,30 @@ void SocketLayer::ReadOnce(int socket) {
     ReadPlain(socket);
 }
 
-void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
+std::size_t SocketLayer::ReadRecords(SecureChannel& channel,
+                                     std::optional<SecureChannel::Progress>& stopped) {
     // A record often carries a single small frame (a request is one record of its own): as many
     // records as fit in the read buffer go to the owner in one event, as one recv takes many
     // frames of a plain connection. Otherwise every request would be answered on its own.
     // Reading on once the channel holds nothing more would only meet an empty socket.
     std::size_t filled = 0;
-    std::optional<SecureChannel::Progress> stopped;
     for (;;) {
         SecureChannel::Progress progress = SecureChannel::Progress::Done;
         long const count = channel.Read(std::span(readBuffer_).subspan(filled), progress);
         if (count <= 0) {
             stopped = progress;
-            break;
+            return filled;
         }
         filled += static_cast<std::size_t>(count);
         if (filled == readBuffer_.size() || !channel.HasBuffered()) {
-            break;
+            return filled;
         }
     }
+}
+
+void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
+    std::optional<SecureChannel::Progress> stopped;
+    std::size_t const filled = ReadRecords(channel, stopped);
     if (filled > 0) {
         // What the channel still holds is read in the next turn; poll cannot report it.
         if (channel.HasBuffered()) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -128,6 +129,10 @@ class SocketLayer {
     void Accept(int socket);
     void ReadPlain(int socket);
     void ReadProtected(int socket, SecureChannel& channel);
+    // Decrypted bytes into the read buffer, from as many records as the channel holds and the
+    // buffer takes: their count; `stopped` says why the channel gave no more, if it did not.
+    std::size_t ReadRecords(SecureChannel& channel,
+                            std::optional<SecureChannel::Progress>& stopped);
     // TLS: the handshake of a connection made (listening -1) or accepted from `listening`.
     void StartHandshake(int socket, int listening);
     void DriveHandshake(int socket);
