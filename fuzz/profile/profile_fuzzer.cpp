@@ -9,10 +9,9 @@
 // a write that succeeds reads back as the value written (cut to 254 characters), leaves the
 // value of every other entry and every other line as it was, and leaves no temporary file behind;
 // a plain section, key and value are always stored.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -25,6 +24,7 @@
 #include "support/input_reader.h"
 #include "support/profile_text.h"
 #include "support/scratch_directory.h"
+#include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 #include "support/violation.h"
 
@@ -60,37 +60,11 @@ Input ReadInput(std::span<const std::uint8_t> data) {
     return input;
 }
 
-std::optional<std::string> FileText(std::string const& path) {
-    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::string text;
-    char block[8192];
-    for (ssize_t got; (got = ::read(fd, block, sizeof block)) > 0;) {
-        text.append(block, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return text;
-}
-
-void WriteFileText(std::string const& path, std::string const& text) {
-    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    Require(fd >= 0, "cannot create the profile file");
-    Require(::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()),
-            "cannot write the profile file");
-    ::close(fd);
-}
-
 bool IsPlainName(std::string_view text) {
-    for (char const c : text) {
-        bool const plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-';
-        if (!plain) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(text, [](char const c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '.' || c == '-';
+    });
 }
 
 void CheckReadResult(std::optional<std::string> const& value) {
@@ -143,7 +117,7 @@ void CheckStoredWrite(std::string const& path, Input const& input,
                       "'");
         }
     }
-    std::optional<std::string> const after = FileText(path);
+    std::optional<std::string> const after = qm::test::ReadIfPresent(path);
     Require(after.has_value(), "a stored write left no file");
     // A new section brings its header and the entry.
     if (!qm::fuzz::KeepsOtherLines(qm::test::ProfileLines(before), qm::test::ProfileLines(*after),
@@ -160,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     Require(::mkdir((directory.path() + "/sub").c_str(), 0755) == 0, "cannot create sub/");
     std::string const path = directory.path() + "/" + input.fileName;
     if (input.fileExists) {
-        WriteFileText(path, input.content);
+        Require(qm::test::WriteFile(path, input.content), "cannot write the profile file");
     }
     std::string const before = input.fileExists ? input.content : std::string();
 

@@ -1,16 +1,15 @@
 #include "session/client_fixture.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
-#include <optional>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "support/escaped.h"
+#include "support/temp_dir.h"
 #include "support/violation.h"
 #include "support/wire_format.h"
 
@@ -20,35 +19,27 @@ namespace {
 constexpr std::string_view kClientName = "client";
 constexpr std::string_view kDownloadPrefix = ".quillmesh-download-";
 
-void MakeDirectory(std::string const& path) {
-    Require(::mkdir(path.c_str(), 0755) == 0, "fixture: cannot create " + path);
-}
-
+// Writes a file of the fixture, making the directories it lies in first.
 void MakeFile(std::string const& path, std::string_view text, mode_t mode = 0644) {
-    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    Require(fd >= 0, "fixture: cannot create " + path);
-    Require(::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()),
-            "fixture: cannot write " + path);
-    ::close(fd);
+    Require(test::WriteFile(path, text) && ::chmod(path.c_str(), mode) == 0,
+            "fixture: cannot create " + path);
 }
 
-void MakeLink(std::string const& target, std::string const& path) {
-    Require(::symlink(target.c_str(), path.c_str()) == 0, "fixture: cannot create " + path);
+// A name of `prefix` and six more characters, as the updater names its temporary files.
+bool HasTemporaryName(std::string const& path, std::string_view prefix) {
+    std::string const name = path.substr(path.rfind('/') + 1);
+    return name.starts_with(prefix) && name.size() == prefix.size() + 6;
+}
+
+bool IsLeftoverOfKilledDownload(std::string const& path) {
+    return HasTemporaryName(path, kDownloadPrefix);
 }
 
 // The names that the updater's own temporary files have: a download's, or a profile file's
 // while it is rewritten. A server may name a file like that too; only one whose checksum the
 // server never announced is taken for a leftover.
 bool IsTemporaryName(std::string const& path) {
-    std::string const name = path.substr(path.rfind('/') + 1);
-    constexpr std::string_view kProfileTemporary = ".crc.ini.";
-    return (name.starts_with(kDownloadPrefix) && name.size() == kDownloadPrefix.size() + 6) ||
-           (name.starts_with(kProfileTemporary) && name.size() == kProfileTemporary.size() + 6);
-}
-
-bool IsLeftoverOfKilledDownload(std::string const& path) {
-    std::string const name = path.substr(path.rfind('/') + 1);
-    return name.starts_with(kDownloadPrefix) && name.size() == kDownloadPrefix.size() + 6;
+    return IsLeftoverOfKilledDownload(path) || HasTemporaryName(path, ".crc.ini.");
 }
 
 // What an unfinished download keeps for the next run, beside its target. Its bytes are a start of
@@ -67,18 +58,10 @@ TreeSnapshot Outside(std::string const& root) {
     return snapshot;
 }
 
-std::optional<std::string> RealPath(std::string const& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                         &std::free);
-    return resolved ? std::optional<std::string>(resolved.get()) : std::nullopt;
-}
-
 }  // namespace
 
 ClientFixture::ClientFixture() : root_("session"), client_(root_.path() + "/client") {
     std::string const sentinel = root_.path() + "/sentinel";
-    MakeDirectory(sentinel);
-    MakeDirectory(sentinel + "/inner");
     MakeFile(sentinel + "/secret.txt", "must stay as it is\n");
     MakeFile(sentinel + "/inner/deeper.txt", "this too\n");
     Build();
@@ -88,25 +71,22 @@ ClientFixture::ClientFixture() : root_("session"), client_(root_.path() + "/clie
 }
 
 void ClientFixture::Build() const {
-    MakeDirectory(client_);
     MakeFile(client_ + "/upd.ini", "[GENERAL]\nSERVER=127.0.3.1\nEXE=./quillmesh\n");
     MakeFile(client_ + "/crc.ini", "[GLOBAL_CRC]\nquillmesh.ini=12345\ndata.ini=3421780262\n");
     MakeFile(client_ + "/quillmesh", "#!/bin/sh\nexit 0\n", 0755);
     MakeFile(client_ + "/readme.txt", "old readme\n");
-    MakeDirectory(client_ + "/data");
-    MakeDirectory(client_ + "/data/maps");
-    MakeDirectory(client_ + "/data/empty");
     MakeFile(client_ + "/data/maps/town.map", "old town map\n");
     MakeFile(client_ + "/data/maps/.quillmesh-download-Ab12Cd", "left by a killed run\n");
-    MakeLink("../sentinel", client_ + "/out");
-    MakeLink(root_.path() + "/sentinel", client_ + "/out-absolute");
-    MakeLink("..", client_ + "/up");
-    MakeLink(".", client_ + "/self");
-    MakeLink("../sentinel/secret.txt", client_ + "/escape.txt");
+    std::filesystem::create_directory(client_ + "/data/empty");
+    std::filesystem::create_symlink("../sentinel", client_ + "/out");
+    std::filesystem::create_symlink(root_.path() + "/sentinel", client_ + "/out-absolute");
+    std::filesystem::create_symlink("..", client_ + "/up");
+    std::filesystem::create_symlink(".", client_ + "/self");
+    std::filesystem::create_symlink("../sentinel/secret.txt", client_ + "/escape.txt");
 }
 
 void ClientFixture::Reset() {
-    RemoveTree(client_);
+    test::RemoveTree(client_);
     Build();
     Require(::chdir(client_.c_str()) == 0, "fixture: cannot enter the client directory");
 }
@@ -161,9 +141,7 @@ std::string ClientFixture::CheckInside(ServerPermissions const& permissions) con
 
 std::string ClientRelativePath(std::string const& clientDirectory, std::string_view path) {
     std::string normalised(path.substr(0, 400));
-    for (char& c : normalised) {
-        c = c == '\\' ? '/' : c;
-    }
+    std::ranges::replace(normalised, '\\', '/');
     std::vector<std::string> components;
     for (std::size_t start = 0; start <= normalised.size();) {
         std::size_t const end = std::min(normalised.find('/', start), normalised.size());
@@ -181,10 +159,12 @@ std::string ClientRelativePath(std::string const& clientDirectory, std::string_v
         directory += (directory.empty() ? "" : "/") + components[i];
     }
     if (!directory.empty()) {
-        std::optional<std::string> const resolved = RealPath(clientDirectory + "/" + directory);
-        if (resolved &&
-            (*resolved == clientDirectory || resolved->starts_with(clientDirectory + "/"))) {
-            directory = resolved->substr(std::min(resolved->size(), clientDirectory.size() + 1));
+        std::error_code error;
+        std::string const resolved =
+            std::filesystem::canonical(clientDirectory + "/" + directory, error).string();
+        if (!error &&
+            (resolved == clientDirectory || resolved.starts_with(clientDirectory + "/"))) {
+            directory = resolved.substr(std::min(resolved.size(), clientDirectory.size() + 1));
         }
     }
     return directory.empty() ? components.back() : directory + "/" + components.back();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "support/frame_model.h"
 #include "support/wire_format.h"
 
 namespace qm::fuzz {
@@ -25,7 +24,7 @@ std::string_view LocalPath(std::span<const std::uint8_t> frame) {
 ServerPermissions PermissionsIn(std::span<const std::uint8_t> stream,
                                 std::string const& clientDirectory) {
     ServerPermissions permissions;
-    for (std::span<const std::uint8_t> const frame : SplitFrames(stream).frames) {
+    for (std::span<const std::uint8_t> const frame : wire::SplitFrames(stream).frames) {
         if (frame.size() < kDescriptionLength || frame[2] != wire::kUpdateFrame || frame[11] != 1) {
             continue;
         }

@@ -1,5 +1,5 @@
 // What the server's side of a conversation allows the updater to do to the client directory,
-// read from the received byte stream with the fuzz directory's own frame model.
+// read from the received byte stream with the wire oracle's division into frames.
 #pragma once
 
 #include <cstdint>

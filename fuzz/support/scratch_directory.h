@@ -28,9 +28,4 @@ class ScratchDirectory {
     std::string path_;
 };
 
-// Removes `path` and everything below it, never following a symbolic link.
-inline void RemoveTree(std::string const& path) {
-    test::RemoveTree(path);
-}
-
 }  // namespace qm::fuzz

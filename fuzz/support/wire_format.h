@@ -16,13 +16,13 @@ namespace qm::fuzz::wire {
 using test::Append;
 using test::Bytes;
 using test::ClientMessageLength;
+using test::FrameStream;  // how a received stream divides into frames (SplitFrames)
 using test::Joined;
 using test::Read32;
 using test::Resized;
+using test::SplitFrames;
 
-inline constexpr std::uint8_t kNetworkFrame = test::kNetworkType;
 inline constexpr std::uint8_t kUpdateFrame = test::kUpdateType;
-inline constexpr std::size_t kMaxFrame = test::kMaxFrame;
 inline constexpr std::size_t kWelcomeLength = 151;
 inline constexpr std::size_t kChunkData = test::kChunkSize;
 inline constexpr std::uint32_t kClientId = 0x0A000001u;

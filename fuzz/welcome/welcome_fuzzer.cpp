@@ -21,7 +21,6 @@
 #include "net/frame.h"
 #include "net/poll_event_loop.h"
 #include "net/welcome.h"
-#include "support/frame_model.h"
 #include "support/input_reader.h"
 #include "support/read_sizes.h"
 #include "support/socket_pair.h"
@@ -119,7 +118,7 @@ class WelcomeSink final : public net::FrameSink {
     bool accepted_ = false;
 };
 
-void CheckFrames(WelcomeSink const& sink, qm::fuzz::FrameStream const& model) {
+void CheckFrames(WelcomeSink const& sink, qm::fuzz::wire::FrameStream const& model) {
     Require(sink.frames().size() == model.frames.size(), "wrong number of frames handed on");
     for (std::size_t i = 0; i < model.frames.size(); ++i) {
         Require(std::ranges::equal(sink.frames()[i], model.frames[i]), "a frame's bytes differ");
@@ -127,7 +126,7 @@ void CheckFrames(WelcomeSink const& sink, qm::fuzz::FrameStream const& model) {
     Require(sink.errorLength() == model.brokenLength, "the broken length was not reported");
 }
 
-void CheckReassemblyState(net::ClientLink const& link, qm::fuzz::FrameStream const& model,
+void CheckReassemblyState(net::ClientLink const& link, qm::fuzz::wire::FrameStream const& model,
                           std::span<const std::uint8_t> stream, bool refused) {
     std::size_t counted = model.consumed;
     if (refused && !model.frames.empty()) {
@@ -218,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     input.readSizes.Split(input.stream, [&](std::span<const std::uint8_t> read) {
         net::Windows_Client_ManageDatas(link, sink, read);
     });
-    qm::fuzz::FrameStream const model = qm::fuzz::SplitFrames(input.stream);
+    qm::fuzz::wire::FrameStream const model = qm::fuzz::wire::SplitFrames(input.stream);
     CheckFrames(sink, model);
     bool const refused = !model.frames.empty() && !sink.accepted();
     CheckReassemblyState(link, model, input.stream, refused);
