@@ -40,7 +40,7 @@ void WritePathSeeds(SeedWriter& writer) {
         {"trailing-separator", "data/maps/"},
     };
     for (Seed const& seed : kSeeds) {
-        writer.Write(seed.name, TextBytes(seed.text));
+        writer.Write(seed.name, ToBytes(seed.text));
     }
 }
 

@@ -12,15 +12,14 @@ namespace {
 
 Bytes ProfileSeed(std::uint8_t flags, std::string_view section, std::string_view key,
                   std::string_view value, std::string_view content) {
-    Bytes seed{flags, static_cast<std::uint8_t>(section.size())};
-    seed.insert(seed.end(), section.begin(), section.end());
-    seed.push_back(static_cast<std::uint8_t>(key.size()));
-    seed.insert(seed.end(), key.begin(), key.end());
-    seed.push_back(static_cast<std::uint8_t>(value.size() >> 8));
-    seed.push_back(static_cast<std::uint8_t>(value.size() & 0xFF));
-    seed.insert(seed.end(), value.begin(), value.end());
-    seed.insert(seed.end(), content.begin(), content.end());
-    return seed;
+    auto const byte = [](std::size_t number) { return static_cast<std::uint8_t>(number & 0xFF); };
+    return Joined({{flags, byte(section.size())},
+                   ToBytes(section),
+                   {byte(key.size())},
+                   ToBytes(key),
+                   {byte(value.size() >> 8), byte(value.size())},
+                   ToBytes(value),
+                   ToBytes(content)});
 }
 
 constexpr std::uint8_t kCrcIni = 0;

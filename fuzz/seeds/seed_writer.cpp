@@ -20,8 +20,4 @@ void SeedWriter::Write(std::string_view name, Bytes const& seed) {
     ++written_;
 }
 
-Bytes TextBytes(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
-
 }  // namespace qm::fuzz::seeds

@@ -2,14 +2,16 @@
 // what the seed is.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "support/wire.h"
 
 namespace qm::fuzz::seeds {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::Joined;
+using test::ToBytes;
 
 class SeedWriter {
   public:
@@ -24,8 +26,6 @@ class SeedWriter {
     std::string directory_;
     int written_ = 0;
 };
-
-Bytes TextBytes(std::string_view text);
 
 void WriteSessionSeeds(SeedWriter& writer);
 void WriteWelcomeSeeds(SeedWriter& writer);

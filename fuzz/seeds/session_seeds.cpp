@@ -27,9 +27,7 @@ constexpr ReadSizes kSingleBytes{0, 0, 0, 0};
 constexpr ReadSizes kRagged{6, 0x80, 0, 0xA0};
 
 Bytes Seed(std::uint8_t flags, ReadSizes sizes, Bytes const& stream) {
-    Bytes seed{flags, sizes.a, sizes.b, sizes.c, sizes.d};
-    wire::Append(seed, stream);
-    return seed;
+    return Joined({{flags, sizes.a, sizes.b, sizes.c, sizes.d}, stream});
 }
 
 Bytes Content(std::size_t size, std::uint8_t salt) {
@@ -46,11 +44,8 @@ Bytes Download(std::string_view path, Bytes const& content, std::uint32_t token,
     Bytes stream = wire::FileDescription(kServer, 1, token, path, path, announcedCrc);
     wire::Append(stream, wire::FileSize(path, static_cast<std::uint32_t>(content.size())));
     std::uint32_t index = 0;
-    for (std::size_t at = 0; at < content.size(); at += wire::kChunkData, ++index) {
-        std::size_t const size = std::min(wire::kChunkData, content.size() - at);
-        wire::Append(stream,
-                     wire::DataChunk(kServer, index,
-                                     std::span<const std::uint8_t>(content).subspan(at, size)));
+    for (; index * wire::kChunkData < content.size(); ++index) {
+        wire::Append(stream, wire::DataChunk(kServer, index, test::ChunkOf(content, index)));
     }
     wire::Append(stream, wire::DataChunk(kServer, index, {}));
     return stream;
@@ -67,7 +62,7 @@ Bytes Opening() {
 }
 
 Bytes FullRun() {
-    Bytes const unchanged = TextBytes("old town map\n");
+    Bytes const unchanged = ToBytes("old town map\n");
     Bytes stream = Opening();
     wire::Append(stream, GoodDownload("readme.txt", Content(5000, 1), 2));
     wire::Append(stream, wire::FileDescription(kServer, 1, 3, "data/maps/town.map",
@@ -84,7 +79,7 @@ Bytes FullRun() {
 
 Bytes EscapeAttempts() {
     Bytes stream = Opening();
-    Bytes const evil = TextBytes("evil\n");
+    Bytes const evil = ToBytes("evil\n");
     for (char const* path : {"out/evil.txt", "../sentinel/evil.txt", "/tmp/evil.txt",
                              "up/sentinel/secret.txt", "out-absolute/inner/x", "escape.txt",
                              "self/readme.txt", "\\sentinel\\x", "C:\\evil.txt"}) {

@@ -15,15 +15,14 @@ constexpr std::uint8_t kWholeReads = 0x9F;  // 2048 bytes per read
 
 Bytes WelcomeSeed(std::uint8_t flags, std::uint8_t readSize, std::string_view host,
                   std::uint16_t sendLength, Bytes const& stream) {
-    Bytes seed{flags,    readSize, readSize,
-               readSize, readSize, static_cast<std::uint8_t>(host.size() / 2)};
-    seed.insert(seed.end(), host.begin(), host.begin() + static_cast<long>(host.size() / 2 * 2));
+    std::size_t const pairs = host.size() / 2;
     std::uint16_t const coded = static_cast<std::uint16_t>(sendLength + 1);
-    seed.push_back(static_cast<std::uint8_t>(coded >> 8));
-    seed.push_back(static_cast<std::uint8_t>(coded & 0xFF));
-    seed.push_back(wire::kUpdateFrame);
-    seed.insert(seed.end(), stream.begin(), stream.end());
-    return seed;
+    return Joined(
+        {{flags, readSize, readSize, readSize, readSize, static_cast<std::uint8_t>(pairs)},
+         ToBytes(host.substr(0, pairs * 2)),
+         {static_cast<std::uint8_t>(coded >> 8), static_cast<std::uint8_t>(coded & 0xFF),
+          wire::kUpdateFrame},
+         stream});
 }
 
 }  // namespace
