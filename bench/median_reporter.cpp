@@ -3,20 +3,6 @@
 namespace qm::bench {
 namespace {
 
-double SecondsPerUnit(benchmark::TimeUnit unit) {
-    switch (unit) {
-        case benchmark::kNanosecond:
-            return 1e-9;
-        case benchmark::kMicrosecond:
-            return 1e-6;
-        case benchmark::kMillisecond:
-            return 1e-3;
-        case benchmark::kSecond:
-            return 1.0;
-    }
-    return 1.0;
-}
-
 // "name/real_time" and similar suffixes of the run name are not part of the registered name.
 std::string RegisteredName(benchmark::BenchmarkReporter::Run const& run) {
     return run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
@@ -30,10 +16,8 @@ void MedianReporter::ReportRuns(std::vector<Run> const& reports) {
             continue;
         }
         Median median;
-        if (auto const rate = run.counters.find("bytes_per_second"); rate != run.counters.end()) {
-            median.bytesPerSecond = rate->second.value;
-        }
-        median.seconds = run.GetAdjustedRealTime() * SecondsPerUnit(run.time_unit);
+        median.seconds =
+            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
         for (auto const& [counter, value] : run.counters) {
             median.counters[counter] = value.value;
         }
@@ -43,11 +27,8 @@ void MedianReporter::ReportRuns(std::vector<Run> const& reports) {
 }
 
 std::optional<double> MedianReporter::BytesPerSecond(std::string const& name) const {
-    auto const found = medians_.find(name);
-    if (found == medians_.end() || found->second.bytesPerSecond <= 0) {
-        return std::nullopt;
-    }
-    return found->second.bytesPerSecond;
+    std::optional<double> const rate = Counter(name, "bytes_per_second");
+    return rate && *rate > 0 ? rate : std::nullopt;
 }
 
 std::optional<double> MedianReporter::Seconds(std::string const& name) const {

@@ -19,12 +19,11 @@ class MedianReporter : public benchmark::ConsoleReporter {
     std::optional<double> BytesPerSecond(std::string const& name) const;
     // Median wall time of one iteration in seconds.
     std::optional<double> Seconds(std::string const& name) const;
-    // Median of a user counter of the named benchmark.
+    // Median of a counter of the named benchmark (a user counter, or "bytes_per_second").
     std::optional<double> Counter(std::string const& name, std::string const& counter) const;
 
   private:
     struct Median {
-        double bytesPerSecond = 0;
         double seconds = 0;
         std::map<std::string, double> counters;
     };

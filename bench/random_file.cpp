@@ -4,17 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 namespace qm::bench {
 
-bool WriteRandomFile(std::string const& path, std::uint64_t size, std::mt19937_64& random) {
+void WriteRandomFile(std::string const& path, std::uint64_t size, std::mt19937_64& random) {
     int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
     std::vector<std::uint64_t> block(std::min<std::uint64_t>(size, 1 << 20) / 8 + 1);
-    bool good = true;
+    bool good = fd >= 0;
     for (std::uint64_t written = 0; good && written < size;) {
         for (auto& word : block) {
             word = random();
@@ -24,7 +22,9 @@ bool WriteRandomFile(std::string const& path, std::uint64_t size, std::mt19937_6
         good = ::write(fd, block.data(), count) == static_cast<ssize_t>(count);
         written += count;
     }
-    return ::close(fd) == 0 && good;
+    if (fd < 0 || ::close(fd) != 0 || !good) {
+        throw std::runtime_error("cannot write " + path);
+    }
 }
 
 }  // namespace qm::bench

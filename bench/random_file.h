@@ -7,7 +7,8 @@
 
 namespace qm::bench {
 
-// Writes `size` random bytes to `path` (created or truncated). False on any failure.
-bool WriteRandomFile(std::string const& path, std::uint64_t size, std::mt19937_64& random);
+// Writes `size` random bytes to `path` (created or truncated); throws std::runtime_error ("cannot
+// write PATH") on any failure.
+void WriteRandomFile(std::string const& path, std::uint64_t size, std::mt19937_64& random);
 
 }  // namespace qm::bench

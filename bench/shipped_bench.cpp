@@ -149,8 +149,7 @@ fs::path Release(fs::path const& root, std::string const& name, std::uint64_t si
     static std::mt19937_64 random(2027);
     fs::create_directories(root);
     if (!fs::exists(root / name)) {
-        Require(qm::bench::WriteRandomFile((root / name).string(), size, random),
-                "cannot write " + (root / name).string());
+        qm::bench::WriteRandomFile((root / name).string(), size, random);
     }
     return root;
 }
@@ -167,8 +166,7 @@ struct UpdaterRun {
     int status = -1;
     long peakKiB = 0;
     std::vector<qm::test::TimedLine> lines;
-    Clock::time_point startedAt;
-    Clock::time_point endedAt;
+    FrameClock::Times times;  // of its frames, when it ran through a link
 };
 
 // One updater run in `directory` through the peak memory probe (bench/peak_rss_probe.cpp).
@@ -185,7 +183,7 @@ UpdaterRun RunUpdater(Options const& options, fs::path const& directory,
     }
     auto const ending = updater.WaitForExit(std::chrono::seconds(900));
     Require(ending.has_value(), "the updater did not end in time");
-    UpdaterRun run{ending->status, 0, updater.TimedLines(), updater.startedAt(), Clock::now()};
+    UpdaterRun run{ending->status, 0, updater.TimedLines(), {}};
     std::ifstream(report) >> run.peakKiB;
     return run;
 }
@@ -197,19 +195,15 @@ std::string Failed(std::string const& what, UpdaterRun const& run) {
 }
 
 // The updater's run through a fresh link to `server`, with the times of its frames.
-struct TimedRun {
-    UpdaterRun run;
-    FrameClock::Times times;
-};
-
-TimedRun RunThroughLink(Options const& options, fs::path const& directory,
-                        std::string const& server, std::chrono::microseconds oneWay = {},
-                        std::function<void(Process&)> const& during = {}) {
+UpdaterRun RunThroughLink(Options const& options, fs::path const& directory,
+                          std::string const& server, std::chrono::microseconds oneWay = {},
+                          std::function<void(Process&)> const& during = {}) {
     FrameClock clock;
     LinkEmulator const link({kLink, server, oneWay, 0, clock.Tap()});
     Require(link.listening(), "the link cannot listen on " + kLink);
     UpdaterRun run = RunUpdater(options, directory, {}, during);
-    return {std::move(run), clock.times()};
+    run.times = clock.times();
+    return run;
 }
 
 // How the minimal client waits for the server's answer: in recv itself, or, as an event-driven
@@ -238,8 +232,7 @@ Figure RawClient(std::string const& server, std::string const& file, std::uint64
         }
         replies.clear();
         client.Receive({buffer.data(), static_cast<std::size_t>(got)}, replies);
-        if (!replies.empty() && ::send(socket, replies.data(), replies.size(), MSG_NOSIGNAL) !=
-                                    static_cast<ssize_t>(replies.size())) {
+        if (!qm::test::SendAll(socket, replies)) {
             break;
         }
     }
@@ -247,18 +240,22 @@ Figure RawClient(std::string const& server, std::string const& file, std::uint64
     return Seconds(client.finishedAt() - client.sizeArrivedAt());
 }
 
-// From the updater's first line starting with `from` to the next one starting with `to`.
-Figure LineInterval(UpdaterRun const& run, std::string_view from, std::string_view to) {
-    auto const start = std::find_if(run.lines.begin(), run.lines.end(),
-                                    [&](auto const& line) { return line.text.starts_with(from); });
-    auto const end = std::find_if(start, run.lines.end(),
-                                  [&](auto const& line) { return line.text.starts_with(to); });
-    return end == run.lines.end() ? std::nullopt : Figure(Seconds(end->at - start->at));
-}
 // The line that follows the arrival of the file's size (the first ChunkRequest went out just
 // before), and the one that follows the Ack after the empty chunk (two short exchanges later).
 constexpr std::string_view kSizeLine = "status: file:";
 constexpr std::string_view kCompleteLine = "status: Operation complete...";
+
+// From the updater's first line starting with `from` to the next one starting with `to`, in a run
+// that succeeded; `what` names the run when it did not, or lacks the lines.
+double LineInterval(UpdaterRun const& run, std::string const& what,
+                    std::string_view from = kSizeLine, std::string_view to = kCompleteLine) {
+    auto const start = std::find_if(run.lines.begin(), run.lines.end(),
+                                    [&](auto const& line) { return line.text.starts_with(from); });
+    auto const end = std::find_if(start, run.lines.end(),
+                                  [&](auto const& line) { return line.text.starts_with(to); });
+    Require(run.status == 0 && end != run.lines.end(), Failed(what, run));
+    return Seconds(end->at - start->at);
+}
 
 void Report(char const* format, auto... values) {
     std::printf(format, values...);
@@ -289,9 +286,9 @@ void MeasureChecksum(Options const& options, fs::path const& scratch, RatioTable
     for (int i = 0; i < options.repetitions; ++i) {
         Figure const read = ReadWithDd(client / "big.bin");
         fs::remove(client / "crc.ini");
-        TimedRun const run = RunThroughLink(options, client, kServer);
+        UpdaterRun const run = RunThroughLink(options, client, kServer);
         Figure const check = Between(run.times.description, run.times.descriptionAck);
-        Require(run.run.status == 0 && check && read, Failed("checksum run", run.run));
+        Require(run.status == 0 && check && read, Failed("checksum run", run));
         Report("checksum run %d: FileDescription to Ack %.1f ms, dd %.1f ms, ratio %.3f", i + 1,
                *check * 1e3, *read * 1e3,
                pairs.Add(kBigSize / *check, kBigSize / *read, *read / *check));
@@ -310,15 +307,14 @@ void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable
         Figure const rawPolling = RawClient(kServer, "big.bin", kBigSize, Waiting::InPoll);
         fs::path const client = ClientDirectory(scratch / "client-download", kServer);
         UpdaterRun const run = RunUpdater(options, client);
-        Figure const took = LineInterval(run, kSizeLine, kCompleteLine);
-        Require(run.status == 0 && took && fs::file_size(client / "big.bin") == kBigSize,
-                Failed("download run", run));
+        double const took = LineInterval(run, "download run");
+        Require(fs::file_size(client / "big.bin") == kBigSize, Failed("download run", run));
         polling.Add(kBigSize / *rawPolling, kBigSize / *raw, *raw / *rawPolling);
         Report(
             "download run %d: updater %.2f s, minimal client %.2f s, waiting in poll %.2f s, "
             "ratio %.3f",
-            i + 1, *took, *raw, *rawPolling,
-            pairs.Add(kBigSize / *took, kBigSize / *raw, *raw / *took));
+            i + 1, took, *raw, *rawPolling,
+            pairs.Add(kBigSize / took, kBigSize / *raw, *raw / took));
     }
     pairs.Rows(table, "256 MiB download, to the Ack after the empty chunk",
                "minimal stop-and-wait client, same server", "MB/s", 1e6, Goal::AtLeast, 0.9);
@@ -431,12 +427,8 @@ Figure StreamThroughLink(std::chrono::microseconds oneWay, std::uint64_t size) {
     std::thread source([&] {
         int const peer = ::accept(listener, nullptr, nullptr);
         std::vector<std::uint8_t> const block(1 << 16, 0x5A);
-        for (std::uint64_t sent = 0; peer >= 0 && sent < size;) {
-            ssize_t const count = ::send(peer, block.data(), block.size(), MSG_NOSIGNAL);
-            if (count <= 0) {
-                break;
-            }
-            sent += static_cast<std::uint64_t>(count);
+        for (std::uint64_t sent = 0; peer >= 0 && sent < size && qm::test::SendAll(peer, block);) {
+            sent += block.size();
         }
         ::close(peer);
     });
@@ -471,10 +463,9 @@ void MeasureLinks(Options const& options, fs::path const& scratch, RatioTable& t
             auto const server = StartServer(options, root, kServer);
             fs::path const client = ClientDirectory(
                 scratch / "client-links", kLink, "WINDOW=" + std::to_string(window.chunks) + "\n");
-            TimedRun const run = RunThroughLink(options, client, kServer, oneWay);
+            UpdaterRun const run = RunThroughLink(options, client, kServer, oneWay);
             Figure const took = Between(run.times.firstRequest, run.times.emptyChunkAck);
-            Require(run.run.status == 0 && took && stream,
-                    Failed("download over the link", run.run));
+            Require(run.status == 0 && took && stream, Failed("download over the link", run));
             double const chunksPerRoundTrip = window.chunks * 2027.0 / (roundTrip * 1e-3);
             double const limit = std::min(*stream, chunksPerRoundTrip);
             double const rate = static_cast<double>(window.size) / *took;
@@ -515,12 +506,10 @@ void MeasureResume(Options const& options, fs::path const& scratch, RatioTable& 
             KillUpdater(updater);
         });
         UpdaterRun const rest = RunUpdater(options, client);
-        Figure const fullTook = LineInterval(full, kChecking, kCompleteLine);
-        Figure const restTook = LineInterval(rest, kChecking, kCompleteLine);
-        Require(full.status == 0 && fullTook, Failed("whole download", full));
-        Require(rest.status == 0 && restTook, Failed("resumed download", rest));
+        double const fullTook = LineInterval(full, "whole download", kChecking);
+        double const restTook = LineInterval(rest, "resumed download", kChecking);
         Report("resume run %d: whole %.2f s, resumed at half way %.2f s, ratio %.3f", i + 1,
-               *fullTook, *restTook, pairs.Add(*restTook, *fullTook, *restTook / *fullTook));
+               fullTook, restTook, pairs.Add(restTook, fullTook, restTook / fullTook));
     }
     pairs.Rows(table, "256 MiB download resumed at half way (FileDescription to Ack)",
                "the whole download", "s", 1, Goal::AtMost, 0.55);
@@ -530,14 +519,14 @@ void MeasureStall(Options const& options, fs::path const& scratch, RatioTable& t
     fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
     auto const server = StartServer(options, root, kServer);
     fs::path const client = ClientDirectory(scratch / "client-stall", kLink, "TIMEOUT=2\n");
-    TimedRun const run = RunThroughLink(options, client, kServer, {}, [&](Process& updater) {
+    UpdaterRun const run = RunThroughLink(options, client, kServer, {}, [&](Process& updater) {
         updater.WaitForLine("progress: 10", std::chrono::seconds(120));
         ::kill(server->pid(), SIGSTOP);
     });
     ::kill(server->pid(), SIGCONT);
-    Require(run.run.status == 3 && run.times.lastByte && !run.run.lines.empty(),
-            Failed("the stalled run", run.run));
-    double const after = Seconds(run.run.lines.back().at - *run.times.lastByte);
+    Require(run.status == 3 && run.times.lastByte && !run.lines.empty(),
+            Failed("the stalled run", run));
+    double const after = Seconds(run.lines.back().at - *run.times.lastByte);
     Report("stall: ending %.3f s after the last byte, TIMEOUT=2", after);
     table.Add("stall: the ending after the last byte, TIMEOUT=2", after, "TIMEOUT", 2.0, "s", 1,
               Goal::AtMost, 1.1);
@@ -555,12 +544,10 @@ void MeasureTls(Options const& options, fs::path const& scratch, RatioTable& tab
     auto const tls =
         StartServer(options, root, kTlsServer,
                     {"--tls-key", key.string(), "--tls-certificate", certificate.string()});
-    auto const download = [&](std::string const& address, std::string const& extra) -> double {
-        UpdaterRun const run =
-            RunUpdater(options, ClientDirectory(scratch / "client-tls", address, extra));
-        Figure const took = LineInterval(run, kSizeLine, kCompleteLine);
-        Require(run.status == 0 && took, Failed("download for TLS", run));
-        return *took;
+    auto const download = [&](std::string const& address, std::string const& extra) {
+        return LineInterval(
+            RunUpdater(options, ClientDirectory(scratch / "client-tls", address, extra)),
+            "download for TLS");
     };
     for (int const window : {1, 64}) {
         std::string const extra = "WINDOW=" + std::to_string(window) + "\n";

@@ -78,7 +78,6 @@ void StopAndWaitClient::OnUpdateFrame(std::span<const std::uint8_t> frame,
         if (frame.size() < 619) {
             return Fail("short FileSize frame");
         }
-        announcedSize_ = Read32(frame, 615);
         sizeArrivedAt_ = Clock::now();
     } else if (messageKind == kDataChunk && stage_ == Stage::Download) {
         OnDataChunk(frame, out);

@@ -26,7 +26,6 @@ class StopAndWaitClient {
     bool failed() const { return stage_ == Stage::Failed; }
     std::string const& failure() const { return failure_; }
 
-    std::uint64_t announcedSize() const { return announcedSize_; }
     std::uint64_t dataBytes() const { return dataBytes_; }
     // From the arrival of the file's size to the arrival of its empty chunk.
     Clock::time_point sizeArrivedAt() const { return sizeArrivedAt_; }
@@ -47,7 +46,6 @@ class StopAndWaitClient {
     std::uint32_t ownId_ = 0;
     std::uint32_t serverId_ = 0;
     std::uint32_t nextChunk_ = 0;
-    std::uint64_t announcedSize_ = 0;
     std::uint64_t dataBytes_ = 0;
     Clock::time_point sizeArrivedAt_{};
     Clock::time_point finishedAt_{};
