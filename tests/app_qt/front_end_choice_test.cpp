@@ -1,10 +1,7 @@
 // Which front end the program takes: the window only where a display really works; otherwise
 // the program goes on without it, never crashing or hanging on a missing or broken display.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>

@@ -15,7 +15,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <string>
 
 #include "app/window_plugin.h"
 

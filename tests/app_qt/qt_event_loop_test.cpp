@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -61,6 +62,14 @@ class QtEventLoopTest : public ::testing::Test {
         guard.start(static_cast<int>(kStepTimeout.count()));
         loop.Run();
     }
+    // A handler that notes `what`, forgets `fd` and stops the loop.
+    std::function<void()> LastHandler(std::string what, int fd) {
+        return [this, what, fd] {
+            ran.push_back(what);
+            loop.Forget(fd);
+            loop.Stop();
+        };
+    }
 };
 
 TEST_F(QtEventLoopTest, AReadableWatchRunsUntilItUnwatchesItself) {
@@ -80,11 +89,7 @@ TEST_F(QtEventLoopTest, AReadableWatchRunsUntilItUnwatchesItself) {
 TEST_F(QtEventLoopTest, AWritableWatchSeesAConnectedSocket) {
     int sockets[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
-    loop.Watch(sockets[0], Interest::Writable, [&] {
-        ran.push_back("writable");
-        loop.Forget(sockets[0]);
-        loop.Stop();
-    });
+    loop.Watch(sockets[0], Interest::Writable, LastHandler("writable", sockets[0]));
     RunBounded();
     EXPECT_EQ(ran, std::vector<std::string>{"writable"});
     close(sockets[0]);
@@ -95,11 +100,7 @@ TEST_F(QtEventLoopTest, WatchingAgainReplacesTheHandler) {
     Pipe pipe;
     pipe.Put();
     loop.Watch(pipe.readEnd(), Interest::Readable, [&] { ran.push_back("first"); });
-    loop.Watch(pipe.readEnd(), Interest::Readable, [&] {
-        ran.push_back("second");
-        loop.Forget(pipe.readEnd());
-        loop.Stop();
-    });
+    loop.Watch(pipe.readEnd(), Interest::Readable, LastHandler("second", pipe.readEnd()));
     RunBounded();
     EXPECT_EQ(ran, std::vector<std::string>{"second"});
 }
@@ -186,11 +187,7 @@ TEST_F(QtEventLoopTest, AWatchAddedWhileHeldWaitsForTheRelease) {
     Pipe pipe;
     pipe.Put();
     auto hold = std::make_unique<net::ModalHold>(loop);
-    loop.Watch(pipe.readEnd(), Interest::Readable, [&] {
-        ran.push_back("readable");
-        loop.Forget(pipe.readEnd());
-        loop.Stop();
-    });
+    loop.Watch(pipe.readEnd(), Interest::Readable, LastHandler("readable", pipe.readEnd()));
     SpinFor(100ms);
     EXPECT_TRUE(ran.empty());
     hold.reset();

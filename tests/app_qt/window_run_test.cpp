@@ -51,13 +51,6 @@ void PressEscape(UpdateWindow& window) {
     QTest::keyClick(target, Qt::Key_Escape);
 }
 
-// WELCOME, login, announcement and the first list: the updater is then walking "quillmesh.ini".
-// Every frame of the updater is checked byte for byte.
-AssertionResult LogIn(Conversation& talk) {
-    auto const opened = talk.Open();
-    return opened ? talk.Begin(1) : opened;
-}
-
 // Runs one update in the window, with `observer` attached and its boxes dismissed: the run ends
 // with `exit`, the window's last status is `status`, and exactly one message box was shown, with
 // this caption and text.
@@ -87,7 +80,7 @@ TEST(WindowRun, ShowsTheDownloadAndEscapeCancels) {
     ServerThread server(LoopbackAddress(TestAddress::DownloadThenEscape),
                         [&midDownload](ScriptedServer& side, ServerThread&) -> AssertionResult {
                             Conversation talk(side, kPeers);
-                            if (auto opened = LogIn(talk); !opened) {
+                            if (auto opened = talk.OpenList(1); !opened) {
                                 return opened;
                             }
                             std::string const name = "data/town.map";
@@ -156,7 +149,7 @@ TEST(WindowRun, CompletesADownloadAndEndsWithTheSuccessBox) {
                         [&contents](ScriptedServer& side, ServerThread& thread) -> AssertionResult {
                             Conversation talk(side, kPeers);
                             std::string const name = "maps/town.map";
-                            AssertionResult done = LogIn(talk);
+                            AssertionResult done = talk.OpenList(1);
                             done = done ? talk.OfferChanged(2, name, name, ReferenceCrc32(contents))
                                         : done;
                             // 2027 and 973 bytes, the empty chunk, and the acknowledgement of

@@ -1,7 +1,5 @@
 #include "e2e/virtual_release.h"
 
-#include <algorithm>
-
 #include "support/conversation.h"
 #include "support/crc32.h"
 

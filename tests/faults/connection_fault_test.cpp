@@ -101,8 +101,7 @@ struct Stage {
 };
 
 ::testing::AssertionResult UpToMidList(Conversation& talk) {
-    auto step = talk.Open();
-    step = step ? talk.Begin(1) : step;
+    auto step = talk.OpenList(1);
     step = step
                ? talk.SendDescription(1, 2, "keep.txt", "files/keep.txt",
                                       ReferenceCrc32(ToBytes("a file the server never mentions\n")))

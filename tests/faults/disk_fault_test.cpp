@@ -3,14 +3,12 @@
 // write. Each ends the run with its "Disk access error" box and exit status 4; the old file is
 // intact, no temporary file is left, and nothing else in the client directory is lost or changed.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "faults/served_run.h"
 #include "faults/tmpfs_mount.h"
@@ -58,21 +56,18 @@ void GiveTreeTo(fs::path const& root, uid_t user) {
 ServedRun DownloadOf(std::string const& localPath, std::size_t size) {
     Bytes const content = PatternBytes(size, 7);
     std::string const remote = "files/" + localPath;
-    return ServedRun{{Description(0, 1, "", "", 0),
+    return {.steps = {Description(0, 1, "", "", 0),
                       Description(1, 2, localPath, remote, ReferenceCrc32(content))},
-                     {{remote, content}},
-                     {}};
+            .files = {{remote, content}}};
 }
 
 // Records the checksum of the first list and switches to the next one.
 ServedRun ListSwitch() {
-    return ServedRun{
-        {Description(0, 1, "", "", 0), Description(2, 2, "next.ini", "", 123456)}, {}, {}};
+    return {.steps = {Description(0, 1, "", "", 0), Description(2, 2, "next.ini", "", 123456)}};
 }
 
 ServedRun DeletionOf(std::string const& localPath) {
-    return ServedRun{
-        {Description(0, 1, "", "", 0), Description(4, 2, localPath, localPath, 0)}, {}, {}};
+    return {.steps = {Description(0, 1, "", "", 0), Description(4, 2, localPath, localPath, 0)}};
 }
 
 struct DiskCase {
@@ -110,6 +105,12 @@ void RunDiskCase(DiskCase const& c, std::string const& address) {
 
 auto const kNothingMore = [](ClientDir&) {};
 
+// The client directory belongs to nobody, but for data/, which stays root's.
+void ClientOfNobodyButData(ClientDir& dir) {
+    GiveTreeTo(dir.path(), kNobody);
+    GiveTo(dir.path() / "data", 0);
+}
+
 ProcessOptions Limited(rlim_t bytes, bool ignoreSignal = true) {
     return {.fileSizeLimit = bytes, .ignoreFileSizeSignal = ignoreSignal};
 }
@@ -127,12 +128,8 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
          Limited(3000, false), DownloadOf("data/file.bin", 10000), "File too large"},
         {"file size limit reached by the last, short chunk", kNothingMore, Limited(4100),
          DownloadOf("data/file.bin", 4200), "File too large"},
-        {"read-only target directory",
-         [](ClientDir& dir) {
-             GiveTreeTo(dir.path(), kNobody);
-             GiveTo(dir.path() / "data", 0);
-         },
-         AsNobody(), DownloadOf("data/file.bin", 5000), "Cannot open the temporary file"},
+        {"read-only target directory", ClientOfNobodyButData, AsNobody(),
+         DownloadOf("data/file.bin", 5000), "Cannot open the temporary file"},
         {"read-only client directory", kNothingMore, AsNobody(), DownloadOf("keep.txt", 5000),
          "Cannot open the temporary file"},
         {"target path occupied by a directory",
@@ -150,12 +147,8 @@ TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
          {},
          DownloadOf("keep.txt/file.bin", 100),
          "Cannot open the temporary file"},
-        {"deletion in a read-only directory",
-         [](ClientDir& dir) {
-             GiveTreeTo(dir.path(), kNobody);
-             GiveTo(dir.path() / "data", 0);
-         },
-         AsNobody(), DeletionOf("data/file.bin"), "Cannot delete the file: data/file.bin ..."},
+        {"deletion in a read-only directory", ClientOfNobodyButData, AsNobody(),
+         DeletionOf("data/file.bin"), "Cannot delete the file: data/file.bin ..."},
         {"checksum record in a read-only directory", kNothingMore, AsNobody(), ListSwitch(),
          cannotRecord},
         {"checksum record that cannot be read",

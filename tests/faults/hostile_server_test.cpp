@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -160,10 +159,7 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
                                         "\"\n" + updater.Transcript();
             if (c.refused) {
                 EXPECT_EQ(ending.status, kExitDisk) << context;
-                Lines const boxes = updater.Boxes();
-                ASSERT_EQ(boxes.size(), 1u) << context;
-                EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error") +
-                                                 "Unsafe file path refused: "))
+                EXPECT_TRUE(OneBox(updater, "Disk access error", "Unsafe file path refused: "))
                     << context;
                 EXPECT_EQ(dir.Read("data/file.bin"), kOld) << context;
                 EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.path() / "victimlink")))
@@ -241,8 +237,7 @@ TEST(HostileServer, AListNameOfSixtyFourBytesWithoutTerminator) {
     // Repeat it: its checksum is recorded under its name; the acknowledgement carries 64 bytes.
     ASSERT_TRUE(talk.SendDescription(3, 3, "", "", 2222));
     ASSERT_TRUE(server.Expect(talk.ListRequestFor(full)));
-    ASSERT_TRUE(talk.SendDescription(0, 4, "", ""));
-    ASSERT_TRUE(talk.ExpectAck(4));
+    ASSERT_TRUE(talk.Begin(4));
     // A summary keyed by the unterminated name: the recorded checksum matches, so the updater
     // moves on to the next list.
     ASSERT_TRUE(server.Send(Summary(2222, full, std::string(64, 'M'))));
@@ -338,9 +333,7 @@ TEST(HostileServer, ShortFramesAndChunkLengthsPastTheFrameEndTheRun) {
         [&](std::size_t index, ClientDir& dir, Process& updater, Ending const& ending) {
             std::string const context = broken[index].name + "\n" + updater.Transcript();
             EXPECT_EQ(ending.status, kExitNetwork) << context;
-            Lines const boxes = updater.Boxes();
-            ASSERT_EQ(boxes.size(), 1u) << context;
-            EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Network error") + "invalid ")) << context;
+            EXPECT_TRUE(OneBox(updater, "Network error", "invalid ")) << context;
             EXPECT_EQ(dir.Read("data/file.bin"), kOld) << context;
             EXPECT_EQ(TemporaryEntries(SnapshotTree(dir.path())), Lines{}) << context;
         });

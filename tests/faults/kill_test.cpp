@@ -4,7 +4,6 @@
 // next run completes the update and removes the temporary files the killed run left behind.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <random>
@@ -222,12 +221,10 @@ TEST(KilledRun, TheNextRunRemovesTheTemporaryFilesOfAKilledOne) {
     dir.Write("data/file.bin", "current\n");
     dir.Write("data/.quillmesh-download-Xy12Ab", "half a download");
     ScriptedServer server(address);
-    ServedRun const served{{Description(0, 1, "", "", 0),
-                            Description(1, 2, "data/file.bin", "files/data/file.bin",
-                                        ReferenceCrc32(ToBytes("current\n"))),
-                            Description(2, 3, "next.ini", "", 99)},
-                           {},
-                           {}};
+    ServedRun const served{.steps = {Description(0, 1, "", "", 0),
+                                     Description(1, 2, "data/file.bin", "files/data/file.bin",
+                                                 ReferenceCrc32(ToBytes("current\n"))),
+                                     Description(2, 3, "next.ini", "", 99)}};
     Process updater(UpdaterOptions(dir.path()));
     EXPECT_TRUE(served.Serve(server)) << updater.Transcript();
     EXPECT_EQ(updater.ExitStatus(), 0) << updater.Transcript();

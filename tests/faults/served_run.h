@@ -16,9 +16,9 @@
 namespace qm::test {
 
 struct ServedRun {
-    std::vector<Bytes> steps;            // frames, one per request for more
-    std::map<std::string, Bytes> files;  // by remote name
-    Peers peers;
+    std::vector<Bytes> steps{};            // frames, one per request for more
+    std::map<std::string, Bytes> files{};  // by remote name
+    Peers peers{};
 
     // Serves one whole connection; fails on a frame it cannot answer or when the updater stalls.
     ::testing::AssertionResult Serve(ScriptedServer& server) const;

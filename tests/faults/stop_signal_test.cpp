@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <string>
-#include <vector>
 
 #include "support/crc32.h"
 #include "support/lines.h"

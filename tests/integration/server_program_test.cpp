@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,26 +63,21 @@ TEST(ServerProgram, RefusesToStartWithAClearMessage) {
     std::ofstream(dir.path() / "bad-deletions") << "ok.txt\n/etc/passwd\n";
     std::string const rel = (dir.path() / "rel").string();
     std::string const good = (dir.path() / "good").string();
+    std::string const listen = LoopbackAddress(TestAddress::RefusedStart);
     Case const cases[] = {
         {"unknown option", {"--root", good, "--port", "1"}, 2, "unknown option '--port'"},
-        {"no root", {"--listen", LoopbackAddress(TestAddress::RefusedStart)}, 2, "--root"},
+        {"no root", {"--listen", listen}, 2, "--root"},
         {"missing root",
-         {"--root", (dir.path() / "nope").string(), "--listen",
-          LoopbackAddress(TestAddress::RefusedStart)},
+         {"--root", (dir.path() / "nope").string(), "--listen", listen},
          1,
          "does not exist"},
-        {"path too long",
-         {"--root", rel, "--listen", LoopbackAddress(TestAddress::RefusedStart)},
-         1,
-         "longer than 63"},
+        {"path too long", {"--root", rel, "--listen", listen}, 1, "longer than 63"},
         {"bad deletion",
-         {"--root", good, "--listen", LoopbackAddress(TestAddress::RefusedStart), "--delete",
-          (dir.path() / "bad-deletions").string()},
+         {"--root", good, "--listen", listen, "--delete", (dir.path() / "bad-deletions").string()},
          1,
          "'/etc/passwd' is absolute"},
         {"missing deletion list",
-         {"--root", good, "--listen", LoopbackAddress(TestAddress::RefusedStart), "--delete",
-          (dir.path() / "nope.txt").string()},
+         {"--root", good, "--listen", listen, "--delete", (dir.path() / "nope.txt").string()},
          1,
          "nope.txt"},
         {"bad address",

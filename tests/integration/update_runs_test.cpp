@@ -21,19 +21,6 @@ namespace fs = std::filesystem;
 
 std::set<std::string> const kUpdaterFiles = {"upd.ini", "crc.ini"};
 
-struct UpdaterResult {
-    std::optional<int> exitStatus;  // nothing when it had to be killed
-    std::string output;
-    std::vector<std::string> lines;
-
-    std::vector<std::string> LinesStartingWith(std::string_view prefix) const {
-        std::vector<std::string> found;
-        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
-                     [&](std::string const& line) { return line.starts_with(prefix); });
-        return found;
-    }
-};
-
 // A release directory, a client directory and a server for them on `address`.
 class UpdateRun {
   public:
@@ -51,10 +38,12 @@ class UpdateRun {
     ReferenceServer& server() { return *server_; }
     std::vector<TreeFile> const& tree() const { return tree_; }
 
-    UpdaterResult Run() {
-        Process updater(UpdaterOptions(client()));
-        std::optional<int> const status = updater.ExitStatus(Millis(90000));
-        return {status, updater.Output() + updater.ErrorOutput(), updater.Lines()};
+    // Runs the updater in the client directory until it ends (killed after 90 s), and keeps it
+    // for the checks until the next run.
+    Process& Run() {
+        updater_.emplace(UpdaterOptions(client()));
+        updater_->WaitForExit(Millis(90000));
+        return *updater_;
     }
 
     // What the client lacks after a complete run: the empty files of the release, since an empty
@@ -74,6 +63,7 @@ class UpdateRun {
     std::string address_;
     std::vector<TreeFile> tree_;
     std::unique_ptr<ReferenceServer> server_;
+    std::optional<Process> updater_;
 };
 
 std::size_t NonEmptyCount(std::vector<TreeFile> const& tree) {
@@ -88,8 +78,8 @@ TEST(UpdaterWithServer, BringsAnEmptyClientToTheRelease) {
     UpdateRun run(LoopbackAddress(TestAddress::HundredFiles), HundredFileTree());
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
 
-    UpdaterResult const result = run.Run();
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    Process& result = run.Run();
+    EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
     std::vector<std::string> differences =
         ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
     std::sort(differences.begin(), differences.end());
@@ -107,13 +97,13 @@ TEST(UpdaterWithServer, BringsAnEmptyClientToTheRelease) {
 TEST(UpdaterWithServer, SecondRunSkipsEveryListThroughTheRecordedChecksums) {
     UpdateRun run(LoopbackAddress(TestAddress::HundredFilesAgain), HundredFileTree());
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
-    ASSERT_EQ(run.Run().exitStatus, 0);
+    ASSERT_EQ(run.Run().ExitStatus(), 0);
     std::size_t const walkedBefore = Occurrences(run.server().Log(), " walked (");
 
-    UpdaterResult const second = run.Run();
-    EXPECT_EQ(second.exitStatus, 0) << second.output;
-    EXPECT_TRUE(second.LinesStartingWith("status: file:").empty()) << second.output;
-    EXPECT_TRUE(second.LinesStartingWith("status: Checking").empty()) << second.output;
+    Process& second = run.Run();
+    EXPECT_EQ(second.ExitStatus(), 0) << second.Transcript();
+    EXPECT_TRUE(second.LinesStartingWith("status: file:").empty()) << second.Transcript();
+    EXPECT_TRUE(second.LinesStartingWith("status: Checking").empty()) << second.Transcript();
     ASSERT_TRUE(run.server().WaitForLog("all lists done", 2, Millis(10000)));
     std::string const log = run.server().Log();
     EXPECT_EQ(Occurrences(log, " walked ("), walkedBefore);
@@ -124,7 +114,7 @@ TEST(UpdaterWithServer, SecondRunSkipsEveryListThroughTheRecordedChecksums) {
 TEST(UpdaterWithServer, AChangedFileIsTheOnlyOneDownloadedAfterARescan) {
     UpdateRun run(LoopbackAddress(TestAddress::PartlyOutdated), HundredFileTree());
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
-    ASSERT_EQ(run.Run().exitStatus, 0);
+    ASSERT_EQ(run.Run().ExitStatus(), 0);
     std::size_t const sentBefore = Occurrences(run.server().Log(), ": sent ");
 
     TreeFile const changed{"gfx/icons/small/file3.bin", 0};
@@ -135,10 +125,10 @@ TEST(UpdaterWithServer, AChangedFileIsTheOnlyOneDownloadedAfterARescan) {
     WriteTreeFile(run.release(), *found, 2);  // same size, other bytes
     ASSERT_TRUE(run.server().Rescan()) << run.server().Log();
 
-    UpdaterResult const second = run.Run();
-    EXPECT_EQ(second.exitStatus, 0) << second.output;
+    Process& second = run.Run();
+    EXPECT_EQ(second.ExitStatus(), 0) << second.Transcript();
     auto const downloads = second.LinesStartingWith("status: file:");
-    ASSERT_EQ(downloads.size(), 1u) << second.output;
+    ASSERT_EQ(downloads.size(), 1u) << second.Transcript();
     EXPECT_NE(downloads[0].find(changed.path), std::string::npos) << downloads[0];
     std::string const log = run.server().Log();
     EXPECT_EQ(Occurrences(log, ": sent "), sentBefore + 1);
@@ -168,8 +158,8 @@ TEST(UpdaterWithServer, OutdatedFilesAreReplacedAndObsoleteOnesDeleted) {
     WriteTreeFile(run.client(), {"legacy/a/b.dll", 5});
     WriteTreeFile(run.client(), {"keep.me", 5});  // the server does not know it: it stays
 
-    UpdaterResult const result = run.Run();
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    Process& result = run.Run();
+    EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
     EXPECT_EQ(ReleaseDifferences(run.release(), run.client(), {"upd.ini", "crc.ini", "keep.me"}),
               std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(run.client() / "old.txt"));

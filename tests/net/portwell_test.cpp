@@ -9,6 +9,7 @@
 #include "net/host_address.h"
 #include "net/portwell.h"
 #include "socket_helpers.h"
+#include "support/process.h"
 #include "support/random_bytes.h"
 #include "support/wire.h"
 
@@ -19,10 +20,6 @@ using namespace std::chrono_literals;
 using testing::IsOpen;
 using testing::SocketPair;
 using testing::UniqueFd;
-
-std::vector<std::uint8_t> Pattern(std::size_t size) {
-    return test::PatternBytes(size, 7);
-}
 
 bool SendsAtOnce(int fd) {
     int on = 0;
@@ -39,7 +36,6 @@ class SocketLayerTest : public ::testing::Test {
     std::vector<std::vector<std::uint8_t>> reads;
     std::vector<std::uintptr_t> readAddresses;
     std::vector<int> connectErrors;
-    std::vector<int> accepted;
 
     void SetUp() override {
         layer.SocketStartup();
@@ -84,7 +80,7 @@ TEST_F(SocketLayerTest, NotificationKindsAreDistinctAndNumbered) {
 
 TEST_F(SocketLayerTest, FiveThousandBytesComeAsThreeReadsOnePerTurn) {
     SocketPair pair;
-    std::vector<std::uint8_t> const sent = Pattern(5000);
+    std::vector<std::uint8_t> const sent = test::PatternBytes(5000, 7);
     ASSERT_EQ(::send(pair.far.get(), sent.data(), sent.size(), 0), 5000);
     ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
 
@@ -140,7 +136,7 @@ TEST_F(SocketLayerTest, WritabilityIsReportedOnceAndAgainOnlyAfterAWouldBlockSen
     EXPECT_EQ(Turns(5), 0) << "write interest left on";
 
     ASSERT_GT(testing::FillSendBuffer(socket), 0u);
-    std::vector<std::uint8_t> const block = Pattern(100);
+    std::vector<std::uint8_t> const block = test::PatternBytes(100, 7);
     ASSERT_EQ(layer.SendAll(socket, block), -2);
     EXPECT_EQ(Turns(3), 0) << "still full, nothing to report";
 
@@ -152,7 +148,7 @@ TEST_F(SocketLayerTest, WritabilityIsReportedOnceAndAgainOnlyAfterAWouldBlockSen
 
 TEST_F(SocketLayerTest, SendAllSendsEverything) {
     SocketPair pair;
-    std::vector<std::uint8_t> const block = Pattern(3000);
+    std::vector<std::uint8_t> const block = test::PatternBytes(3000, 7);
     EXPECT_EQ(layer.SendAll(pair.near.get(), block), 0);
     EXPECT_EQ(testing::ReadExactly(pair.far.get(), 3000), block);
 }
@@ -165,7 +161,7 @@ TEST_F(SocketLayerTest, SendAllOfNothingCallsNoSend) {
 TEST_F(SocketLayerTest, SendAllIntoAFullSocketSendsNothingAndSaysSo) {
     SocketPair pair;
     std::size_t const filled = testing::FillSendBuffer(pair.near.get());
-    std::vector<std::uint8_t> const block = Pattern(100);
+    std::vector<std::uint8_t> const block = test::PatternBytes(100, 7);
     EXPECT_EQ(layer.SendAll(pair.near.get(), block), -2);
     EXPECT_EQ(testing::DrainAll(pair.far.get()).size(), filled);
 }
@@ -174,7 +170,7 @@ TEST_F(SocketLayerTest, SendAllCutOffAfterPartOfTheBlockFails) {
     SocketPair pair;
     int const small = 4096;
     ASSERT_EQ(::setsockopt(pair.near.get(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
-    std::vector<std::uint8_t> const block = Pattern(1 << 20);
+    std::vector<std::uint8_t> const block = test::PatternBytes(1 << 20, 7);
     EXPECT_EQ(layer.SendAll(pair.near.get(), block), -1);
     std::size_t const arrived = testing::DrainAll(pair.far.get()).size();
     EXPECT_GT(arrived, 0u);
@@ -185,7 +181,7 @@ TEST_F(SocketLayerTest, SendAllCutOffAfterPartOfTheBlockFails) {
 TEST_F(SocketLayerTest, SendAllToAClosedPeerFailsWithoutSignal) {
     SocketPair pair;
     pair.far.Reset();
-    std::vector<std::uint8_t> const block = Pattern(10);
+    std::vector<std::uint8_t> const block = test::PatternBytes(10, 7);
     EXPECT_EQ(layer.SendAll(pair.near.get(), block), -1);
     EXPECT_TRUE(IsOpen(pair.near.get()));
 }
@@ -237,9 +233,9 @@ TEST_F(SocketLayerTest, DottedAddressIsConnectedToAsWritten) {
 }
 
 TEST_F(SocketLayerTest, UnresolvableHostLeavesNoSocket) {
-    int const before = testing::OpenFdCount();
+    int const before = test::OpenDescriptorCount(::getpid());
     EXPECT_EQ(layer.AsyncConnect("no-such-host.invalid", 34005), -1);
-    EXPECT_EQ(testing::OpenFdCount(), before);
+    EXPECT_EQ(test::OpenDescriptorCount(::getpid()), before);
     EXPECT_EQ(layer.SelectedCount(), 0u);
 }
 

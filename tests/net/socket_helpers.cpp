@@ -4,8 +4,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 #include <stdexcept>
 
 namespace qm::net::testing {
@@ -42,15 +40,6 @@ std::uint16_t BoundPort(int fd) {
 
 bool IsOpen(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
-}
-
-int OpenFdCount() {
-    int count = 0;
-    for ([[maybe_unused]] auto const& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
 }
 
 std::size_t FillSendBuffer(int fd) {

@@ -31,7 +31,6 @@ struct SocketPair {
 bool IsOpen(int fd);
 // The local port that `fd` is bound to.
 std::uint16_t BoundPort(int fd);
-int OpenFdCount();
 
 // Sends into `fd` until the socket takes no single further byte. Returns the bytes sent.
 std::size_t FillSendBuffer(int fd);

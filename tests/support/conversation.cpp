@@ -1,7 +1,5 @@
 #include "support/conversation.h"
 
-#include <algorithm>
-
 namespace qm::test {
 
 Bytes Opening(Peers const& peers) {

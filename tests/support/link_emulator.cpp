@@ -1,6 +1,5 @@
 #include "support/link_emulator.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -98,10 +98,6 @@ struct Pipe {
     ::_exit(127);
 }
 
-long SelfResidentKb() {
-    return ResidentKb(::getpid());
-}
-
 }  // namespace
 
 std::vector<std::string> SplitLines(std::string const& text) {
@@ -135,7 +131,7 @@ Process::Process(ProcessOptions const& options) : input_(options.input.value_or(
     if ((options.input && !in.Open()) || !out.Open() || !err.Open() || !stop.Open()) {
         return;
     }
-    forkedFromKb_ = SelfResidentKb();
+    forkedFromKb_ = ResidentKb(::getpid());
     startedAt_ = Clock::now();
     pid_ = ::fork();
     if (pid_ == 0) {

@@ -1,7 +1,5 @@
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -73,9 +71,10 @@ std::string ErrnoText(char const* what) {
     return ::testing::AssertionFailure() << missing;
 }
 
-::testing::AssertionResult OneBox(Process const& program, std::string_view caption) {
-    std::vector<std::string> const boxes = program.LinesStartingWith("box: ");
-    std::string const prefix = "box: [" + std::string(caption) + "] ";
+::testing::AssertionResult OneBox(Process const& program, std::string_view caption,
+                                  std::string_view textStart) {
+    std::vector<std::string> const boxes = program.Boxes();
+    std::string const prefix = "box: [" + std::string(caption) + "] " + std::string(textStart);
     if (boxes.size() == 1 && boxes[0].starts_with(prefix)) {
         return ::testing::AssertionSuccess();
     }

@@ -110,8 +110,9 @@ class ServerThread {
 ::testing::AssertionResult PrintedInOrder(Process const& program,
                                           std::vector<std::string> const& expected);
 
-// The program printed exactly one box, with this caption.
-::testing::AssertionResult OneBox(Process const& program, std::string_view caption);
+// The program printed exactly one box, with this caption and a text that starts with `textStart`.
+::testing::AssertionResult OneBox(Process const& program, std::string_view caption,
+                                  std::string_view textStart = "");
 
 // Compares two frames; on a difference names the first differing offset and both frames.
 ::testing::AssertionResult SameFrame(Bytes const& expected, Bytes const& actual);

@@ -112,8 +112,7 @@ bool WriteFile(fs::path const& path, std::string_view contents) {
 }
 
 std::string ReadFile(fs::path const& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return ReadIfPresent(path).value_or("");
 }
 
 std::optional<std::string> ReadIfPresent(fs::path const& path) {
