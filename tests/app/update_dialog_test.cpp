@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "net/poll_event_loop.h"
+#include "net/socket_helpers.h"
 #include "support/lines.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -53,24 +55,10 @@ class RecordingView final : public UpdateView {
     }
 };
 
-// A TCP listener on 127.0.0.N:34005 that accepts connections when asked.
-class Listener {
-  public:
-    explicit Listener(char const* address) : fd_(qm::test::ListenOn(address, 4)) {
-        EXPECT_GE(fd_, 0) << address;
-    }
-    ~Listener() {
-        if (peer_ >= 0) {
-            close(peer_);
-        }
-        close(fd_);
-    }
-    int Accept() { return peer_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
-
-  private:
-    int fd_ = -1;
-    int peer_ = -1;
-};
+// The connection waiting on `listener`; not valid when none is.
+base::UniqueFd Accepted(base::UniqueFd const& listener) {
+    return base::UniqueFd(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+}
 
 class UpdateDialogTest : public ::testing::Test {
   protected:
@@ -90,13 +78,9 @@ class UpdateDialogTest : public ::testing::Test {
         loop_.RunOnce(0ms);
     }
 
-    // Turns the loop with real waits on the sockets until `done`, at most about two seconds.
-    template <typename Done>
-    bool RunUntil(Done done) {
-        for (int turn = 0; turn < 200 && !done(); ++turn) {
-            loop_.RunOnce(10ms);
-        }
-        return done();
+    // Turns the loop with real waits on the sockets until `done`, at most two seconds.
+    bool RunUntil(std::function<bool()> const& done) {
+        return net::testing::RunUntil(loop_, done, 2s);
     }
 
     TempDir dir_;
@@ -159,10 +143,11 @@ TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
 }
 
 TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
-    Listener listener("127.0.0.32");
+    base::UniqueFd const listener(qm::test::ListenOn("127.0.0.32", 4));
     OpenAndConnect("127.0.0.32");
     ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
-    ASSERT_GE(listener.Accept(), 0);
+    base::UniqueFd const peer = Accepted(listener);
+    ASSERT_TRUE(peer.valid());
     dialog_.Abort();
     EXPECT_EQ(view_.Boxes(), Lines{"box: [Program exit] The user has canceled the operation."});
     EXPECT_EQ(dialog_.errorCount(), 1);
@@ -173,17 +158,17 @@ TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
 }
 
 TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
-    Listener listener("127.0.0.33");
+    base::UniqueFd const listener(qm::test::ListenOn("127.0.0.33", 4));
     OpenAndConnect("127.0.0.33");
     ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
-    int peer = listener.Accept();
-    ASSERT_GE(peer, 0);
+    base::UniqueFd const peer = Accepted(listener);
+    ASSERT_TRUE(peer.valid());
     std::vector<std::uint8_t> const welcome = qm::test::Welcome(7, 9);  // from 7, our id 9
-    ASSERT_EQ(send(peer, welcome.data(), welcome.size(), 0), 151);
+    ASSERT_EQ(send(peer.get(), welcome.data(), welcome.size(), 0), 151);
     // The login (279 bytes) and the query (19) come back once the WELCOME was taken.
     ASSERT_TRUE(RunUntil([&] {
         std::uint8_t bytes[298];
-        return recv(peer, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT) == 298;
+        return recv(peer.get(), bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT) == 298;
     }));
     Advance(4999ms);
     EXPECT_FALSE(dialog_.closeRequested());

@@ -86,11 +86,4 @@ UniqueFd Listener::AcceptOne() {
 ClosedPort::ClosedPort()
     : fd_(Checked(qm::test::BoundTo("127.0.0.1", 0), "127.0.0.1")), port_(BoundPort(fd_.get())) {}
 
-bool RunUntil(PollEventLoop& loop, std::function<bool()> const& done, int maxTurns) {
-    for (int turn = 0; turn < maxTurns && !done(); ++turn) {
-        loop.RunOnce(std::chrono::milliseconds(20));
-    }
-    return done();
-}
-
 }  // namespace qm::net::testing

@@ -63,8 +63,16 @@ class ClosedPort {
     std::uint16_t port_ = 0;
 };
 
-// Turns the loop until `done` holds or `maxTurns` turns of at most 20 ms have passed.
-bool RunUntil(PollEventLoop& loop, std::function<bool()> const& done, int maxTurns = 250);
+// Turns the loop, waiting at most 10 ms a turn, until `done` holds or `limit` has passed; tells
+// whether `done` holds.
+inline bool RunUntil(PollEventLoop& loop, std::function<bool()> const& done,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto const deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        loop.RunOnce(std::chrono::milliseconds(10));
+    }
+    return done();
+}
 
 // Ends the whole test program if the scope is not left within `seconds`: for calls such as
 // Run() that cannot be bounded otherwise.

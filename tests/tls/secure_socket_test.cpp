@@ -12,6 +12,7 @@
 #include "net/key_pin.h"
 #include "net/poll_event_loop.h"
 #include "net/portwell.h"
+#include "net/socket_helpers.h"
 #include "support/addresses.h"
 #include "support/temp_dir.h"
 #include "tls/openssl_tls.h"
@@ -111,14 +112,7 @@ class SecureSockets : public ::testing::Test {
     }
 
     bool RunUntil(std::function<bool()> const& done) {
-        auto const limit = std::chrono::steady_clock::now() + 20s;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > limit) {
-                return false;
-            }
-            loop.RunOnce(10ms);
-        }
-        return true;
+        return net::testing::RunUntil(loop, done, 20s);
     }
 
     // Serves on `address` with `key` (plain TCP without one) and connects with `pins`: the

@@ -8,6 +8,7 @@
 
 #include "base/unique_fd.h"
 #include "net/poll_event_loop.h"
+#include "net/socket_helpers.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "update/recording_window.h"
@@ -36,14 +37,7 @@ class UpdateConnectionTest : public ::testing::Test {
         layer.SocketStartup();
         connection->InstallHandlers();
     }
-    template <typename Done>
-    bool RunUntil(Done done, std::chrono::milliseconds limit = 10s) {
-        auto const deadline = std::chrono::steady_clock::now() + limit;
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
-            loop.RunOnce(10ms);
-        }
-        return done();
-    }
+    bool RunUntil(std::function<bool()> const& done) { return net::testing::RunUntil(loop, done); }
 
     test::TempDir dir;
     net::PollEventLoop loop;
