@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/bytes.h"
 #include "support/crc32.h"
 #include "support/random_bytes.h"
 #include "support/temp_dir_test.h"
@@ -17,9 +18,7 @@ namespace {
 
 using qm::test::RandomBytes;
 
-std::span<const std::uint8_t> AsBytes(std::string_view text) {
-    return {reinterpret_cast<std::uint8_t const*>(text.data()), text.size()};
-}
+using base::AsBytes;
 
 TEST(CrcTableTest, HoldsTheReflectedPolynomialTable) {
     CrcTable const& table = BuildCrcTable();

@@ -13,10 +13,6 @@
 namespace qm::test {
 namespace {
 
-std::uint32_t Crc32Of(std::string_view text) {
-    return ReferenceCrc32(ToBytes(text));
-}
-
 std::optional<std::string> RecordedChecksum(ClientDir const& dir, std::string_view list) {
     std::optional<std::string> const text = dir.Read("crc.ini");
     return text ? ProfileEntry(*text, "GLOBAL_CRC", list) : std::nullopt;
@@ -38,7 +34,7 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     Process& updater = run.Start();
     ASSERT_TRUE(run.talk.OpenList(0x00000101));
     ASSERT_TRUE(run.talk.SendDescription(1, 0x00000102, "readme.txt", "files/readme.txt",
-                                         Crc32Of("hello")));
+                                         ReferenceCrc32(ToBytes("hello"))));
     ASSERT_TRUE(run.talk.ExpectAck(0x00000102));
     EXPECT_TRUE(run.EndsCleanly());
     EXPECT_TRUE(PrintedInOrder(

@@ -31,12 +31,6 @@ void Append(Bytes& to, std::span<const std::uint8_t> more);
 
 // Fixed-width fields as the updater keeps them: a text copy (zero-padded, cut to the width).
 Bytes TextField(std::size_t width, std::string_view text);
-inline Bytes ListNameField(std::string_view text) {
-    return TextField(64, text);
-}
-inline Bytes RemoteNameField(std::string_view text) {
-    return TextField(400, text);
-}
 
 // The ids of one conversation. The WELCOME's sender, the update server that announces itself and
 // the sender of the file messages may all differ; the updater must address each reply right.

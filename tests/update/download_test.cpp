@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 
+#include "base/bytes.h"
 #include "checksum/checksum.h"
 #include "support/temp_dir.h"
 
@@ -21,12 +22,10 @@ using qm::test::ReadFile;
 using qm::test::TempDir;
 using qm::test::WriteFile;
 
-std::span<const std::uint8_t> Bytes(std::string const& text) {
-    return {reinterpret_cast<std::uint8_t const*>(text.data()), text.size()};
-}
+using base::AsBytes;
 
 std::uint32_t CrcOf(std::string const& text) {
-    return checksum::Crc32(Bytes(text));
+    return checksum::Crc32(AsBytes(text));
 }
 
 std::uint64_t SizeOnDisk(std::string const& path) {
@@ -52,9 +51,9 @@ TEST(Download, ReplacesTheTargetInOneStepKeepingItsMode) {
     auto download = Download::Begin("bin/client");
     ASSERT_TRUE(download);
     EXPECT_EQ(fs::path(download->filePath()).parent_path(), "bin");
-    ASSERT_TRUE(download->Append(Bytes("new ")));
+    ASSERT_TRUE(download->Append(AsBytes("new ")));
     EXPECT_EQ(ReadFile("bin/client"), "old");  // untouched until installed
-    ASSERT_TRUE(download->Append(Bytes("contents")));
+    ASSERT_TRUE(download->Append(AsBytes("contents")));
     EXPECT_EQ(download->Install(CrcOf("new contents")), Download::Result::Installed);
     EXPECT_EQ(ReadFile("bin/client"), "new contents");
     EXPECT_EQ(dir.Mode("bin/client"), 0750u);
@@ -78,7 +77,7 @@ void ExpectInstall(char const* path, std::string const& text, std::uint32_t crc,
                    Download::Result result) {
     auto download = Download::Begin(path);
     ASSERT_TRUE(download);
-    ASSERT_TRUE(download->Append(Bytes(text)));
+    ASSERT_TRUE(download->Append(AsBytes(text)));
     EXPECT_EQ(download->Install(crc), result);
     EXPECT_TRUE(Leftovers(".").empty());
 }
@@ -103,7 +102,7 @@ TEST(Download, AnUnfinishedDownloadLeavesNothingBehind) {
     {
         auto download = Download::Begin("keep.txt");
         ASSERT_TRUE(download);
-        ASSERT_TRUE(download->Append(Bytes("partial")));
+        ASSERT_TRUE(download->Append(AsBytes("partial")));
         Download moved = std::move(*download);  // ownership moves with the object
         EXPECT_EQ(Leftovers(".").size(), 1u);
     }
@@ -155,7 +154,7 @@ TEST(Download, ContentsSurviveGatheringForEveryChunkSize) {
         auto download = Download::Begin("file.bin");
         ASSERT_TRUE(download);
         for (std::size_t at = 0; at < contents.size(); at += chunkSize) {
-            ASSERT_TRUE(download->Append(Bytes(contents.substr(at, chunkSize))));
+            ASSERT_TRUE(download->Append(AsBytes(contents.substr(at, chunkSize))));
         }
         EXPECT_EQ(download->bytesWritten(), contents.size());
         ASSERT_EQ(download->Install(CrcOf(contents)), Download::Result::Installed) << chunkSize;
@@ -172,7 +171,7 @@ TEST(Download, SmallChunksAreWrittenInBlocks) {
     std::set<std::uint64_t> sizesSeen;
     int const chunks = 200;
     for (int i = 0; i < chunks; ++i) {
-        ASSERT_TRUE(download->Append(Bytes(chunk)));
+        ASSERT_TRUE(download->Append(AsBytes(chunk)));
         sizesSeen.insert(SizeOnDisk(download->filePath()));
     }
     std::uint64_t const total = chunk.size() * chunks;
@@ -206,7 +205,7 @@ TEST(Download, AWriteFailureIsReportedAndKeepsTheOldFile) {
             auto download = Download::Begin("data.bin");
             ASSERT_TRUE(download);
             for (std::size_t at = 0; at < contents.size() && !failed; at += 2027) {
-                failed = !download->Append(Bytes(contents.substr(at, 2027)));
+                failed = !download->Append(AsBytes(contents.substr(at, 2027)));
             }
             if (!failed) {
                 failed = download->Install(CrcOf(contents)) == Download::Result::WriteFailed;

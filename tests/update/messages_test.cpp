@@ -137,7 +137,7 @@ TEST(ListName, TextCopyIsCutToSixtyFourBytes) {
 
 TEST(ListName, ShortNameIsZeroPadded) {
     ListNameField const field = MakeListName("quillmesh.ini");
-    EXPECT_EQ(Bytes(field.begin(), field.end()), wire::ListNameField("quillmesh.ini"));
+    EXPECT_EQ(Bytes(field.begin(), field.end()), wire::TextField(64, "quillmesh.ini"));
     EXPECT_EQ(FieldText(field), "quillmesh.ini");
 }
 
