@@ -22,13 +22,6 @@ using qm::test::RandomBytes;
 
 using qm::test::ReferenceCrc32;
 
-void WriteBytes(std::string const& path, std::vector<std::uint8_t> const& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<char const*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
 enum class Pass { kInTurn, kSplit };
 
 std::uint32_t RunPass(Pass pass, std::string const& path, Crc32UpdateFunction update,
@@ -65,7 +58,7 @@ TEST_P(EachPassAndEngine, FilesOfEverySizeAroundTheBlocks) {
     std::vector<std::uint8_t> const pool = RandomBytes(random, sizes.back());
     for (std::size_t const size : sizes) {
         std::span<const std::uint8_t> const bytes(pool.data(), size);
-        WriteBytes("data.bin", {bytes.begin(), bytes.end()});
+        WriteFile("data.bin", {bytes.begin(), bytes.end()});
         for (std::size_t const buffer : {std::size_t{4096}, std::size_t{100000}}) {
             if (size > (2 << 20) && buffer < 100000) {
                 continue;  // small blocks over large files add time, not cases
@@ -134,7 +127,7 @@ TEST_F(FilePassTest, InTurnTakesShortReadsFromAPipe) {
 TEST_F(FilePassTest, SplitPassFollowsAFileThatGrewOrShrank) {
     std::mt19937 random(4321);
     std::vector<std::uint8_t> const bytes = RandomBytes(random, 5 * kSplitBlockSize + 333);
-    WriteBytes("data.bin", bytes);
+    WriteFile("data.bin", {bytes.begin(), bytes.end()});
     for (Crc32UpdateFunction const update : SupportedUpdates()) {
         for (std::uint64_t const assumed :
              {std::uint64_t{0}, std::uint64_t{1000}, std::uint64_t{2 * kSplitBlockSize},
@@ -157,10 +150,10 @@ TEST(SplitSegmentSizeTest, AnEighthInWholeBlocksWithinBounds) {
 }
 
 TEST(ReadOnlyFileTest, SizeOnlyForRegularFiles) {
-    std::string directory = (std::filesystem::temp_directory_path() / "qm-crc-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(directory.data()), nullptr);
+    qm::test::TempDir const dir({.enter = false, .prefix = "qm-crc"});
+    std::string const directory = dir.path().string();
     std::string const file = directory + "/five.bin";
-    WriteBytes(file, {1, 2, 3, 4, 5});
+    ASSERT_TRUE(qm::test::WriteFile(file, "\x01\x02\x03\x04\x05"));
     EXPECT_EQ(ReadOnlyFile(file).RegularFileSize(), std::optional<std::uint64_t>(5));
     EXPECT_EQ(ReadOnlyFile(directory).RegularFileSize(), std::nullopt);
     EXPECT_FALSE(ReadOnlyFile(directory + "/missing").IsOpen());
@@ -172,7 +165,6 @@ TEST(ReadOnlyFileTest, SizeOnlyForRegularFiles) {
     EXPECT_TRUE(five.SeekTo(4));
     EXPECT_EQ(five.ReadSome(buffer), 1u);
     EXPECT_EQ(buffer[0], 5);
-    std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,11 +55,9 @@ TEST(ServerProgram, RefusesToStartWithAClearMessage) {
         char const* message;
     };
     TempDir dir;
-    fs::create_directories(dir.path() / "rel/data");
-    std::ofstream(dir.path() / "rel/data" / std::string(60, 'x')) << "x";
-    fs::create_directories(dir.path() / "good");
-    std::ofstream(dir.path() / "good/a.txt") << "a";
-    std::ofstream(dir.path() / "bad-deletions") << "ok.txt\n/etc/passwd\n";
+    WriteFile(dir.path() / "rel/data" / std::string(60, 'x'), "x");
+    WriteFile(dir.path() / "good/a.txt", "a");
+    WriteFile(dir.path() / "bad-deletions", "ok.txt\n/etc/passwd\n");
     std::string const rel = (dir.path() / "rel").string();
     std::string const good = (dir.path() / "good").string();
     std::string const listen = LoopbackAddress(TestAddress::RefusedStart);
@@ -211,12 +208,11 @@ TEST(ServerProgram, HangsUpOnAWrongNetworkWordAndAnswersTheRightOne) {
 TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
     constexpr std::uint32_t kChunks = 3000;
     TempDir dir;
-    fs::create_directories(dir.path() / "rel");
     std::string contents(kChunks * 2027 - 1000, '\0');
     for (std::size_t i = 0; i < contents.size(); ++i) {
         contents[i] = static_cast<char>(i * 7 + i / 2027);
     }
-    std::ofstream(dir.path() / "rel/big.bin", std::ios::binary) << contents;
+    WriteFile(dir.path() / "rel/big.bin", contents);
     ReferenceServer server(LoopbackAddress(TestAddress::SlowReader), dir.path() / "rel");
     ASSERT_TRUE(server.Ready()) << server.Log();
 
