@@ -212,7 +212,6 @@ ServerThread::ServerThread(std::string address, Script script) : server_(std::mo
     thread_ = std::thread([this, script = std::move(script)] {
         ::testing::AssertionResult const result = script(server_, *this);
         if (!result) {
-            std::lock_guard lock(mutex_);
             failure_ = result.message();
         }
         finished_ = true;
@@ -233,9 +232,12 @@ void ServerThread::WaitForRelease(Millis timeout) {
     }
 }
 
-std::string ServerThread::failure() const {
-    std::lock_guard lock(mutex_);
-    return failure_;
+::testing::AssertionResult ServerThread::Succeeded() {
+    Join();
+    if (failure_.empty()) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "server: " << failure_;
 }
 
 void ScriptedServer::CloseConnection() {

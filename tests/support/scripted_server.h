@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -94,15 +93,14 @@ class ServerThread {
     void Release() { released_ = true; }
     // For the script: keeps the connection until the test releases it (bounded).
     void WaitForRelease(Millis timeout = 2 * kStepTimeout);
-    // Empty when the script ran to its end without a failure.
-    std::string failure() const;
+    // Joins; fails with what went wrong when the script did not run to its end.
+    ::testing::AssertionResult Succeeded();
 
   private:
     ScriptedServer server_;
     std::atomic<bool> finished_{false};
     std::atomic<bool> released_{false};
-    mutable std::mutex mutex_;
-    std::string failure_;
+    std::string failure_;  // written by the script's thread, read once it is joined
     std::thread thread_;
 };
 

@@ -52,7 +52,6 @@ Frame ChunkRequest(std::uint8_t index, std::string_view remoteName) {
 class ConversationTest : public ::testing::Test {
   protected:
     ConversationTest() {
-        fs::create_directories(dir_.path() / "rel/data");
         test::WriteFile(dir_.path() / "rel/a.txt", "alpha");
         test::WriteFile(dir_.path() / "rel/b.txt", "beta");
         for (int i = 0; i < 5000; ++i) {
