@@ -43,10 +43,6 @@ class SilentDisplayServer {
     base::UniqueFd fd_;
 };
 
-std::string UpdaterBinary() {
-    return qm::test::UpdaterBinary().string();
-}
-
 // DISPLAY and Qt's platform as given (no value: unset), and no Wayland.
 EnvironmentChanges Screen(std::optional<std::string> display, std::optional<std::string> platform) {
     return {{"DISPLAY", std::move(display)},
@@ -102,8 +98,7 @@ TEST(ProgramFrontEnd, WithoutAWorkingDisplayTheProgramPrintsPlainLines) {
 // loaded costs the window, said in one line, and the run goes on in plain lines.
 TEST(ProgramFrontEnd, AMissingOrBrokenWindowModuleIsNotedAndPlainLinesServe) {
     namespace fs = std::filesystem;
-    fs::path const relative =
-        fs::relative(QM_WINDOW_PLUGIN_PATH, fs::path(UpdaterBinary()).parent_path());
+    fs::path const relative = fs::relative(QM_WINDOW_PLUGIN_PATH, UpdaterBinary().parent_path());
     for (bool const broken : {false, true}) {
         SCOPED_TRACE(broken ? "broken" : "missing");
         TempDir dir;  // no upd.ini: the run ends at once

@@ -70,10 +70,8 @@ void ExpectRefused(TestAddress address, std::uint8_t action, std::string_view fi
                                              ReferenceCrc32(ToBytes("payload"))));
         EXPECT_TRUE(run.server.ExpectOnlyUntilClosed({run.talk.Ack(2)}));
         EXPECT_EQ(updater.ExitStatus(), kExitDisk);
-        Lines const boxes = updater.Boxes();
-        ASSERT_EQ(boxes.size(), 1u) << updater.Transcript();
-        EXPECT_TRUE(boxes[0].starts_with(BoxPrefix("Disk access error"))) << boxes[0];
-        EXPECT_TRUE(NamesPath(boxes[0], path)) << boxes[0];
+        ASSERT_TRUE(OneBox(updater, "Disk access error"));
+        EXPECT_TRUE(NamesPath(updater.Boxes()[0], path)) << updater.Boxes()[0];
         EXPECT_EQ(TreeDifferences(before, SnapshotTree(run.dir.root())), Lines{});
         EXPECT_EQ(EtcXExists(), etcX);
     }
