@@ -118,14 +118,6 @@ std::vector<ReleaseList> SmallRelease(Bytes const& big) {
     };
 }
 
-std::string Failures(ReleaseReport const& report) {
-    std::string text;
-    for (std::string const& failure : report.failures) {
-        text += failure + "\n";
-    }
-    return text;
-}
-
 // One run of the updater in `dir` against `lists` served on `address`; it must end cleanly, and
 // the server must have seen nothing amiss.
 ReleaseReport ServeOneRun(ClientDir const& dir, TestAddress address,
@@ -135,7 +127,7 @@ ReleaseReport ServeOneRun(ClientDir const& dir, TestAddress address,
     Process updater(UpdaterOptions(dir.path()));
     EXPECT_EQ(updater.ExitStatus(std::chrono::seconds(300)), kExitClean);
     ReleaseReport report = release.Join();
-    EXPECT_TRUE(report.failures.empty()) << Failures(report) << updater.Transcript();
+    EXPECT_EQ(report.failures, Lines{}) << updater.Transcript();
     return report;
 }
 

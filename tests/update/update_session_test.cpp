@@ -35,11 +35,16 @@ class UpdateSessionTest : public ::testing::Test {
         return frames;
     }
 
+    // Hands `message` to `to` as one frame.
     template <typename Message>
-    void Receive(Message const& message) {
+    static void Deliver(UpdateSession& to, Message const& message) {
         base::ByteBuffer frame;
         Append(frame, message);
-        session.HandleMessage(frame);
+        to.HandleMessage(frame);
+    }
+    template <typename Message>
+    void Receive(Message const& message) {
+        Deliver(session, message);
     }
 
     // Logged in and the update server announced.
@@ -181,13 +186,9 @@ class ResumeTest : public UpdateSessionTest {
 
     // Describes the file in `on`; its size follows. The index of the first chunk requested.
     std::uint32_t Describe(UpdateSession& on, std::uint32_t crc) {
-        base::ByteBuffer frame;
-        Append(frame, FileDescription{kFromServer, action::CheckFile, 1, AsBytes("big.bin"),
-                                      AsBytes("big.bin"), crc});
-        on.HandleMessage(frame);
-        frame.clear();
-        Append(frame, FileSize{kFromServer, AsBytes("big.bin"), static_cast<std::uint32_t>(kSize)});
-        on.HandleMessage(frame);
+        Deliver(on, FileDescription{kFromServer, action::CheckFile, 1, AsBytes("big.bin"),
+                                    AsBytes("big.bin"), crc});
+        Deliver(on, FileSize{kFromServer, AsBytes("big.bin"), static_cast<std::uint32_t>(kSize)});
         Bytes const sent = on.outgoing();
         std::vector<std::uint8_t> const chunkRequest(sent.begin() + 415, sent.begin() + 415 + 419);
         on.ClearOutgoing();
@@ -195,9 +196,7 @@ class ResumeTest : public UpdateSessionTest {
     }
 
     void Chunk(UpdateSession& on, std::uint32_t index) {
-        base::ByteBuffer frame;
-        Append(frame, DataChunk{kFromServer, index, test::ChunkOf(AsBytes(content_), index)});
-        on.HandleMessage(frame);
+        Deliver(on, DataChunk{kFromServer, index, test::ChunkOf(AsBytes(content_), index)});
         on.ClearOutgoing();
     }
 
@@ -236,9 +235,8 @@ TEST_F(ResumeTest, ALostConnectionKeepsWhatArrivedAndTheNextRunGoesOnFromThere) 
 TEST_F(ResumeTest, AServerThatSendsFromTheStartGetsADownloadFromTheStart) {
     Interrupted(60);
     ASSERT_EQ(Describe(session, Crc()), 60u);
-    base::ByteBuffer frame;  // the resume index was ignored: chunk 0 comes
-    Append(frame, DataChunk{kFromServer, 0, AsBytes(content_).first(kChunkDataMax)});
-    session.HandleMessage(frame);
+    // The resume index was ignored: chunk 0 comes.
+    Receive(DataChunk{kFromServer, 0, AsBytes(content_).first(kChunkDataMax)});
     std::vector<std::uint8_t> const next(session.outgoing().begin(), session.outgoing().end());
     session.ClearOutgoing();
     ASSERT_EQ(next.size(), 419u);
