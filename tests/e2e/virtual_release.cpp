@@ -114,22 +114,17 @@ class VirtualRelease::Run {
     bool EndList(std::size_t i) {
         ReleaseList const& list = lists_[i];
         std::uint8_t const action = IsLast(i) ? 3 : 2;
-        if (!Step(talk_.SendDescription(action, NextToken(), NextName(i), "", list.checksum),
-                  "end of " + list.name) ||
-            !Step(talk_.server().Expect(talk_.ListRequestFor(NextName(i))),
-                  "request after " + list.name)) {
-            return false;
-        }
-        return !IsLast(i) || Complete();
+        return Step(talk_.SendDescription(action, NextToken(), NextName(i), "", list.checksum),
+                    "end of " + list.name) &&
+               Step(talk_.server().Expect(talk_.ListRequestFor(NextName(i))),
+                    "request after " + list.name) &&
+               (!IsLast(i) || Complete());
     }
 
     bool Complete() {
-        if (!Step(talk_.Finish(), "completion") ||
-            !Step(talk_.server().ExpectClosed(), "after the completion")) {
-            return false;
-        }
-        report_.completed = true;
-        return true;
+        report_.completed = Step(talk_.Finish(), "completion") &&
+                            Step(talk_.server().ExpectClosed(), "after the completion");
+        return report_.completed;
     }
 
     Conversation talk_;
@@ -143,9 +138,7 @@ VirtualRelease::VirtualRelease(std::string address, std::vector<ReleaseList> lis
     : server_(std::move(address)), lists_(std::move(lists)), peers_(peers) {}
 
 VirtualRelease::~VirtualRelease() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    Join();
 }
 
 void VirtualRelease::Start() {

@@ -125,18 +125,16 @@ std::vector<PathCase> PathCases(fs::path const& sentinel) {
     return cases;
 }
 
-Bytes NewContent() {
-    return ToBytes("the new file, downloaded in place of a link\n");
-}
+Bytes const kNewContent = ToBytes("the new file, downloaded in place of a link\n");
 
 FleetCase ServedFor(PathCase const& c) {
     Peers const peers;
-    Bytes const content = NewContent();
-    Bytes stream = Joined({Opening(peers), Description(0, 1, "", "", 0, peers),
-                           Description(c.action, 2, c.path, "files/x", ReferenceCrc32(content))});
+    Bytes stream =
+        Joined({Opening(peers), Description(0, 1, "", "", 0, peers),
+                Description(c.action, 2, c.path, "files/x", ReferenceCrc32(kNewContent))});
     if (!c.refused) {
         if (c.action == 1) {
-            Append(stream, Delivery("files/x", content, peers));
+            Append(stream, Delivery("files/x", kNewContent, peers));
         }
         Append(stream, Completion(peers));
     }
@@ -170,7 +168,7 @@ TEST(HostileServer, PathsOutOfTheClientDirectoryReachNothingOutside) {
                 fs::path const link = dir.path() / c.path;
                 if (c.action == 1) {
                     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link))) << context;
-                    EXPECT_EQ(dir.ReadBytes(c.path), NewContent()) << context;
+                    EXPECT_EQ(dir.ReadBytes(c.path), kNewContent) << context;
                 } else {
                     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << context;
                 }

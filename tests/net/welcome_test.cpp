@@ -123,10 +123,8 @@ TEST_F(WelcomeTest, WelcomeSplitOverTwoReadsIsAccepted) {
 }
 
 TEST_F(WelcomeTest, FrameAfterTheWelcomeInTheSameReadFollowsIt) {
-    Bytes input = Welcome(0, 151);
     Bytes const next{0x00, 0x06, 0x04, 0xAA, 0xBB, 0xCC};
-    input.insert(input.end(), next.begin(), next.end());
-    Feed(input);
+    Feed(test::Joined({Welcome(0, 151), next}));
     EXPECT_EQ(sink.welcomes, std::vector<bool>{true});
     EXPECT_EQ(sink.frames, std::vector<Bytes>{next});
 }
