@@ -1,6 +1,5 @@
 #include "support/tree_snapshot.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,25 +30,20 @@ std::string ReadFileBytes(std::string const& path, std::size_t limit) {
 }
 
 std::string ReadLinkTarget(std::string const& path) {
-    std::vector<char> target(4096);
-    ssize_t const length = ::readlink(path.c_str(), target.data(), target.size());
-    return length < 0 ? std::string("<unreadable>")
-                      : std::string(target.data(), static_cast<std::size_t>(length));
+    std::error_code error;
+    std::filesystem::path const target = std::filesystem::read_symlink(path, error);
+    return error ? std::string("<unreadable>") : target.string();
 }
 
+// The first kMaxEntries names in the directory; none when it cannot be read.
 std::vector<std::string> DirectoryNames(std::string const& path) {
     std::vector<std::string> names;
-    DIR* listing = ::opendir(path.c_str());
-    if (listing == nullptr) {
-        return names;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator(path, error);
+         !error && it != std::filesystem::directory_iterator() && names.size() < kMaxEntries;
+         it.increment(error)) {
+        names.push_back(it->path().filename().string());
     }
-    while (dirent const* entry = ::readdir(listing)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != ".." && names.size() < kMaxEntries) {
-            names.push_back(std::move(name));
-        }
-    }
-    ::closedir(listing);
     return names;
 }
 
