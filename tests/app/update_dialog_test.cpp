@@ -55,11 +55,6 @@ class RecordingView final : public UpdateView {
     }
 };
 
-// The connection waiting on `listener`; not valid when none is.
-base::UniqueFd Accepted(base::UniqueFd const& listener) {
-    return base::UniqueFd(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-}
-
 class UpdateDialogTest : public ::testing::Test {
   protected:
     UpdateDialogTest()
@@ -76,6 +71,17 @@ class UpdateDialogTest : public ::testing::Test {
     void Advance(std::chrono::milliseconds step) {
         now_ += step;
         loop_.RunOnce(0ms);
+    }
+
+    // Opens on `address`, where a server listens, and once the dialog reports the connection
+    // accepts it: the server's end, not valid when the dialog did not connect.
+    base::UniqueFd OpenAndAccept(char const* address) {
+        base::UniqueFd const listener(qm::test::ListenOn(address, 4));
+        OpenAndConnect(address);
+        if (!RunUntil([&] { return view_.Saw("status: connection succesfull"); })) {
+            return base::UniqueFd();
+        }
+        return base::UniqueFd(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
     }
 
     // Turns the loop with real waits on the sockets until `done`, at most two seconds.
@@ -143,10 +149,7 @@ TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
 }
 
 TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
-    base::UniqueFd const listener(qm::test::ListenOn("127.0.0.32", 4));
-    OpenAndConnect("127.0.0.32");
-    ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
-    base::UniqueFd const peer = Accepted(listener);
+    base::UniqueFd const peer = OpenAndAccept("127.0.0.32");
     ASSERT_TRUE(peer.valid());
     dialog_.Abort();
     EXPECT_EQ(view_.Boxes(), Lines{"box: [Program exit] The user has canceled the operation."});
@@ -158,10 +161,7 @@ TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
 }
 
 TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
-    base::UniqueFd const listener(qm::test::ListenOn("127.0.0.33", 4));
-    OpenAndConnect("127.0.0.33");
-    ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: connection succesfull"); }));
-    base::UniqueFd const peer = Accepted(listener);
+    base::UniqueFd const peer = OpenAndAccept("127.0.0.33");
     ASSERT_TRUE(peer.valid());
     std::vector<std::uint8_t> const welcome = qm::test::Welcome(7, 9);  // from 7, our id 9
     ASSERT_EQ(send(peer.get(), welcome.data(), welcome.size(), 0), 151);

@@ -32,7 +32,8 @@ TEST(Session, UnchangedFileIsAcknowledgedWithItsToken) {
     ScriptedRun run(TestAddress::UnchangedFile);
     run.dir.Write("readme.txt", "hello");
     Process& updater = run.Start();
-    ASSERT_TRUE(run.talk.OpenList(0x00000101));
+    ASSERT_TRUE(run.talk.Open());
+    ASSERT_TRUE(run.talk.Begin(0x00000101));
     ASSERT_TRUE(run.talk.SendDescription(1, 0x00000102, "readme.txt", "files/readme.txt",
                                          ReferenceCrc32(ToBytes("hello"))));
     ASSERT_TRUE(run.talk.ExpectAck(0x00000102));
