@@ -23,7 +23,7 @@ std::vector<std::string_view> ProfileLines(std::string_view text) {
 
 std::optional<std::string> ProfileEntry(std::string_view text, std::string_view section,
                                         std::string_view key) {
-    std::string const header = "[" + std::string(section) + "]";
+    std::string const header = std::string("[").append(section).append("]");
     std::string const prefix = std::string(key) + "=";
     bool inSection = false;
     for (std::string_view const line : ProfileLines(text)) {
