@@ -13,6 +13,7 @@
 //
 // The frames are timed on a LinkEmulator between the updater and the server (bench/frame_clock.h).
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -210,11 +211,56 @@ UpdaterRun RunThroughLink(Options const& options, fs::path const& directory,
 // program does, in poll before the recv.
 enum class Waiting { InRecv, InPoll };
 
+// Where the minimal client puts what it receives: nowhere, or every byte into a file, in 64 KiB
+// writes made after the next request went out, flushed to the disk before the clock stops: what
+// keeping the data on this disk costs a program that does nothing else.
+class Sink {
+  public:
+    explicit Sink(fs::path const& file) {
+        if (!file.empty()) {
+            fd_ = qm::base::UniqueFd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+            Require(fd_.valid(), "cannot create " + file.string());
+            block_.reserve(kBlock);
+        }
+    }
+    void Take(std::span<const std::uint8_t> bytes) {
+        if (fd_.valid()) {
+            block_.insert(block_.end(), bytes.begin(), bytes.end());
+            if (block_.size() >= kBlock) {
+                Flush();
+            }
+        }
+    }
+    // Writes what is left and waits for the disk: when that was done (`received` when nothing
+    // is kept).
+    Clock::time_point Finish(Clock::time_point received) {
+        if (!fd_.valid()) {
+            return received;
+        }
+        Flush();
+        Require(::fsync(fd_.get()) == 0, "fsync failed");
+        return Clock::now();
+    }
+
+  private:
+    static constexpr std::size_t kBlock = std::size_t{1} << 16;
+    void Flush() {
+        Require(::write(fd_.get(), block_.data(), block_.size()) ==
+                    static_cast<ssize_t>(block_.size()),
+                "write failed");
+        block_.clear();
+    }
+    qm::base::UniqueFd fd_;
+    std::vector<std::uint8_t> block_;
+};
+
 // The minimal client (bench/stop_and_wait_client.h) with recv and send, nothing else: the seconds
-// from the arrival of the file's size to the arrival of the empty chunk.
+// from the arrival of the file's size to the arrival of the empty chunk (and, when it keeps the
+// data in `keep`, to the end of the flush).
 Figure RawClient(std::string const& server, std::string const& file, std::uint64_t size,
-                 Waiting waiting = Waiting::InRecv) {
+                 Waiting waiting = Waiting::InRecv, fs::path const& keep = {}) {
     qm::bench::StopAndWaitClient client(file);
+    Sink sink(keep);
     qm::base::UniqueFd const connection(qm::test::ConnectTo(server));
     int const socket = connection.get();
     timeval const patience{30, 0};
@@ -235,9 +281,10 @@ Figure RawClient(std::string const& server, std::string const& file, std::uint64
         if (!qm::test::SendAll(socket, replies)) {
             break;
         }
+        sink.Take({buffer.data(), static_cast<std::size_t>(got)});  // while the server answers
     }
     Require(client.finished() && client.dataBytes() == size, "minimal client: " + client.failure());
-    return Seconds(client.finishedAt() - client.sizeArrivedAt());
+    return Seconds(sink.Finish(client.finishedAt()) - client.sizeArrivedAt());
 }
 
 // The line that follows the arrival of the file's size (the first ChunkRequest went out just
@@ -300,24 +347,31 @@ void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable
     auto const server = StartServer(options, root, kServer);
     Pairs pairs;
     Pairs polling;  // what waiting in poll costs the minimal client
+    Pairs keeping;  // what keeping the data on the same disk costs it
+    fs::path const kept = scratch / "minimal-client.bin";
     for (int i = 0; i < options.repetitions; ++i) {
         Figure const raw = RawClient(kServer, "big.bin", kBigSize);
         Figure const rawPolling = RawClient(kServer, "big.bin", kBigSize, Waiting::InPoll);
+        Figure const rawKeeping = RawClient(kServer, "big.bin", kBigSize, Waiting::InRecv, kept);
+        fs::remove(kept);
         fs::path const client = ClientDirectory(scratch / "client-download", kServer);
         UpdaterRun const run = RunUpdater(options, client);
         double const took = LineInterval(run, "download run");
         Require(fs::file_size(client / "big.bin") == kBigSize, Failed("download run", run));
         polling.Add(kBigSize / *rawPolling, kBigSize / *raw, *raw / *rawPolling);
+        keeping.Add(kBigSize / *rawKeeping, kBigSize / *raw, *raw / *rawKeeping);
         Report(
             "download run %d: updater %.2f s, minimal client %.2f s, waiting in poll %.2f s, "
-            "ratio %.3f",
-            i + 1, took, *raw, *rawPolling,
+            "keeping the data %.2f s, ratio %.3f",
+            i + 1, took, *raw, *rawPolling, *rawKeeping,
             pairs.Add(kBigSize / took, kBigSize / *raw, *raw / took));
     }
     pairs.Rows(table, "256 MiB download, to the Ack after the empty chunk",
                "minimal stop-and-wait client, same server", "MB/s", 1e6, Goal::AtLeast, 0.9);
     polling.Rows(table, "the minimal client waiting in poll before each recv",
                  "the same client waiting in recv", "MB/s", 1e6, Goal::Informational, 0);
+    keeping.Rows(table, "the minimal client writing what it receives to a file beside the updater's",
+                 "the same client dropping it", "MB/s", 1e6, Goal::Informational, 0);
 }
 
 // ---- Memory and start-up ----------------------------------------------------------------------
