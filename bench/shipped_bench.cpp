@@ -245,9 +245,9 @@ class Sink {
   private:
     static constexpr std::size_t kBlock = std::size_t{1} << 16;
     void Flush() {
-        Require(::write(fd_.get(), block_.data(), block_.size()) ==
-                    static_cast<ssize_t>(block_.size()),
-                "write failed");
+        Require(
+            ::write(fd_.get(), block_.data(), block_.size()) == static_cast<ssize_t>(block_.size()),
+            "write failed");
         block_.clear();
     }
     qm::base::UniqueFd fd_;
@@ -370,7 +370,8 @@ void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable
                "minimal stop-and-wait client, same server", "MB/s", 1e6, Goal::AtLeast, 0.9);
     polling.Rows(table, "the minimal client waiting in poll before each recv",
                  "the same client waiting in recv", "MB/s", 1e6, Goal::Informational, 0);
-    keeping.Rows(table, "the minimal client writing what it receives to a file beside the updater's",
+    keeping.Rows(table,
+                 "the minimal client writing what it receives to a file beside the updater's",
                  "the same client dropping it", "MB/s", 1e6, Goal::Informational, 0);
 }
 
