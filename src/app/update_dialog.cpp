@@ -55,7 +55,7 @@ void UpdateDialog::StartConnect() {
 }
 
 void UpdateDialog::Abort() {
-    if (closeRequested_) {
+    if (closeRequested_ || ended()) {
         return;
     }
     connection_.ResetLink();
@@ -83,7 +83,18 @@ void UpdateDialog::SetProgress(int percent) {
     }
 }
 
+void UpdateDialog::RaiseErrorCount() {
+    if (!ended()) {
+        ++errorCount_;
+    }
+}
+
+// One run, one ending: what the rest of the step meets after the first (a send that fails on the
+// way out, a timer, a signal) changes neither the box nor the exit status.
 void UpdateDialog::EndWithMessage(update::Ending const& ending) {
+    if (ended()) {
+        return;
+    }
     SettleExitStatus(ending.status);
     {
         net::ModalHold const hold(loop_);
@@ -93,6 +104,9 @@ void UpdateDialog::EndWithMessage(update::Ending const& ending) {
 }
 
 void UpdateDialog::FinishRun() {
+    if (ended()) {
+        return;
+    }
     if (errorCount_ != 0) {
         EndWithMessage(endings::UploadFailed(errorCount_));
         return;

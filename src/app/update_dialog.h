@@ -43,7 +43,7 @@ class UpdateDialog final : public update::SessionWindow {
     void SetProgress(int percent) override;
     void EndWithMessage(update::Ending const& ending) override;
     void FinishRun() override;
-    void RaiseErrorCount() override { ++errorCount_; }
+    void RaiseErrorCount() override;
     void StartResponseTimer() override;
     void StopResponseTimer() override;
 
@@ -57,6 +57,8 @@ class UpdateDialog final : public update::SessionWindow {
     int errorCount() const { return errorCount_; }
 
   private:
+    // The run's ending has been chosen: the first one decides everything.
+    bool ended() const { return exitStatus_.has_value(); }
     void RequestClose();
     void SettleExitStatus(update::ExitStatus status);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -55,29 +56,64 @@ class RecordingView final : public UpdateView {
     }
 };
 
+// The poll loop, which can be told to go on delivering after a close was asked for: a toolkit's
+// loop may still deliver what was due, and the controller must not depend on it not doing so.
+class TestLoop final : public net::EventLoop {
+  public:
+    explicit TestLoop(net::PollEventLoop::TimeSource now) : poll_(std::move(now)) {}
+
+    void Watch(int fd, Interest interest, Handler handler) override {
+        poll_.Watch(fd, interest, std::move(handler));
+    }
+    void Unwatch(int fd, Interest interest) override { poll_.Unwatch(fd, interest); }
+    TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override {
+        return poll_.StartTimer(delay, std::move(handler));
+    }
+    void StopTimer(TimerId id) override { poll_.StopTimer(id); }
+    Clock::time_point Now() const override { return poll_.Now(); }
+    void Run() override { poll_.Run(); }
+    void Stop() override {
+        if (!goesOnAfterStop) {
+            poll_.Stop();
+        }
+    }
+    bool Stopped() const override { return poll_.Stopped(); }
+
+    net::PollEventLoop& poll() { return poll_; }
+    bool goesOnAfterStop = false;
+
+  private:
+    void Hold() override { holds_.emplace_back(poll_); }
+    void Release() override { holds_.pop_back(); }
+
+    net::PollEventLoop poll_;
+    std::list<net::ModalHold> holds_;
+};
+
 class UpdateDialogTest : public ::testing::Test {
   protected:
     UpdateDialogTest()
         : loop_([this] { return now_; }), layer_(loop_), dialog_(loop_, layer_, view_) {}
 
     void Configure(std::string const& contents) { WriteFile("upd.ini", contents); }
-    // Opens on upd.ini naming `server`, and lets the one-second timer start the connect.
-    void OpenAndConnect(std::string const& server) {
-        Configure("[GENERAL]\nSERVER=" + server + "\n");
+    // Opens on upd.ini naming `server` (and `more` settings), and lets the one-second timer start
+    // the connect.
+    void OpenAndConnect(std::string const& server, std::string const& more = "") {
+        Configure("[GENERAL]\nSERVER=" + server + "\n" + more);
         dialog_.OnOpen();
         Advance(1000ms);
     }
 
     void Advance(std::chrono::milliseconds step) {
         now_ += step;
-        loop_.RunOnce(0ms);
+        loop_.poll().RunOnce(0ms);
     }
 
     // Opens on `address`, where a server listens, and once the dialog reports the connection
     // accepts it: the server's end, not valid when the dialog did not connect.
-    base::UniqueFd OpenAndAccept(char const* address) {
+    base::UniqueFd OpenAndAccept(char const* address, std::string const& more = "") {
         base::UniqueFd const listener(qm::test::ListenOn(address, 4));
-        OpenAndConnect(address);
+        OpenAndConnect(address, more);
         if (!RunUntil([&] { return view_.Saw("status: connection succesfull"); })) {
             return base::UniqueFd();
         }
@@ -86,12 +122,21 @@ class UpdateDialogTest : public ::testing::Test {
 
     // Turns the loop with real waits on the sockets until `done`, at most two seconds.
     bool RunUntil(std::function<bool()> const& done) {
-        return net::testing::RunUntil(loop_, done, 2s);
+        return net::testing::RunUntil(loop_.poll(), done, 2s);
+    }
+
+    // Sends the WELCOME (from 7, our id 9) and waits for the login and the query (298 bytes).
+    bool Welcome(int peer) {
+        std::vector<std::uint8_t> const welcome = qm::test::Welcome(7, 9);
+        return send(peer, welcome.data(), welcome.size(), 0) == 151 && RunUntil([&] {
+                   std::uint8_t bytes[298];
+                   return recv(peer, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT) == 298;
+               });
     }
 
     TempDir dir_;
     net::PollEventLoop::Clock::time_point now_{};
-    net::PollEventLoop loop_;
+    TestLoop loop_;
     net::SocketLayer layer_;
     RecordingView view_;
     UpdateDialog dialog_;
@@ -163,13 +208,7 @@ TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
 TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
     base::UniqueFd const peer = OpenAndAccept("127.0.0.33");
     ASSERT_TRUE(peer.valid());
-    std::vector<std::uint8_t> const welcome = qm::test::Welcome(7, 9);  // from 7, our id 9
-    ASSERT_EQ(send(peer.get(), welcome.data(), welcome.size(), 0), 151);
-    // The login (279 bytes) and the query (19) come back once the WELCOME was taken.
-    ASSERT_TRUE(RunUntil([&] {
-        std::uint8_t bytes[298];
-        return recv(peer.get(), bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT) == 298;
-    }));
+    ASSERT_TRUE(Welcome(peer.get()));
     Advance(4999ms);
     EXPECT_FALSE(dialog_.closeRequested());
     Advance(1ms);
@@ -183,7 +222,7 @@ TEST_F(UpdateDialogTest, TimersAreHeldWhileABoxIsOpen) {
     bool timerRanInsideBox = false;
     view_.whileBoxOpen = [&] {
         now_ += 2000ms;
-        loop_.RunOnce(0ms);
+        loop_.poll().RunOnce(0ms);
         timerRanInsideBox = view_.Saw("status: connecting...");
     };
     dialog_.EndWithMessage(update::endings::DiskAccessError("test"));
@@ -250,14 +289,77 @@ TEST_F(UpdateDialogTest, FinishRunEndings) {
 }
 
 TEST_F(UpdateDialogTest, FirstEndingDecidesTheExitStatus) {
-    Configure("[GENERAL]\nSERVER=127.0.0.36\n");
+    Configure("[GENERAL]\nSERVER=127.0.0.36\nEXE=./client.sh\n");
     dialog_.OnOpen();
     dialog_.RaiseErrorCount();
     dialog_.EndWithMessage(update::endings::DiskAccessError("Cannot open the temporary file"));
-    dialog_.FinishRun();
-    EXPECT_EQ(view_.Boxes().size(), 2u);
+    dialog_.FinishRun();  // a completion in the same read
+    EXPECT_EQ(view_.Boxes(), Lines{"box: [Disk access error] Cannot open the temporary file"});
+    EXPECT_FALSE(view_.Saw("launch: ./client.sh UPDATED"));
     EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Disk);
+    EXPECT_EQ(dialog_.errorCount(), 1);
 }
+
+// Once the run has its ending, whatever the rest of the step meets (the server gone, a send that
+// fails, a timer, the cancel command that SIGTERM gives) shows no second box, counts no error and
+// leaves the first ending's exit status.
+enum class AfterTheEnding { LostLink, FailedSend, ResponseTimer, StallTimer, Cancel };
+
+class EndingThen : public UpdateDialogTest, public ::testing::WithParamInterface<AfterTheEnding> {};
+
+TEST_P(EndingThen, NothingElseEndsTheRun) {
+    loop_.goesOnAfterStop = true;
+    base::UniqueFd peer = OpenAndAccept("127.0.0.37", "TIMEOUT=3\n");
+    ASSERT_TRUE(peer.valid());
+    ASSERT_TRUE(Welcome(peer.get()));
+    if (GetParam() != AfterTheEnding::ResponseTimer) {
+        std::vector<std::uint8_t> const announcement = qm::test::ServerAnnouncement(0x63, 9);
+        ASSERT_TRUE(qm::test::SendAll(peer.get(), announcement));
+        ASSERT_TRUE(RunUntil([&] { return view_.Saw("status: requesting files ..."); }));
+    }
+    dialog_.EndWithMessage(update::endings::DiskAccessError("first"));
+    switch (GetParam()) {
+        case AfterTheEnding::LostLink:
+            peer = base::UniqueFd();
+            EXPECT_TRUE(RunUntil([&] { return layer_.SelectedCount() == 0; }));
+            break;
+        case AfterTheEnding::FailedSend: {
+            // A list's beginning, which the updater acknowledges, then a reset: the Ack fails.
+            std::vector<std::uint8_t> const begin = qm::test::FileDescription(
+                {.sender = 0x77, .destination = 9, .action = 0, .fileToken = 1});
+            ASSERT_TRUE(qm::test::SendAll(peer.get(), begin));
+            linger const reset{1, 0};
+            setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            peer = base::UniqueFd();
+            EXPECT_TRUE(RunUntil([&] { return layer_.SelectedCount() == 0; }));
+            break;
+        }
+        case AfterTheEnding::ResponseTimer:
+            Advance(5000ms);
+            break;
+        case AfterTheEnding::StallTimer:
+            Advance(3000ms);
+            Advance(3000ms);
+            break;
+        case AfterTheEnding::Cancel:
+            dialog_.Abort();
+            break;
+    }
+    EXPECT_EQ(view_.Boxes(), Lines{"box: [Disk access error] first"});
+    EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Disk);
+    EXPECT_EQ(dialog_.errorCount(), 0);
+}
+
+std::string NameOf(::testing::TestParamInfo<AfterTheEnding> const& info) {
+    char const* const names[] = {"LostLink", "FailedSend", "ResponseTimer", "StallTimer", "Cancel"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateDialog, EndingThen,
+                         ::testing::Values(AfterTheEnding::LostLink, AfterTheEnding::FailedSend,
+                                           AfterTheEnding::ResponseTimer,
+                                           AfterTheEnding::StallTimer, AfterTheEnding::Cancel),
+                         NameOf);
 
 }  // namespace
 }  // namespace qm::app
