@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <vector>
 
 #include "base/aligned_buffer.h"
@@ -382,6 +383,11 @@ bool RemoveProfileValue(std::string_view fileName, std::string_view section, std
         return false;
     }
     std::optional<std::string> const text = ProfileDocument(contents.text).WithoutKey(section, key);
+    if (text && text->empty()) {
+        // Nothing left to keep: the file goes, as if it had never been written.
+        std::error_code error;
+        return std::filesystem::remove(path, error) || !error;
+    }
     return !text || ReplaceFile(path, *text, contents.mode);
 }
 

@@ -42,9 +42,10 @@ bool WriteProfileValue(std::string_view fileName, std::string_view section, std:
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(std::string_view fileName,
                                                                     std::string_view section);
 
-// Removes every entry `key` from `section` of `fileName`, written as WriteProfileValue writes.
-// True when the file is as wanted afterwards (a missing file, section or key already is), false
-// when it could not be written.
+// Removes every entry `key` from `section` of `fileName`, written as WriteProfileValue writes; a
+// section left without entries goes with it, and a file left without any line is removed. True
+// when the file is as wanted afterwards (a missing file, section or key already is), false when
+// it could not be written.
 bool RemoveProfileValue(std::string_view fileName, std::string_view section, std::string_view key);
 
 // Removes the temporary files that a write of `fileName` interrupted by a kill left beside it

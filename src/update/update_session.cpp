@@ -255,11 +255,15 @@ std::uint32_t UpdateSession::ChunksKeptFor(std::uint32_t crc) {
     return 0;
 }
 
+// Only a download larger than one write block is kept for a later run.
+bool UpdateSession::WorthResuming(std::uint32_t size) {
+    return size > kDownloadWriteBlock;
+}
+
 // The download's file, going on after the first `index` chunks: resumable when it is large
 // enough to be worth it and the record can say so, temporary otherwise.
 std::optional<Download> UpdateSession::OpenDownload(std::uint32_t index) {
-    bool const worthResuming =
-        partialPath_ && announcedSize_ && *announcedSize_ > kDownloadWriteBlock;
+    bool const worthResuming = partialPath_ && announcedSize_ && WorthResuming(*announcedSize_);
     if (worthResuming && (RecordedPartial(targetPath_) == expectedCrc_ ||
                           RecordPartial(targetPath_, expectedCrc_))) {
         return Download::Resume(targetPath_, *partialPath_, std::uint64_t{index} * kChunkDataMax);
@@ -302,12 +306,22 @@ void UpdateSession::OnDataChunk(Bytes frame) {
     if (fileSize_ != 0) {
         ReportTransfer();
     }
+    if (supersededRequest_ &&
+        std::exchange(supersededRequest_, std::nullopt) == chunk->chunkIndex) {
+        return;  // the answer to a request for what an earlier run had kept
+    }
+    bool const firstAnswer = downloadRequested_ && !download_;
+    if (firstAnswer && resumeIndex_ > 0 && !announcedSize_ && chunk->chunkIndex != 0) {
+        // Nothing said how large the file is: what an earlier run kept cannot be trusted to fit.
+        ForgetKeptChunks();
+        return RequestMoreChunks();
+    }
     if (chunk->data.empty()) {
         FinishDownload();
         SendAck();
         return;
     }
-    if (resumeIndex_ > 0 && chunk->chunkIndex == 0 && !download_ && downloadRequested_) {
+    if (firstAnswer && resumeIndex_ > 0 && chunk->chunkIndex == 0) {
         // The server sends the file from its start after all: so be it.
         resumeIndex_ = 0;
         chunkCounter_ = 0;
@@ -422,6 +436,7 @@ void UpdateSession::FinishDownload() {
 void UpdateSession::DropDownload() {
     download_.reset();  // a resumable download keeps what it has for a later run
     downloadRequested_ = false;
+    supersededRequest_.reset();
 }
 
 void UpdateSession::DiscardDownload() {
@@ -430,11 +445,20 @@ void UpdateSession::DiscardDownload() {
         if (download_->resumable()) {
             ForgetPartial(targetPath_);
         }
-    } else if (resumeIndex_ > 0 && partialPath_) {
-        ::unlink(partialPath_->c_str());  // kept by an earlier run, not opened yet
-        ForgetPartial(targetPath_);
+    } else if (resumeIndex_ > 0) {
+        ForgetKeptChunks();  // kept by an earlier run, not opened yet
     }
     DropDownload();
+}
+
+void UpdateSession::ForgetKeptChunks() {
+    if (partialPath_) {
+        ::unlink(partialPath_->c_str());
+        ForgetPartial(targetPath_);
+    }
+    resumeIndex_ = 0;
+    chunkCounter_ = 0;
+    nextRequest_ = 0;
 }
 
 bool UpdateSession::RoomOnDiskFor(std::uint64_t bytes) const {
@@ -460,6 +484,13 @@ void UpdateSession::OnFileSize(Bytes frame) {
     window_.SetProgress(0);
     if (!downloadRequested_) {
         return;
+    }
+    if (resumeIndex_ > 0 && !download_ &&
+        (!WorthResuming(size->size) || size->size < std::uint64_t{resumeIndex_} * kChunkDataMax)) {
+        // What an earlier run kept does not fit the file announced now: it goes, and the file
+        // comes from its start. The request for the kept part's end is still to be answered.
+        supersededRequest_ = resumeIndex_;
+        ForgetKeptChunks();
     }
     std::uint64_t const kept = std::uint64_t{resumeIndex_} * kChunkDataMax;
     if (size->size > kept && !RoomOnDiskFor(size->size - kept)) {

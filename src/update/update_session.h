@@ -97,6 +97,10 @@ class UpdateSession {
     void DropDownload();
     // The download under way is damaged or failed: its file and record go.
     void DiscardDownload();
+    // What an earlier run kept of the file under way goes, and the download starts again from
+    // chunk 0.
+    void ForgetKeptChunks();
+    static bool WorthResuming(std::uint32_t size);
     static bool IsSafeServerPath(std::string_view localPath);
     std::uint32_t ChunksKeptFor(std::uint32_t crc);
     std::optional<Download> OpenDownload(std::uint32_t index);
@@ -140,7 +144,10 @@ class UpdateSession {
     std::uint32_t nextRequest_ = 0;           // index of the next chunk to request
     std::uint32_t resumeIndex_ = 0;           // the first chunk an earlier run did not keep
     std::optional<std::string> partialPath_;  // where the download is kept, when resumable
-    std::uint32_t requestDestination_ = 0;    // whom chunk requests go to
+    // A request still to be answered for a kept part that was dropped since; its answer is not
+    // part of the download.
+    std::optional<std::uint32_t> supersededRequest_;
+    std::uint32_t requestDestination_ = 0;  // whom chunk requests go to
     // The size that a FileSize announced for the file under way; more data than that is refused,
     // so that a server cannot fill the disk with a file announced as small.
     std::optional<std::uint32_t> announcedSize_;

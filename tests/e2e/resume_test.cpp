@@ -86,5 +86,58 @@ TEST(Resume, ACancelledOrKilledDownloadGoesOnFromTheFirstChunkItLacks) {
     }
 }
 
+// A run that records no list keeps crc.ini as it found it, also when a large download recorded
+// its partial file there for a while.
+TEST(Resume, ARunThatRecordsNoListLeavesNoChecksumRecordBehind) {
+    ScriptedRun run(TestAddress::NoListRecorded);
+    Process& updater = run.Start();
+    ASSERT_TRUE(run.talk.OpenList(1)) << updater.Transcript();
+    ASSERT_TRUE(Serve(run.talk, 0, kLastIndex + 1)) << updater.Transcript();
+    EXPECT_TRUE(run.EndsCleanly());
+    EXPECT_EQ(run.dir.ReadBytes(kLocal), kContent);
+    EXPECT_FALSE(run.dir.Exists("crc.ini"));
+}
+
+// A kept part on record for the very checksum the server announces, which does not fit what the
+// server then says of the file (no size at all, 64 KiB or less, fewer bytes than were kept), goes
+// with its record, and the file comes from its start in the same run.
+TEST(Resume, AKeptPartThatDoesNotFitTheAnnouncedFileGoesAndTheFileComesFromItsStart) {
+    struct Case {
+        char const* name;
+        std::size_t size;
+        bool sizeAnnounced;
+    };
+    Case const cases[] = {
+        {"no size announced", 100 * kChunkSize + 1000, false},
+        {"64 KiB or less", 30 * 1024, true},
+        {"fewer bytes than kept", 35 * kChunkSize, true},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedRun run(TestAddress::KeptPartDoesNotFit);
+        Bytes const content = PatternBytes(c.size, 31);
+        std::uint32_t const crc = ReferenceCrc32(content);
+        run.dir.Write(kLocal, "old content");
+        run.dir.Write(kPartial, PatternBytes(std::size_t{kChunksBeforeStop} * kChunkSize, 5));
+        run.dir.Write("crc.ini", "[PARTIAL_DOWNLOADS]\n" + std::string(kLocal) + "=" +
+                                     std::to_string(crc) + "\n");
+        Process& updater = run.Start();
+        ASSERT_TRUE(run.talk.OpenList(1)) << updater.Transcript();
+        ASSERT_TRUE(run.talk.SendDescription(1, 2, kLocal, kRemote, crc));
+        ASSERT_TRUE(run.talk.ExpectDownloadRequest(kRemote, kChunksBeforeStop));
+        if (c.sizeAnnounced) {
+            ASSERT_TRUE(run.talk.SendFileSize(kRemote, static_cast<std::uint32_t>(c.size)));
+        }
+        // The answer to the request for the kept part's end: empty past the end of the file.
+        ASSERT_TRUE(run.talk.SendData(kChunksBeforeStop, ChunkOf(content, kChunksBeforeStop)));
+        ASSERT_TRUE(run.talk.ExpectChunkRequest(kRemote, 0)) << updater.Transcript();
+        ASSERT_TRUE(run.talk.SendContent(kRemote, content, 2)) << updater.Transcript();
+        EXPECT_TRUE(run.EndsCleanly());
+        EXPECT_EQ(run.dir.ReadBytes(kLocal), content);
+        EXPECT_FALSE(run.dir.Exists(kPartial));
+        EXPECT_EQ(run.dir.Read("crc.ini"), std::nullopt) << "nothing else was recorded";
+    }
+}
+
 }  // namespace
 }  // namespace qm::test

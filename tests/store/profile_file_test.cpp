@@ -124,6 +124,36 @@ TEST_F(ProfileFileTest, WritingAddsAMissingSectionAtTheEnd) {
     EXPECT_EQ(ReadProfileValue("./crc.ini", "GLOBAL_CRC", "list.ini"), "0");
 }
 
+TEST_F(ProfileFileTest, RemovingKeepsEveryOtherLineAndRemovesWhatIsLeftEmpty) {
+    struct Case {
+        char const* name;
+        std::string before;
+        std::string section;
+        std::string key;
+        std::optional<std::string> after;  // nothing: no file
+    };
+    Case const cases[] = {
+        {"one of two keys", "[P]\r\na=1\r\nb=2\r\n[G]\r\nl=3\r\n", "p", "A",
+         "[P]\r\nb=2\r\n[G]\r\nl=3\r\n"},
+        {"the last key of a section", "[G]\nl=3\n[P]\na=1\n", "P", "a", "[G]\nl=3\n"},
+        {"a key that stands twice", "[P]\na=1\nb=2\na=3\n", "P", "a", "[P]\nb=2\n"},
+        {"a missing key", "[P]\na=1\n", "P", "b", "[P]\na=1\n"},
+        {"the last key of the file", "[P]\na=1\n", "P", "a", std::nullopt},
+        {"no file", "", "P", "a", std::nullopt},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.before.empty()) {
+            WriteFile("crc.ini", c.before);
+        }
+        EXPECT_TRUE(RemoveProfileValue("./crc.ini", c.section, c.key));
+        EXPECT_EQ(ReadFile("crc.ini"), c.after.value_or(""));
+        EXPECT_EQ(Listing(),
+                  c.after ? std::vector<std::string>{"crc.ini"} : std::vector<std::string>{});
+        std::filesystem::remove("crc.ini");
+    }
+}
+
 TEST_F(ProfileFileTest, WritingRefusesTextsThatCannotBeStored) {
     WriteFile("crc.ini", "[A]\nk=1\n");
     EXPECT_FALSE(WriteProfileValue("./crc.ini", "A", "k", "two\nlines"));

@@ -61,7 +61,9 @@ enum class TestAddress : int {
     ResumeAfterCancel,
     ResumeAfterKill,
     PipelinedRequests,
-    OutOfRangeSettings,  // 85
+    OutOfRangeSettings,
+    KeptPartDoesNotFit,
+    NoListRecorded,  // 87
     // The updater and the reference server together (tests/integration).
     HundredFiles = 100,
     HundredFilesAgain,

@@ -67,6 +67,8 @@ class Conversation {
     // that a changed file brings.
     ::testing::AssertionResult ExpectDownloadRequest(std::string_view remoteName,
                                                      std::uint32_t firstChunk = 0);
+    // The request for chunk `index` of a download.
+    ::testing::AssertionResult ExpectChunkRequest(std::string_view remoteName, std::uint32_t index);
     // Describes a file (action 1) whose checksum differs from the local copy's; the updater asks
     // for it.
     ::testing::AssertionResult OfferChanged(std::uint32_t token, std::string_view localPath,
@@ -93,7 +95,6 @@ class Conversation {
   private:
     // The frame `expected` next; a failure names it as `what`.
     ::testing::AssertionResult ExpectFrame(std::string const& what, Bytes const& expected);
-    ::testing::AssertionResult ExpectChunkRequest(std::string_view remoteName, std::uint32_t index);
 
     ScriptedServer& server_;
     Peers peers_;
