@@ -7,16 +7,21 @@ namespace qm::app {
 
 namespace endings = update::endings;
 
-UpdateDialog::UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, UpdateView& view)
-    : loop_(loop), layer_(layer), view_(view) {}
+UpdateDialog::UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, UpdateView& view,
+                           RunLockTaker takeRunLock)
+    : loop_(loop), layer_(layer), view_(view), takeRunLock_(std::move(takeRunLock)) {}
 
 void UpdateDialog::OnOpen() {
     // One run at a time in a client directory: a second one would fight the first over its files.
-    runLock_ = base::DirectoryLock::TryLock(".");
-    if (!runLock_) {
-        EndWithMessage(endings::AlreadyRunning());
+    base::DirectoryLock::Attempt taken = takeRunLock_(".");
+    if (auto const* refusal = std::get_if<base::DirectoryLock::Refusal>(&taken)) {
+        EndWithMessage(
+            refusal->heldElsewhere
+                ? endings::AlreadyRunning()
+                : endings::DiskAccessError("Cannot lock the directory: " + refusal->reason));
         return;
     }
+    runLock_.emplace(std::move(std::get<base::DirectoryLock>(taken)));
     layer_.SocketStartup();
     connection_.InstallHandlers();
     std::variant<RunSettings, update::Ending> read = ReadRunSettings();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,9 +27,13 @@ namespace qm::app {
 inline constexpr auto kResponseDelay = std::chrono::milliseconds(5000);
 inline constexpr auto kConnectDelay = std::chrono::milliseconds(1000);
 
+// Takes the run's lock on a directory: the system's lock, unless a test brings its own.
+using RunLockTaker = std::function<base::DirectoryLock::Attempt(std::string const& directory)>;
+
 class UpdateDialog final : public update::SessionWindow {
   public:
-    UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, UpdateView& view);
+    UpdateDialog(net::EventLoop& loop, net::SocketLayer& layer, UpdateView& view,
+                 RunLockTaker takeRunLock = base::DirectoryLock::TryLock);
 
     // Runs once before the window is shown: takes the run's lock on the current directory,
     // starts the socket layer, installs the connection's handlers, reads the configuration and
@@ -65,6 +70,7 @@ class UpdateDialog final : public update::SessionWindow {
     net::EventLoop& loop_;
     net::SocketLayer& layer_;
     UpdateView& view_;
+    RunLockTaker takeRunLock_;
     update::UpdateSession session_{*this};
     update::UpdateConnection connection_{loop_, layer_, session_};
     net::Timer connectTimer_{loop_};

@@ -4,18 +4,22 @@
 #include <sys/file.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace qm::base {
 
-std::optional<DirectoryLock> DirectoryLock::TryLock(std::string const& path) {
+DirectoryLock::Attempt DirectoryLock::TryLock(std::string const& path) {
     // Close-on-exec: a program started later must not inherit, and so keep, the lock.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid()) {
-        return std::nullopt;
+        return Refusal{.reason = std::strerror(errno)};
     }
     while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return Refusal{.heldElsewhere = true, .reason = std::strerror(errno)};
+        }
         if (errno != EINTR) {
-            return std::nullopt;
+            return Refusal{.reason = std::strerror(errno)};  // no locks here (ENOLCK), ...
         }
     }
     return DirectoryLock(std::move(fd));

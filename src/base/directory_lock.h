@@ -3,8 +3,8 @@
 // killed gives the lock up with its descriptors.
 #pragma once
 
-#include <optional>
 #include <string>
+#include <variant>
 
 #include "base/unique_fd.h"
 
@@ -12,9 +12,15 @@ namespace qm::base {
 
 class DirectoryLock {
   public:
-    // The lock on `path`, or nothing when another process holds it or `path` cannot be opened
-    // (errno tells which: EWOULDBLOCK when it is held).
-    static std::optional<DirectoryLock> TryLock(std::string const& path);
+    // Why there is no lock: another process holds it, or the directory or the lock itself could
+    // not be had (the system's reason).
+    struct Refusal {
+        bool heldElsewhere = false;
+        std::string reason;
+    };
+    using Attempt = std::variant<DirectoryLock, Refusal>;
+
+    static Attempt TryLock(std::string const& path);
 
   private:
     explicit DirectoryLock(UniqueFd fd) : fd_(std::move(fd)) {}

@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <list>
 #include <string>
 #include <vector>
@@ -159,6 +161,38 @@ TEST_F(UpdateDialogTest, MissingServerAddressEndsBeforeAnyConnect) {
                                       "unreachable..."})
             << contents;
         EXPECT_EQ(dialog.exitStatus(), ExitStatus::Configuration);
+        EXPECT_EQ(layer.SelectedCount(), 0u);
+    }
+}
+
+// Only a lock held by another process is another update at work; a lock that cannot be had for
+// any other reason is a disk failure with the system's reason. Nothing is connected either way.
+TEST_F(UpdateDialogTest, ARunLockThatCannotBeTakenEndsBeforeAnyConnect) {
+    struct Case {
+        base::DirectoryLock::Refusal refusal;
+        std::string box;
+        ExitStatus status;
+    };
+    Case const cases[] = {
+        {{.heldElsewhere = true, .reason = std::strerror(EWOULDBLOCK)},
+         "box: [Program exit] Another update is running in this directory.",
+         ExitStatus::AlreadyRunning},
+        {{.reason = std::strerror(ENOLCK)},
+         "box: [Disk access error] Cannot lock the directory: " +
+             std::string(std::strerror(ENOLCK)),
+         ExitStatus::Disk},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.box);
+        WriteFile("upd.ini", "[GENERAL]\nSERVER=127.0.0.38\n");
+        net::PollEventLoop loop([this] { return now_; });
+        net::SocketLayer layer(loop);
+        RecordingView view;
+        UpdateDialog dialog(loop, layer, view, [&](std::string const&) { return c.refusal; });
+        dialog.OnOpen();
+        EXPECT_TRUE(dialog.closeRequested());
+        EXPECT_EQ(view.Boxes(), Lines{c.box});
+        EXPECT_EQ(dialog.exitStatus(), c.status);
         EXPECT_EQ(layer.SelectedCount(), 0u);
     }
 }

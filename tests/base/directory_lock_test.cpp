@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "support/temp_dir.h"
@@ -24,8 +25,8 @@ class LockHoldingChild {
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(ends[0]);
-            std::optional<DirectoryLock> lock = DirectoryLock::TryLock(path);
-            char const held = lock ? 'y' : 'n';
+            DirectoryLock::Attempt const lock = DirectoryLock::TryLock(path);
+            char const held = std::holds_alternative<DirectoryLock>(lock) ? 'y' : 'n';
             [[maybe_unused]] ssize_t const written = ::write(ends[1], &held, 1);
             ::pause();
             ::_exit(0);
@@ -52,18 +53,22 @@ class LockHoldingChild {
     bool held_ = false;
 };
 
+bool Held(DirectoryLock::Attempt const& attempt) {
+    return std::holds_alternative<DirectoryLock>(attempt);
+}
+
 TEST(DirectoryLock, OneHolderAtATimeAndAKilledHolderLetsGo) {
     test::TempDir dir;
     LockHoldingChild child(".");
     ASSERT_TRUE(child.held());
-    errno = 0;
-    EXPECT_FALSE(DirectoryLock::TryLock(".").has_value());
-    EXPECT_EQ(errno, EWOULDBLOCK);
+    DirectoryLock::Attempt const refused = DirectoryLock::TryLock(".");
+    ASSERT_FALSE(Held(refused));
+    EXPECT_TRUE(std::get<DirectoryLock::Refusal>(refused).heldElsewhere);
     EXPECT_TRUE(std::filesystem::is_empty(".")) << "the lock wrote into the directory";
 
     child.Kill();
-    std::optional<DirectoryLock> lock = DirectoryLock::TryLock(".");
-    EXPECT_TRUE(lock.has_value());
+    std::optional<DirectoryLock::Attempt> lock = DirectoryLock::TryLock(".");
+    EXPECT_TRUE(Held(*lock));
     LockHoldingChild second(".");
     EXPECT_FALSE(second.held()) << "a second holder while the first lives";
     lock.reset();
@@ -72,9 +77,12 @@ TEST(DirectoryLock, OneHolderAtATimeAndAKilledHolderLetsGo) {
     EXPECT_TRUE(third.held()) << "the lock outlived its holder";
 }
 
-TEST(DirectoryLock, AMissingDirectoryCannotBeLocked) {
+TEST(DirectoryLock, ADirectoryThatCannotBeOpenedIsNoLockHeldElsewhere) {
     test::TempDir dir;
-    EXPECT_FALSE(DirectoryLock::TryLock("no-such-directory").has_value());
+    DirectoryLock::Attempt const missing = DirectoryLock::TryLock("no-such-directory");
+    ASSERT_FALSE(Held(missing));
+    EXPECT_FALSE(std::get<DirectoryLock::Refusal>(missing).heldElsewhere);
+    EXPECT_EQ(std::get<DirectoryLock::Refusal>(missing).reason, std::strerror(ENOENT));
 }
 
 }  // namespace

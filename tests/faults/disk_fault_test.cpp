@@ -119,6 +119,26 @@ ProcessOptions AsNobody() {
     return {.user = kNobody};
 }
 
+// A client directory that the updater may pass through but not open cannot be locked for the
+// run: that is a disk failure with the system's reason, not another update at work.
+TEST(DiskFault, AClientDirectoryThatCannotBeOpenedForTheRunLockEndsAsADiskFailure) {
+    ClientDir dir;
+    WriteUpdaterConfig(dir.path(), LoopbackAddress(TestAddress::UnopenableDirectory));
+    FurnishClient(dir);
+    fs::permissions(dir.path(), fs::perms(0711));
+    TreeSnapshot const before = SnapshotTree(dir.path());
+    ScriptedServer server(TestAddress::UnopenableDirectory);
+    ProcessOptions options = AsNobody();
+    options.argv = {UpdaterBinary().string()};
+    options.directory = dir.path();
+    Process updater(options);
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes(),
+              Lines{Box("Disk access error", "Cannot lock the directory: Permission denied")});
+    EXPECT_FALSE(server.ConnectionArrives(Millis(0)));
+    EXPECT_EQ(TreeDifferences(before, SnapshotTree(dir.path())), Lines{});
+}
+
 TEST(DiskFault, EachEndsWithItsDiskAccessErrorAndLosesNothing) {
     std::string const cannotRecord = "Cannot write the file: ./crc.ini ...";
     DiskCase const cases[] = {

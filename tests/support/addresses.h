@@ -121,7 +121,8 @@ enum class TestAddress : int {
     LeftoverRecordFile,
     OtherSignals,
     ShortFrames,
-    SilentAfterAnnouncement,  // 127.0.2.24
+    SilentAfterAnnouncement,
+    UnopenableDirectory,  // 127.0.2.25
     SoakConsecutive = 2 * 256 + 200,
     SoakManyAtOnce,
     // The session fuzz harness (fuzz/session) in 127.0.3.N.
