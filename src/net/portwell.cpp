@@ -164,6 +164,11 @@ int SocketLayer::AsyncReceive(int socket) {
         return -1;
     }
     SelectRead(socket);
+    // The handshake may have read the peer's first records along with its last flight; the
+    // socket will not report them again.
+    if (SecureChannel* channel = ChannelOf(socket); channel != nullptr && channel->HasBuffered()) {
+        ReadBufferedSoon(socket);
+    }
     return 0;
 }
 
@@ -258,6 +263,12 @@ long SocketLayer::SendSome(int socket, std::span<const std::uint8_t> bytes) {
         }
         if (progress == SecureChannel::Progress::Failed) {
             return -1;
+        }
+        if (progress == SecureChannel::Progress::WantRead) {
+            // The socket is writable all along: watching it would wake every turn until the
+            // peer's answer comes. The owner hears of writability after the next read instead.
+            protected_[socket].writeAwaitsRead = true;
+            return 0;
         }
         WatchWritableOnce(socket);
         return 0;
@@ -416,6 +427,9 @@ void SocketLayer::OnConnectReady(int socket) {
     loop_.Unwatch(socket, EventLoop::Interest::Writable);
     auto const error = static_cast<std::uint32_t>(PendingError(socket));
     if (error == 0 && tls_) {
+        if (table_.onSecuring) {
+            table_.onSecuring(socket);
+        }
         return StartHandshake(socket, -1);
     }
     DispatchSocketEvent(table_.connectMessageId, socket, MakeEventParameter(FD_CONNECT, error));
@@ -461,11 +475,7 @@ void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
     if (filled > 0) {
         // What the channel still holds is read in the next turn; poll cannot report it.
         if (channel.HasBuffered()) {
-            protected_[socket].bufferedRead->Start(std::chrono::milliseconds(0), [this, socket] {
-                if (selections_.contains(socket)) {
-                    ReadOnce(socket);
-                }
-            });
+            ReadBufferedSoon(socket);
         }
         if (table_.onRead) {
             table_.onRead(socket, std::span<const std::uint8_t>(readBuffer_.data(), filled));
@@ -476,7 +486,7 @@ void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
         }
     }
     if (!stopped || *stopped == SecureChannel::Progress::WantRead) {
-        return;
+        return ResumeWriteAfterRead(socket);
     }
     if (*stopped == SecureChannel::Progress::WantWrite) {
         return WatchWritableOnce(socket);
@@ -484,6 +494,21 @@ void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
     // The peer closed or the channel failed: one close notification, then silence.
     Deselect(socket);
     DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_CLOSE, 0));
+}
+
+void SocketLayer::ReadBufferedSoon(int socket) {
+    protected_[socket].bufferedRead->Start(std::chrono::milliseconds(0), [this, socket] {
+        if (selections_.contains(socket)) {
+            ReadOnce(socket);
+        }
+    });
+}
+
+void SocketLayer::ResumeWriteAfterRead(int socket) {
+    auto const found = protected_.find(socket);
+    if (found != protected_.end() && std::exchange(found->second.writeAwaitsRead, false)) {
+        DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_WRITE, 0));
+    }
 }
 
 void SocketLayer::ReadPlain(int socket) {

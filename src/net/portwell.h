@@ -53,6 +53,9 @@ struct SocketEventTable {
     // layer closes it.
     std::function<void(int socket)> onHandshakeFailed;
     std::function<void(int socket, int error)> onConnect;
+    // A connection made is connected and its secure handshake begins; the connect notification
+    // follows when the handshake has ended.
+    std::function<void(int socket)> onSecuring;
 };
 
 class SocketLayer {
@@ -133,6 +136,10 @@ class SocketLayer {
     // buffer takes: their count; `stopped` says why the channel gave no more, if it did not.
     std::size_t ReadRecords(SecureChannel& channel,
                             std::optional<SecureChannel::Progress>& stopped);
+    // TLS: reads in the next turn what the channel holds, which poll cannot report.
+    void ReadBufferedSoon(int socket);
+    // TLS: a send that waited for the peer's bytes is told, after a read, that it may go on.
+    void ResumeWriteAfterRead(int socket);
     // TLS: the handshake of a connection made (listening -1) or accepted from `listening`.
     void StartHandshake(int socket, int listening);
     void DriveHandshake(int socket);
@@ -146,6 +153,7 @@ class SocketLayer {
         bool handshaken = false;
         std::unique_ptr<Timer> handshakeLimit;
         std::unique_ptr<Timer> bufferedRead;  // reads what the channel holds, which poll cannot see
+        bool writeAwaitsRead = false;         // a send could not go on before the peer's bytes
     };
     EventLoop& loop_;
     SocketEventTable table_;

@@ -24,6 +24,7 @@ void UpdateConnection::InstallHandlers() {
     table.onWrite = [this](int socket) { OnSocketWritable(socket); };
     table.onClose = [this](int socket) { OnSocketClosed(socket); };
     table.onConnect = [this](int socket, int error) { OnSocketConnected(socket, error); };
+    table.onSecuring = [this](int socket) { OnSocketSecuring(socket); };
 }
 
 int UpdateConnection::Connect(std::string const& host) {
@@ -74,11 +75,21 @@ void UpdateConnection::ResetLink() {
     net::ResetLink(link_, layer_);
 }
 
+void UpdateConnection::OnSocketSecuring(int socket) {
+    // The handshake has a limit of its own; the stall clock starts again once it has ended.
+    if (socket == pendingSocket_) {
+        stallClock_.Stop();
+    }
+}
+
 void UpdateConnection::OnSocketConnected(int socket, int error) {
     if (socket != pendingSocket_) {
         return;
     }
     attemptLimit_.Stop();
+    if (error == 0 && !stallClock_.running()) {
+        RestartStallClock();  // after a secure handshake
+    }
     if (error == net::kServerNotVerified) {
         // Never on to another address: whoever answered there did not prove to be the server.
         layer_.CloseSocket(socket);
@@ -117,10 +128,14 @@ void UpdateConnection::OnSocketRead(int socket, std::span<const std::uint8_t> by
 
 void UpdateConnection::OnSocketWritable(int socket) {
     if (socket != -1 && socket == link_.socket && link_.outbox.pending() > 0) {
+        std::size_t const owed = link_.outbox.pending();
         if (net::FlushLink(link_, layer_) == -1) {
             return session_.OnLinkLost();
         }
-        RestartStallClock();
+        // Only bytes that went out are activity: a writable socket that took nothing is not.
+        if (link_.outbox.pending() < owed) {
+            RestartStallClock();
+        }
     }
 }
 

@@ -52,6 +52,7 @@ class UpdateConnection final : public net::FrameSink {
     // Ends the link's connection and clears it (ResetLink).
     void ResetLink();
 
+    void OnSocketSecuring(int socket);
     void OnSocketConnected(int socket, int error);
     void OnSocketRead(int socket, std::span<const std::uint8_t> bytes);
     void OnSocketWritable(int socket);

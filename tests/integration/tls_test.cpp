@@ -14,6 +14,7 @@
 #include "support/release.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "support/tls_front_end.h"
 #include "support/tree_snapshot.h"
 
 namespace qm::test {
@@ -122,13 +123,81 @@ TEST_F(PinnedClient, AServerWithAnotherKeyOrWithoutTlsIsRefused) {
     }
 }
 
+// The handshake has its own limit: a stall limit shorter than it, or none, changes nothing.
 TEST_F(PinnedClient, AHandshakeThatNeverEndsIsGivenUpAfterTenSecondsWhateverTheTimeout) {
-    ScriptedServer silent(TestAddress::TlsHandshakeStall);
-    Start(TestAddress::TlsHandshakeStall, served.pin, "TIMEOUT=0\n");
-    ASSERT_TRUE(silent.Accept()) << updater->Transcript();
-    auto const accepted = Clock::now();
-    ExpectRefused();
-    EXPECT_GT(Clock::now() - accepted, Millis(5000)) << "given up long before the limit";
+    for (std::string const timeout : {"TIMEOUT=0\n", "TIMEOUT=3\n"}) {
+        SCOPED_TRACE(timeout);
+        ScriptedServer silent(TestAddress::TlsHandshakeStall);
+        Start(TestAddress::TlsHandshakeStall, served.pin, timeout);
+        ASSERT_TRUE(silent.Accept()) << updater->Transcript();
+        auto const accepted = Clock::now();
+        ExpectRefused();
+        EXPECT_GT(Clock::now() - accepted, Millis(9000)) << "given up before the limit";
+    }
+}
+
+// A TLS front end before a plain server sends the WELCOME in one segment with the last flight of
+// a TLS 1.2 handshake: the updater logs in at once, also without a stall limit to end a wait.
+TEST_F(PinnedClient, AWelcomeThatCameWithTheHandshakesLastFlightIsTakenAtOnce) {
+    ReferenceServer server(LoopbackAddress(TestAddress::TlsWelcomeBehind), keys.path() / "release");
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TlsFrontEnd const front({.listenAddress = LoopbackAddress(TestAddress::TlsWelcomeFrontEnd),
+                             .serverAddress = LoopbackAddress(TestAddress::TlsWelcomeBehind),
+                             .key = served.key,
+                             .certificate = served.certificate,
+                             .welcomeWithLastFlight = true});
+    ASSERT_TRUE(front.listening());
+    Process& run = Start(TestAddress::TlsWelcomeFrontEnd, served.pin, "TIMEOUT=0\n");
+    EXPECT_EQ(run.ExitStatus(Millis(20000)), kExitClean) << run.Transcript();
+    EXPECT_EQ(front.handshakes(), 1);
+    EXPECT_EQ(ReleaseDifferences(keys.path() / "release", client.path(), {"upd.ini", "crc.ini"}),
+              std::vector<std::string>{});
+}
+
+// A server that asks for a renegotiation in the middle of a download is declined and the run goes
+// on. No send waits for a handshake meanwhile, so the updater costs no more than without the
+// request (a send that waited would wake the loop on the writable socket until the answer came).
+TEST_F(PinnedClient, ARenegotiationAskedForInTheMiddleOfADownloadIsDeclined) {
+    TreeFile const big{"data/big.bin", 8u << 20};
+    WriteTreeFile(keys.path() / "release", big);
+    struct Case {
+        char const* name;
+        TestAddress frontEnd;
+        TestAddress behind;
+        std::size_t renegotiateAfter;
+    };
+    Case const cases[] = {
+        {"no request", TestAddress::TlsPlainFrontEnd, TestAddress::TlsPlainBehind, 0},
+        {"a request after 1 MiB", TestAddress::TlsRenegotiatingFrontEnd,
+         TestAddress::TlsRenegotiatingBehind, 1u << 20},
+    };
+    std::vector<long> cpuMillis;
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTree(client.path(), tree, 2);
+        WriteTreeFile(client.path(), big, 2);
+        fs::remove(client.path() / "crc.ini");
+        ReferenceServer server(LoopbackAddress(c.behind), keys.path() / "release");
+        ASSERT_TRUE(server.Ready()) << server.Log();
+        TlsFrontEnd const front({.listenAddress = LoopbackAddress(c.frontEnd),
+                                 .serverAddress = LoopbackAddress(c.behind),
+                                 .key = served.key,
+                                 .certificate = served.certificate,
+                                 .renegotiateAfter = c.renegotiateAfter});
+        ASSERT_TRUE(front.listening());
+        Process& run = Start(c.frontEnd, served.pin, "WINDOW=64\n");
+        std::optional<Ending> const ending = run.WaitForExit(Millis(60000));
+        ASSERT_TRUE(ending.has_value()) << run.Transcript();
+        EXPECT_EQ(ending->status, kExitClean) << run.Transcript();
+        EXPECT_EQ(front.declinedRenegotiations(), c.renegotiateAfter > 0 ? 1 : 0);
+        EXPECT_EQ(front.renegotiations(), 0);
+        EXPECT_EQ(
+            ReleaseDifferences(keys.path() / "release", client.path(), {"upd.ini", "crc.ini"}),
+            std::vector<std::string>{});
+        cpuMillis.push_back(ending->cpuMillis);
+    }
+    EXPECT_LE(cpuMillis[1], 2 * cpuMillis[0] + 300)
+        << "without the request " << cpuMillis[0] << " ms, with it " << cpuMillis[1] << " ms";
 }
 
 }  // namespace

@@ -79,7 +79,13 @@ enum class TestAddress : int {
     TlsSecondPin,
     TlsOtherKey,
     TlsPlainServer,
-    TlsHandshakeStall,  // 114
+    TlsHandshakeStall,
+    TlsWelcomeFrontEnd,  // a TLS front end that sends the WELCOME with its last flight
+    TlsWelcomeBehind,    // the plain server behind it
+    TlsRenegotiatingFrontEnd,
+    TlsRenegotiatingBehind,
+    TlsPlainFrontEnd,  // a TLS front end that asks for nothing, for comparison
+    TlsPlainBehind,    // 120
     // The update window (tests/app_qt).
     DownloadThenEscape = 150,
     CompleteRun,
@@ -133,6 +139,8 @@ enum class TestAddress : int {
     TlsOtherKeyLayer,
     TlsPlainServerLayer,
     TlsSmallRecordsLayer,
+    TlsReadAheadToClientLayer,
+    TlsReadAheadToServerLayer,
 };
 
 inline std::string LoopbackAddress(TestAddress test) {

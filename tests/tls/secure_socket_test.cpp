@@ -1,20 +1,26 @@
 // TLS in the socket layer, both ends real: a server layer with a fresh key and a client layer that
 // pins keys, on one poll loop over loopback. And the pins as upd.ini writes them.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <numeric>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "net/key_pin.h"
 #include "net/poll_event_loop.h"
 #include "net/portwell.h"
 #include "net/socket_helpers.h"
 #include "support/addresses.h"
+#include "support/local_sockets.h"
 #include "support/temp_dir.h"
+#include "support/tls_peer.h"
 #include "tls/openssl_tls.h"
 
 namespace qm::tls {
@@ -214,6 +220,83 @@ TEST_F(SecureSockets, SmallRecordsThatArriveTogetherAreReadManyToAnEventUpToTheR
     EXPECT_EQ(heard.size(), records * record.size());
     client.CloseSocket(opened.socket);
     server.CloseSocket(opened.listening);
+}
+
+// A peer of another TLS implementation on a thread of its own, on a blocking socket.
+class PeerThread {
+  public:
+    explicit PeerThread(std::function<void()> play) : thread_(std::move(play)) {}
+    ~PeerThread() { thread_.join(); }
+    PeerThread(PeerThread const&) = delete;
+    PeerThread& operator=(PeerThread const&) = delete;
+
+  private:
+    std::thread thread_;
+};
+
+// Waits, a bounded time, until the other end closes the blocking socket `fd`.
+void WaitForClose(int fd) {
+    timeval const limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::uint8_t byte = 0;
+    while (::recv(fd, &byte, 1, 0) > 0) {
+    }
+}
+
+std::string const kFirstBytes = "the server speaks first";
+
+// A TLS 1.2 server that writes the last flight of its handshake and its first bytes in one send
+// (as a front end before a plain update server does with the WELCOME): the channel reads those
+// bytes during the handshake, and the socket will not report them again. They must reach the
+// client all the same, without anything more arriving.
+TEST_F(SecureSockets, BytesThatCameWithTheServersLastFlightReachTheClient) {
+    ServerKey const key;
+    std::string const address = LoopbackAddress(TestAddress::TlsReadAheadToClientLayer);
+    base::UniqueFd const listening(test::ListenOn(address, 4));
+    ASSERT_TRUE(listening.valid());
+    PeerThread const peer([&] {
+        base::UniqueFd const socket(::accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        test::TlsPeer tls(socket.get(), {.server = true,
+                                         .version = "TLS1.2",
+                                         .key = key.key(),
+                                         .certificate = key.certificate()});
+        if (tls.Handshake() && tls.Send(AsBytes(kFirstBytes)) && tls.Flush()) {
+            WaitForClose(socket.get());
+        }
+    });
+    client.UseTls(MakePinnedClientFactory(std::vector<net::KeyPin>{key.pin}));
+    int const socket = client.AsyncConnect(address, test::kPort);
+    ASSERT_NE(socket, -1);
+    ASSERT_TRUE(RunUntil([&] { return !connectErrors.empty(); }));
+    ASSERT_EQ(connectErrors.front(), 0);
+    ASSERT_EQ(client.AsyncReceive(socket), 0);
+    EXPECT_TRUE(RunUntil([&] { return heard == kFirstBytes; })) << "heard: " << heard;
+    client.CloseSocket(socket);
+}
+
+// The same on the server's side: a TLS 1.3 client whose Finished and first bytes (a login) arrive
+// in one segment.
+TEST_F(SecureSockets, BytesThatCameWithTheClientsLastFlightReachTheServer) {
+    ServerKey const key;
+    std::string const address = LoopbackAddress(TestAddress::TlsReadAheadToServerLayer);
+    std::string problem;
+    server.UseTls(MakeServerFactory(key.key(), key.certificate(), problem));
+    int const listening = server.AsyncListen(address, test::kPort);
+    ASSERT_NE(listening, -1) << problem;
+    PeerThread const peer([&] {
+        base::UniqueFd const socket(test::ConnectTo(address));
+        test::TlsPeer tls(socket.get(), {.server = false, .version = "TLS1.3"});
+        if (tls.Handshake() && tls.Send(AsBytes(kFirstBytes)) && tls.Flush()) {
+            WaitForClose(socket.get());
+        }
+    });
+    EXPECT_TRUE(RunUntil([&] { return !serverReads.empty(); }))
+        << "the server never heard the bytes that came with the client's Finished";
+    EXPECT_EQ(std::reduce(serverReads.begin(), serverReads.end()), kFirstBytes.size());
+    for (int socket : std::exchange(accepted, {})) {
+        server.CloseSocket(socket);
+    }
+    server.CloseSocket(listening);
 }
 
 }  // namespace
