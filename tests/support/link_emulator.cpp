@@ -150,54 +150,16 @@ class LinkEmulator::Connection {
     Flow toClient_;
 };
 
-LinkEmulator::LinkEmulator(LinkOptions options) : options_(std::move(options)) {
-    int stop[2];
-    if (::pipe2(stop, O_CLOEXEC) != 0) {
-        return;
-    }
-    stopRead_ = stop[0];
-    stopWrite_ = stop[1];
-    listener_ = ListenOn(options_.listenAddress, 16);
-    if (listener_ < 0) {
-        return;
-    }
-    acceptor_ = std::thread([this] { AcceptLoop(); });
-}
+LinkEmulator::LinkEmulator(LinkOptions options)
+    : options_(std::move(options)),
+      acceptor_(options_.listenAddress, options_.serverAddress, [this](int client, int server) {
+          std::lock_guard lock(mutex_);
+          connections_.push_back(std::make_unique<Connection>(options_, client, server));
+      }) {}
 
 LinkEmulator::~LinkEmulator() {
-    if (stopWrite_ >= 0) {
-        char const stop = 0;
-        [[maybe_unused]] ssize_t const written = ::write(stopWrite_, &stop, 1);
-    }
-    if (acceptor_.joinable()) {
-        acceptor_.join();
-    }
+    acceptor_.Stop();
     connections_.clear();
-    for (int fd : {listener_, stopRead_, stopWrite_}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-}
-
-void LinkEmulator::AcceptLoop() {
-    for (;;) {
-        std::array<pollfd, 2> watched{pollfd{listener_, POLLIN, 0}, pollfd{stopRead_, POLLIN, 0}};
-        if (::poll(watched.data(), watched.size(), -1) < 0 || watched[1].revents != 0) {
-            return;
-        }
-        int const client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
-            continue;
-        }
-        int const server = ConnectTo(options_.serverAddress);
-        if (server < 0) {
-            ::close(client);
-            continue;
-        }
-        std::lock_guard lock(mutex_);
-        connections_.push_back(std::make_unique<Connection>(options_, client, server));
-    }
 }
 
 }  // namespace qm::test

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/relay_acceptor.h"
+
 namespace qm::test {
 
 enum class LinkDirection { ToServer, ToClient };
@@ -38,19 +40,15 @@ class LinkEmulator {
     LinkEmulator(LinkEmulator const&) = delete;
     LinkEmulator& operator=(LinkEmulator const&) = delete;
 
-    bool listening() const { return listener_ >= 0; }
+    bool listening() const { return acceptor_.listening(); }
 
   private:
     class Connection;
-    void AcceptLoop();
 
     LinkOptions options_;
-    int listener_ = -1;
-    int stopRead_ = -1;
-    int stopWrite_ = -1;
     std::mutex mutex_;
     std::vector<std::unique_ptr<Connection>> connections_;
-    std::thread acceptor_;
+    RelayAcceptor acceptor_;  // the last member: it hands out connections until it is stopped
 };
 
 }  // namespace qm::test

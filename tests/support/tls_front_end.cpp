@@ -39,65 +39,24 @@ std::vector<std::uint8_t> ReadFirst(int fd, std::size_t count) {
 
 }  // namespace
 
-TlsFrontEnd::TlsFrontEnd(TlsFrontEndOptions options) : options_(std::move(options)) {
-    int stop[2];
-    if (::pipe2(stop, O_CLOEXEC) != 0) {
-        return;
-    }
-    stopRead_ = stop[0];
-    stopWrite_ = stop[1];
-    listener_ = ListenOn(options_.listenAddress, 16);
-    if (listener_ >= 0) {
-        acceptor_ = std::thread([this] { AcceptLoop(); });
-    }
-}
+TlsFrontEnd::TlsFrontEnd(TlsFrontEndOptions options)
+    : options_(std::move(options)),
+      acceptor_(options_.listenAddress, options_.serverAddress, [this](int client, int server) {
+          std::lock_guard lock(mutex_);
+          sockets_.insert(sockets_.end(), {client, server});
+          connections_.emplace_back([this, client, server] { Serve(client, server); });
+      }) {}
 
 TlsFrontEnd::~TlsFrontEnd() {
-    if (stopWrite_ >= 0) {
-        char const stop = 0;
-        [[maybe_unused]] ssize_t const written = ::write(stopWrite_, &stop, 1);
-    }
-    if (acceptor_.joinable()) {
-        acceptor_.join();
-    }
-    {
-        std::lock_guard lock(mutex_);
-        for (int fd : sockets_) {
-            ::shutdown(fd, SHUT_RDWR);
-        }
+    acceptor_.Stop();
+    for (int fd : sockets_) {
+        ::shutdown(fd, SHUT_RDWR);
     }
     for (std::thread& connection : connections_) {
         connection.join();
     }
     for (int fd : sockets_) {
         ::close(fd);
-    }
-    for (int fd : {listener_, stopRead_, stopWrite_}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-}
-
-void TlsFrontEnd::AcceptLoop() {
-    for (;;) {
-        std::array<pollfd, 2> watched{pollfd{listener_, POLLIN, 0}, pollfd{stopRead_, POLLIN, 0}};
-        if (::poll(watched.data(), watched.size(), -1) < 0 || watched[1].revents != 0) {
-            return;
-        }
-        int const client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
-            continue;
-        }
-        int const server = ConnectTo(options_.serverAddress);
-        std::lock_guard lock(mutex_);
-        sockets_.push_back(client);
-        if (server < 0) {
-            ::shutdown(client, SHUT_RDWR);
-            continue;
-        }
-        sockets_.push_back(server);
-        connections_.emplace_back([this, client, server] { Serve(client, server); });
     }
 }
 

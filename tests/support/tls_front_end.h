@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/relay_acceptor.h"
 #include "support/tls_peer.h"
 
 namespace qm::test {
@@ -37,29 +38,25 @@ class TlsFrontEnd {
     TlsFrontEnd(TlsFrontEnd const&) = delete;
     TlsFrontEnd& operator=(TlsFrontEnd const&) = delete;
 
-    bool listening() const { return listener_ >= 0; }
+    bool listening() const { return acceptor_.listening(); }
     // Over every connection so far.
     int handshakes() const { return handshakes_; }
     int declinedRenegotiations() const { return declined_; }
     int renegotiations() const { return renegotiated_; }
 
   private:
-    void AcceptLoop();
     void Serve(int client, int server);
     // Relays between the client's TLS and the plain server until either side ends.
     void Relay(TlsPeer& peer, int client, int server);
 
     TlsFrontEndOptions options_;
-    int listener_ = -1;
-    int stopRead_ = -1;
-    int stopWrite_ = -1;
     std::atomic<int> handshakes_{0};
     std::atomic<int> declined_{0};
     std::atomic<int> renegotiated_{0};
     std::mutex mutex_;
     std::vector<int> sockets_;  // of every connection, shut down by the destructor
     std::vector<std::thread> connections_;
-    std::thread acceptor_;
+    RelayAcceptor acceptor_;  // the last member: it hands out connections until it is stopped
 };
 
 }  // namespace qm::test
