@@ -25,6 +25,10 @@ class RecordingWindow final : public update::SessionWindow {
     void RaiseErrorCount() override { ++errorCount_; }
     void StartResponseTimer() override { responseTimerRunning_ = true; }
     void StopResponseTimer() override { responseTimerRunning_ = false; }
+    // A fuzzed run has one connection.
+    bool ConnectAgain() override { return false; }
+    void NoteProgress() override {}
+    bool CanComplete() const override { return !ended() && errorCount_ == 0; }
 
     std::vector<Box> const& boxes() const { return boxes_; }
     int finishedRuns() const { return finishedRuns_; }

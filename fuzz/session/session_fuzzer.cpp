@@ -102,8 +102,8 @@ class PlayedConnection final : public net::FrameSink {
 
     void OnFrame(net::ClientLink& link, std::span<const std::uint8_t> frame) override {
         if (link.awaitingWelcome) {
-            net::AcceptWelcome(link, layer_, frame, kServerAddress);
-            session_.OnWelcome(qm::update::LinkIds{link.from_me, link.peerId});
+            bool const accepted = net::AcceptWelcome(link, layer_, frame, kServerAddress);
+            session_.OnWelcome(qm::update::LinkIds{link.from_me, link.peerId, accepted});
             SendPending();
         }
         if (link.connected) {

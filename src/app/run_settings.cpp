@@ -53,6 +53,22 @@ std::variant<RunSettings, update::Ending> ReadRunSettings() {
         }
         settings.requestWindow = *requests;
     }
+    if (std::optional<std::string> apply = Setting("APPLY")) {
+        std::transform(apply->begin(), apply->end(), apply->begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (*apply != "file" && *apply != "run") {
+            return update::endings::ConfigurationError("APPLY must be file or run");
+        }
+        settings.applyWholeRun = *apply == "run";
+    }
+    if (std::optional<std::string> const retries = Setting("RETRIES")) {
+        std::optional<unsigned> const times = WholeNumber(*retries, 0, kMostRetries);
+        if (!times) {
+            return update::endings::ConfigurationError(
+                "RETRIES must be a whole number from 0 to 20");
+        }
+        settings.retries = *times;
+    }
     if (std::optional<std::string> const pins = Setting("PIN")) {
         std::optional<std::vector<net::KeyPin>> parsed = net::ParseKeyPins(*pins);
         if (!parsed) {

@@ -2,6 +2,7 @@
 
 #include "app/program_launch.h"
 #include "app/tls_module.h"
+#include "update/commit_journal.h"
 
 namespace qm::app {
 
@@ -22,6 +23,12 @@ void UpdateDialog::OnOpen() {
         return;
     }
     runLock_.emplace(std::move(std::get<base::DirectoryLock>(taken)));
+    // A commit that an earlier run did not finish is finished first, whatever else happens.
+    if (std::string problem;
+        update::CompleteInterruptedCommit(problem) == update::Recovery::Failed) {
+        EndWithMessage(endings::DiskAccessError(problem));
+        return;
+    }
     layer_.SocketStartup();
     connection_.InstallHandlers();
     std::variant<RunSettings, update::Ending> read = ReadRunSettings();
@@ -41,6 +48,7 @@ void UpdateDialog::OnOpen() {
         layer_.UseTls(std::move(tls), written ? std::string() : settings_.serverAddress);
     }
     session_.SetRequestWindow(settings_.requestWindow);
+    session_.SetApplyWholeRun(settings_.applyWholeRun);
     connection_.SetStallLimit(settings_.stallLimit);
     errorCount_ = 0;
     SetProgress(0);
@@ -54,6 +62,7 @@ void UpdateDialog::StartConnect() {
         return;
     }
     ShowStatus("connecting...");
+    ++connections_;
     if (connection_.Connect(settings_.serverAddress) == -1) {
         session_.OnUnreachable();
     }
@@ -142,6 +151,36 @@ void UpdateDialog::StartResponseTimer() {
 
 void UpdateDialog::StopResponseTimer() {
     responseTimer_.Stop();
+}
+
+bool UpdateDialog::ConnectAgain() {
+    unsigned const tries = settings_.retries;
+    if (ended() || tries == 0 || triesInARow_ >= tries || connections_ >= 4 * tries + 1) {
+        return false;
+    }
+    ++triesInARow_;
+    StopResponseTimer();
+    connection_.Disconnect();
+    auto const doubled = kFirstReconnectWait * (1u << std::min(triesInARow_ - 1, 5u));
+    auto const longest = std::min<std::chrono::milliseconds>(doubled, kLongestReconnectWait);
+    double const shortened = 1.0 - std::uniform_real_distribution<double>(0.0, 0.5)(random_);
+    reconnectAt_ = loop_.Now() + std::chrono::milliseconds(static_cast<long>(
+                                     static_cast<double>(longest.count()) * shortened));
+    CountDownToReconnect();
+    return true;
+}
+
+void UpdateDialog::CountDownToReconnect() {
+    auto const left = std::chrono::ceil<std::chrono::milliseconds>(reconnectAt_ - loop_.Now());
+    if (left.count() <= 0) {
+        return StartConnect();
+    }
+    auto const seconds = std::chrono::ceil<std::chrono::seconds>(left);
+    ShowStatus("reconnecting in " + std::to_string(seconds.count()) + " s (try " +
+               std::to_string(triesInARow_) + " of " + std::to_string(settings_.retries) + ")");
+    // Shown again when the number of seconds changes.
+    reconnectTimer_.Start(left - (seconds - std::chrono::seconds(1)),
+                          [this] { CountDownToReconnect(); });
 }
 
 void UpdateDialog::RequestClose() {

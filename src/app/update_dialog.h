@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,11 @@ namespace qm::app {
 
 inline constexpr auto kResponseDelay = std::chrono::milliseconds(5000);
 inline constexpr auto kConnectDelay = std::chrono::milliseconds(1000);
+// The wait before the first new connection after a loss; it doubles for each try in a row, up
+// to the longest, and each wait is shortened at random by up to half, so that many updaters cut
+// off together do not come back together.
+inline constexpr auto kFirstReconnectWait = std::chrono::seconds(1);
+inline constexpr auto kLongestReconnectWait = std::chrono::seconds(30);
 
 // Takes the run's lock on a directory: the system's lock, unless a test brings its own.
 using RunLockTaker = std::function<base::DirectoryLock::Attempt(std::string const& directory)>;
@@ -51,6 +57,9 @@ class UpdateDialog final : public update::SessionWindow {
     void RaiseErrorCount() override;
     void StartResponseTimer() override;
     void StopResponseTimer() override;
+    bool ConnectAgain() override;
+    void NoteProgress() override { triesInARow_ = 0; }
+    bool CanComplete() const override { return !ended() && errorCount_ == 0; }
 
     bool LaunchProgram(std::string const& commandLine);
 
@@ -66,6 +75,8 @@ class UpdateDialog final : public update::SessionWindow {
     bool ended() const { return exitStatus_.has_value(); }
     void RequestClose();
     void SettleExitStatus(update::ExitStatus status);
+    // Shows how long the wait for the next connection still lasts, and connects at its end.
+    void CountDownToReconnect();
 
     net::EventLoop& loop_;
     net::SocketLayer& layer_;
@@ -75,10 +86,15 @@ class UpdateDialog final : public update::SessionWindow {
     update::UpdateConnection connection_{loop_, layer_, session_};
     net::Timer connectTimer_{loop_};
     net::Timer responseTimer_{loop_};
+    net::Timer reconnectTimer_{loop_};
 
     std::optional<base::DirectoryLock> runLock_;  // held on the current directory for the run
     RunSettings settings_;
     int errorCount_ = 0;
+    unsigned connections_ = 0;  // made in this run
+    unsigned triesInARow_ = 0;  // new connections since the run last moved forward
+    net::EventLoop::Clock::time_point reconnectAt_{};
+    std::mt19937 random_{std::random_device{}()};
     bool closeRequested_ = false;
     std::optional<update::ExitStatus> exitStatus_;
 };

@@ -105,17 +105,21 @@ bool ReplacementFile::Write(std::span<const std::uint8_t> bytes) {
 }
 
 ReplacementFile::Outcome ReplacementFile::Commit(mode_t mode) {
+    return Commit(mode, targetPath_);
+}
+
+ReplacementFile::Outcome ReplacementFile::Commit(mode_t mode, std::string const& destination) {
     if (::fchmod(fd_.get(), mode) != 0 || ::fsync(fd_.get()) != 0 || !fd_.Reset()) {
         Discard();
         return Outcome::WriteFailed;
     }
-    if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+    if (::rename(temporaryPath_.c_str(), destination.c_str()) != 0) {
         Discard();
         return Outcome::RenameFailed;
     }
     temporaryPath_.clear();
     // The new file is in place whether or not this succeeds; it only costs durability.
-    if (std::optional<Directory> const directory = Directory::Open(DirectoryOf(targetPath_))) {
+    if (std::optional<Directory> const directory = Directory::Open(DirectoryOf(destination))) {
         directory->Sync();
     }
     return Outcome::Replaced;

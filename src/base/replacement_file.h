@@ -46,6 +46,8 @@ class ReplacementFile {
     // the rename durable. On failure the target is untouched, the temporary file is removed and
     // errno says why.
     Outcome Commit(mode_t mode);
+    // The same, renamed to `destination` instead (a name in the same directory).
+    Outcome Commit(mode_t mode, std::string const& destination);
 
     // Removes the temporary file now (errno is kept).
     void Discard();

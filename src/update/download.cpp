@@ -94,6 +94,10 @@ bool Download::Append(std::span<const std::uint8_t> data) {
 }
 
 Download::Result Download::Install(std::uint32_t expectedCrc) {
+    return InstallAt(expectedCrc, file_.targetPath());
+}
+
+Download::Result Download::InstallAt(std::uint32_t expectedCrc, std::string const& destination) {
     if (checksum::Crc32Final(crcState_) != expectedCrc) {
         Discard();
         return Result::ChecksumMismatch;
@@ -103,7 +107,7 @@ Download::Result Download::Install(std::uint32_t expectedCrc) {
         return Result::WriteFailed;
     }
     mode_t const mode = base::ReplacementMode(file_.targetPath(), base::DefaultFileMode());
-    switch (file_.Commit(mode)) {
+    switch (file_.Commit(mode, destination)) {
         case base::ReplacementFile::Outcome::Replaced:
             return Result::Installed;
         case base::ReplacementFile::Outcome::WriteFailed:

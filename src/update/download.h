@@ -53,6 +53,8 @@ class Download {
     // permission bits of the file it replaces, flushes it and renames it over the target. On any
     // failure the target is untouched, the download's file removed, and errno tells why.
     Result Install(std::uint32_t expectedCrc);
+    // The same, renamed to `destination` (beside the target) instead of over the target.
+    Result InstallAt(std::uint32_t expectedCrc, std::string const& destination);
 
     // The download ends unfinished: a resumable one writes what it has gathered and keeps its
     // file; a temporary one removes its file.

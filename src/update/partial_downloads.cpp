@@ -9,7 +9,9 @@
 #include "base/directory.h"
 #include "store/profile_file.h"
 #include "update/checksum_record.h"
+#include "update/commit_journal.h"
 #include "update/download.h"
+#include "update/staged_files.h"
 
 namespace qm::update {
 namespace {
@@ -41,7 +43,8 @@ bool NamesWorkingFile(std::string_view localPath) {
     std::size_t const separator = localPath.find_last_of("/\\");
     std::string_view const name =
         separator == std::string_view::npos ? localPath : localPath.substr(separator + 1);
-    return name.starts_with(kPartialPrefix) || name.starts_with(kDownloadPrefix);
+    return name.starts_with(kPartialPrefix) || name.starts_with(kDownloadPrefix) ||
+           name.starts_with(kStagedPrefix) || name.starts_with(kJournalPrefix);
 }
 
 std::optional<std::uint32_t> RecordedPartial(std::string const& targetPath) {

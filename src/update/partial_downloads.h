@@ -19,7 +19,8 @@ inline constexpr char kPartialSection[] = "PARTIAL_DOWNLOADS";
 std::optional<std::string> PartialPathOf(std::string const& targetPath);
 
 // Whether the last component of `localPath` (either separator) is one of the updater's own
-// working files, which a server may never name: a partial or a temporary download.
+// working files, which a server may never name: a partial, temporary or staged download, or the
+// journal of a commit.
 bool NamesWorkingFile(std::string_view localPath);
 
 // The checksum recorded for the partial download of `targetPath`.

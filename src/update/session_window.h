@@ -24,6 +24,15 @@ class SessionWindow {
     virtual void RaiseErrorCount() = 0;
     virtual void StartResponseTimer() = 0;
     virtual void StopResponseTimer() = 0;
+
+    // The connection was lost after the run's first WELCOME: true when the window will connect
+    // again (after a wait), false when the run must end as it would without retries.
+    virtual bool ConnectAgain() = 0;
+    // The run moved forward on this connection: the tries in a row start again.
+    virtual void NoteProgress() = 0;
+    // No ending was chosen and no error counted: the run may complete, and commit what it held
+    // back.
+    virtual bool CanComplete() const = 0;
 };
 
 }  // namespace qm::update

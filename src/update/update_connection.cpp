@@ -75,6 +75,16 @@ void UpdateConnection::ResetLink() {
     net::ResetLink(link_, layer_);
 }
 
+void UpdateConnection::Disconnect() {
+    ResetLink();
+    if (pendingSocket_ != -1) {
+        layer_.CloseSocket(std::exchange(pendingSocket_, -1));
+    }
+    attemptLimit_.Stop();
+    stallClock_.Stop();
+    lostWhileHandling_ = false;
+}
+
 void UpdateConnection::OnSocketSecuring(int socket) {
     // The handshake has a limit of its own; the stall clock starts again once it has ended.
     if (socket == pendingSocket_) {
@@ -155,8 +165,8 @@ void UpdateConnection::OnSocketClosed(int socket) {
 
 void UpdateConnection::OnFrame(net::ClientLink& link, std::span<const std::uint8_t> frame) {
     if (link.awaitingWelcome) {
-        net::AcceptWelcome(link, layer_, frame, host_);
-        session_.OnWelcome(LinkIds{link.from_me, link.peerId});
+        bool const accepted = net::AcceptWelcome(link, layer_, frame, host_);
+        session_.OnWelcome(LinkIds{link.from_me, link.peerId, accepted});
         SendPending();
     }
     if (link.connected) {

@@ -51,6 +51,9 @@ class UpdateConnection final : public net::FrameSink {
     bool linked() const { return link_.connected; }
     // Ends the link's connection and clears it (ResetLink).
     void ResetLink();
+    // Ends whatever there is of a connection (the link, a connect under way) and its timers, so
+    // that Connect can start afresh.
+    void Disconnect();
 
     void OnSocketSecuring(int socket);
     void OnSocketConnected(int socket, int error);

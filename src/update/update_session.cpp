@@ -16,8 +16,10 @@
 #include "store/directory_chain.h"
 #include "store/path_check.h"
 #include "update/checksum_record.h"
+#include "update/commit_journal.h"
 #include "update/display_text.h"
 #include "update/partial_downloads.h"
+#include "update/staged_files.h"
 
 namespace qm::update {
 namespace {
@@ -43,6 +45,14 @@ UpdateSession::UpdateSession(SessionWindow& window) : window_(window) {
     outgoing_.reserve(4096);
 }
 
+void UpdateSession::SetApplyWholeRun(bool wholeRun) {
+    if (wholeRun) {
+        plan_.emplace();
+    } else {
+        plan_.reset();
+    }
+}
+
 // ---- Events of the connection ------------------------------------------------------------------
 
 void UpdateSession::OnConnected() {
@@ -52,6 +62,9 @@ void UpdateSession::OnConnected() {
 
 void UpdateSession::OnUnreachable() {
     window_.ShowStatus("connection failed");
+    if (RetryConnection()) {
+        return;
+    }
     window_.EndWithMessage(endings::NetworkError("unable to connect to the server"));
 }
 
@@ -60,6 +73,9 @@ void UpdateSession::OnServerNotVerified() {
 }
 
 void UpdateSession::OnConnectFailed() {
+    if (RetryConnection()) {
+        return;
+    }
     window_.EndWithMessage(endings::NetworkError("unable to join the server :-("));
 }
 
@@ -79,6 +95,7 @@ void UpdateSession::OnHandshakeBegun() {
 
 void UpdateSession::OnWelcome(LinkIds ids) {
     ids_ = ids;
+    welcomed_ = welcomed_ || ids.accepted;
     // Sent whether or not the WELCOME was valid: a refused link drops both, and the no-response
     // timer ends the run.
     Login();
@@ -96,11 +113,47 @@ void UpdateSession::OnLinkLost() {
     }
     linkLost_ = true;
     DropDownload();
+    if (RetryConnection()) {
+        return;
+    }
     Fail(endings::ConnectionLost());
 }
 
 void UpdateSession::OnStalled() {
+    DropDownload();
+    if (RetryConnection()) {
+        return;
+    }
     window_.EndWithMessage(endings::NoResponse());
+}
+
+bool UpdateSession::RetryConnection() {
+    if (!welcomed_ || !window_.ConnectAgain()) {
+        return false;
+    }
+    // What the next connection needs is what a first one does; what was done stays done.
+    DropDownload();
+    handshakeBegun_ = false;
+    linkLost_ = false;
+    serverDetected_ = false;
+    ids_ = {};
+    outgoing_.clear();
+    mostSettled_ = std::max(mostSettled_, settled_);
+    settled_ = 0;
+    return true;
+}
+
+void UpdateSession::NoteSettled() {
+    if (++settled_ > mostSettled_) {
+        window_.NoteProgress();
+    }
+}
+
+void UpdateSession::NoteData() {
+    if (download_ && download_->bytesWritten() > dataHad_) {
+        dataHad_ = download_->bytesWritten();
+        window_.NoteProgress();
+    }
 }
 
 void UpdateSession::Login() {
@@ -161,6 +214,9 @@ void UpdateSession::OnServerAnnouncement(Bytes frame) {
     window_.StopResponseTimer();
     window_.ShowStatus("Update Server Detected.");
     RemoveChecksumRecordLeftovers();
+    if (plan_) {
+        plan_->Clear();  // what the run commits is what this walk announces
+    }
     listName_ = MakeListName(kFirstListName);
     window_.ShowStatus("requesting files ...");
     SendListRequest(listName_);
@@ -215,10 +271,24 @@ void UpdateSession::CheckFile(FileDescription const& description) {
     chunkCounter_ = 0;
     expectedCrc_ = description.crc;
     if (checksum::FileCrc32(targetPath_) == description.crc) {
+        if (plan_) {
+            DiscardStaged(targetPath_);
+        }
         window_.SetProgress(0);
         SendAck();
         return;
     }
+    if (plan_) {
+        if (StagedChecksum(targetPath_) == description.crc) {
+            // Downloaded and verified before; it waits for the commit.
+            plan_->Install(targetPath_);
+            window_.SetProgress(0);
+            SendAck();
+            return;
+        }
+        DiscardStaged(targetPath_);
+    }
+    dataHad_ = dataHadOf_[targetPath_];
     resumeIndex_ = ChunksKeptFor(description.crc);
     chunkCounter_ = resumeIndex_;
     Append(outgoing_, FileRequest{ToServer(), remoteName_});
@@ -272,7 +342,12 @@ std::optional<Download> UpdateSession::OpenDownload(std::uint32_t index) {
 }
 
 void UpdateSession::RecordList(FileDescription const& description) {
-    if (!RecordListChecksum(FieldText(listName_), description.crc)) {
+    std::string_view const list = FieldText(listName_);
+    if (plan_) {
+        if (IsRecordableListName(list)) {
+            plan_->Record(list, description.crc);
+        }
+    } else if (!RecordListChecksum(list, description.crc)) {
         Fail(endings::DiskAccessError("Cannot write the file: ./crc.ini ..."));
     }
     if (description.action == action::SwitchList) {
@@ -288,6 +363,17 @@ void UpdateSession::DeleteFile(FileDescription const& description) {
             endings::DiskAccessError(Format("Unsafe file path refused: ", localPath, " ...")));
     }
     std::string const path = store::NormalisePath(localPath);
+    if (plan_) {
+        // Checked now, so that the commit does not meet what the walk could have seen.
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+            return Fail(
+                endings::DiskAccessError(Format("Cannot delete the file: ", localPath, " ...")));
+        }
+        plan_->Delete(path);
+        SendAck();
+        return;
+    }
     // A file that is already gone is what the server asked for.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         Fail(endings::DiskAccessError(Format("Cannot delete the file: ", localPath, " ...")));
@@ -396,8 +482,9 @@ void UpdateSession::StoreChunk(DataChunk const& chunk) {
     if (!download_->Append(chunk.data)) {
         std::string reason = std::strerror(errno);
         DiscardDownload();
-        Fail(endings::DiskAccessError(std::move(reason)));
+        return Fail(endings::DiskAccessError(std::move(reason)));
     }
+    NoteData();
 }
 
 void UpdateSession::FinishDownload() {
@@ -413,7 +500,7 @@ void UpdateSession::FinishDownload() {
         }
     }
     bool const resumable = download_->resumable();
-    Download::Result const result = download_->Install(expectedCrc_);
+    Download::Result const result = CompleteDownload();
     int const savedErrno = errno;
     download_.reset();
     if (resumable) {
@@ -433,7 +520,26 @@ void UpdateSession::FinishDownload() {
     }
 }
 
+Download::Result UpdateSession::CompleteDownload() {
+    if (!plan_) {
+        return download_->Install(expectedCrc_);
+    }
+    std::optional<std::string> const staged = StagedPathOf(targetPath_);
+    if (!staged) {
+        download_->Discard();
+        return Download::Result::RenameFailed;
+    }
+    Download::Result const result = download_->InstallAt(expectedCrc_, *staged);
+    if (result == Download::Result::Installed) {
+        plan_->Install(targetPath_);
+    }
+    return result;
+}
+
 void UpdateSession::DropDownload() {
+    if (download_) {
+        dataHadOf_[targetPath_] = std::max(dataHadOf_[targetPath_], dataHad_);
+    }
     download_.reset();  // a resumable download keeps what it has for a later run
     downloadRequested_ = false;
     supersededRequest_.reset();
@@ -509,11 +615,14 @@ void UpdateSession::OnListSummary(Bytes frame) {
     if (summary->complete == 1) {
         // A completed run leaves nothing of an unfinished download anywhere.
         RemoveAllPartials();
+        if (plan_ && window_.CanComplete() && !CommitRun()) {
+            return;
+        }
         window_.ShowStatus("Operation complete...");
         window_.FinishRun();
         return;
     }
-    if (RecordedListChecksum(FieldText(summary->listKey)) == summary->listCrc) {
+    if (RecordedChecksum(FieldText(summary->listKey)) == summary->listCrc) {
         SendListRequest(summary->nextList);
         std::copy(summary->nextList.begin(), summary->nextList.end(), listName_.begin());
     } else {
@@ -521,14 +630,41 @@ void UpdateSession::OnListSummary(Bytes frame) {
     }
 }
 
+std::uint32_t UpdateSession::RecordedChecksum(std::string_view listName) const {
+    // Within the run a record the plan holds counts as written.
+    if (plan_ && IsRecordableListName(listName)) {
+        if (std::optional<std::uint32_t> const planned = plan_->RecordedChecksum(listName)) {
+            return *planned;
+        }
+    }
+    return RecordedListChecksum(listName);
+}
+
+bool UpdateSession::CommitRun() {
+    // Staged files that this walk did not announce are not installed.
+    for (std::string const& directory : sweptDirectories_) {
+        RemoveStagedUnless(
+            directory, [&](std::string const& staged) { return plan_->InstallsStaged(staged); });
+    }
+    std::string problem;
+    if (!CommitPlan(*plan_, problem)) {
+        Fail(endings::DiskAccessError(problem));
+        return false;
+    }
+    plan_->Clear();
+    return true;
+}
+
 // ---- Sending and failing -----------------------------------------------------------------------
 
 void UpdateSession::SendAck() {
     Append(outgoing_, AckMessage{ToServer(), base::AsBytes(FieldText(listName_)), fileToken_});
+    NoteSettled();
 }
 
 void UpdateSession::SendListRequest(Bytes name) {
     Append(outgoing_, ListRequest{ToServer(), name});
+    NoteSettled();
 }
 
 void UpdateSession::SendChunkRequest(std::uint32_t destination, std::uint32_t index) {

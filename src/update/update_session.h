@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "update/download.h"
 #include "update/messages.h"
+#include "update/run_plan.h"
 #include "update/session_window.h"
 
 namespace qm::update {
@@ -24,6 +26,7 @@ inline constexpr char kFirstListName[] = "quillmesh.ini";
 struct LinkIds {
     std::uint32_t from_me = 0;  // the client's own id
     std::uint32_t peerId = 0;   // the WELCOME's sender
+    bool accepted = true;       // false for a WELCOME that was refused
 };
 
 class UpdateSession {
@@ -33,6 +36,9 @@ class UpdateSession {
     // How many chunk requests may be outstanding once a download's size is known (1 to 256; 1 is
     // stop-and-wait). Requests never go beyond the empty chunk that ends the file.
     void SetRequestWindow(unsigned window) { requestWindow_ = window; }
+    // APPLY=run: files, deletions and list records wait for the completion of the whole run and
+    // are then committed together (see commit_journal.h); otherwise each takes effect at once.
+    void SetApplyWholeRun(bool wholeRun);
 
     // ---- Events of the connection -------------------------------------------------------------
     // The connect ended well; the first bytes of the connection will carry the WELCOME.
@@ -49,19 +55,23 @@ class UpdateSession {
     void OnDialUpFailed();
     // The first bytes arrived and the handshake has begun: the WELCOME must complete in time.
     void OnHandshakeBegun();
-    // The first whole frame was checked as the WELCOME; `ids` are those it gave (0 when it was
-    // refused, in which case the link drops what the session sends and the no-response timer
-    // ends the run).
+    // The first whole frame was checked as the WELCOME; `ids` are those it gave (0, and not
+    // accepted, when it was refused, in which case the link drops what the session sends and the
+    // no-response timer ends the run).
     void OnWelcome(LinkIds ids);
     // One whole frame from the server, from its first length byte. Returns 0.
     int HandleMessage(Bytes frame);
     // A length field that is no frame arrived; the byte stream is broken.
     void OnFrameError(unsigned length);
     // The connection is gone: closed by the server, or a send on it failed. Ends the run once,
-    // however often it is reported.
+    // however often it is reported, unless the window connects again.
     void OnLinkLost();
     // The server stayed silent for longer than the stall limit while the updater waited for it.
     void OnStalled();
+
+    // A connection lost after the run's first WELCOME (closed, a failed send, the stall limit, a
+    // connect that failed) may be made again (SessionWindow::ConnectAgain): the session then
+    // forgets the connection and walks the lists again on the next one.
 
     // ---- What the session wants sent ----------------------------------------------------------
     // Whole frames laid end to end, in the order they must go out.
@@ -79,6 +89,14 @@ class UpdateSession {
     bool awaitingAnnouncement() const { return handshakeBegun_ && !serverDetected_; }
 
   private:
+    // Whether the window connects again after a loss; if so, the session is ready for it.
+    bool RetryConnection();
+    // The walk moved on: a file or list settled, or data that the run did not have yet.
+    void NoteSettled();
+    void NoteData();
+    std::uint32_t RecordedChecksum(std::string_view listName) const;
+    // APPLY=run: the completed run's plan goes into effect; false (the run ended) when it cannot.
+    bool CommitRun();
     void Login();
     void OnServerAnnouncement(Bytes frame);
     void OnFileDescription(Bytes frame);
@@ -105,6 +123,8 @@ class UpdateSession {
     std::uint32_t ChunksKeptFor(std::uint32_t crc);
     std::optional<Download> OpenDownload(std::uint32_t index);
     bool RoomOnDiskFor(std::uint64_t bytes) const;
+    // The verified download of targetPath_: installed, or staged for the commit.
+    Download::Result CompleteDownload();
 
     void SendAck();
     void SendListRequest(Bytes name);
@@ -126,6 +146,15 @@ class UpdateSession {
     bool handshakeBegun_ = false;
     bool linkLost_ = false;
     unsigned requestWindow_ = 1;
+    // APPLY=run: what the completion of the run commits.
+    std::optional<RunPlan> plan_;
+
+    // Across the connections of one run.
+    bool welcomed_ = false;      // a WELCOME was accepted
+    unsigned settled_ = 0;       // files and lists settled on this connection
+    unsigned mostSettled_ = 0;   // ... on the best connection before it
+    std::uint64_t dataHad_ = 0;  // bytes of the download under way that the run had already
+    std::map<std::string, std::uint64_t> dataHadOf_;  // the same for every file begun
 
     // Session state.
     bool serverDetected_ = false;

@@ -16,13 +16,18 @@ struct SettingsCase {
     std::chrono::seconds stallLimit{120};
     unsigned requestWindow = 1;
     std::size_t pins = 0;
+    bool applyWholeRun = false;
+    unsigned retries = 0;
 };
 
-TEST(RunSettings, TimeoutWindowAndPinAreCheckedAsWritten) {
+TEST(RunSettings, EverySettingIsCheckedAsWritten) {
     std::string const badTimeout = "TIMEOUT must be a whole number of seconds from 0 to 86400";
     std::string const badWindow = "WINDOW must be a whole number from 1 to 256";
     std::string const badPin = "PIN must be sha256// and 44 base64 characters, separated by ;";
     std::string const pin = "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
+    std::string const badApply = "APPLY must be file or run";
+    std::string const badRetries = "RETRIES must be a whole number from 0 to 20";
+    auto const defaultLimit = std::chrono::seconds(120);
     SettingsCase const cases[] = {
         {"", {}},
         {"TIMEOUT=0\nWINDOW=256\n", {}, std::chrono::seconds(0), 256},
@@ -42,6 +47,15 @@ TEST(RunSettings, TimeoutWindowAndPinAreCheckedAsWritten) {
         {"PIN=" + pin + ";" + pin + "\n", {}, std::chrono::seconds(120), 1, 2},
         {"PIN=" + pin.substr(8) + "\n", badPin},
         {"PIN=" + pin + ";\n", badPin},
+        {"APPLY=file\nRETRIES=0\n", {}},
+        {"APPLY=run\nRETRIES=20\n", {}, defaultLimit, 1, 0, true, 20},
+        {"APPLY = Run \nRETRIES=\"3\"\n", {}, defaultLimit, 1, 0, true, 3},
+        {"APPLY=\n", {}},
+        {"APPLY=files\n", badApply},
+        {"APPLY=run now\n", badApply},
+        {"RETRIES=21\n", badRetries},
+        {"RETRIES=-1\n", badRetries},
+        {"RETRIES=2.0\n", badRetries},
     };
     for (SettingsCase const& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -62,6 +76,8 @@ TEST(RunSettings, TimeoutWindowAndPinAreCheckedAsWritten) {
         EXPECT_EQ(settings->stallLimit, c.stallLimit);
         EXPECT_EQ(settings->requestWindow, c.requestWindow);
         EXPECT_EQ(settings->pins.size(), c.pins);
+        EXPECT_EQ(settings->applyWholeRun, c.applyWholeRun);
+        EXPECT_EQ(settings->retries, c.retries);
     }
 }
 

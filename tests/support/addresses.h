@@ -63,7 +63,19 @@ enum class TestAddress : int {
     PipelinedRequests,
     OutOfRangeSettings,
     KeptPartDoesNotFit,
-    NoListRecorded,  // 87
+    NoListRecorded,
+    WholeRunCommitted,
+    WholeRunRepeatList,
+    WholeRunInterrupted,
+    WholeRunStaleStaged,
+    WholeRunJournal,
+    RetryResumes,
+    RetryUsedUp,
+    RetryNotForInvalidData,
+    RetryCancelledWhileWaiting,
+    RetryAfterStall,
+    RetryNotForTheFirstConnect,
+    RetryAtMostFourTimesPlusOne,  // 99
     // The updater and the reference server together (tests/integration).
     HundredFiles = 100,
     HundredFilesAgain,

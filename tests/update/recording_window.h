@@ -18,6 +18,9 @@ class RecordingWindow final : public SessionWindow {
     void RaiseErrorCount() override { ++errors; }
     void StartResponseTimer() override { timerRunning = true; }
     void StopResponseTimer() override { timerRunning = false; }
+    bool ConnectAgain() override { return reconnects-- > 0; }
+    void NoteProgress() override { ++progress; }
+    bool CanComplete() const override { return boxes.empty() && errors == 0; }
 
     std::vector<std::string> statuses;
     std::vector<std::string> transfers;
@@ -25,6 +28,8 @@ class RecordingWindow final : public SessionWindow {
     int finished = 0;
     int errors = 0;
     bool timerRunning = false;
+    int reconnects = 0;  // how many more connections the window makes after a loss
+    int progress = 0;    // how often the run moved forward
 };
 
 }  // namespace qm::update
