@@ -245,5 +245,37 @@ TEST(DiskFault, FullDiskWhileWritingAChunkOrTheChecksumRecord) {
     }
 }
 
+// With APPLY=run every changed file waits beside the old one until the commit: the room on the
+// disk must hold all of them at once. The file that no longer fits ends the run before anything
+// of it is written, and the client program keeps its old version.
+TEST(DiskFault, AWholeRunEndsWhenTheStagedFilesNoLongerFit) {
+    ClientDir dir;
+    TmpfsMount mount(dir.path() / "data", 192 * 1024);
+    if (!mount.mounted()) {
+        GTEST_SKIP() << "this machine does not let the test mount a tmpfs";
+    }
+    std::string const address = LoopbackAddress(TestAddress::WholeRunOutOfRoom);
+    WriteUpdaterConfig(dir.path(), address);
+    AddUpdaterSettings(dir.path(), "APPLY=run\n");
+    dir.Write("data/one.bin", "old one\n");
+    dir.Write("data/two.bin", "old two\n");
+    Bytes const one = PatternBytes(100 * 1024, 1);
+    Bytes const two = PatternBytes(100 * 1024, 2);
+    ScriptedServer server(address);
+    Conversation talk(server);
+    Process updater(UpdaterOptions(dir.path()));
+    ASSERT_TRUE(talk.OpenList(1)) << updater.Transcript();
+    ASSERT_TRUE(talk.OfferChanged(2, "data/one.bin", "files/one.bin", ReferenceCrc32(one)));
+    ASSERT_TRUE(talk.SendFile("files/one.bin", one, 2)) << updater.Transcript();
+    ASSERT_TRUE(talk.OfferChanged(3, "data/two.bin", "files/two.bin", ReferenceCrc32(two)));
+    ASSERT_TRUE(talk.SendFileSize("files/two.bin", static_cast<std::uint32_t>(two.size())));
+    EXPECT_EQ(updater.ExitStatus(), kExitDisk) << updater.Transcript();
+    EXPECT_EQ(updater.Boxes(),
+              Lines{Box("Disk access error", "Not enough room on the disk for data/two.bin ...")});
+    EXPECT_EQ(dir.Read("data/one.bin"), "old one\n");
+    EXPECT_EQ(dir.Read("data/two.bin"), "old two\n");
+    EXPECT_TRUE(dir.Exists("data/.quillmesh-staged-one.bin")) << "kept for the next run";
+}
+
 }  // namespace
 }  // namespace qm::test

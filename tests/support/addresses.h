@@ -140,7 +140,8 @@ enum class TestAddress : int {
     OtherSignals,
     ShortFrames,
     SilentAfterAnnouncement,
-    UnopenableDirectory,  // 127.0.2.25
+    UnopenableDirectory,
+    WholeRunOutOfRoom,  // 127.0.2.26
     SoakConsecutive = 2 * 256 + 200,
     SoakManyAtOnce,
     // The session fuzz harness (fuzz/session) in 127.0.3.N.
