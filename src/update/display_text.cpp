@@ -57,4 +57,11 @@ std::string DisplayText(std::string_view text) {
     return shown;
 }
 
+std::string DisplayLine(std::string_view before, std::string_view value, std::string_view after) {
+    std::string text(before);
+    text += DisplayText(value);
+    text += after;
+    return text;
+}
+
 }  // namespace qm::update

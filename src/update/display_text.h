@@ -11,4 +11,7 @@ namespace qm::update {
 // UTF-8 sequence replaced by '?'.
 std::string DisplayText(std::string_view text);
 
+// `before`, the server's `value` made safe as DisplayText does, and `after`.
+std::string DisplayLine(std::string_view before, std::string_view value, std::string_view after);
+
 }  // namespace qm::update

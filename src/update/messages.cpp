@@ -1,6 +1,7 @@
 #include "update/messages.h"
 
 #include <algorithm>
+#include <array>
 
 #include "base/byte_order.h"
 #include "net/frame.h"
@@ -65,7 +66,44 @@ constexpr Field kListName{15, kListNameWidth};
 namespace announcement {
 constexpr Layout kLayout{kNetworkFrame, kind::ServerAnnouncement, 28};
 constexpr std::size_t kServiceCodeAt = 27;
+// The capability block after it: a tag, its version, a zero byte, the capability bits.
+constexpr std::array<std::uint8_t, 4> kCapabilityTag{'Q', 'M', 'C', 'P'};
+constexpr std::size_t kCapabilityTagAt = 28;
+constexpr std::size_t kCapabilityVersionAt = 32;
+constexpr std::size_t kCapabilitiesAt = 34;
+constexpr std::size_t kLengthWithCapabilities = 38;
 }  // namespace announcement
+
+namespace entries_request {
+constexpr Layout kLayout{kUpdateFrame, kind::EntriesRequest, 87};
+constexpr Field kListName{15, kListNameWidth};
+constexpr std::size_t kFirstEntryAt = 79;
+constexpr std::size_t kCountAt = 83;
+}  // namespace entries_request
+
+namespace stream_request {
+constexpr Layout kLayout{kUpdateFrame, kind::StreamRequest, 419};
+constexpr std::size_t kFirstChunkAt = 15;
+constexpr Field kRemoteName{19, kRemoteNameWidth};
+}  // namespace stream_request
+
+namespace list_entries {
+constexpr Layout kLayout{kUpdateFrame, kind::ListEntries, 23};
+constexpr std::size_t kFirstEntryAt = 15;
+constexpr std::size_t kCountAt = 19;
+constexpr std::size_t kFlagsAt = 21;
+constexpr std::uint8_t kEndsList = 1;
+constexpr std::size_t kEntriesAt = 23;
+// Room for entries in one frame.
+constexpr std::size_t kEntriesRoom = net::kMaxFrameLength - kEntriesAt;
+// An entry: action (1), checksum (4), size (4), local path length (1) and path, remote name
+// length (2, big-endian) and name, extra length (1) and extra bytes.
+constexpr std::size_t kActionAt = 0;
+constexpr std::size_t kCrcAt = 1;
+constexpr std::size_t kSizeAt = 5;
+constexpr std::size_t kLocalPathLengthAt = 9;
+constexpr std::size_t kFixedBytes = 13;
+}  // namespace list_entries
 
 namespace description {
 constexpr Layout kLayout{kUpdateFrame, kind::FileDescription, 491};
@@ -184,8 +222,80 @@ void Append(base::ByteBuffer& out, ListRequest const& message) {
 }
 
 void Append(base::ByteBuffer& out, ServerAnnouncement const& message) {
-    Writer(out, announcement::kLayout, message.address)
-        .Byte(announcement::kServiceCodeAt, message.serviceCode);
+    if (!message.capabilities) {
+        Writer(out, announcement::kLayout, message.address)
+            .Byte(announcement::kServiceCodeAt, message.serviceCode);
+        return;
+    }
+    std::size_t const extra = announcement::kLengthWithCapabilities - announcement::kLayout.length;
+    Writer(out, announcement::kLayout, message.address, extra)
+        .Byte(announcement::kServiceCodeAt, message.serviceCode)
+        .Put(announcement::kCapabilityTagAt, announcement::kCapabilityTag)
+        .Byte(announcement::kCapabilityVersionAt, kCapabilityVersion)
+        .BigEndian32(announcement::kCapabilitiesAt, *message.capabilities);
+}
+
+void Append(base::ByteBuffer& out, EntriesRequest const& message) {
+    Writer(out, entries_request::kLayout, message.address)
+        .Put(entries_request::kListName, message.listName)
+        .BigEndian32(entries_request::kFirstEntryAt, message.firstEntry)
+        .BigEndian32(entries_request::kCountAt, message.count);
+}
+
+void Append(base::ByteBuffer& out, StreamRequest const& message) {
+    Writer(out, stream_request::kLayout, message.address)
+        .BigEndian32(stream_request::kFirstChunkAt, message.firstChunk)
+        .Put(stream_request::kRemoteName, message.remoteName);
+}
+
+std::size_t EncodedSize(ListEntry const& entry) {
+    return list_entries::kFixedBytes + std::min(entry.localPath.size(), kLocalPathWidth) +
+           std::min(entry.remoteName.size(), kRemoteNameWidth) +
+           std::min<std::size_t>(entry.extra.size(), 255);
+}
+
+ListEntriesWriter::ListEntriesWriter(base::ByteBuffer& out, Address address,
+                                     std::uint32_t firstEntry)
+    : out_(out), address_(address), firstEntry_(firstEntry) {}
+
+void ListEntriesWriter::Add(ListEntry const& entry) {
+    if (entries_.size() + EncodedSize(entry) > list_entries::kEntriesRoom) {
+        Flush(false);
+    }
+    Bytes const path = entry.localPath.first(std::min(entry.localPath.size(), kLocalPathWidth));
+    Bytes const name = entry.remoteName.first(std::min(entry.remoteName.size(), kRemoteNameWidth));
+    Bytes const extra = entry.extra.first(std::min<std::size_t>(entry.extra.size(), 255));
+    std::size_t const at = entries_.size();
+    entries_.resize(at + EncodedSize(entry));
+    std::span<std::uint8_t> const encoded = std::span(entries_).subspan(at);
+    encoded[list_entries::kActionAt] = entry.action;
+    base::WriteBigEndian32(encoded, list_entries::kCrcAt, entry.crc);
+    base::WriteBigEndian32(encoded, list_entries::kSizeAt, entry.size);
+    encoded[list_entries::kLocalPathLengthAt] = static_cast<std::uint8_t>(path.size());
+    std::size_t next = list_entries::kLocalPathLengthAt + 1;
+    std::copy(path.begin(), path.end(), encoded.begin() + static_cast<std::ptrdiff_t>(next));
+    next += path.size();
+    base::WriteBigEndian16(encoded, next, static_cast<std::uint16_t>(name.size()));
+    next += 2;
+    std::copy(name.begin(), name.end(), encoded.begin() + static_cast<std::ptrdiff_t>(next));
+    next += name.size();
+    encoded[next++] = static_cast<std::uint8_t>(extra.size());
+    std::copy(extra.begin(), extra.end(), encoded.begin() + static_cast<std::ptrdiff_t>(next));
+    ++count_;
+}
+
+void ListEntriesWriter::Flush(bool endsList) {
+    if (count_ == 0) {
+        return;
+    }
+    Writer(out_, list_entries::kLayout, address_, entries_.size())
+        .BigEndian32(list_entries::kFirstEntryAt, firstEntry_)
+        .BigEndian16(list_entries::kCountAt, count_)
+        .Byte(list_entries::kFlagsAt, endsList ? list_entries::kEndsList : 0)
+        .Put(list_entries::kEntriesAt, entries_);
+    firstEntry_ += count_;
+    count_ = 0;
+    entries_.clear();
 }
 
 void Append(base::ByteBuffer& out, FileDescription const& message) {
@@ -278,7 +388,33 @@ std::optional<ServerAnnouncement> ReadServerAnnouncement(Bytes frame) {
     if (TooShort(frame, announcement::kLayout)) {
         return std::nullopt;
     }
-    return ServerAnnouncement{AddressOf(frame), frame[announcement::kServiceCodeAt]};
+    ServerAnnouncement read{AddressOf(frame), frame[announcement::kServiceCodeAt]};
+    Bytes const tag = frame.subspan(std::min(frame.size(), announcement::kCapabilityTagAt));
+    if (frame.size() >= announcement::kLengthWithCapabilities &&
+        std::equal(announcement::kCapabilityTag.begin(), announcement::kCapabilityTag.end(),
+                   tag.begin()) &&
+        frame[announcement::kCapabilityVersionAt] >= kCapabilityVersion) {
+        read.capabilities = base::ReadBigEndian32(frame, announcement::kCapabilitiesAt);
+    }
+    return read;
+}
+
+std::optional<EntriesRequest> ReadEntriesRequest(Bytes frame) {
+    if (TooShort(frame, entries_request::kLayout)) {
+        return std::nullopt;
+    }
+    return EntriesRequest{AddressOf(frame), FieldOf(frame, entries_request::kListName),
+                          base::ReadBigEndian32(frame, entries_request::kFirstEntryAt),
+                          base::ReadBigEndian32(frame, entries_request::kCountAt)};
+}
+
+std::optional<StreamRequest> ReadStreamRequest(Bytes frame) {
+    if (TooShort(frame, stream_request::kLayout)) {
+        return std::nullopt;
+    }
+    return StreamRequest{AddressOf(frame),
+                         base::ReadBigEndian32(frame, stream_request::kFirstChunkAt),
+                         FieldOf(frame, stream_request::kRemoteName)};
 }
 
 std::optional<FileDescription> ReadFileDescription(Bytes frame) {
@@ -320,6 +456,72 @@ std::optional<ListSummary> ReadListSummary(Bytes frame) {
     return ListSummary{AddressOf(frame), base::ReadBigEndian32(frame, summary::kListCrcAt),
                        FieldOf(frame, summary::kListKey), FieldOf(frame, summary::kNextList),
                        frame[summary::kCompleteAt]};
+}
+
+namespace {
+
+// The size of the entry at the start of `bytes`; nothing when it does not lie wholly inside, or
+// a name is longer than its field.
+std::optional<std::size_t> EntrySize(Bytes bytes) {
+    using namespace list_entries;
+    if (bytes.size() < kFixedBytes) {
+        return std::nullopt;
+    }
+    std::size_t const pathLength = bytes[kLocalPathLengthAt];
+    std::size_t const nameLengthAt = kLocalPathLengthAt + 1 + pathLength;
+    if (pathLength > kLocalPathWidth || nameLengthAt + 2 > bytes.size()) {
+        return std::nullopt;
+    }
+    std::size_t const nameLength = base::ReadBigEndian16(bytes, nameLengthAt);
+    std::size_t const extraLengthAt = nameLengthAt + 2 + nameLength;
+    if (nameLength > kRemoteNameWidth || extraLengthAt + 1 > bytes.size()) {
+        return std::nullopt;
+    }
+    std::size_t const size = extraLengthAt + 1 + bytes[extraLengthAt];
+    if (size > bytes.size()) {
+        return std::nullopt;
+    }
+    return size;
+}
+
+}  // namespace
+
+std::optional<ListEntries> ReadListEntries(Bytes frame) {
+    if (TooShort(frame, list_entries::kLayout)) {
+        return std::nullopt;
+    }
+    ListEntries read{AddressOf(frame), base::ReadBigEndian32(frame, list_entries::kFirstEntryAt),
+                     base::ReadBigEndian16(frame, list_entries::kCountAt),
+                     (frame[list_entries::kFlagsAt] & list_entries::kEndsList) != 0,
+                     frame.subspan(list_entries::kEntriesAt)};
+    Bytes rest = read.entries;
+    for (std::uint16_t i = 0; i < read.count; ++i) {
+        std::optional<std::size_t> const size = EntrySize(rest);
+        if (!size) {
+            return std::nullopt;
+        }
+        rest = rest.subspan(*size);
+    }
+    if (!rest.empty() || read.count == 0) {
+        return std::nullopt;
+    }
+    return read;
+}
+
+ListEntry TakeListEntry(Bytes& entries) {
+    using namespace list_entries;
+    std::size_t const pathLength = entries[kLocalPathLengthAt];
+    std::size_t const nameLengthAt = kLocalPathLengthAt + 1 + pathLength;
+    std::size_t const nameLength = base::ReadBigEndian16(entries, nameLengthAt);
+    std::size_t const extraLengthAt = nameLengthAt + 2 + nameLength;
+    ListEntry const entry{entries[kActionAt],
+                          base::ReadBigEndian32(entries, kCrcAt),
+                          base::ReadBigEndian32(entries, kSizeAt),
+                          entries.subspan(kLocalPathLengthAt + 1, pathLength),
+                          entries.subspan(nameLengthAt + 2, nameLength),
+                          entries.subspan(extraLengthAt + 1, entries[extraLengthAt])};
+    entries = entries.subspan(extraLengthAt + 1 + entries[extraLengthAt]);
+    return entry;
 }
 
 std::string_view FieldText(Bytes field) {

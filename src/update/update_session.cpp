@@ -30,13 +30,6 @@ constexpr unsigned long kCountedChunkBytes = kChunkDataMax;
 constexpr std::string_view kReceived = " bytes received  (";
 constexpr std::string_view kPercent = " %)";
 
-std::string Format(std::string_view before, std::string_view value, std::string_view after) {
-    std::string text(before);
-    text += DisplayText(value);
-    text += after;
-    return text;
-}
-
 }  // namespace
 
 UpdateSession::UpdateSession(SessionWindow& window) : window_(window) {
@@ -138,6 +131,8 @@ bool UpdateSession::RetryConnection() {
     serverDetected_ = false;
     ids_ = {};
     outgoing_.clear();
+    ResetEntriesWalk();
+    fastPath_ = false;
     mostSettled_ = std::max(mostSettled_, settled_);
     settled_ = 0;
     return true;
@@ -185,6 +180,9 @@ int UpdateSession::HandleMessage(Bytes frame) {
         case kind::FileDescription:
             OnFileDescription(frame);
             break;
+        case kind::ListEntries:
+            OnListEntries(frame);
+            break;
         case kind::DataChunk:
             OnDataChunk(frame);
             break;
@@ -211,6 +209,8 @@ void UpdateSession::OnServerAnnouncement(Bytes frame) {
     fileToken_ = 0;
     serverId_ = announcement->address.sourceId;
     serverDetected_ = true;
+    fastPath_ =
+        (announcement->capabilities.value_or(0) & capability::kFastPath) == capability::kFastPath;
     window_.StopResponseTimer();
     window_.ShowStatus("Update Server Detected.");
     RemoveChecksumRecordLeftovers();
@@ -226,10 +226,11 @@ void UpdateSession::OnServerAnnouncement(Bytes frame) {
 
 void UpdateSession::OnFileDescription(Bytes frame) {
     std::optional<FileDescription> const description = ReadFileDescription(frame);
-    if (!description) {
+    // A server that walks its lists by entries sends none.
+    if (!description || fastPath_) {
         return RejectInvalidFrame("file description");
     }
-    window_.ShowStatus(Format("Checking ", FieldText(description->remoteName), " ..."));
+    window_.ShowStatus(DisplayLine("Checking ", FieldText(description->remoteName), " ..."));
     fileToken_ = description->fileToken;
     switch (description->action) {
         case action::Begin:
@@ -257,45 +258,65 @@ void UpdateSession::CheckFile(FileDescription const& description) {
     // A new description replaces any download still under way.
     DropDownload();
     announcedSize_.reset();
-    std::string_view const localPath = FieldText(description.localPath);
-    if (!IsSafeServerPath(localPath)) {
-        return Fail(
-            endings::DiskAccessError(Format("Unsafe file path refused: ", localPath, " ...")));
+    FileCheck const check = CheckLocalFile(FieldText(description.localPath), description.crc);
+    if (check.verdict == FileCheck::Verdict::Refused) {
+        return;
     }
-    targetPath_ = store::CreateDirectoryChain(localPath);
-    if (std::string directory = base::DirectoryOf(targetPath_);
-        sweptDirectories_.insert(directory).second) {
-        Download::RemoveLeftovers(directory);
-        RemoveUnrecordedPartials(directory);
-    }
+    targetPath_ = check.targetPath;
     chunkCounter_ = 0;
     expectedCrc_ = description.crc;
-    if (checksum::FileCrc32(targetPath_) == description.crc) {
-        if (plan_) {
-            DiscardStaged(targetPath_);
-        }
+    if (check.verdict != FileCheck::Verdict::Download) {
         window_.SetProgress(0);
         SendAck();
         return;
     }
-    if (plan_) {
-        if (StagedChecksum(targetPath_) == description.crc) {
-            // Downloaded and verified before; it waits for the commit.
-            plan_->Install(targetPath_);
-            window_.SetProgress(0);
-            SendAck();
-            return;
-        }
-        DiscardStaged(targetPath_);
-    }
-    dataHad_ = dataHadOf_[targetPath_];
-    resumeIndex_ = ChunksKeptFor(description.crc);
-    chunkCounter_ = resumeIndex_;
+    BeginDownload(check);
     Append(outgoing_, FileRequest{ToServer(), remoteName_});
-    downloadRequested_ = true;
     requestDestination_ = description.address.sourceId;
     nextRequest_ = resumeIndex_;
     SendChunkRequest(requestDestination_, nextRequest_++);
+}
+
+UpdateSession::FileCheck UpdateSession::CheckLocalFile(std::string_view localPath,
+                                                       std::uint32_t crc) {
+    if (!IsSafeServerPath(localPath)) {
+        Fail(
+            endings::DiskAccessError(DisplayLine("Unsafe file path refused: ", localPath, " ...")));
+        return {FileCheck::Verdict::Refused};
+    }
+    std::string target = store::CreateDirectoryChain(localPath);
+    if (std::string directory = base::DirectoryOf(target);
+        sweptDirectories_.insert(directory).second) {
+        Download::RemoveLeftovers(directory);
+        RemoveUnrecordedPartials(directory);
+    }
+    if (checksum::FileCrc32(target) == crc) {
+        if (plan_) {
+            DiscardStaged(target);
+        }
+        return {FileCheck::Verdict::Current, std::move(target)};
+    }
+    if (plan_) {
+        if (StagedChecksum(target) == crc) {
+            // Downloaded and verified before; it waits for the commit.
+            plan_->Install(target);
+            return {FileCheck::Verdict::Staged, std::move(target)};
+        }
+        DiscardStaged(target);
+    }
+    FileCheck check{FileCheck::Verdict::Download, std::move(target)};
+    check.partialPath = PartialPathOf(check.targetPath);
+    check.firstChunk = ChunksKeptFor(check.targetPath, check.partialPath, crc);
+    return check;
+}
+
+void UpdateSession::BeginDownload(FileCheck const& check) {
+    targetPath_ = check.targetPath;
+    partialPath_ = check.partialPath;
+    resumeIndex_ = check.firstChunk;
+    chunkCounter_ = resumeIndex_;
+    dataHad_ = dataHadOf_[targetPath_];
+    downloadRequested_ = true;
 }
 
 bool UpdateSession::IsSafeServerPath(std::string_view localPath) {
@@ -304,23 +325,24 @@ bool UpdateSession::IsSafeServerPath(std::string_view localPath) {
 
 // The whole chunks that an earlier run kept of this very file; a partial file of another version
 // is removed.
-std::uint32_t UpdateSession::ChunksKeptFor(std::uint32_t crc) {
-    partialPath_ = PartialPathOf(targetPath_);
-    if (!partialPath_) {
+std::uint32_t UpdateSession::ChunksKeptFor(std::string const& target,
+                                           std::optional<std::string> const& partialPath,
+                                           std::uint32_t crc) {
+    if (!partialPath) {
         return 0;
     }
-    std::optional<std::uint32_t> const recorded = RecordedPartial(targetPath_);
+    std::optional<std::uint32_t> const recorded = RecordedPartial(target);
     struct stat status {};
-    bool const there = ::lstat(partialPath_->c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    bool const there = ::lstat(partialPath->c_str(), &status) == 0 && S_ISREG(status.st_mode);
     if (recorded == crc && there) {
         return static_cast<std::uint32_t>(static_cast<std::uint64_t>(status.st_size) /
                                           kChunkDataMax);
     }
     if (there) {
-        ::unlink(partialPath_->c_str());
+        ::unlink(partialPath->c_str());
     }
     if (recorded) {
-        ForgetPartial(targetPath_);
+        ForgetPartial(target);
     }
     return 0;
 }
@@ -342,44 +364,54 @@ std::optional<Download> UpdateSession::OpenDownload(std::uint32_t index) {
 }
 
 void UpdateSession::RecordList(FileDescription const& description) {
+    EndList(description.action, description.crc, description.localPath);
+}
+
+void UpdateSession::EndList(std::uint8_t listAction, std::uint32_t crc, Bytes next) {
     std::string_view const list = FieldText(listName_);
     if (plan_) {
         if (IsRecordableListName(list)) {
-            plan_->Record(list, description.crc);
+            plan_->Record(list, crc);
         }
-    } else if (!RecordListChecksum(list, description.crc)) {
+    } else if (!RecordListChecksum(list, crc)) {
         Fail(endings::DiskAccessError("Cannot write the file: ./crc.ini ..."));
     }
-    if (description.action == action::SwitchList) {
-        std::copy(description.localPath.begin(), description.localPath.end(), listName_.begin());
+    if (listAction == action::SwitchList) {
+        std::copy_n(next.begin(), std::min(next.size(), listName_.size()), listName_.begin());
     }
     SendListRequest(listName_);
 }
 
 void UpdateSession::DeleteFile(FileDescription const& description) {
-    std::string_view const localPath = FieldText(description.localPath);
+    if (DeleteLocalFile(FieldText(description.localPath))) {
+        SendAck();
+    }
+}
+
+bool UpdateSession::DeleteLocalFile(std::string_view localPath) {
     if (!IsSafeServerPath(localPath)) {
-        return Fail(
-            endings::DiskAccessError(Format("Unsafe file path refused: ", localPath, " ...")));
+        Fail(
+            endings::DiskAccessError(DisplayLine("Unsafe file path refused: ", localPath, " ...")));
+        return false;
     }
     std::string const path = store::NormalisePath(localPath);
     if (plan_) {
         // Checked now, so that the commit does not meet what the walk could have seen.
         struct stat status {};
         if (::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-            return Fail(
-                endings::DiskAccessError(Format("Cannot delete the file: ", localPath, " ...")));
+            Fail(endings::DiskAccessError(
+                DisplayLine("Cannot delete the file: ", localPath, " ...")));
+            return false;
         }
         plan_->Delete(path);
-        SendAck();
-        return;
+        return true;
     }
     // A file that is already gone is what the server asked for.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        Fail(endings::DiskAccessError(Format("Cannot delete the file: ", localPath, " ...")));
+        Fail(endings::DiskAccessError(DisplayLine("Cannot delete the file: ", localPath, " ...")));
     }
     store::RemoveDirectoryChain(path);
-    SendAck();
+    return true;
 }
 
 // ---- Downloads ---------------------------------------------------------------------------------
@@ -388,6 +420,9 @@ void UpdateSession::OnDataChunk(Bytes frame) {
     std::optional<DataChunk> const chunk = ReadDataChunk(frame);
     if (!chunk) {
         return RejectInvalidFrame("data chunk");
+    }
+    if (fastPath_) {
+        return OnStreamChunk(*chunk);
     }
     if (fileSize_ != 0) {
         ReportTransfer();
@@ -473,7 +508,7 @@ void UpdateSession::StoreChunk(DataChunk const& chunk) {
     if (announcedSize_ && had + chunk.data.size() > *announcedSize_) {
         DiscardDownload();
         return Fail(endings::NetworkError(
-            Format("The server sent more data than announced for ", targetPath_, " ...")));
+            DisplayLine("The server sent more data than announced for ", targetPath_, " ...")));
     }
     if (!download_) {
         downloadRequested_ = false;
@@ -510,13 +545,13 @@ void UpdateSession::FinishDownload() {
         case Download::Result::Installed:
             return;
         case Download::Result::ChecksumMismatch:
-            return Fail(endings::DiskAccessError(
-                Format("The downloaded file is damaged (wrong checksum): ", targetPath_, " ...")));
+            return Fail(endings::DiskAccessError(DisplayLine(
+                "The downloaded file is damaged (wrong checksum): ", targetPath_, " ...")));
         case Download::Result::WriteFailed:
             return Fail(endings::DiskAccessError(std::strerror(savedErrno)));
         case Download::Result::RenameFailed:
-            return Fail(
-                endings::DiskAccessError(Format("Cannot rename the file: ", targetPath_, " ...")));
+            return Fail(endings::DiskAccessError(
+                DisplayLine("Cannot rename the file: ", targetPath_, " ...")));
     }
 }
 
@@ -586,25 +621,35 @@ void UpdateSession::OnFileSize(Bytes frame) {
     announcedSize_ = size->size;
     std::string after = " ";
     after.append(std::to_string(fileSize_)).append(" bytes...");
-    window_.ShowStatus(Format("file:", FieldText(size->fileName), after));
+    window_.ShowStatus(DisplayLine("file:", FieldText(size->fileName), after));
     window_.SetProgress(0);
+    if (fastPath_ && (!streamUnderWay_ || download_)) {
+        return RejectInvalidFrame("file size");  // a stream has one, before its chunks
+    }
     if (!downloadRequested_) {
         return;
     }
     if (resumeIndex_ > 0 && !download_ &&
         (!WorthResuming(size->size) || size->size < std::uint64_t{resumeIndex_} * kChunkDataMax)) {
         // What an earlier run kept does not fit the file announced now: it goes, and the file
-        // comes from its start. The request for the kept part's end is still to be answered.
-        supersededRequest_ = resumeIndex_;
+        // comes from its start. The request for the kept part's end is still to be answered; a
+        // stream from there is not used, and the file is asked for again from its start.
+        if (streamUnderWay_) {
+            streamDiscarded_ = true;
+        } else {
+            supersededRequest_ = resumeIndex_;
+        }
         ForgetKeptChunks();
     }
     std::uint64_t const kept = std::uint64_t{resumeIndex_} * kChunkDataMax;
     if (size->size > kept && !RoomOnDiskFor(size->size - kept)) {
         DiscardDownload();
         return Fail(endings::DiskAccessError(
-            Format("Not enough room on the disk for ", targetPath_, " ...")));
+            DisplayLine("Not enough room on the disk for ", targetPath_, " ...")));
     }
-    TopUpRequests();
+    if (!fastPath_) {
+        TopUpRequests();
+    }
 }
 
 void UpdateSession::OnListSummary(Bytes frame) {
@@ -625,6 +670,10 @@ void UpdateSession::OnListSummary(Bytes frame) {
     if (RecordedChecksum(FieldText(summary->listKey)) == summary->listCrc) {
         SendListRequest(summary->nextList);
         std::copy(summary->nextList.begin(), summary->nextList.end(), listName_.begin());
+    } else if (fastPath_) {
+        ResetEntriesWalk();
+        walkingEntries_ = true;
+        AskForEntries();
     } else {
         SendAck();
     }

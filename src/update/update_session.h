@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -107,7 +108,12 @@ class UpdateSession {
     void BeginList();
     void CheckFile(FileDescription const& description);
     void RecordList(FileDescription const& description);
+    // Records the list's checksum (held back with APPLY=run) and asks for the next list: `next`
+    // for SwitchList, the same one for RepeatList.
+    void EndList(std::uint8_t listAction, std::uint32_t crc, Bytes next);
     void DeleteFile(FileDescription const& description);
+    // False when the path was refused (the run ended).
+    bool DeleteLocalFile(std::string_view localPath);
     void ReportTransfer();
     void StoreChunk(DataChunk const& chunk);
     void FinishDownload();
@@ -120,7 +126,40 @@ class UpdateSession {
     void ForgetKeptChunks();
     static bool WorthResuming(std::uint32_t size);
     static bool IsSafeServerPath(std::string_view localPath);
-    std::uint32_t ChunksKeptFor(std::uint32_t crc);
+    // What the walk does about a file the server describes: nothing (it is current, or staged
+    // already), or a download, which may go on from what an earlier run kept. An unsafe path
+    // ends the run (Refused).
+    struct FileCheck {
+        enum class Verdict { Refused, Current, Staged, Download };
+        Verdict verdict;
+        std::string targetPath{};
+        std::uint32_t firstChunk = 0;
+        std::optional<std::string> partialPath{};
+    };
+    FileCheck CheckLocalFile(std::string_view localPath, std::uint32_t crc);
+    // The download that `check` found needed becomes the one under way.
+    void BeginDownload(FileCheck const& check);
+    static std::uint32_t ChunksKeptFor(std::string const& target,
+                                       std::optional<std::string> const& partialPath,
+                                       std::uint32_t crc);
+
+    // ---- The fast path, with a server that announced capability::kFastPath (see
+    // update_session_entries.cpp): the list's entries in a few frames, the files that differ
+    // asked for as streams, the list acknowledged as a whole by the request for the next. ----
+    void OnListEntries(Bytes frame);
+    // Asks for more entries while the budget of entries and streams under way allows.
+    void AskForEntries();
+    // False when the entry ended the run.
+    bool HandleEntry(ListEntry const& entry);
+    void AskForStream(FileCheck const& check, std::string_view remoteName, std::uint32_t crc);
+    // The next stream asked for becomes the download under way.
+    void StartNextStream();
+    void OnStreamChunk(DataChunk const& chunk);
+    void EndStream();
+    // Once the list's end entry is handled and its streams are done: its record, and the request
+    // for the next list.
+    void FinishEntriesWalk();
+    void ResetEntriesWalk();
     std::optional<Download> OpenDownload(std::uint32_t index);
     bool RoomOnDiskFor(std::uint64_t bytes) const;
     // The verified download of targetPath_: installed, or staged for the commit.
@@ -183,6 +222,28 @@ class UpdateSession {
     std::optional<Download> download_;
     // Directories already cleared of temporary files that a killed run left behind.
     std::set<std::string> sweptDirectories_;
+
+    // The fast path on this connection.
+    struct Stream {
+        std::string targetPath;
+        std::string remoteName;
+        std::uint32_t crc = 0;
+        std::uint32_t firstChunk = 0;
+        std::optional<std::string> partialPath;
+    };
+    struct ListEnd {
+        std::uint8_t action = 0;
+        std::uint32_t crc = 0;
+        ListNameField next{};
+    };
+    bool fastPath_ = false;
+    bool walkingEntries_ = false;     // the list under way comes as entries
+    std::uint32_t entriesAsked_ = 0;  // entries of the list asked for so far
+    std::uint32_t entriesTaken_ = 0;  // ... and received
+    std::optional<ListEnd> listEnd_;  // the list's end entry, once it came
+    std::deque<Stream> streams_;      // asked for, after the one under way
+    bool streamUnderWay_ = false;     // the download under way is a stream
+    bool streamDiscarded_ = false;    // ... whose chunks are not used (asked for again from 0)
 };
 
 }  // namespace qm::update

@@ -76,6 +76,11 @@ enum class TestAddress : int {
     RetryAfterStall,
     RetryNotForTheFirstConnect,
     RetryAtMostFourTimesPlusOne,  // 99
+    // The fast path with a scripted server (tests/e2e), in 127.0.1.N.
+    FastPathList = 256 + 1,
+    FastPathNotAnnounced,
+    FastPathResumedStream,
+    FastPathKeptPartDoesNotFit,
     // The updater and the reference server together (tests/integration).
     HundredFiles = 100,
     HundredFilesAgain,

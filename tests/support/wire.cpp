@@ -101,6 +101,44 @@ Bytes ServerAnnouncement(std::uint32_t server, std::uint32_t client, std::uint8_
     return Message(28, kNetworkType, server, client, 3).Byte(27, serviceCode).Build();
 }
 
+Bytes AnnouncementWithCapabilities(std::uint32_t server, std::uint32_t client,
+                                   std::uint32_t capabilities, std::uint8_t version) {
+    return Message(38, kNetworkType, server, client, 3)
+        .Byte(27, 4)
+        .Text(28, 4, "QMCP")
+        .Byte(32, version)
+        .Put32(34, capabilities)
+        .Build();
+}
+
+Bytes Entry(EntryFields const& fields) {
+    Bytes entry{fields.action};
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        entry.push_back(static_cast<std::uint8_t>(fields.crc >> shift));
+    }
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        entry.push_back(static_cast<std::uint8_t>(fields.size >> shift));
+    }
+    entry.push_back(static_cast<std::uint8_t>(fields.localPath.size()));
+    Append(entry, ToBytes(fields.localPath));
+    entry.push_back(static_cast<std::uint8_t>(fields.remoteName.size() >> 8));
+    entry.push_back(static_cast<std::uint8_t>(fields.remoteName.size()));
+    Append(entry, ToBytes(fields.remoteName));
+    entry.push_back(static_cast<std::uint8_t>(fields.extra.size()));
+    Append(entry, fields.extra);
+    return entry;
+}
+
+Bytes ListEntries(std::uint32_t sender, std::uint32_t client, std::uint32_t firstEntry,
+                  std::uint16_t count, bool endsList, Bytes const& entries) {
+    return Message(23 + entries.size(), kUpdateType, sender, client, 9)
+        .Put32(15, firstEntry)
+        .Put16(19, count)
+        .Byte(21, endsList ? 1 : 0)
+        .Block(23, entries.size(), entries)
+        .Build();
+}
+
 Bytes FileDescription(FileDescriptionFields const& fields) {
     return Message(491, kUpdateType, fields.sender, fields.destination, 1)
         .Byte(15, fields.action)
@@ -186,6 +224,23 @@ Bytes ListRequest(std::uint32_t client, std::uint32_t server, std::string_view l
     return Message(79, kUpdateType, client, server, 6).Text(15, 64, listName).Build();
 }
 
+Bytes EntriesRequest(std::uint32_t client, std::uint32_t server, std::string_view listName,
+                     std::uint32_t firstEntry, std::uint32_t count) {
+    return Message(87, kUpdateType, client, server, 8)
+        .Text(15, 64, listName)
+        .Put32(79, firstEntry)
+        .Put32(83, count)
+        .Build();
+}
+
+Bytes StreamRequest(std::uint32_t client, std::uint32_t server, std::uint32_t firstChunk,
+                    std::string_view remoteName) {
+    return Message(419, kUpdateType, client, server, 10)
+        .Put32(15, firstChunk)
+        .Text(19, 400, remoteName)
+        .Build();
+}
+
 std::span<const std::uint8_t> ChunkOf(std::span<const std::uint8_t> content, std::size_t index) {
     std::size_t const at = std::min(index * kChunkSize, content.size());
     return content.subspan(at, std::min(kChunkSize, content.size() - at));
@@ -233,6 +288,10 @@ std::size_t ClientMessageLength(std::uint8_t type, std::uint8_t kind) {
             return 415;  // file request
         case 6:
             return 79;  // list request
+        case 8:
+            return 87;  // entries request
+        case 10:
+            return 419;  // stream request
         default:
             return 0;
     }

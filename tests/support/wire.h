@@ -68,6 +68,27 @@ Bytes Welcome(std::uint32_t sender, std::uint32_t assignedId, std::string_view t
 Bytes WelcomeWith(std::uint8_t type, std::size_t length, std::uint32_t sender,
                   std::uint32_t assignedId);
 Bytes ServerAnnouncement(std::uint32_t server, std::uint32_t client, std::uint8_t serviceCode = 4);
+// 38 bytes: the announcement and its capability block ("QMCP", version, a zero byte, the bits).
+inline constexpr std::uint32_t kListEntriesCapability = 1;
+inline constexpr std::uint32_t kFileStreamsCapability = 2;
+Bytes AnnouncementWithCapabilities(std::uint32_t server, std::uint32_t client,
+                                   std::uint32_t capabilities, std::uint8_t version = 1);
+
+// One entry of a ListEntries frame: action, checksum, size, the two names with their lengths
+// (one byte, two bytes), and `extra` bytes after a one-byte length.
+struct EntryFields {
+    std::uint8_t action = 1;
+    std::uint32_t crc = 0;
+    std::uint32_t size = 0;
+    std::string_view localPath{};
+    std::string_view remoteName{};
+    Bytes extra{};
+};
+Bytes Entry(EntryFields const& fields);
+// 23 bytes and the entries: the first entry's index, the count, the flags (1: the last entry
+// ends the list).
+Bytes ListEntries(std::uint32_t sender, std::uint32_t client, std::uint32_t firstEntry,
+                  std::uint16_t count, bool endsList, Bytes const& entries);
 
 struct FileDescriptionFields {
     std::uint32_t sender = 0;
@@ -107,6 +128,10 @@ Bytes FileRequest(std::uint32_t client, std::uint32_t server,
                   std::string_view remoteName);  // 415 bytes
 Bytes ListRequest(std::uint32_t client, std::uint32_t server,
                   std::string_view listName);  // 79 bytes
+Bytes EntriesRequest(std::uint32_t client, std::uint32_t server, std::string_view listName,
+                     std::uint32_t firstEntry, std::uint32_t count);  // 87 bytes
+Bytes StreamRequest(std::uint32_t client, std::uint32_t server, std::uint32_t firstChunk,
+                    std::string_view remoteName);  // 419 bytes
 
 // Chunk `index` of `content` as a server sends it: kChunkSize bytes, fewer for the last one, none
 // from the end on.
