@@ -157,6 +157,37 @@ Bytes WithBrokenLength(std::uint8_t high, std::uint8_t low) {
     return stream;
 }
 
+// A walk by entries with a server that announced the fast path: a file that is current, one that
+// differs (sent as a stream), an unsafe path, a deletion, the list's end; then a second list
+// whose entries break the rules.
+Bytes FastPathRun() {
+    Bytes const unchanged = ToBytes("old town map\n");
+    Bytes const content = Content(5000, 5);
+    Bytes stream = wire::FastPathAnnouncement(kServer);
+    wire::Append(stream, wire::ListSummary(1, "quillmesh.ini", "data.ini", 0));
+    Bytes const entries = Joined({wire::Entry({.crc = wire::Crc32(unchanged),
+                                               .size = 13,
+                                               .localPath = "data/maps/town.map",
+                                               .remoteName = "data/maps/town.map"}),
+                                  wire::Entry({.crc = wire::Crc32(content),
+                                               .size = 5000,
+                                               .localPath = "readme.txt",
+                                               .remoteName = "readme.txt"}),
+                                  wire::Entry({.action = 4, .localPath = "data/maps/town.map"}),
+                                  wire::Entry({.action = 2, .crc = 1, .localPath = "data.ini"})});
+    wire::Append(stream, wire::ListEntries(0, 4, true, entries));
+    wire::Append(stream, wire::FileSize("readme.txt", 5000));
+    for (std::uint32_t index = 0; index <= 3; ++index) {
+        wire::Append(stream, wire::DataChunk(kServer, index, test::ChunkOf(content, index)));
+    }
+    wire::Append(stream, wire::ListSummary(2, "data.ini", "", 0));
+    Bytes const broken = Joined({wire::Entry({.localPath = "../escape.txt", .remoteName = "x"}),
+                                 wire::Entry({.action = 0}), wire::Entry({.action = 3, .crc = 2})});
+    wire::Append(stream, wire::ListEntries(0, 3, true, broken));
+    wire::Append(stream, wire::ListSummary(0, "", "", 1));
+    return stream;
+}
+
 Bytes WithWelcome(Bytes const& stream) {
     Bytes all = wire::Welcome(kServer, 0x0A000001u);
     wire::Append(all, stream);
@@ -197,6 +228,9 @@ void WriteSessionSeeds(SeedWriter& writer) {
     wire::Append(twice, wire::ServerAnnouncement(0x300, 5));
     wire::Append(twice, wire::ListSummary(0, "", "", 1));
     writer.Write("announcements", Seed(kAwaitWelcome, kWhole, WithWelcome(twice)));
+    writer.Write("fast-path", Seed(0, kWhole, FastPathRun()));
+    writer.Write("fast-path-ragged-reads",
+                 Seed(kAwaitWelcome, kRagged, WithWelcome(FastPathRun())));
 }
 
 }  // namespace qm::fuzz::seeds

@@ -51,6 +51,15 @@ inline Bytes ListSummary(std::uint32_t listCrc, std::string_view listKey, std::s
                          std::uint8_t complete) {
     return test::ListSummary(kServerId, kClientId, listCrc, listKey, nextList, complete);
 }
+inline Bytes FastPathAnnouncement(std::uint32_t serverId) {
+    return test::AnnouncementWithCapabilities(
+        serverId, kClientId, test::kListEntriesCapability | test::kFileStreamsCapability);
+}
+inline Bytes ListEntries(std::uint32_t first, std::uint16_t count, bool endsList,
+                         Bytes const& entries) {
+    return test::ListEntries(kServerId, kClientId, first, count, endsList, entries);
+}
+using test::Entry;
 // A frame of `type` around `body` (the bytes from offset 3 on).
 inline Bytes Frame(std::uint8_t type, Bytes const& body) {
     return test::FrameBuilder(body.size() + 3, type).Block(3, body.size(), body).Build();

@@ -268,5 +268,111 @@ TEST_F(ResumeTest, DamagedPartialDataFailsTheChecksumAndIsRemoved) {
     EXPECT_FALSE(std::filesystem::exists(".quillmesh-partial-big.bin"));
 }
 
+// ---- The fast path ----------------------------------------------------------------------------
+
+// A session logged in to a server that announced the fast path, which asked for the first list's
+// entries.
+struct FastPathRig {
+    RecordingWindow window;
+    UpdateSession session{window};
+
+    std::vector<std::vector<std::uint8_t>> Sent() {
+        std::vector<std::vector<std::uint8_t>> frames;
+        for (auto const frame : test::SplitFrames(session.outgoing()).frames) {
+            frames.emplace_back(frame.begin(), frame.end());
+        }
+        session.ClearOutgoing();
+        return frames;
+    }
+    template <typename Message>
+    void Receive(Message const& message) {
+        base::ByteBuffer frame;
+        Append(frame, message);
+        session.HandleMessage(frame);
+    }
+    void Open() {
+        session.OnConnected();
+        session.OnHandshakeBegun();
+        session.OnWelcome(LinkIds{0x0A000001, 0x00000100});
+        Sent();
+        Receive(ServerAnnouncement{kFromServer, kUpdateService, capability::kFastPath});
+        Sent();
+        Receive(ListSummary{kFromServer, 7, AsBytes("quillmesh.ini"), AsBytes("next.ini"), 0});
+        auto const asked = Sent();
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_EQ(asked[0], test::EntriesRequest(0x0A000001, 1, "quillmesh.ini", 0, 256));
+        EXPECT_EQ(asked[1], test::EntriesRequest(0x0A000001, 1, "quillmesh.ini", 256, 256));
+    }
+};
+
+std::vector<std::uint8_t> EntriesFrame(std::uint32_t first,
+                                       std::vector<std::vector<std::uint8_t>> const& entries,
+                                       bool endsList = true) {
+    std::vector<std::uint8_t> joined;
+    for (auto const& entry : entries) {
+        joined.insert(joined.end(), entry.begin(), entry.end());
+    }
+    return test::ListEntries(1, 0x0A000001, first, static_cast<std::uint16_t>(entries.size()),
+                             endsList, joined);
+}
+
+// Whatever a server sends on the fast path is checked before it is used; what breaks its rules
+// ends the run as invalid data, with nothing written.
+TEST(FastPath, WhatBreaksTheRulesOfEntriesAndStreamsIsInvalidData) {
+    auto const end = test::Entry({.action = 2, .crc = 7, .localPath = "next.ini"});
+    auto const different =
+        test::Entry({.crc = 0x1234, .size = 3000, .localPath = "a.bin", .remoteName = "a.bin"});
+    auto pathPastFrame = EntriesFrame(0, {end});
+    pathPastFrame[23 + 9] = 60;
+    auto const longName = test::Entry({.localPath = "a.bin", .remoteName = std::string(401, 'n')});
+    auto trailing = EntriesFrame(0, {end});
+    trailing.push_back(0);
+    trailing[1] = static_cast<std::uint8_t>(trailing[1] + 1);
+    auto const stream = EntriesFrame(0, {different}, false);
+    auto const size = test::FileSize(1, 0x0A000001, "a.bin", 3000);
+    auto const someData = test::ToBytes("abc");
+    std::string const entries = "invalid list entries from the server";
+    std::string const chunk = "invalid data chunk from the server";
+    struct Case {
+        char const* name;
+        std::vector<std::vector<std::uint8_t>> frames;
+        std::string text;
+    };
+    Case const cases[] = {
+        {"a first entry that is not the next", {EntriesFrame(1, {end})}, entries},
+        {"no entries", {EntriesFrame(0, {})}, entries},
+        {"a local path past the frame", {pathPastFrame}, entries},
+        {"a remote name longer than its field", {EntriesFrame(0, {longName, end})}, entries},
+        {"bytes after the last entry", {trailing}, entries},
+        {"an end in a frame not marked so", {EntriesFrame(0, {end}, false)}, entries},
+        {"a marked frame that ends with a file", {EntriesFrame(0, {different})}, entries},
+        {"a begin entry", {EntriesFrame(0, {test::Entry({.action = 0}), end})}, entries},
+        {"entries after the end", {EntriesFrame(0, {end}), EntriesFrame(1, {end})}, entries},
+        {"a chunk with no stream", {test::DataChunk(1, 0x0A000001, 0, someData)}, chunk},
+        {"a stream's chunk before its size",
+         {stream, test::DataChunk(1, 0x0A000001, 0, someData)},
+         chunk},
+        {"a stream's chunks out of order",
+         {stream, size, test::DataChunk(1, 0x0A000001, 1, someData)},
+         chunk},
+        {"a size with no stream", {size}, "invalid file size from the server"},
+        {"a file description",
+         {test::FileDescription({.sender = 1, .destination = 0x0A000001, .action = 0})},
+         "invalid file description from the server"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        FastPathRig rig;
+        rig.Open();
+        for (auto const& frame : c.frames) {
+            rig.session.HandleMessage(frame);
+        }
+        ASSERT_FALSE(rig.window.boxes.empty());
+        EXPECT_EQ(rig.window.boxes.front().text, c.text);
+        EXPECT_FALSE(std::filesystem::exists("a.bin"));
+    }
+}
+
 }  // namespace
 }  // namespace qm::update
