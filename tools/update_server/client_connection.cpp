@@ -14,8 +14,8 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
 
 }  // namespace
 
-ClientConnection::ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf,
-                                   ServerLog& log)
+ClientConnection::ClientConnection(net::SocketHandle socket, Addressing replies,
+                                   CatalogShelf const& shelf, ServerLog& log)
     : socket_(socket),
       openedAt_(std::chrono::steady_clock::now()),
       log_(log, replies.destinationId, PeerOf(socket)),

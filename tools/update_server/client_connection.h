@@ -18,9 +18,10 @@ namespace qm::server {
 
 class ClientConnection final : public net::FrameSink {
   public:
-    ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf, ServerLog& log);
+    ClientConnection(net::SocketHandle socket, Addressing replies, CatalogShelf const& shelf,
+                     ServerLog& log);
 
-    int socket() const { return socket_; }
+    net::SocketHandle socket() const { return socket_; }
     net::Outbox& outbox() { return outbox_; }
     // Set once the conversation decided to end; later frames are not looked at.
     bool hungUp() const { return hungUp_; }
@@ -39,7 +40,7 @@ class ClientConnection final : public net::FrameSink {
     void OnFrameError(net::ClientLink& link, unsigned length) override;
 
   private:
-    int socket_;
+    net::SocketHandle socket_;
     std::chrono::steady_clock::time_point openedAt_;
     ClientLog log_;
     net::Outbox outbox_;

@@ -20,10 +20,11 @@ std::string TimeOfDay() {
 
 }  // namespace
 
-std::string PeerOf(int socket) {
+std::string PeerOf(net::SocketHandle socket) {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
-    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+    if (::getpeername(static_cast<int>(socket.native()), reinterpret_cast<sockaddr*>(&peer),
+                      &size) != 0 ||
         peer.sin_family != AF_INET) {
         return "unknown peer";
     }

@@ -8,10 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "net/socket_handle.h"
+
 namespace qm::server {
 
 // The address and port of the peer of a connected socket, as the log names it.
-std::string PeerOf(int socket);
+std::string PeerOf(net::SocketHandle socket);
 
 class ServerLog {
   public:

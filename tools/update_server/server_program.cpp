@@ -3,10 +3,10 @@
 #include <csignal>
 #include <string>
 
-#include "base/signal_pipe.h"
+#include "base/unix/signal_pipe.h"
 
 #include "net/key_pin.h"
-#include "net/poll_event_loop.h"
+#include "net/unix/poll_event_loop.h"
 #include "tls/openssl_tls.h"
 #include "update_server/release_loader.h"
 #include "update_server/update_server.h"
@@ -41,9 +41,10 @@ class SignalHandling {
     SignalHandling(base::SignalPipe& signals, net::EventLoop& loop, ReleaseLoader const& loader,
                    CatalogShelf& shelf, ServerLog& log)
         : signals_(signals), loop_(loop), loader_(loader), shelf_(shelf), log_(log) {
-        loop_.Watch(signals_.fd(), net::EventLoop::Interest::Readable, [this] { OnSignal(); });
+        loop_.Watch(net::SocketHandle(signals_.fd()), net::EventLoop::Interest::Readable,
+                    [this] { OnSignal(); });
     }
-    ~SignalHandling() { loop_.Forget(signals_.fd()); }
+    ~SignalHandling() { loop_.Forget(net::SocketHandle(signals_.fd())); }
     SignalHandling(SignalHandling const&) = delete;
     SignalHandling& operator=(SignalHandling const&) = delete;
 

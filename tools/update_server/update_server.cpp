@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "net/host_address.h"
+#include "net/unix/host_address.h"
 
 namespace qm::server {
 
@@ -11,13 +11,15 @@ UpdateServer::UpdateServer(net::EventLoop& loop, CatalogShelf const& shelf, Serv
     : shelf_(shelf), log_(log), layer_(loop) {
     layer_.SocketStartup();
     net::SocketEventTable& table = layer_.table();
-    table.onAccept = [this](int socket, int /*listening*/) { OnAccept(socket); };
-    table.onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
+    table.onAccept = [this](net::SocketHandle socket, net::SocketHandle /*listening*/) {
+        OnAccept(socket);
+    };
+    table.onRead = [this](net::SocketHandle socket, std::span<const std::uint8_t> bytes) {
         OnRead(socket, bytes);
     };
-    table.onWrite = [this](int socket) { OnWrite(socket); };
-    table.onClose = [this](int socket) { OnClose(socket); };
-    table.onHandshakeFailed = [this](int socket) {
+    table.onWrite = [this](net::SocketHandle socket) { OnWrite(socket); };
+    table.onClose = [this](net::SocketHandle socket) { OnClose(socket); };
+    table.onHandshakeFailed = [this](net::SocketHandle socket) {
         log_.Note("TLS handshake with " + PeerOf(socket) + " failed; connection closed");
     };
 }
@@ -27,7 +29,7 @@ UpdateServer::~UpdateServer() {
         connection->LogClose("server stopping");
         layer_.CloseSocket(socket);
     }
-    if (listeningSocket_ != -1) {
+    if (listeningSocket_.valid()) {
         layer_.CloseSocket(listeningSocket_);
     }
 }
@@ -39,7 +41,7 @@ std::optional<std::string> UpdateServer::Listen(std::string const& address) {
     }
     errno = 0;
     listeningSocket_ = layer_.AsyncListen(address, kServerPort);
-    if (listeningSocket_ == -1) {
+    if (!listeningSocket_.valid()) {
         return "cannot listen on " + where + ": " +
                (errno != 0 ? std::strerror(errno) : "unknown error");
     }
@@ -47,7 +49,7 @@ std::optional<std::string> UpdateServer::Listen(std::string const& address) {
     return std::nullopt;
 }
 
-void UpdateServer::OnAccept(int socket) {
+void UpdateServer::OnAccept(net::SocketHandle socket) {
     if (layer_.AsyncReceive(socket) != 0) {
         return;  // closed by the layer
     }
@@ -59,7 +61,7 @@ void UpdateServer::OnAccept(int socket) {
     Flush(opened);
 }
 
-void UpdateServer::OnRead(int socket, std::span<const std::uint8_t> bytes) {
+void UpdateServer::OnRead(net::SocketHandle socket, std::span<const std::uint8_t> bytes) {
     ClientConnection* connection = Find(socket);
     if (connection == nullptr) {
         return;
@@ -71,13 +73,13 @@ void UpdateServer::OnRead(int socket, std::span<const std::uint8_t> bytes) {
     Flush(*connection);
 }
 
-void UpdateServer::OnWrite(int socket) {
+void UpdateServer::OnWrite(net::SocketHandle socket) {
     if (ClientConnection* connection = Find(socket)) {
         Flush(*connection);
     }
 }
 
-void UpdateServer::OnClose(int socket) {
+void UpdateServer::OnClose(net::SocketHandle socket) {
     if (ClientConnection* connection = Find(socket)) {
         Drop(*connection, "by the client");
     }
@@ -97,13 +99,13 @@ void UpdateServer::Flush(ClientConnection& connection) {
 }
 
 void UpdateServer::Drop(ClientConnection& connection, std::string_view how) {
-    int const socket = connection.socket();
+    net::SocketHandle const socket = connection.socket();
     connection.LogClose(how);
     layer_.CloseSocket(socket);
     connections_.erase(socket);
 }
 
-ClientConnection* UpdateServer::Find(int socket) {
+ClientConnection* UpdateServer::Find(net::SocketHandle socket) {
     auto const found = connections_.find(socket);
     return found == connections_.end() ? nullptr : found->second.get();
 }

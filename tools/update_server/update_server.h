@@ -41,20 +41,20 @@ class UpdateServer {
     }
 
   private:
-    void OnAccept(int socket);
-    void OnRead(int socket, std::span<const std::uint8_t> bytes);
-    void OnWrite(int socket);
-    void OnClose(int socket);
+    void OnAccept(net::SocketHandle socket);
+    void OnRead(net::SocketHandle socket, std::span<const std::uint8_t> bytes);
+    void OnWrite(net::SocketHandle socket);
+    void OnClose(net::SocketHandle socket);
     void Flush(ClientConnection& connection);
     void Drop(ClientConnection& connection, std::string_view how);
-    ClientConnection* Find(int socket);
+    ClientConnection* Find(net::SocketHandle socket);
 
     CatalogShelf const& shelf_;
     ServerLog& log_;
     net::SocketLayer layer_;
-    int listeningSocket_ = -1;
+    net::SocketHandle listeningSocket_;
     std::uint32_t nextClientId_ = kFirstClientId;
-    std::map<int, std::unique_ptr<ClientConnection>> connections_;
+    std::map<net::SocketHandle, std::unique_ptr<ClientConnection>> connections_;
 };
 
 }  // namespace qm::server
