@@ -86,32 +86,47 @@ TEST(ServerLimits, AFullServerClosesItsOldestConnectionNotLoggedInElseRefuses) {
     }
 }
 
+// The clients' addresses come from PROXY headers here, since loopback clients are not counted.
 TEST(ServerLimits, OneAddressMakesRoomAmongItsOwnConnectionsOnly) {
-    Served served(TestAddress::ServerPerAddress, {"--max-per-address", "2"});
+    Served served(TestAddress::ServerPerAddress, {"--proxy-protocol", "--max-per-address", "2"});
     ASSERT_TRUE(served.server->Ready()) << served.server->Log();
-    std::string const a = LoopbackAddress(TestAddress::ClientSourceA);
-    std::string const b = LoopbackAddress(TestAddress::ClientSourceB);
-    RawClient a1(served.address, {.source = a}), b1(served.address, {.source = b});
-    RawClient a2(served.address, {.source = a});
-    ASSERT_TRUE(LogIn(a1));
-    ASSERT_TRUE(Welcomed(b1));  // older than a2, from another address
-    ASSERT_TRUE(Welcomed(a2));
+    std::uint16_t port = 50000;
+    // A connection from `source`, its header sent.
+    auto const from = [&](std::string const& source) {
+        auto client = std::make_unique<RawClient>(served.address);
+        EXPECT_TRUE(client->Send(ProxyV2({.source = source, .sourcePort = port++})));
+        return client;
+    };
+    std::string const a = "198.51.100.1";
+    auto a1 = from(a), b1 = from("198.51.100.2"), a2 = from(a);
+    ASSERT_TRUE(LogIn(*a1));
+    ASSERT_TRUE(Welcomed(*b1));  // older than a2, from another address
+    ASSERT_TRUE(Welcomed(*a2));
 
-    RawClient a3(served.address, {.source = a});
-    ASSERT_TRUE(LogIn(a3));
-    EXPECT_TRUE(a2.ClosedByPeer());
-    EXPECT_TRUE(b1.OpenAfter(200ms));
-    EXPECT_TRUE(served.Logged("(" + a + ":"));
+    auto a3 = from(a);
+    ASSERT_TRUE(LogIn(*a3));
+    EXPECT_TRUE(a2->ClosedByPeer());
+    EXPECT_TRUE(b1->OpenAfter(200ms));
     EXPECT_TRUE(served.Logged("closed (to make room for a new connection: 2 clients from " + a +
                               ", the most from one address)"))
         << served.server->Log();
 
     ASSERT_TRUE(served.Logged("logged in", 2));
-    RawClient a4(served.address, {.source = a});
-    EXPECT_TRUE(a4.Receive(kWelcome).empty());
+    auto a4 = from(a);
+    EXPECT_TRUE(a4->Receive(kWelcome).empty());
     EXPECT_TRUE(served.Logged("refused a connection from " + a + ":"));
-    RawClient b2(served.address, {.source = b});
-    EXPECT_TRUE(LogIn(b2));
+    auto b2 = from("198.51.100.2");
+    EXPECT_TRUE(LogIn(*b2));
+
+    // Clients on this machine are not counted per address.
+    std::vector<std::unique_ptr<RawClient>> local;
+    for (int i = 0; i < 4; ++i) {
+        local.push_back(from("127.0.0.1"));
+        EXPECT_TRUE(Welcomed(*local.back()));
+    }
+    for (auto const& client : local) {
+        EXPECT_TRUE(client->OpenAfter(100ms));
+    }
 }
 
 TEST(ServerLimits, AConnectionThatDoesNotLogInWithinTenSecondsIsClosed) {

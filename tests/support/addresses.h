@@ -161,9 +161,6 @@ enum class TestAddress : int {
     BenchIdleConnections = 5 * 256 + 100,
     BenchManyClients,
     BenchDescriptorsSpent,
-    // Source addresses of test clients, never listened on.
-    ClientSourceA = 5 * 256 + 200,
-    ClientSourceB,
     // scripts/scale-check: haproxy and three servers, the short form and the soak form.
     ScaleCheckBalancer = 5 * 256 + 240,
     ScaleCheckServer1,

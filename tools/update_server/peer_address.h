@@ -16,6 +16,8 @@ struct PeerAddress {
 
     // "192.0.2.1:5555" or "[2001:db8::1]:5555".
     std::string Describe() const;
+    // An address of this machine's loopback interface (127.0.0.0/8, ::1).
+    bool IsLoopback() const { return host.starts_with("127.") || host == "::1"; }
 };
 
 // The address in `address` when it is an IPv4 or IPv6 one.

@@ -22,6 +22,7 @@ inline constexpr rlim_t kDescriptorsPerClient = 2;
 
 struct ServerLimits {
     std::size_t maxClients = 0;  // 0: derived from the descriptor limit (MaxClientsFor)
+    // Clients from loopback addresses are not counted per address.
     std::size_t maxPerAddress = 16;
     Seconds loginLimit = kLoginLimit;
     // A client that has taken nothing of what it was sent for this long is closed.
