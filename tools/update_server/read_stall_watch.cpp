@@ -41,7 +41,8 @@ void ReadStallWatch::Check() {
     }
     lastOwed_ = owed;
     if (now - lastProgress_ >= limit_) {
-        return onStall_();
+        std::function<void()> const stalled = onStall_;  // the handler may end this watch
+        return stalled();
     }
     timer_.Start(CheckInterval(), [this] { Check(); });
 }
