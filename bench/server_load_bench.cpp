@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "problem.h"
 #include "ratio_table.h"
 #include "support/addresses.h"
 #include "support/process.h"
@@ -40,7 +41,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using qm::bench::Problem;
 using qm::bench::RatioTable;
+using qm::bench::Require;
 using qm::test::LoopbackAddress;
 using qm::test::Process;
 using qm::test::RawClient;
@@ -53,16 +56,6 @@ constexpr int kClients = 1000;
 constexpr auto kWindow = 10s;
 constexpr double kCpuTarget = 0.2;             // seconds over the window
 constexpr double kMemoryTarget = 64.0 * 1024;  // KiB
-
-struct Problem : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-void Require(bool good, std::string const& what) {
-    if (!good) {
-        throw Problem(what);
-    }
-}
 
 struct Programs {
     std::string server;

@@ -32,10 +32,20 @@ std::string Address(TestAddress at) {
     return LoopbackAddress(at);
 }
 
-// The port of the updater's connection as `line` (a log line) names it after `host`.
+// The first group of `pattern` in `log`, empty when it does not occur.
 std::string PortAfter(std::string const& log, std::string const& pattern) {
     std::smatch found;
     return std::regex_search(log, found, std::regex(pattern)) ? found[1].str() : "";
+}
+
+// An updater in an empty client directory against `server` ends with exit 0 and `release`.
+void ExpectAFreshClientUpdated(std::string const& server, fs::path const& release) {
+    ClientDir client;
+    WriteUpdaterConfig(client.path(), server);
+    Process updater(UpdaterOptions(client.path()));
+    EXPECT_EQ(updater.ExitStatus(60s), 0) << updater.Transcript();
+    EXPECT_EQ(ReleaseDifferences(release, client.path(), {"upd.ini", "crc.ini"}),
+              std::vector<std::string>{});
 }
 
 TEST(ServerBehindABalancer, ThePeerComesFromTheProxyHeaderAndHealthChecksAreNotLogged) {
@@ -175,12 +185,7 @@ TEST(ServerReleases, ASwapUnderADownloadKeepsItWholeAndTheNextRunGetsTheNewRelea
     }
     EXPECT_TRUE(received == oldContent);
 
-    ClientDir client;
-    WriteUpdaterConfig(client.path(), address);
-    Process updater(UpdaterOptions(client.path()));
-    EXPECT_EQ(updater.ExitStatus(60s), 0) << updater.Transcript();
-    EXPECT_EQ(ReleaseDifferences(dir.path() / "releases/2", client.path(), {"upd.ini", "crc.ini"}),
-              std::vector<std::string>{});
+    ExpectAFreshClientUpdated(address, dir.path() / "releases/2");
     EXPECT_NE(server.Log().find("rescanned: 1 file and 0 deletions in 1 list from " +
                                 (dir.path() / "current").string() + " (" +
                                 fs::canonical(dir.path() / "releases/2").string() + ")"),
@@ -202,12 +207,7 @@ TEST(ServerAddresses, ListensOnIpv6BesideIpv4) {
     ASSERT_NE(server.Log().find("listening on [::1]:34005"), std::string::npos) << server.Log();
     for (std::string const& at : {std::string("::1"), v4}) {
         SCOPED_TRACE(at);
-        ClientDir client;
-        WriteUpdaterConfig(client.path(), at);
-        Process updater(UpdaterOptions(client.path()));
-        EXPECT_EQ(updater.ExitStatus(60s), 0) << updater.Transcript();
-        EXPECT_EQ(ReleaseDifferences(dir.path() / "release", client.path(), {"upd.ini", "crc.ini"}),
-                  std::vector<std::string>{});
+        ExpectAFreshClientUpdated(at, dir.path() / "release");
     }
     EXPECT_TRUE(server.WaitForLog("([::1]:", 1, 5s)) << server.Log();
 }

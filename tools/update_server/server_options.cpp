@@ -123,6 +123,13 @@ Problem StoreSeconds(std::string_view text, std::size_t low, Seconds& into) {
     return problem;
 }
 
+// Stores the value as the path in `Member`.
+template <auto Member>
+Problem StorePath(ServerOptions& options, std::string_view value) {
+    options.*Member = std::filesystem::path(value);
+    return std::nullopt;
+}
+
 struct ValueOption {
     std::string_view name;
     Problem (*store)(ServerOptions& options, std::string_view value);
@@ -139,21 +146,9 @@ constexpr ValueOption kValueOptions[] = {
          options.listenAddresses.emplace_back(value);
          return std::nullopt;
      }},
-    {"--delete",
-     [](ServerOptions& options, std::string_view value) -> Problem {
-         options.deletionFile = std::filesystem::path(value);
-         return std::nullopt;
-     }},
-    {"--tls-key",
-     [](ServerOptions& options, std::string_view value) -> Problem {
-         options.tlsKey = std::filesystem::path(value);
-         return std::nullopt;
-     }},
-    {"--tls-certificate",
-     [](ServerOptions& options, std::string_view value) -> Problem {
-         options.tlsCertificate = std::filesystem::path(value);
-         return std::nullopt;
-     }},
+    {"--delete", StorePath<&ServerOptions::deletionFile>},
+    {"--tls-key", StorePath<&ServerOptions::tlsKey>},
+    {"--tls-certificate", StorePath<&ServerOptions::tlsCertificate>},
     {"--max-clients",
      [](ServerOptions& options, std::string_view value) -> Problem {
          options.limits.maxClients = 0;
