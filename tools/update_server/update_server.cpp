@@ -155,8 +155,9 @@ void UpdateServer::ReadProxyHeader(int socket) {
         std::size_t const before = header.size();
         header.resize(wanted);
         ssize_t const got = ::recv(socket, header.data() + before, wanted - before, 0);
+        int const error = got < 0 ? errno : 0;
         header.resize(before + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
             return;  // the rest comes later
         }
         if (got <= 0) {
