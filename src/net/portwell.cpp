@@ -15,7 +15,10 @@
 //   any other message                      nothing                                        0
 //
 // Empty callback slots are skipped. The notifications themselves come from the event loop: the
-// layer watches its sockets and dispatches to itself when one is ready.
+// layer watches its sockets and dispatches to itself when one is ready. An owner that screens
+// accepts (ScreenAccepts) sees the new socket before the onAccept / onClose / close step, which
+// then follows its Admit; an accept that fails for lack of descriptors or memory rests the
+// listening socket for kAcceptRest.
 #include "net/portwell.h"
 
 #include <arpa/inet.h>
@@ -50,12 +53,6 @@ constexpr std::uint32_t ErrorCode(std::uint32_t parameter) {
 
 bool WouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
-}
-
-// A socket that is closed on every way out unless it is released to its owner.
-base::UniqueFd OpenTcpSocket() {
-    return base::UniqueFd(
-        ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
 }
 
 // Every frame goes out as soon as it is sent. Otherwise a frame smaller than a segment waits for
@@ -173,15 +170,26 @@ int SocketLayer::AsyncReceive(int socket) {
 }
 
 int SocketLayer::AsyncListen(std::string const& address, std::uint16_t port) {
-    std::optional<in_addr> const local = ResolveHostAddress(address);
+    std::optional<Endpoint> local = LiteralEndpoint(address, port);
     if (!local) {
-        return -1;
+        std::optional<in_addr> const named = ResolveHostAddress(address);
+        if (!named) {
+            return -1;
+        }
+        sockaddr_in const endpoint = Ipv4Endpoint(*named, port);
+        local = Endpoint{};
+        std::memcpy(&local->address, &endpoint, sizeof endpoint);
+        local->length = sizeof endpoint;
     }
-    base::UniqueFd socket = OpenTcpSocket();
-    int const reuse = 1;
+    base::UniqueFd socket(
+        ::socket(local->family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    int const on = 1;
     if (!socket.valid() ||
-        ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-        !BindTo(socket.get(), Ipv4Endpoint(*local, port)) ||
+        ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        (local->family() == AF_INET6 &&
+         ::setsockopt(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) ||
+        ::bind(socket.get(), reinterpret_cast<sockaddr const*>(&local->address), local->length) !=
+            0 ||
         ::listen(socket.get(), SOMAXCONN) != 0) {
         return -1;
     }
@@ -308,6 +316,7 @@ void SocketLayer::HoldReads(int socket, bool held) {
 int SocketLayer::CloseSocket(int socket) {
     Deselect(socket);
     protected_.erase(socket);
+    resting_.erase(socket);
     return ::close(socket);
 }
 
@@ -533,19 +542,45 @@ void SocketLayer::ReadPlain(int socket) {
 void SocketLayer::Accept(int socket) {
     int const accepted = ::accept4(socket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (accepted == -1) {
+        int const error = errno;
+        // The connection stays queued, so the socket stays readable: without a rest every turn of
+        // the loop would try again and fail again.
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+            RestListening(socket);
+            if (screen_) {
+                screen_(-1, socket, error);
+            }
+        }
         return;
     }
     SendFramesAtOnce(accepted);
+    if (screen_) {
+        return screen_(accepted, socket, 0);
+    }
+    Admit(accepted, socket);
+}
+
+void SocketLayer::Admit(int socket, int listening) {
     if (tls_) {
-        return StartHandshake(accepted, socket);
+        return StartHandshake(socket, listening);
     }
     if (table_.onAccept) {
-        table_.onAccept(accepted, socket);
+        table_.onAccept(socket, listening);
     } else if (table_.onClose) {
-        table_.onClose(accepted);
+        table_.onClose(socket);
     } else {
-        ::close(accepted);
+        ::close(socket);
     }
+}
+
+void SocketLayer::RestListening(int socket) {
+    loop_.Unwatch(socket, EventLoop::Interest::Readable);
+    std::unique_ptr<Timer>& rest = resting_[socket];
+    rest = std::make_unique<Timer>(loop_);
+    rest->Start(kAcceptRest, [this, socket] {
+        SelectAccept(socket);
+        resting_.erase(socket);  // destroys this timer: nothing may follow
+    });
 }
 
 }  // namespace qm::net

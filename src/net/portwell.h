@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,6 +32,10 @@ inline constexpr std::uint32_t FD_CONNECT = 16;
 inline constexpr std::uint32_t FD_CLOSE = 32;
 
 inline constexpr std::size_t kReadBufferSize = 2048;
+
+// A listening socket whose accept fails for lack of descriptors or memory is not watched for this
+// long: the connection waiting there keeps it readable, and the loop would otherwise spin.
+inline constexpr std::chrono::milliseconds kAcceptRest{250};
 
 inline constexpr std::uint32_t MakeEventParameter(std::uint32_t event, std::uint32_t error) {
     return (error << 16) | (event & 0xFFFFu);
@@ -85,9 +90,20 @@ class SocketLayer {
     // block. Returns 0, or -1 (the socket is then closed).
     int AsyncReceive(int socket);
 
-    // Listens on `address`:`port` (SO_REUSEADDR) and selects accept notifications. Returns the
-    // listening socket or -1.
+    // Listens on `address`:`port` (SO_REUSEADDR) and selects accept notifications. `address` is a
+    // dotted IPv4 address, an IPv6 address (that socket takes IPv6 alone, so that "::" and
+    // "0.0.0.0" can both be listened on) or a name looked up for its first IPv4 address. Returns
+    // the listening socket or -1.
     int AsyncListen(std::string const& address, std::uint16_t port);
+
+    // The owner sees every accepted connection first, straight from accept (before any TLS
+    // handshake), as screen(socket, listening, 0), and every accept that failed as
+    // screen(-1, listening, errno). It goes on with a connection through Admit, or closes it with
+    // CloseSocket. Without a screen every connection is admitted at once.
+    using AcceptScreen = std::function<void(int socket, int listening, int error)>;
+    void ScreenAccepts(AcceptScreen screen) { screen_ = std::move(screen); }
+    // An accepted connection goes on: its TLS handshake when TLS is in use, then onAccept.
+    void Admit(int socket, int listening);
 
     // Handles one notification of kind `message` for `socket`: see the dispatch rules in
     // portwell.cpp. Returns 1 when the notification was handled, 0 otherwise.
@@ -130,6 +146,7 @@ class SocketLayer {
     void OnReadable(int socket);
     void ReadOnce(int socket);
     void Accept(int socket);
+    void RestListening(int socket);
     void ReadPlain(int socket);
     void ReadProtected(int socket, SecureChannel& channel);
     // Decrypted bytes into the read buffer, from as many records as the channel holds and the
@@ -162,6 +179,8 @@ class SocketLayer {
     std::shared_ptr<SecureChannelFactory> tls_;
     std::string tlsServerName_;
     std::map<int, Protected> protected_;
+    AcceptScreen screen_;
+    std::map<int, std::unique_ptr<Timer>> resting_;  // listening sockets after a failed accept
 };
 
 }  // namespace qm::net

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "net/outbox.h"
 #include "support/captured_stream.h"
@@ -219,14 +222,37 @@ TEST_F(ConversationTest, AnUnknownListCompletesTheRun) {
     EXPECT_EQ(TextAt(replies[0], 19, 64), "nothing.ini");
 }
 
-TEST_F(ConversationTest, ARescanIsSeenFromTheNextListRequestOn) {
-    LogIn();
-    Send(updater::ListRequest("quillmesh.ini"));
-    std::uint32_t const before = Read32(Replies().at(0), 15);
-    test::WriteFile(dir_.path() / "rel/a.txt", "changed");
-    shelf_->Replace(ReleaseLoader(dir_.path() / "rel", dir_.path() / "obsolete").Load().value());
-    Send(updater::ListRequest("quillmesh.ini"));
-    EXPECT_NE(Read32(Replies().at(0), 15), before);
+// The release is published into a new directory and the link the server serves is swapped; a
+// conversation that began before the rescan goes on with the release it started with, files
+// included, and the next one gets the new release.
+TEST_F(ConversationTest, ARescanIsSeenByTheNextConversationWhileThisOneKeepsItsRelease) {
+    test::WriteFile(dir_.path() / "v1/a.txt", "alpha");
+    test::WriteFile(dir_.path() / "v2/a.txt", "changed");
+    fs::create_directory_symlink("v1", dir_.path() / "current");
+    ReleaseLoader const loader(dir_.path() / "current", std::nullopt);
+    CatalogShelf shelf(loader.Load().value());
+    EXPECT_EQ(shelf.current()->root(), fs::canonical(dir_.path() / "v1"));
+    ClientConversation before(kReplies, shelf, clientLog_, outbox_);
+    before.Handle(updater::Login("FENWARDIX"));
+    before.Handle(updater::ListRequest("quillmesh.ini"));
+    std::uint32_t const oldChecksum = Read32(Replies().at(0), 15);
+
+    fs::create_directory_symlink("v2", dir_.path() / "next");
+    fs::rename(dir_.path() / "next", dir_.path() / "current");
+    shelf.Replace(loader.Load().value());
+
+    ClientConversation after(kReplies, shelf, clientLog_, outbox_);
+    after.Handle(updater::Login("FENWARDIX"));
+    for (ClientConversation* conversation : {&before, &after}) {
+        conversation->Handle(updater::ListRequest("quillmesh.ini"));
+        conversation->Handle(updater::ChunkRequest(0, "a.txt"));
+    }
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 4u);
+    EXPECT_EQ(Read32(replies[0], 15), oldChecksum);
+    EXPECT_EQ(Frame(replies[1].begin() + 21, replies[1].end()), test::ToBytes("alpha"));
+    EXPECT_NE(Read32(replies[2], 15), oldChecksum);
+    EXPECT_EQ(Frame(replies[3].begin() + 21, replies[3].end()), test::ToBytes("changed"));
 }
 
 // ---- Files ------------------------------------------------------------------------------------
@@ -274,15 +300,27 @@ TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
     EXPECT_EQ(replies[2], replies[0]);
 }
 
-TEST_F(ConversationTest, AFileThatGrewSinceTheScanIsServedAtItsScannedSize) {
+TEST_F(ConversationTest, AFileThatGrewWhileOpenIsServedAtItsScannedSize) {
     OpenList("data.ini");
-    test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_ + std::string(5000, 'g'));
+    Send(updater::ChunkRequest(0, "data/x.bin"));
+    std::ofstream(dir_.path() / "rel/data/x.bin", std::ios::binary | std::ios::app)
+        << std::string(5000, 'g');
     Send(updater::ChunkRequest(2, "data/x.bin"));
     Send(updater::ChunkRequest(3, "data/x.bin"));
     auto const replies = Replies();
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0].size(), 21u + 946u);
-    EXPECT_EQ(replies[1].size(), 21u);
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[1].size(), 21u + 946u);
+    EXPECT_EQ(replies[2].size(), 21u);
+}
+
+// Its chunks would mix two versions; the updater would only find out at the end.
+TEST_F(ConversationTest, AFileRewrittenSinceTheScanIsNotServed) {
+    OpenList("data.ini");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later modification time
+    test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_);
+    EXPECT_EQ(Send(updater::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
+    EXPECT_TRUE(Replies().empty());
+    EXPECT_TRUE(Logged("cannot read 'data/x.bin': the file changed since the release was scanned"));
 }
 
 TEST_F(ConversationTest, RequestsForFilesOutsideTheCatalogHangUp) {

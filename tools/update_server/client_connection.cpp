@@ -15,10 +15,10 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 ClientConnection::ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf,
-                                   ServerLog& log)
+                                   ServerLog& log, std::string const& peer, bool quiet)
     : socket_(socket),
       openedAt_(std::chrono::steady_clock::now()),
-      log_(log, replies.destinationId, PeerOf(socket)),
+      log_(log, replies.destinationId, peer, quiet),
       conversation_(replies, shelf, log_, outbox_) {}
 
 void ClientConnection::Open() {
@@ -33,8 +33,16 @@ void ClientConnection::Receive(std::span<const std::uint8_t> bytes) {
 }
 
 void ClientConnection::LogClose(std::string_view how) {
-    log_.Note("closed (" + std::string(how) + ") after " +
-              Seconds(std::chrono::steady_clock::now() - openedAt_));
+    log_.Note(ClosedText(how));
+}
+
+std::string ClientConnection::CloseLine(std::string_view how) const {
+    return log_.label() + ClosedText(how);
+}
+
+std::string ClientConnection::ClosedText(std::string_view how) const {
+    return "closed (" + std::string(how) + ") after " +
+           Seconds(std::chrono::steady_clock::now() - openedAt_);
 }
 
 void ClientConnection::OnFrame(net::ClientLink& /*link*/, std::span<const std::uint8_t> frame) {

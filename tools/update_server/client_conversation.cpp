@@ -1,7 +1,5 @@
 #include "update_server/client_conversation.h"
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "net/welcome.h"
@@ -14,7 +12,7 @@ using base::AsBytes;
 
 ClientConversation::ClientConversation(Addressing replies, CatalogShelf const& shelf,
                                        ClientLog& log, net::Outbox& out)
-    : replies_(replies), shelf_(shelf), log_(log), out_(out) {}
+    : replies_(replies), log_(log), out_(out), catalog_(shelf.current()) {}
 
 void ClientConversation::Welcome() {
     net::AppendWelcome(out_.frames(), replies_.sourceId, replies_.destinationId);
@@ -103,7 +101,7 @@ ClientConversation::Verdict ClientConversation::OnListRequest(std::span<const st
         log_.Note("list " + walk_.list->name + " skipped (unchanged)");
     }
     std::string_view const listName = FieldText(request->listName);
-    catalog_ = shelf_.current();
+    listRequested_ = true;
     FileList const* list = catalog_->FindList(listName);
     if (list == nullptr) {
         walk_ = ListWalk{};
@@ -188,11 +186,11 @@ ClientConversation::Verdict ClientConversation::OnChunkRequest(
         return Refuse("chunk request for the unknown file " + Quoted(remoteName));
     }
     auto const data = chunks_.Read(catalog_->root(), *file, request->chunkIndex);
-    if (!data) {
-        return Refuse("cannot read " + Quoted(file->path) + ": " + std::strerror(errno));
+    if (!data.ok()) {
+        return Refuse("cannot read " + Quoted(file->path) + ": " + data.reason());
     }
-    Send(DataChunk{replies_, request->chunkIndex, *data});
-    if (data->empty()) {
+    Send(DataChunk{replies_, request->chunkIndex, data.value()});
+    if (data.value().empty()) {
         chunks_.Close();
         log_.Note("sent " + file->path + " (" + Counted(file->size, "byte") + ")");
     }
@@ -200,7 +198,7 @@ ClientConversation::Verdict ClientConversation::OnChunkRequest(
 }
 
 ReleaseFile const* ClientConversation::FindFile(std::string_view remoteName) const {
-    return catalog_ ? catalog_->FindFile(remoteName) : nullptr;
+    return listRequested_ ? catalog_->FindFile(remoteName) : nullptr;
 }
 
 ClientConversation::Verdict ClientConversation::Refuse(std::string const& reason) {

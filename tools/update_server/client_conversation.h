@@ -31,7 +31,8 @@ class ClientConversation {
   public:
     enum class Verdict { Continue, HangUp };
 
-    // `replies` addresses every message from the server's id to the client's.
+    // `replies` addresses every message from the server's id to the client's. The conversation
+    // is served the catalog on the shelf now, whatever replaces it later.
     ClientConversation(Addressing replies, CatalogShelf const& shelf, ClientLog& log,
                        net::Outbox& out);
 
@@ -39,6 +40,8 @@ class ClientConversation {
     void Welcome();
 
     Verdict Handle(std::span<const std::uint8_t> frame);
+
+    bool loggedIn() const { return loggedIn_; }
 
   private:
     // Where the walk of the list last summarised stands.
@@ -67,12 +70,12 @@ class ClientConversation {
     }
 
     Addressing replies_;
-    CatalogShelf const& shelf_;
     ClientLog& log_;
     net::Outbox& out_;
     ChunkReader chunks_;
     bool loggedIn_ = false;
-    std::shared_ptr<ReleaseCatalog const> catalog_;  // taken at the latest list request
+    std::shared_ptr<ReleaseCatalog const> catalog_;  // the release this connection is served
+    bool listRequested_ = false;  // files are looked up only from the first list request on
     ListWalk walk_;
 };
 
