@@ -139,12 +139,15 @@ TEST(ServerProgram, HangsUpOnAWrongNetworkWordAndAnswersTheRightOne) {
     EXPECT_FALSE(std::equal(welcome.begin() + 7, welcome.begin() + 11, memberWelcome.begin() + 7));
     ASSERT_TRUE(member.Send(LoginWith("FENWARDIX")));
     ASSERT_TRUE(member.Send(kServerQuery));
-    std::vector<std::uint8_t> const announcement = member.Receive(28);
-    ASSERT_EQ(announcement.size(), 28u);
-    EXPECT_EQ(announcement[1], 28);
+    // The announcement, and after the 28 bytes every updater reads, the capability block.
+    std::vector<std::uint8_t> const announcement = member.Receive(38);
+    ASSERT_EQ(announcement.size(), 38u);
+    EXPECT_EQ(announcement[1], 38);
     EXPECT_EQ(announcement[11], 3);
     EXPECT_EQ(announcement[27], 4);
     EXPECT_TRUE(std::equal(welcome.begin() + 3, welcome.begin() + 7, announcement.begin() + 3));
+    EXPECT_EQ(Bytes(announcement.begin() + 28, announcement.end()),
+              (Bytes{'Q', 'M', 'C', 'P', 1, 0, 0, 0, 0, 3}));
 }
 
 // Replies that the socket cannot take at once wait in the server until the client reads them.
@@ -168,7 +171,7 @@ TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
         Append(requests, ChunkRequest(0, 0, index, "big.bin"));
     }
     ASSERT_TRUE(client.Send(requests));
-    ASSERT_EQ(client.Receive(28 + 148).size(), 28u + 148u);
+    ASSERT_EQ(client.Receive(38 + 148).size(), 38u + 148u);  // with the capability block
 
     std::string received;
     for (std::uint32_t index = 0; index < kChunks; ++index) {

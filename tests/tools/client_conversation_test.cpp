@@ -49,6 +49,12 @@ Frame FileRequest(std::string_view remoteName) {
 Frame ChunkRequest(std::uint8_t index, std::string_view remoteName) {
     return test::ChunkRequest(kClient, kServer, index, remoteName);
 }
+Frame EntriesRequest(std::string_view list, std::uint32_t first, std::uint32_t count) {
+    return test::EntriesRequest(kClient, kServer, list, first, count);
+}
+Frame StreamRequest(std::uint32_t firstChunk, std::string_view remoteName) {
+    return test::StreamRequest(kClient, kServer, firstChunk, remoteName);
+}
 }  // namespace updater
 
 // A release on disk: root files a.txt, b.txt; data/x.bin of 5000 bytes; old.txt to delete.
@@ -132,10 +138,10 @@ TEST_F(ConversationTest, QueryForTheUpdateServiceIsAnswered) {
     EXPECT_EQ(Send(updater::Query(4)), Verdict::Continue);
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].size(), 28u);
-    EXPECT_EQ(replies[0][11], kind::ServerAnnouncement);
-    EXPECT_EQ(replies[0][27], 4);
-    EXPECT_EQ(Read32(replies[0], 3), kReplies.sourceId);
+    // What every updater reads, then the capability block of the fast path.
+    EXPECT_EQ(replies[0], test::AnnouncementWithCapabilities(
+                              kReplies.sourceId, kReplies.destinationId,
+                              test::kListEntriesCapability | test::kFileStreamsCapability));
 }
 
 // ---- Lists ------------------------------------------------------------------------------------
@@ -335,6 +341,121 @@ TEST_F(ConversationTest, AFileThatVanishedFromDiskHangsUp) {
     fs::remove(dir_.path() / "rel/data/x.bin");
     EXPECT_EQ(Send(updater::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
     EXPECT_TRUE(Logged("cannot read 'data/x.bin'"));
+}
+
+// ---- The fast path -----------------------------------------------------------------------------
+
+// The entries of a list, as the tests' oracle reads them: action, checksum, size, local path.
+struct ReadEntry {
+    std::uint8_t action;
+    std::uint32_t crc;
+    std::uint32_t size;
+    std::string localPath;
+    bool operator==(ReadEntry const&) const = default;
+};
+std::vector<ReadEntry> EntriesIn(Frame const& frame) {
+    std::vector<ReadEntry> entries;
+    std::size_t at = 23;
+    for (std::uint16_t i = 0; i < test::Read16(frame, 19); ++i) {
+        std::size_t const path = frame[at + 9];
+        std::size_t const name = test::Read16(frame, at + 10 + path);
+        entries.push_back(
+            {frame[at], Read32(frame, at + 1), Read32(frame, at + 5),
+             std::string(frame.begin() + static_cast<std::ptrdiff_t>(at + 10),
+                         frame.begin() + static_cast<std::ptrdiff_t>(at + 10 + path))});
+        at += 12 + path + name + 1 + frame[at + 12 + path + name];
+    }
+    EXPECT_EQ(at, frame.size());
+    return entries;
+}
+
+// Entries are answered with exactly the entries asked for, the list's end last and marked; a
+// request past the end gets nothing; the walk is logged as walked, not skipped.
+TEST_F(ConversationTest, EntriesAreTheListsDescriptionsInOrderWithItsEndLast) {
+    OpenList("quillmesh.ini");
+    FileList const& root = List("quillmesh.ini");
+    Send(updater::EntriesRequest("quillmesh.ini", 1, 2));
+    Send(updater::EntriesRequest("quillmesh.ini", 3, 256));
+    Send(updater::EntriesRequest("quillmesh.ini", 256, 256));
+    EXPECT_EQ(conversation_->Produce(1 << 20), Verdict::Continue);
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0][11], kind::ListEntries);
+    EXPECT_EQ(Read32(replies[0], 15), 1u);
+    EXPECT_EQ(replies[0][21], 0);
+    EXPECT_EQ(EntriesIn(replies[0]),
+              (std::vector<ReadEntry>{{action::CheckFile, root.files[1].checksum, 4, "b.txt"},
+                                      {action::DeleteFile, 0, 0, "old.txt"}}));
+    EXPECT_EQ(Read32(replies[1], 15), 3u);
+    EXPECT_EQ(replies[1][21], 1);
+    EXPECT_EQ(EntriesIn(replies[1]),
+              (std::vector<ReadEntry>{{action::SwitchList, root.checksum, 0, "data.ini"}}));
+    EXPECT_FALSE(conversation_->HasMoreToSend());
+    Send(updater::ListRequest("data.ini"));
+    EXPECT_TRUE(Logged("list quillmesh.ini walked (2 files, 1 deletion) by entries"));
+    EXPECT_FALSE(Logged("list quillmesh.ini skipped"));
+}
+
+// A stream is the file's size, its chunks from the first asked for, and the empty chunk, written
+// only as the connection has room; streams follow each other in the order asked for.
+TEST_F(ConversationTest, AStreamIsWrittenAsTheConnectionHasRoom) {
+    OpenList("data.ini");
+    Send(updater::StreamRequest(1, "data/x.bin"));
+    Send(updater::StreamRequest(0, "data/x.bin"));
+    EXPECT_TRUE(Replies().empty()) << "nothing before the connection has room";
+    conversation_->Produce(3000);
+    auto first = Replies();
+    ASSERT_EQ(first.size(), 3u) << "the size, then chunks until the bound is reached";
+    EXPECT_EQ(Read32(first[0], 615), 5000u);
+    EXPECT_EQ(Read32(first[1], 15), 1u);
+    EXPECT_EQ(Read32(first[2], 15), 2u);
+    conversation_->Produce(1 << 20);
+    auto rest = Replies();
+    ASSERT_EQ(rest.size(), 6u);
+    EXPECT_EQ(test::Read16(rest[0], 19), 0u) << "the first stream's end";
+    EXPECT_EQ(rest[1][11], kind::FileSize);
+    std::string second;
+    for (std::size_t i = 2; i < 6; ++i) {
+        EXPECT_EQ(Read32(rest[i], 15), i - 2);
+        second.append(rest[i].begin() + 21, rest[i].end());
+    }
+    EXPECT_EQ(second, chunkFile_);
+    EXPECT_FALSE(conversation_->HasMoreToSend());
+    EXPECT_TRUE(Logged("sent data/x.bin (5000 bytes) as a stream"));
+}
+
+TEST_F(ConversationTest, WhatBreaksTheRulesOfTheFastPathHangsUp) {
+    struct Case {
+        char const* name;
+        std::vector<Frame> frames;
+        std::string logged;
+    };
+    std::vector<Frame> tooMany;
+    for (std::size_t i = 0; i <= update::kMostWaitingStreams; ++i) {
+        tooMany.push_back(updater::StreamRequest(0, "data/x.bin"));
+    }
+    Case const cases[] = {
+        {"no entries asked for", {updater::EntriesRequest("data.ini", 0, 0)}, "for 0 entries"},
+        {"too many entries", {updater::EntriesRequest("data.ini", 0, 1025)}, "for 1025 entries"},
+        {"an unknown list", {updater::EntriesRequest("no.ini", 0, 1)}, "unknown list 'no.ini'"},
+        {"an unknown file", {updater::StreamRequest(0, "old.txt")}, "unknown file 'old.txt'"},
+        {"too many streams waiting", tooMany, "more than 256 stream requests waiting"},
+        {"another request while a stream is waiting",
+         {updater::StreamRequest(0, "data/x.bin"), updater::ChunkRequest(0, "data/x.bin")},
+         "while entries or streams are under way"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientConversation fresh(kReplies, *shelf_, clientLog_, outbox_);
+        fresh.Handle(updater::Login("FENWARDIX"));
+        fresh.Handle(updater::ListRequest("data.ini"));
+        Verdict last = Verdict::Continue;
+        for (Frame const& frame : c.frames) {
+            last = fresh.Handle(frame);
+        }
+        EXPECT_EQ(last, Verdict::HangUp);
+        EXPECT_TRUE(Logged(c.logged)) << log_.text();
+    }
 }
 
 }  // namespace

@@ -52,6 +52,11 @@ void ClientConnection::OnFrame(net::ClientLink& /*link*/, std::span<const std::u
     hungUp_ = conversation_.Handle(frame) == ClientConversation::Verdict::HangUp;
 }
 
+bool ClientConnection::Produce(std::size_t bound) {
+    hungUp_ = hungUp_ || conversation_.Produce(bound) == ClientConversation::Verdict::HangUp;
+    return !hungUp_;
+}
+
 void ClientConnection::OnFrameError(net::ClientLink& /*link*/, unsigned length) {
     log_.Note("hanging up: frame length " + std::to_string(length) + " is no frame");
     hungUp_ = true;

@@ -26,6 +26,10 @@ class ClientConnection final : public net::FrameSink {
     net::Outbox& outbox() { return outbox_; }
     // Set once the conversation decided to end; later frames are not looked at.
     bool hungUp() const { return hungUp_; }
+    // Long answers (streams, entries) wait to be written as the connection has room.
+    bool HasMoreToSend() const { return !hungUp_ && conversation_.HasMoreToSend(); }
+    // Writes more of them, up to `bound` bytes waiting in the outbox; false when that hung up.
+    bool Produce(std::size_t bound);
     bool loggedIn() const { return conversation_.loggedIn(); }
     bool quiet() const { return log_.quiet(); }
     // Whether the server has stopped reading from this client until its answers have gone.

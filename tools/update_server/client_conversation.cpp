@@ -27,6 +27,13 @@ ClientConversation::Verdict ClientConversation::Handle(std::span<const std::uint
         return Refuse("message before the login (type " + std::to_string(head->type) + " kind " +
                       std::to_string(head->kind) + ")");
     }
+    // The answers of the fast path come before any other: a client that asks for something else
+    // while they are under way breaks the order of answers.
+    if (!answers_.empty() && head->type == kUpdateFrame && head->kind != kind::EntriesRequest &&
+        head->kind != kind::StreamRequest) {
+        return Refuse("request of kind " + std::to_string(head->kind) +
+                      " while entries or streams are under way");
+    }
     switch (head->type) {
         case kNetworkFrame:
             return OnNetworkMessage(head->kind, frame);
@@ -60,6 +67,10 @@ ClientConversation::Verdict ClientConversation::OnUpdateMessage(
             return OnFileRequest(frame);
         case kind::ChunkRequest:
             return OnChunkRequest(frame);
+        case kind::EntriesRequest:
+            return OnEntriesRequest(frame);
+        case kind::StreamRequest:
+            return OnStreamRequest(frame);
         default:
             return Verdict::Continue;
     }
@@ -87,7 +98,7 @@ ClientConversation::Verdict ClientConversation::OnServerQuery(std::span<const st
         log_.Note("query for service " + std::to_string(query->serviceCode) + " not answered");
         return Verdict::Continue;
     }
-    Send(ServerAnnouncement{replies_, kUpdateService});
+    Send(ServerAnnouncement{replies_, kUpdateService, capability::kFastPath});
     return Verdict::Continue;
 }
 
@@ -195,6 +206,131 @@ ClientConversation::Verdict ClientConversation::OnChunkRequest(
         log_.Note("sent " + file->path + " (" + Counted(file->size, "byte") + ")");
     }
     return Verdict::Continue;
+}
+
+// ---- The fast path
+// -------------------------------------------------------------------------------
+
+ClientConversation::Verdict ClientConversation::OnEntriesRequest(
+    std::span<const std::uint8_t> frame) {
+    std::optional<EntriesRequest> const request = ReadEntriesRequest(frame);
+    if (!request) {
+        return Refuse("entries request too short");
+    }
+    std::string_view const listName = FieldText(request->listName);
+    FileList const* list = listRequested_ ? catalog_->FindList(listName) : nullptr;
+    if (list == nullptr) {
+        return Refuse("entries of the unknown list " + Quoted(listName) + " requested");
+    }
+    if (request->count == 0 || request->count > kMostEntriesAsked) {
+        return Refuse("entries request for " + std::to_string(request->count) + " entries");
+    }
+    // The list is walked by entries, not skipped.
+    if (walk_.list == list && walk_.step == ListWalk::Step::SummarySent) {
+        walk_.step = ListWalk::Step::Describing;
+    }
+    std::size_t const listEnd = list->EntryCount() + 1;  // the end entry is the last
+    std::size_t const first = std::min<std::size_t>(request->firstEntry, listEnd);
+    answers_.emplace_back(
+        EntriesAnswer{list, first, std::min<std::size_t>(first + request->count, listEnd)});
+    return Verdict::Continue;
+}
+
+ClientConversation::Verdict ClientConversation::OnStreamRequest(
+    std::span<const std::uint8_t> frame) {
+    std::optional<StreamRequest> const request = ReadStreamRequest(frame);
+    if (!request) {
+        return Refuse("stream request too short");
+    }
+    std::string_view const remoteName = FieldText(request->remoteName);
+    ReleaseFile const* file = FindFile(remoteName);
+    if (file == nullptr) {
+        return Refuse("stream request for the unknown file " + Quoted(remoteName));
+    }
+    if (streamsWaiting_ == kMostWaitingStreams) {
+        return Refuse("more than " + std::to_string(kMostWaitingStreams) +
+                      " stream requests waiting");
+    }
+    ++streamsWaiting_;
+    answers_.emplace_back(StreamAnswer{file, request->firstChunk});
+    return Verdict::Continue;
+}
+
+ClientConversation::Verdict ClientConversation::Produce(std::size_t bound) {
+    while (!answers_.empty() && out_.pending() < bound) {
+        bool more = true;
+        if (auto* entries = std::get_if<EntriesAnswer>(&answers_.front())) {
+            more = ProduceEntries(*entries);
+        } else {
+            Outcome<bool> const produced = ProduceStream(std::get<StreamAnswer>(answers_.front()));
+            if (!produced.ok()) {
+                answers_.clear();
+                return Refuse(produced.reason());
+            }
+            more = produced.value();
+            streamsWaiting_ -= more ? 0 : 1;
+        }
+        if (!more) {
+            answers_.pop_front();
+        }
+    }
+    return Verdict::Continue;
+}
+
+bool ClientConversation::ProduceEntries(EntriesAnswer& answer) {
+    FileList const& list = *answer.list;
+    ListEntriesWriter writer(out_.frames(), replies_, static_cast<std::uint32_t>(answer.next));
+    std::size_t room = kListEntriesRoom;  // one frame at a time
+    while (answer.next < answer.end) {
+        ListEntry const entry = EntryOf(list, answer.next);
+        if (EncodedSize(entry) > room) {
+            return true;  // the writer sends what it gathered when it goes
+        }
+        room -= EncodedSize(entry);
+        writer.Add(entry);
+        if (++answer.next > list.EntryCount()) {
+            writer.Flush(true);
+            log_.Note("list " + list.name + " walked (" + Counted(list.files.size(), "file") +
+                      ", " + Counted(list.deletions.size(), "deletion") + ") by entries");
+            return false;
+        }
+    }
+    return false;
+}
+
+// Entry `index` of the list: its files, its deletions, then its end, as the walk describes them.
+ListEntry ClientConversation::EntryOf(FileList const& list, std::size_t index) {
+    std::size_t const files = list.files.size();
+    if (index < files) {
+        ReleaseFile const& file = list.files[index];
+        return {action::CheckFile,  file.checksum,      static_cast<std::uint32_t>(file.size),
+                AsBytes(file.path), AsBytes(file.path), {}};
+    }
+    if (index < list.EntryCount()) {
+        std::string const& path = list.deletions[index - files];
+        return {action::DeleteFile, 0, 0, AsBytes(path), AsBytes(path), {}};
+    }
+    return {action::SwitchList, list.checksum, 0, AsBytes(list.next), AsBytes(list.name), {}};
+}
+
+Outcome<bool> ClientConversation::ProduceStream(StreamAnswer& answer) {
+    ReleaseFile const& file = *answer.file;
+    if (!answer.sizeSent) {
+        Send(FileSize{replies_, AsBytes(file.path), static_cast<std::uint32_t>(file.size)});
+        answer.sizeSent = true;
+        return Outcome<bool>::Success(true);
+    }
+    auto const data = chunks_.Read(catalog_->root(), file, answer.next);
+    if (!data.ok()) {
+        return Outcome<bool>::Failure("cannot read " + Quoted(file.path) + ": " + data.reason());
+    }
+    Send(DataChunk{replies_, answer.next++, data.value()});
+    if (!data.value().empty()) {
+        return Outcome<bool>::Success(true);
+    }
+    chunks_.Close();
+    log_.Note("sent " + file.path + " (" + Counted(file.size, "byte") + ") as a stream");
+    return Outcome<bool>::Success(false);
 }
 
 ReleaseFile const* ClientConversation::FindFile(std::string_view remoteName) const {

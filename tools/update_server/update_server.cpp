@@ -276,12 +276,25 @@ void UpdateServer::OnHandshakeFailed(int socket) {
 void UpdateServer::Flush(Client& client) {
     ClientConnection& connection = *client.connection;
     int const socket = connection.socket();
-    std::size_t const before = connection.outbox().pending();
-    if (connection.outbox().SendTo(layer_, socket) == net::Outbox::Flush::Failed) {
-        return Close(socket, "send failed: " + std::string(std::strerror(errno)), false);
-    }
-    if (before > 0) {
-        client.stall->Sent(before - connection.outbox().pending());
+    net::Outbox& outbox = connection.outbox();
+    // Long answers are written as the socket takes them: produced up to the bound, sent, and
+    // produced again while the socket takes everything; else the socket's next writability
+    // brings the next Flush.
+    for (;;) {
+        if (connection.HasMoreToSend() && outbox.pending() < kPendingBytesBeforeHold &&
+            !connection.Produce(kPendingBytesBeforeHold)) {
+            return Close(socket, "hung up by the server", false);
+        }
+        std::size_t const before = outbox.pending();
+        if (outbox.SendTo(layer_, socket) == net::Outbox::Flush::Failed) {
+            return Close(socket, "send failed: " + std::string(std::strerror(errno)), false);
+        }
+        if (before > 0) {
+            client.stall->Sent(before - outbox.pending());
+        }
+        if (outbox.pending() > 0 || !connection.HasMoreToSend()) {
+            break;
+        }
     }
     bool const full = connection.outbox().pending() > kPendingBytesBeforeHold;
     if (full != connection.readsHeld()) {
