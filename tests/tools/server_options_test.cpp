@@ -32,10 +32,11 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
          {std::vector<char const*>{"--root", "r", "--listen", "0.0.0.0", "--delete", "old.txt",
                                    "--listen", "::", "--max-clients", "500", "--max-per-address",
                                    "4", "--idle-limit", "60", "--drain-limit", "0",
-                                   "--proxy-protocol"},
+                                   "--proxy-protocol", "--no-fast-path"},
           std::vector<char const*>{"--delete=old.txt", "--listen=0.0.0.0", "--root=r",
-                                   "--proxy-protocol", "--listen=::", "--max-clients=500",
-                                   "--max-per-address=4", "--idle-limit=60", "--drain-limit=0"}}) {
+                                   "--proxy-protocol", "--no-fast-path",
+                                   "--listen=::", "--max-clients=500", "--max-per-address=4",
+                                   "--idle-limit=60", "--drain-limit=0"}}) {
         auto const parsed = Parse(arguments);
         ASSERT_TRUE(parsed.ok()) << parsed.reason();
         EXPECT_EQ(parsed.value().root, "r");
@@ -43,6 +44,7 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
         ASSERT_TRUE(parsed.value().deletionFile.has_value());
         EXPECT_EQ(*parsed.value().deletionFile, "old.txt");
         EXPECT_TRUE(parsed.value().proxyProtocol);
+        EXPECT_TRUE(parsed.value().noFastPath);
         ServerLimits const& limits = parsed.value().limits;
         EXPECT_EQ(limits.maxClients, 500u);
         EXPECT_EQ(limits.maxPerAddress, 4u);

@@ -15,11 +15,12 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 ClientConnection::ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf,
-                                   ServerLog& log, std::string const& peer, bool quiet)
+                                   ServerLog& log, std::string const& peer, bool quiet,
+                                   std::uint32_t capabilities)
     : socket_(socket),
       openedAt_(std::chrono::steady_clock::now()),
       log_(log, replies.destinationId, peer, quiet),
-      conversation_(replies, shelf, log_, outbox_) {}
+      conversation_(replies, shelf, log_, outbox_, capabilities) {}
 
 void ClientConnection::Open() {
     log_.Note("connected");

@@ -19,8 +19,9 @@ namespace qm::server {
 class ClientConnection final : public net::FrameSink {
   public:
     // `peer` names the client in the log; a quiet connection (a health check) logs nothing.
+    // `capabilities` are those the server announces (update::capability).
     ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf, ServerLog& log,
-                     std::string const& peer, bool quiet);
+                     std::string const& peer, bool quiet, std::uint32_t capabilities);
 
     int socket() const { return socket_; }
     net::Outbox& outbox() { return outbox_; }

@@ -11,8 +11,12 @@ using namespace update;  // the message layouts
 using base::AsBytes;
 
 ClientConversation::ClientConversation(Addressing replies, CatalogShelf const& shelf,
-                                       ClientLog& log, net::Outbox& out)
-    : replies_(replies), log_(log), out_(out), catalog_(shelf.current()) {}
+                                       ClientLog& log, net::Outbox& out, std::uint32_t capabilities)
+    : replies_(replies),
+      capabilities_(capabilities),
+      log_(log),
+      out_(out),
+      catalog_(shelf.current()) {}
 
 void ClientConversation::Welcome() {
     net::AppendWelcome(out_.frames(), replies_.sourceId, replies_.destinationId);
@@ -68,9 +72,11 @@ ClientConversation::Verdict ClientConversation::OnUpdateMessage(
         case kind::ChunkRequest:
             return OnChunkRequest(frame);
         case kind::EntriesRequest:
-            return OnEntriesRequest(frame);
+            return capabilities_ & capability::ListEntries ? OnEntriesRequest(frame)
+                                                           : Verdict::Continue;
         case kind::StreamRequest:
-            return OnStreamRequest(frame);
+            return capabilities_ & capability::FileStreams ? OnStreamRequest(frame)
+                                                           : Verdict::Continue;
         default:
             return Verdict::Continue;
     }
@@ -98,7 +104,9 @@ ClientConversation::Verdict ClientConversation::OnServerQuery(std::span<const st
         log_.Note("query for service " + std::to_string(query->serviceCode) + " not answered");
         return Verdict::Continue;
     }
-    Send(ServerAnnouncement{replies_, kUpdateService, capability::kFastPath});
+    std::optional<std::uint32_t> const announced =
+        capabilities_ != 0 ? std::optional(capabilities_) : std::nullopt;
+    Send(ServerAnnouncement{replies_, kUpdateService, announced});
     return Verdict::Continue;
 }
 

@@ -41,8 +41,11 @@ class ClientConversation {
 
     // `replies` addresses every message from the server's id to the client's. The conversation
     // is served the catalog on the shelf now, whatever replaces it later.
+    // It announces `capabilities` (update::capability), and answers the fast path's requests
+    // only when it announced it.
     ClientConversation(Addressing replies, CatalogShelf const& shelf, ClientLog& log,
-                       net::Outbox& out);
+                       net::Outbox& out,
+                       std::uint32_t capabilities = update::capability::kFastPath);
 
     // Queues the WELCOME that gives the client its id.
     void Welcome();
@@ -103,6 +106,7 @@ class ClientConversation {
     }
 
     Addressing replies_;
+    std::uint32_t capabilities_;
     ClientLog& log_;
     net::Outbox& out_;
     ChunkReader chunks_;

@@ -12,7 +12,7 @@ constexpr std::string_view kUsage =
     "                               [--tls-key FILE --tls-certificate FILE]\n"
     "                               [--max-clients N] [--max-per-address N]\n"
     "                               [--idle-limit SECONDS] [--drain-limit SECONDS]\n"
-    "                               [--proxy-protocol]\n"
+    "                               [--proxy-protocol] [--no-fast-path]\n"
     "       quillmesh-update-server --make-tls-key --tls-key FILE --tls-certificate FILE\n"
     "       quillmesh-update-server --help\n"
     "\n"
@@ -52,6 +52,8 @@ constexpr std::string_view kUsage =
     "  --proxy-protocol  every connection starts with a PROXY protocol version 2 header, as a\n"
     "                    load balancer sends it (haproxy: send-proxy-v2): the client's address\n"
     "                    is taken from it. A connection without a valid header is closed.\n"
+    "  --no-fast-path    announce only what every updater knows: no list entries or file\n"
+    "                    streams (for comparisons; updaters then walk lists file by file).\n"
     "  --help            print this text.\n"
     "\n"
     "Paths are relative, use '/' between directories and have at most 63 characters.\n"
@@ -181,6 +183,7 @@ constexpr FlagOption kFlagOptions[] = {
     {"--help", &ServerOptions::helpWanted},
     {"--make-tls-key", &ServerOptions::makeTlsKey},
     {"--proxy-protocol", &ServerOptions::proxyProtocol},
+    {"--no-fast-path", &ServerOptions::noFastPath},
 };
 
 template <typename Option>

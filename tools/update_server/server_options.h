@@ -29,6 +29,8 @@ struct ServerOptions {
     ServerLimits limits;
     // Every connection starts with a PROXY protocol version 2 header (a load balancer's).
     bool proxyProtocol = false;
+    // Announce nothing beyond the protocol every updater knows.
+    bool noFastPath = false;
 };
 
 // The text that --help prints.
@@ -37,7 +39,8 @@ std::string_view ServerUsage();
 // Reads the arguments after the program name: --root DIR (required unless --help or
 // --make-tls-key), --listen ADDRESS (any number of times), --delete FILE, --tls-key FILE,
 // --tls-certificate FILE, --max-clients N|auto, --max-per-address N, --idle-limit SECONDS,
-// --drain-limit SECONDS, --proxy-protocol, --make-tls-key, --help; "--option=value" is read like
+// --drain-limit SECONDS, --proxy-protocol, --no-fast-path, --make-tls-key, --help; "--option=value"
+// is read like
 // "--option value".
 Outcome<ServerOptions> ParseServerOptions(std::span<char const* const> arguments);
 

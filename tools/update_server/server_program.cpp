@@ -134,7 +134,8 @@ int RunServer(ServerOptions const& options, std::FILE* logStream) {
 
     net::PollEventLoop loop;
     ServerLimits const limits = EffectiveLimits(options.limits);
-    UpdateServer server(loop, shelf, log, limits, options.proxyProtocol);
+    UpdateServer server(loop, shelf, log, limits,
+                        {.proxyProtocol = options.proxyProtocol, .fastPath = !options.noFastPath});
     if (options.tlsKey) {
         std::string problem;
         std::shared_ptr<net::SecureChannelFactory> tls =

@@ -20,13 +20,13 @@ std::string SecondsText(std::chrono::seconds seconds) {
 }  // namespace
 
 UpdateServer::UpdateServer(net::EventLoop& loop, CatalogShelf const& shelf, ServerLog& log,
-                           ServerLimits const& limits, bool proxyProtocol)
+                           ServerLimits const& limits, ServingRules rules)
     : loop_(loop),
       shelf_(shelf),
       log_(log),
       limitLog_(log, loop),
       limits_(limits),
-      proxyProtocol_(proxyProtocol),
+      rules_(rules),
       layer_(loop),
       census_(limits.maxClients, limits.maxPerAddress),
       drainLimit_(loop) {
@@ -121,7 +121,7 @@ void UpdateServer::OnAccepted(int socket, int listening, int error) {
     client.login.Start(limits_.loginLimit, [this, socket] {
         Close(socket, "no login within " + SecondsText(limits_.loginLimit), true);
     });
-    if (proxyProtocol_) {
+    if (rules_.proxyProtocol) {
         loop_.Watch(socket, net::EventLoop::Interest::Readable,
                     [this, socket] { ReadProxyHeader(socket); });
         return;
@@ -225,7 +225,8 @@ void UpdateServer::OnAccept(int socket) {
     }
     Addressing const replies{kServerId, nextClientId_++};
     client->connection = std::make_unique<ClientConnection>(
-        socket, replies, shelf_, log_, PeerText(socket, *client), client->healthCheck);
+        socket, replies, shelf_, log_, PeerText(socket, *client), client->healthCheck,
+        rules_.fastPath ? update::capability::kFastPath : 0);
     client->stall = std::make_unique<ReadStallWatch>(
         loop_, socket, client->connection->outbox(), limits_.idleLimit, [this, socket] {
             Close(socket, "took nothing of what it was sent for " + SecondsText(limits_.idleLimit),

@@ -40,12 +40,17 @@ inline constexpr std::uint32_t kFirstClientId = 0x00000100;
 // that many clients that do not read cost little memory; the socket's own buffers hold far more.
 inline constexpr std::size_t kPendingBytesBeforeHold = 16 * 1024;
 
+// How connections are taken and served.
+struct ServingRules {
+    bool proxyProtocol = false;  // every connection starts with a PROXY protocol v2 header
+    bool fastPath = true;        // the announcement offers list entries and file streams
+};
+
 class UpdateServer {
   public:
-    // `limits.maxClients` must be set (not 0). With `proxyProtocol` every connection starts with
-    // a PROXY protocol version 2 header.
+    // `limits.maxClients` must be set (not 0).
     UpdateServer(net::EventLoop& loop, CatalogShelf const& shelf, ServerLog& log,
-                 ServerLimits const& limits, bool proxyProtocol);
+                 ServerLimits const& limits, ServingRules rules);
     ~UpdateServer();
     UpdateServer(UpdateServer const&) = delete;
     UpdateServer& operator=(UpdateServer const&) = delete;
@@ -106,7 +111,7 @@ class UpdateServer {
     ServerLog& log_;
     ThrottledLog limitLog_;
     ServerLimits limits_;
-    bool proxyProtocol_;
+    ServingRules rules_;
     net::SocketLayer layer_;
     std::vector<int> listening_;
     std::uint32_t nextClientId_ = kFirstClientId;
