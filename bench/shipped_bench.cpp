@@ -33,6 +33,7 @@
 
 #include "base/unix/unique_fd.h"
 #include "frame_clock.h"
+#include "problem.h"
 #include "random_file.h"
 #include "ratio_table.h"
 #include "stop_and_wait_client.h"
@@ -47,7 +48,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using qm::bench::FrameClock;
+using qm::bench::Problem;
 using qm::bench::RatioTable;
+using qm::bench::Require;
 using qm::test::Clock;
 using qm::test::LinkEmulator;
 using qm::test::LoopbackAddress;
@@ -111,17 +114,6 @@ struct Pairs {
                   target);
     }
 };
-
-// Thrown by a scenario that cannot go on; the message says why.
-struct Problem : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-void Require(bool good, std::string const& what) {
-    if (!good) {
-        throw Problem(what);
-    }
-}
 
 std::string Load() {
     std::ifstream in("/proc/loadavg");

@@ -100,6 +100,11 @@ if(TARGET quillmesh-update-server)
     install(FILES ${QM_COMPRESSED_DIR}/quillmesh-update-server.8.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8
         COMPONENT server)
+    # haproxy in front of several servers: an example, not a conffile of this package.
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/haproxy/quillmesh.cfg
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${QM_PACKAGE_SERVER}/examples
+        RENAME haproxy.cfg
+        COMPONENT server)
     qm_install_package_documents(server ${QM_PACKAGE_SERVER})
 endif()
 

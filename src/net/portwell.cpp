@@ -15,7 +15,10 @@
 //   any other message                      nothing                                        0
 //
 // Empty callback slots are skipped. The notifications themselves come from the event loop: the
-// layer watches its sockets and dispatches to itself when one is ready.
+// layer watches its sockets and dispatches to itself when one is ready. An owner that screens
+// accepts (ScreenAccepts) sees the new socket before the onAccept / onClose / close step, which
+// then follows its Admit; an accept that fails for lack of descriptors or memory rests the
+// listening socket for kAcceptRest.
 #include "net/portwell.h"
 
 #include <utility>
@@ -93,7 +96,10 @@ int SocketLayer::AsyncReceive(SocketHandle socket) {
 }
 
 SocketHandle SocketLayer::AsyncListen(std::string const& address, std::uint16_t port) {
-    std::optional<Endpoint> const local = FirstIpv4Endpoint(address, port);
+    std::optional<Endpoint> local = LiteralEndpoint(address, port);
+    if (!local) {
+        local = FirstIpv4Endpoint(address, port);
+    }
     SocketHandle const socket = local ? sockets::Listen(*local) : kNoSocket;
     if (socket.valid()) {
         SelectAccept(socket);
@@ -222,6 +228,7 @@ void SocketLayer::HoldReads(SocketHandle socket, bool held) {
 int SocketLayer::CloseSocket(SocketHandle socket) {
     Deselect(socket);
     protected_.erase(socket);
+    resting_.erase(socket);
     return sockets::Close(socket);
 }
 
@@ -447,18 +454,44 @@ void SocketLayer::ReadPlain(SocketHandle socket) {
 void SocketLayer::Accept(SocketHandle socket) {
     SocketHandle const accepted = sockets::Accept(socket);
     if (!accepted.valid()) {
+        int const error = sockets::LastError();
+        // The connection stays queued, so the socket stays readable: without a rest every turn of
+        // the loop would try again and fail again.
+        if (sockets::OutOfResources(error)) {
+            RestListening(socket);
+            if (screen_) {
+                screen_(kNoSocket, socket, error);
+            }
+        }
         return;
     }
+    if (screen_) {
+        return screen_(accepted, socket, 0);
+    }
+    Admit(accepted, socket);
+}
+
+void SocketLayer::Admit(SocketHandle socket, SocketHandle listening) {
     if (tls_) {
-        return StartHandshake(accepted, socket);
+        return StartHandshake(socket, listening);
     }
     if (table_.onAccept) {
-        table_.onAccept(accepted, socket);
+        table_.onAccept(socket, listening);
     } else if (table_.onClose) {
-        table_.onClose(accepted);
+        table_.onClose(socket);
     } else {
-        sockets::Close(accepted);
+        sockets::Close(socket);
     }
+}
+
+void SocketLayer::RestListening(SocketHandle socket) {
+    loop_.Unwatch(socket, EventLoop::Interest::Readable);
+    std::unique_ptr<Timer>& rest = resting_[socket];
+    rest = std::make_unique<Timer>(loop_);
+    rest->Start(kAcceptRest, [this, socket] {
+        SelectAccept(socket);
+        resting_.erase(socket);  // destroys this timer: nothing may follow
+    });
 }
 
 }  // namespace qm::net

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,6 +34,10 @@ inline constexpr std::uint32_t FD_CONNECT = 16;
 inline constexpr std::uint32_t FD_CLOSE = 32;
 
 inline constexpr std::size_t kReadBufferSize = 2048;
+
+// A listening socket whose accept fails for lack of descriptors or memory is not watched for this
+// long: the connection waiting there keeps it readable, and the loop would otherwise spin.
+inline constexpr std::chrono::milliseconds kAcceptRest{250};
 
 inline constexpr std::uint32_t MakeEventParameter(std::uint32_t event, std::uint32_t error) {
     return (error << 16) | (event & 0xFFFFu);
@@ -89,8 +94,21 @@ class SocketLayer {
     int AsyncReceive(SocketHandle socket);
 
     // Listens on `address`:`port` (the address may be used again at once) and selects accept
-    // notifications. Returns the listening socket or none.
+    // notifications. `address` is a dotted IPv4 address, an IPv6 address (that socket takes IPv6
+    // alone, so that "::" and "0.0.0.0" can both be listened on) or a name looked up for its first
+    // IPv4 address. Returns the listening socket or none.
     SocketHandle AsyncListen(std::string const& address, std::uint16_t port);
+
+    // The owner sees every accepted connection first, straight from accept (before any TLS
+    // handshake), as screen(socket, listening, 0), and every accept that failed for lack of
+    // descriptors or memory as screen(kNoSocket, listening, error) with the system's code. It goes
+    // on with a connection through Admit, or closes it with CloseSocket. Without a screen every
+    // connection is admitted at once.
+    using AcceptScreen =
+        std::function<void(SocketHandle socket, SocketHandle listening, int error)>;
+    void ScreenAccepts(AcceptScreen screen) { screen_ = std::move(screen); }
+    // An accepted connection goes on: its TLS handshake when TLS is in use, then onAccept.
+    void Admit(SocketHandle socket, SocketHandle listening);
 
     // Handles one notification of kind `message` for `socket`: see the dispatch rules in
     // portwell.cpp. Returns 1 when the notification was handled, 0 otherwise.
@@ -133,6 +151,7 @@ class SocketLayer {
     void OnReadable(SocketHandle socket);
     void ReadOnce(SocketHandle socket);
     void Accept(SocketHandle socket);
+    void RestListening(SocketHandle socket);
     void ReadPlain(SocketHandle socket);
     void ReadProtected(SocketHandle socket, SecureChannel& channel);
     // Decrypted bytes into the read buffer, from as many records as the channel holds and the
@@ -165,6 +184,9 @@ class SocketLayer {
     std::shared_ptr<SecureChannelFactory> tls_;
     std::string tlsServerName_;
     std::map<SocketHandle, Protected> protected_;
+    AcceptScreen screen_;
+    std::map<SocketHandle, std::unique_ptr<Timer>>
+        resting_;  // listening sockets after a failed accept
 };
 
 }  // namespace qm::net

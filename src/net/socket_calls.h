@@ -17,6 +17,8 @@ int LastError();
 bool WouldBlock(int error);
 // The call was interrupted by a signal and may simply be made again.
 bool Interrupted(int error);
+// The call failed for lack of descriptors or memory: it may succeed later, but not at once.
+bool OutOfResources(int error);
 
 // Readies the sockets interface of the process; false when it cannot be used.
 bool Startup();
@@ -29,7 +31,8 @@ int StartConnect(SocketHandle socket, Endpoint const& endpoint);
 // The outcome of a connect that went on in the background: 0, or its error.
 int ConnectOutcome(SocketHandle socket);
 
-// A listening TCP socket on `endpoint` (the address may be used again at once); none on failure.
+// A listening TCP socket on `endpoint` (the address may be used again at once; an IPv6 socket
+// takes IPv6 alone); none on failure.
 SocketHandle Listen(Endpoint const& endpoint);
 // A connection waiting on `listening`; none when there is none or it failed.
 SocketHandle Accept(SocketHandle listening);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <filesystem>
 #include <vector>
 
 #include "base/bytes.h"
@@ -342,8 +341,7 @@ bool RemoveProfileValue(std::string_view fileName, std::string_view section, std
     std::optional<std::string> const text = ProfileDocument(contents.text).WithoutKey(section, key);
     if (text && text->empty()) {
         // Nothing left to keep: the file goes, as if it had never been written.
-        std::error_code error;
-        return std::filesystem::remove(path, error) || !error;
+        return base::RemoveFile(path);
     }
     return !text || ReplaceFile(path, *text, contents.mode);
 }

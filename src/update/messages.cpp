@@ -94,8 +94,8 @@ constexpr std::size_t kCountAt = 19;
 constexpr std::size_t kFlagsAt = 21;
 constexpr std::uint8_t kEndsList = 1;
 constexpr std::size_t kEntriesAt = 23;
-// Room for entries in one frame.
-constexpr std::size_t kEntriesRoom = net::kMaxFrameLength - kEntriesAt;
+constexpr std::size_t kEntriesRoom = kListEntriesRoom;
+static_assert(kEntriesAt + kEntriesRoom == net::kMaxFrameLength);
 // An entry: action (1), checksum (4), size (4), local path length (1) and path, remote name
 // length (2, big-endian) and name, extra length (1) and extra bytes.
 constexpr std::size_t kActionAt = 0;

@@ -77,6 +77,8 @@ inline constexpr std::size_t kChunkDataMax = 2027;
 // Limits of the fast path: entries one EntriesRequest may ask for, and stream requests a server
 // keeps waiting at a time.
 inline constexpr std::uint32_t kMostEntriesAsked = 1024;
+// Room for entries in one ListEntries frame.
+inline constexpr std::size_t kListEntriesRoom = 2051 - 23;
 inline constexpr std::size_t kMostWaitingStreams = 256;
 
 using ListNameField = std::array<std::uint8_t, kListNameWidth>;

@@ -178,7 +178,9 @@ int UpdateSession::HandleMessage(Bytes frame) {
             OnFileDescription(frame);
             break;
         case kind::ListEntries:
-            OnListEntries(frame);
+            if (fastPath_) {  // a kind no other server sends, ignored as any unknown kind
+                OnListEntries(frame);
+            }
             break;
         case kind::DataChunk:
             OnDataChunk(frame);

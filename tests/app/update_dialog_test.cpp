@@ -124,9 +124,9 @@ class UpdateDialogTest : public ::testing::Test {
         return base::UniqueFd(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
     }
 
-    // Turns the loop with real waits on the sockets until `done`, at most two seconds.
+    // Turns the loop with real waits on the sockets until `done`, at most ten seconds.
     bool RunUntil(std::function<bool()> const& done) {
-        return net::testing::RunUntil(loop_.poll(), done, 2s);
+        return net::testing::RunUntil(loop_.poll(), done, 10s);
     }
 
     // Sends the WELCOME (from 7, our id 9) and waits for the login and the query (298 bytes).

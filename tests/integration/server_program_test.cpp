@@ -1,13 +1,8 @@
 // The server binary on its own: its command line, its refusals at start, and a client that does
 // not speak the network word.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <cerrno>
-
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -16,6 +11,7 @@
 
 #include "support/addresses.h"
 #include "support/process.h"
+#include "support/raw_client.h"
 #include "support/reference_server.h"
 #include "support/temp_dir.h"
 #include "support/wire.h"
@@ -109,59 +105,6 @@ TEST(ServerProgram, APortInUseIsReported) {
 
 // ---- A raw client ----------------------------------------------------------------------------
 
-// A blocking loopback connection with a receive timeout, speaking bytes.
-class RawClient {
-  public:
-    // A `receiveBuffer` above 0 makes the socket's receive buffer that small.
-    explicit RawClient(std::string const& address, int receiveBuffer = 0)
-        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        timeval const timeout{5, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        if (receiveBuffer > 0) {
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        }
-        sockaddr_in server{};
-        server.sin_family = AF_INET;
-        server.sin_port = htons(34005);
-        ::inet_pton(AF_INET, address.c_str(), &server.sin_addr);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
-    }
-    ~RawClient() { ::close(fd_); }
-    RawClient(RawClient const&) = delete;
-    RawClient& operator=(RawClient const&) = delete;
-
-    bool connected() const { return connected_; }
-    void Send(std::vector<std::uint8_t> const& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // Exactly `count` bytes, or fewer when the server closed or the timeout passed.
-    std::vector<std::uint8_t> Receive(std::size_t count) {
-        std::vector<std::uint8_t> bytes(count);
-        std::size_t got = 0;
-        while (got < count) {
-            ssize_t const n = ::recv(fd_, bytes.data() + got, count - got, 0);
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        bytes.resize(got);
-        return bytes;
-    }
-    // True when the server closed the connection before the timeout: an end of stream, or a
-    // reset when the server closed with bytes of ours still unread.
-    bool ClosedByPeer() {
-        std::uint8_t byte = 0;
-        ssize_t const n = ::recv(fd_, &byte, 1, 0);
-        return n == 0 || (n < 0 && errno == ECONNRESET);
-    }
-
-  private:
-    int fd_;
-    bool connected_ = false;
-};
-
 Bytes LoginWith(std::string const& networkWord) {
     return LoginMessage(0, 0, networkWord);
 }
@@ -181,8 +124,8 @@ TEST(ServerProgram, HangsUpOnAWrongNetworkWordAndAnswersTheRightOne) {
     EXPECT_EQ(welcome[0], 0x00);
     EXPECT_EQ(welcome[1], 151);
     EXPECT_EQ(welcome[2], 0);
-    intruder.Send(LoginWith("NOTTHEWORD"));
-    intruder.Send(kServerQuery);
+    ASSERT_TRUE(intruder.Send(LoginWith("NOTTHEWORD")));
+    ASSERT_TRUE(intruder.Send(kServerQuery));
     EXPECT_TRUE(intruder.ClosedByPeer());
     EXPECT_TRUE(server.WaitForLog("wrong network word 'NOTTHEWORD'", 1, Millis(10000)))
         << server.Log();
@@ -194,14 +137,17 @@ TEST(ServerProgram, HangsUpOnAWrongNetworkWordAndAnswersTheRightOne) {
     // The sender is the server, the destination a new id for each client.
     EXPECT_TRUE(std::equal(welcome.begin() + 3, welcome.begin() + 7, memberWelcome.begin() + 3));
     EXPECT_FALSE(std::equal(welcome.begin() + 7, welcome.begin() + 11, memberWelcome.begin() + 7));
-    member.Send(LoginWith("FENWARDIX"));
-    member.Send(kServerQuery);
-    std::vector<std::uint8_t> const announcement = member.Receive(28);
-    ASSERT_EQ(announcement.size(), 28u);
-    EXPECT_EQ(announcement[1], 28);
+    ASSERT_TRUE(member.Send(LoginWith("FENWARDIX")));
+    ASSERT_TRUE(member.Send(kServerQuery));
+    // The announcement, and after the 28 bytes every updater reads, the capability block.
+    std::vector<std::uint8_t> const announcement = member.Receive(38);
+    ASSERT_EQ(announcement.size(), 38u);
+    EXPECT_EQ(announcement[1], 38);
     EXPECT_EQ(announcement[11], 3);
     EXPECT_EQ(announcement[27], 4);
     EXPECT_TRUE(std::equal(welcome.begin() + 3, welcome.begin() + 7, announcement.begin() + 3));
+    EXPECT_EQ(Bytes(announcement.begin() + 28, announcement.end()),
+              (Bytes{'Q', 'M', 'C', 'P', 1, 0, 0, 0, 0, 3}));
 }
 
 // Replies that the socket cannot take at once wait in the server until the client reads them.
@@ -216,7 +162,7 @@ TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
     ReferenceServer server(LoopbackAddress(TestAddress::SlowReader), dir.path() / "rel");
     ASSERT_TRUE(server.Ready()) << server.Log();
 
-    RawClient client(LoopbackAddress(TestAddress::SlowReader), 4096);
+    RawClient client(LoopbackAddress(TestAddress::SlowReader), {.receiveBuffer = 4096});
     ASSERT_TRUE(client.connected());
     ASSERT_EQ(client.Receive(151).size(), 151u);
     Bytes requests =
@@ -224,8 +170,8 @@ TEST(ServerProgram, AClientThatReadsSlowlyStillGetsEveryReplyInOrder) {
     for (std::uint32_t index = 0; index < kChunks; ++index) {
         Append(requests, ChunkRequest(0, 0, index, "big.bin"));
     }
-    client.Send(requests);
-    ASSERT_EQ(client.Receive(28 + 148).size(), 28u + 148u);
+    ASSERT_TRUE(client.Send(requests));
+    ASSERT_EQ(client.Receive(38 + 148).size(), 38u + 148u);  // with the capability block
 
     std::string received;
     for (std::uint32_t index = 0; index < kChunks; ++index) {

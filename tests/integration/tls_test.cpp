@@ -15,32 +15,13 @@
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/tls_front_end.h"
+#include "support/tls_key.h"
 #include "support/tree_snapshot.h"
 
 namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh key and certificate in `directory`, and the key's pin.
-struct TlsKey {
-    TlsKey(fs::path const& directory, std::string const& name)
-        : key(directory / (name + ".key")), certificate(directory / (name + ".crt")) {
-        Process maker(
-            {.argv = {ReferenceServer::ServerBinary().string(), "--make-tls-key", "--tls-key",
-                      key.string(), "--tls-certificate", certificate.string()}});
-        if (maker.ExitStatus() == 0) {
-            pin = maker.Output().substr(0, maker.Output().find('\n'));
-        }
-    }
-    std::vector<std::string> ServerArguments() const {
-        return {"--tls-key", key.string(), "--tls-certificate", certificate.string()};
-    }
-
-    fs::path key;
-    fs::path certificate;
-    std::string pin;
-};
 
 // Keys, a release and a client directory with older files of it, the pins in its upd.ini.
 class PinnedClient : public ::testing::Test {

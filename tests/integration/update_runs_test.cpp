@@ -74,8 +74,11 @@ std::size_t NonEmptyCount(std::vector<TreeFile> const& tree) {
     return count;
 }
 
-TEST(UpdaterWithServer, BringsAnEmptyClientToTheRelease) {
-    UpdateRun run(LoopbackAddress(TestAddress::HundredFiles), HundredFileTree());
+// One run from an empty client directory, and what the server's log says of it.
+void BringEmptyClientToRelease(bool fastPath) {
+    std::vector<std::string> const arguments =
+        fastPath ? std::vector<std::string>{} : std::vector<std::string>{"--no-fast-path"};
+    UpdateRun run(LoopbackAddress(TestAddress::HundredFiles), HundredFileTree(), arguments);
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
 
     Process& result = run.Run();
@@ -85,13 +88,24 @@ TEST(UpdaterWithServer, BringsAnEmptyClientToTheRelease) {
     std::sort(differences.begin(), differences.end());
     EXPECT_EQ(differences, run.ExpectedDifferences());
     EXPECT_EQ(result.LinesStartingWith("status: file:").size(), NonEmptyCount(run.tree()));
-    EXPECT_EQ(Occurrences(run.server().Log(), ": sent "), NonEmptyCount(run.tree()));
-    // One list per top-level directory, all walked and recorded.
     std::string const log = run.server().Log();
+    EXPECT_EQ(Occurrences(log, ": sent "), NonEmptyCount(run.tree()));
+    EXPECT_EQ(Occurrences(log, ") as a stream"), fastPath ? NonEmptyCount(run.tree()) : 0);
+    // One list per top-level directory, all walked and recorded.
     for (char const* list : {"quillmesh.ini", "data.ini", "docs.ini", "gfx.ini", "sound.ini"}) {
         EXPECT_NE(log.find(std::string("list ") + list + " walked"), std::string::npos) << list;
     }
     EXPECT_EQ(Occurrences(log, " walked ("), 5u);
+    EXPECT_EQ(Occurrences(log, ") by entries"), fastPath ? 5u : 0u);
+}
+
+// The same release with the fast path (lists by entries, files as streams) and without it
+// (--no-fast-path: the walk of old, file by file).
+TEST(UpdaterWithServer, BringsAnEmptyClientToTheRelease) {
+    for (bool const fastPath : {true, false}) {
+        SCOPED_TRACE(fastPath ? "fast path" : "no fast path");
+        BringEmptyClientToRelease(fastPath);
+    }
 }
 
 TEST(UpdaterWithServer, SecondRunSkipsEveryListThroughTheRecordedChecksums) {

@@ -159,6 +159,35 @@ enum class TestAddress : int {
     TlsSmallRecordsLayer,
     TlsReadAheadToClientLayer,
     TlsReadAheadToServerLayer,
+    // The server's limits, draining, PROXY protocol headers and balancer (tests/integration) in
+    // 127.0.5.N. [::1]:34005 is taken by ServerListensOnIpv6 alone.
+    ServerFull = 5 * 256 + 1,
+    ServerPerAddress,
+    ServerLoginLimit,
+    ServerIdleLimit,
+    ServerAcceptRest,
+    ServerDrain,
+    ServerDrainLimit,
+    ServerProxyHeader,
+    ServerProxyBalancer,  // haproxy in front of ServerProxyBehind
+    ServerProxyBehind,
+    ServerProxyTlsBalancer,  // haproxy in front of ServerProxyTlsBehind
+    ServerProxyTlsBehind,
+    ServerReleaseSwap,
+    ServerIpv6Beside,  // 127.0.5.14
+    // The server under load (bench/server_load_bench.cpp).
+    BenchIdleConnections = 5 * 256 + 100,
+    BenchManyClients,
+    BenchDescriptorsSpent,
+    // scripts/scale-check: haproxy and three servers, the short form and the soak form.
+    ScaleCheckBalancer = 5 * 256 + 240,
+    ScaleCheckServer1,
+    ScaleCheckServer2,
+    ScaleCheckServer3,
+    SoakScaleCheckBalancer,
+    SoakScaleCheckServer1,
+    SoakScaleCheckServer2,
+    SoakScaleCheckServer3,  // 127.0.5.247
     // The Windows program under wine (scripts/cross-check windows) and the Windows tests
     // (tests/win) in 127.0.6.N.
     WindowsPlainRun = 6 * 256 + 1,  // whole updates with plain lines
@@ -168,6 +197,13 @@ enum class TestAddress : int {
     WindowsHeldEvents,              // socket events held while a box is open
     WindowsSocketLayer,             // the socket layer on the message loop
 };
+
+// Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client
+// number X * 256 + Y - 1 (no test listens in 127.6.0.0/16).
+inline std::string ClientSourceAddress(int client) {
+    int const value = client + 1;
+    return "127.6." + std::to_string(value / 256) + "." + std::to_string(value % 256);
+}
 
 inline std::string LoopbackAddress(TestAddress test) {
     int const value = static_cast<int>(test);

@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace qm::test {
@@ -78,6 +81,29 @@ bool SendAll(int fd, std::span<const std::uint8_t> bytes) {
         bytes = bytes.subspan(static_cast<std::size_t>(sent));
     }
     return true;
+}
+
+bool Listening(std::string const& address, std::uint16_t port) {
+    in_addr binary{};
+    if (::inet_pton(AF_INET, address.c_str(), &binary) != 1) {
+        return false;
+    }
+    // Lines of /proc/net/tcp: "sl local_address rem_address st ...", addresses as the hex of
+    // the 32-bit value in host order and the port, state 0A for LISTEN.
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, "%08X:%04X", binary.s_addr, port);
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (local == wanted && state == "0A") {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace qm::test

@@ -26,5 +26,7 @@ int ListenOn(std::string const& address, int backlog, std::uint16_t port = kPort
 int ConnectTo(std::string const& address, std::uint16_t port = kPort);
 // Sends all of `bytes` on the blocking socket `fd`; false when a send fails or times out.
 bool SendAll(int fd, std::span<const std::uint8_t> bytes);
+// Whether a TCP socket of any process listens on the IPv4 `address` at `port` (/proc/net/tcp).
+bool Listening(std::string const& address, std::uint16_t port = kPort);
 
 }  // namespace qm::test

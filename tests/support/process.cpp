@@ -85,6 +85,12 @@ struct Pipe {
             ::_exit(125);
         }
     }
+    if (options.descriptorLimit) {
+        rlimit const limit{*options.descriptorLimit, *options.descriptorLimit};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            ::_exit(125);
+        }
+    }
     if (options.user) {
         gid_t const group = static_cast<gid_t>(*options.user);
         if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(*options.user) != 0) {
@@ -387,14 +393,27 @@ int OpenDescriptorCount(pid_t pid) {
     return error ? -1 : count;
 }
 
-long ResidentKb(pid_t pid) {
+namespace {
+
+// A "Name:   1234 kB" line of /proc/PID/status, in KiB.
+long StatusKb(pid_t pid, std::string const& name) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("VmRSS:")) {
-            return std::stol(line.substr(6));
+        if (line.starts_with(name)) {
+            return std::stol(line.substr(name.size()));
         }
     }
     return -1;
+}
+
+}  // namespace
+
+long ResidentKb(pid_t pid) {
+    return StatusKb(pid, "VmRSS:");
+}
+
+long PeakResidentKb(pid_t pid) {
+    return StatusKb(pid, "VmHWM:");
 }
 
 }  // namespace qm::test

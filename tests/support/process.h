@@ -30,11 +30,12 @@ struct ProcessOptions {
     // Variables set (a value) or removed (no value). DISPLAY and WAYLAND_DISPLAY are removed
     // unless given here: a program under test never opens a window on the tests' desktop.
     std::map<std::string, std::optional<std::string>> environment{};
-    std::optional<std::string> input{};     // standard input; without it /dev/null
-    std::optional<uid_t> user{};            // run as this user (and its group, the same number)
-    std::optional<rlim_t> fileSizeLimit{};  // RLIMIT_FSIZE in bytes
-    bool ignoreFileSizeSignal = true;       // SIGXFSZ ignored: a file size limit fails a write
-    int passFd = -1;                        // a descriptor left open for the program
+    std::optional<std::string> input{};       // standard input; without it /dev/null
+    std::optional<uid_t> user{};              // run as this user (and its group, the same number)
+    std::optional<rlim_t> fileSizeLimit{};    // RLIMIT_FSIZE in bytes
+    std::optional<rlim_t> descriptorLimit{};  // RLIMIT_NOFILE
+    bool ignoreFileSizeSignal = true;         // SIGXFSZ ignored: a file size limit fails a write
+    int passFd = -1;                          // a descriptor left open for the program
 };
 
 struct Ending {
@@ -129,5 +130,7 @@ ProcessOptions UpdaterOptions(std::filesystem::path const& directory);
 int OpenDescriptorCount(pid_t pid);
 // VmRSS of a process in KiB; -1 when it cannot be read.
 long ResidentKb(pid_t pid);
+// VmHWM, the peak of VmRSS since the process's program started, in KiB; -1 when unknown.
+long PeakResidentKb(pid_t pid);
 
 }  // namespace qm::test

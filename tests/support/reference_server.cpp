@@ -19,10 +19,11 @@ fs::path ReferenceServer::ServerBinary() {
 
 ReferenceServer::ReferenceServer(std::string const& address, fs::path const& release,
                                  std::vector<std::string> const& extraArguments,
-                                 fs::path const& binary)
+                                 fs::path const& binary, std::optional<rlim_t> descriptorLimit)
     : process_([&] {
           ProcessOptions options{
-              .argv = {binary.string(), "--root", release.string(), "--listen", address}};
+              .argv = {binary.string(), "--root", release.string(), "--listen", address},
+              .descriptorLimit = descriptorLimit};
           options.argv.insert(options.argv.end(), extraArguments.begin(), extraArguments.end());
           return options;
       }()) {}

@@ -17,7 +17,8 @@ class ReferenceServer {
   public:
     ReferenceServer(std::string const& address, std::filesystem::path const& release,
                     std::vector<std::string> const& extraArguments = {},
-                    std::filesystem::path const& binary = ServerBinary());
+                    std::filesystem::path const& binary = ServerBinary(),
+                    std::optional<rlim_t> descriptorLimit = std::nullopt);
     ~ReferenceServer() { Stop(); }
     ReferenceServer(ReferenceServer const&) = delete;
     ReferenceServer& operator=(ReferenceServer const&) = delete;
@@ -31,7 +32,8 @@ class ReferenceServer {
     bool WaitForLog(std::string_view text, std::size_t times, Millis timeout);
     // SIGHUP, then waits for the rescan to be logged.
     bool Rescan();
-    // SIGTERM, then the exit status (128 + signal when it was killed after 10 s).
+    // SIGTERM (the server drains: a client still logged in holds it up), then the exit status
+    // (128 + signal when it was killed after 10 s).
     std::optional<int> Stop();
 
     // The server binary: QM_SERVER_BINARY, or where the build puts it beside the test program.

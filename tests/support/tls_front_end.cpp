@@ -89,7 +89,8 @@ void TlsFrontEnd::Relay(TlsPeer& peer, int client, int server) {
         }
         if (watched[0].revents != 0 || peer.HasBuffered()) {
             long const got = peer.Receive(buffer);
-            if (got <= 0 || !SendAll(server, {buffer.data(), static_cast<std::size_t>(got)})) {
+            if (got != TlsPeer::kNothingYet &&
+                (got <= 0 || !SendAll(server, {buffer.data(), static_cast<std::size_t>(got)}))) {
                 return;
             }
         }

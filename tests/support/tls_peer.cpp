@@ -94,7 +94,7 @@ long TlsPeer::Receive(std::span<std::uint8_t> into) {
         if (count == GNUTLS_E_WARNING_ALERT_RECEIVED &&
             gnutls_alert_get(session_->tls) == GNUTLS_A_NO_RENEGOTIATION) {
             ++declined_;
-            continue;
+            return kNothingYet;  // the peer may send nothing more for a while
         }
         if (count == GNUTLS_E_REHANDSHAKE) {
             if (!Handshake() || !Flush()) {

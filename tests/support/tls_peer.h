@@ -37,8 +37,10 @@ class TlsPeer {
     bool Send(std::span<const std::uint8_t> bytes);
     // Everything kept, in one send.
     bool Flush();
-    // The next application bytes: their count, 0 when the peer closed, -1 on failure. A declined
-    // renegotiation is counted and reading goes on; one the peer starts is carried out.
+    // The next application bytes: their count, 0 when the peer closed, -1 on failure, or
+    // kNothingYet after a declined renegotiation (counted), when no bytes came with it. A
+    // renegotiation the peer starts is carried out.
+    static constexpr long kNothingYet = -2;
     long Receive(std::span<std::uint8_t> into);
     // Decrypted bytes wait inside, where poll cannot see them.
     bool HasBuffered() const;

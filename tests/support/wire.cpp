@@ -1,6 +1,9 @@
 #include "support/wire.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <array>
 
 namespace qm::test {
 
@@ -326,6 +329,53 @@ std::string DescribeFrame(std::span<const std::uint8_t> frame) {
         text += " kind " + std::to_string(frame[11]);
     }
     return text;
+}
+
+namespace {
+
+constexpr std::array<std::uint8_t, 12> kProxySignature = {0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D,
+                                                          0x0A, 0x51, 0x55, 0x49, 0x54, 0x0A};
+
+Bytes ProxyStart(std::uint8_t command, std::uint8_t family, std::size_t rest) {
+    Bytes header(kProxySignature.begin(), kProxySignature.end());
+    header.push_back(command);
+    header.push_back(family);
+    header.push_back(static_cast<std::uint8_t>(rest >> 8));
+    header.push_back(static_cast<std::uint8_t>(rest));
+    return header;
+}
+
+// The address in network order: 4 bytes for IPv4 text, 16 for IPv6 text.
+Bytes AddressBytes(std::string const& text) {
+    std::array<std::uint8_t, 16> address{};
+    if (::inet_pton(AF_INET, text.c_str(), address.data()) == 1) {
+        return Bytes(address.begin(), address.begin() + 4);
+    }
+    ::inet_pton(AF_INET6, text.c_str(), address.data());
+    return Bytes(address.begin(), address.end());
+}
+
+void AppendPort(Bytes& to, std::uint16_t port) {
+    to.push_back(static_cast<std::uint8_t>(port >> 8));
+    to.push_back(static_cast<std::uint8_t>(port));
+}
+
+}  // namespace
+
+Bytes ProxyV2(ProxyV2Fields const& fields) {
+    Bytes rest = AddressBytes(fields.source);
+    Append(rest, AddressBytes(fields.destination));
+    AppendPort(rest, fields.sourcePort);
+    AppendPort(rest, fields.destinationPort);
+    std::uint8_t const family = rest.size() == 12 ? 0x11 : 0x21;
+    Append(rest, fields.trailing);
+    Bytes header = ProxyStart(0x21, family, rest.size());
+    Append(header, rest);
+    return header;
+}
+
+Bytes ProxyV2Local() {
+    return ProxyStart(0x20, 0x00, 0);
 }
 
 }  // namespace qm::test

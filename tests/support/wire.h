@@ -167,4 +167,21 @@ FrameStream SplitFrames(std::span<const std::uint8_t> stream);
 // "N bytes, type T kind K", for failure messages.
 std::string DescribeFrame(std::span<const std::uint8_t> frame);
 
+// ---- In front of the protocol: the PROXY protocol version 2 header ------------------------------
+
+// What a TCP load balancer (haproxy with send-proxy-v2) sends before the client's bytes: the
+// 12-byte signature, version 2 and the command (0x21 PROXY, 0x20 LOCAL), the family and transport
+// (0x11 TCP over IPv4, 0x21 TCP over IPv6), the 16-bit length of the rest, then source and
+// destination address and source and destination port, then `trailing` bytes (TLVs).
+struct ProxyV2Fields {
+    std::string source = "192.0.2.10";  // IPv4 or IPv6 text
+    std::uint16_t sourcePort = 50000;
+    std::string destination = "127.0.0.1";
+    std::uint16_t destinationPort = 34005;
+    Bytes trailing{};
+};
+Bytes ProxyV2(ProxyV2Fields const& fields);
+// The LOCAL command of a health check: family 0, no addresses.
+Bytes ProxyV2Local();
+
 }  // namespace qm::test

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "net/outbox.h"
 #include "support/captured_stream.h"
@@ -45,6 +48,12 @@ Frame FileRequest(std::string_view remoteName) {
 }
 Frame ChunkRequest(std::uint8_t index, std::string_view remoteName) {
     return test::ChunkRequest(kClient, kServer, index, remoteName);
+}
+Frame EntriesRequest(std::string_view list, std::uint32_t first, std::uint32_t count) {
+    return test::EntriesRequest(kClient, kServer, list, first, count);
+}
+Frame StreamRequest(std::uint32_t firstChunk, std::string_view remoteName) {
+    return test::StreamRequest(kClient, kServer, firstChunk, remoteName);
 }
 }  // namespace updater
 
@@ -129,10 +138,10 @@ TEST_F(ConversationTest, QueryForTheUpdateServiceIsAnswered) {
     EXPECT_EQ(Send(updater::Query(4)), Verdict::Continue);
     auto const replies = Replies();
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].size(), 28u);
-    EXPECT_EQ(replies[0][11], kind::ServerAnnouncement);
-    EXPECT_EQ(replies[0][27], 4);
-    EXPECT_EQ(Read32(replies[0], 3), kReplies.sourceId);
+    // What every updater reads, then the capability block of the fast path.
+    EXPECT_EQ(replies[0], test::AnnouncementWithCapabilities(
+                              kReplies.sourceId, kReplies.destinationId,
+                              test::kListEntriesCapability | test::kFileStreamsCapability));
 }
 
 // ---- Lists ------------------------------------------------------------------------------------
@@ -219,14 +228,37 @@ TEST_F(ConversationTest, AnUnknownListCompletesTheRun) {
     EXPECT_EQ(TextAt(replies[0], 19, 64), "nothing.ini");
 }
 
-TEST_F(ConversationTest, ARescanIsSeenFromTheNextListRequestOn) {
-    LogIn();
-    Send(updater::ListRequest("quillmesh.ini"));
-    std::uint32_t const before = Read32(Replies().at(0), 15);
-    test::WriteFile(dir_.path() / "rel/a.txt", "changed");
-    shelf_->Replace(ReleaseLoader(dir_.path() / "rel", dir_.path() / "obsolete").Load().value());
-    Send(updater::ListRequest("quillmesh.ini"));
-    EXPECT_NE(Read32(Replies().at(0), 15), before);
+// The release is published into a new directory and the link the server serves is swapped; a
+// conversation that began before the rescan goes on with the release it started with, files
+// included, and the next one gets the new release.
+TEST_F(ConversationTest, ARescanIsSeenByTheNextConversationWhileThisOneKeepsItsRelease) {
+    test::WriteFile(dir_.path() / "v1/a.txt", "alpha");
+    test::WriteFile(dir_.path() / "v2/a.txt", "changed");
+    fs::create_directory_symlink("v1", dir_.path() / "current");
+    ReleaseLoader const loader(dir_.path() / "current", std::nullopt);
+    CatalogShelf shelf(loader.Load().value());
+    EXPECT_EQ(shelf.current()->root(), fs::canonical(dir_.path() / "v1"));
+    ClientConversation before(kReplies, shelf, clientLog_, outbox_);
+    before.Handle(updater::Login("FENWARDIX"));
+    before.Handle(updater::ListRequest("quillmesh.ini"));
+    std::uint32_t const oldChecksum = Read32(Replies().at(0), 15);
+
+    fs::create_directory_symlink("v2", dir_.path() / "next");
+    fs::rename(dir_.path() / "next", dir_.path() / "current");
+    shelf.Replace(loader.Load().value());
+
+    ClientConversation after(kReplies, shelf, clientLog_, outbox_);
+    after.Handle(updater::Login("FENWARDIX"));
+    for (ClientConversation* conversation : {&before, &after}) {
+        conversation->Handle(updater::ListRequest("quillmesh.ini"));
+        conversation->Handle(updater::ChunkRequest(0, "a.txt"));
+    }
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 4u);
+    EXPECT_EQ(Read32(replies[0], 15), oldChecksum);
+    EXPECT_EQ(Frame(replies[1].begin() + 21, replies[1].end()), test::ToBytes("alpha"));
+    EXPECT_NE(Read32(replies[2], 15), oldChecksum);
+    EXPECT_EQ(Frame(replies[3].begin() + 21, replies[3].end()), test::ToBytes("changed"));
 }
 
 // ---- Files ------------------------------------------------------------------------------------
@@ -274,15 +306,27 @@ TEST_F(ConversationTest, ChunksCanBeAskedForAgainAndOutOfOrder) {
     EXPECT_EQ(replies[2], replies[0]);
 }
 
-TEST_F(ConversationTest, AFileThatGrewSinceTheScanIsServedAtItsScannedSize) {
+TEST_F(ConversationTest, AFileThatGrewWhileOpenIsServedAtItsScannedSize) {
     OpenList("data.ini");
-    test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_ + std::string(5000, 'g'));
+    Send(updater::ChunkRequest(0, "data/x.bin"));
+    std::ofstream(dir_.path() / "rel/data/x.bin", std::ios::binary | std::ios::app)
+        << std::string(5000, 'g');
     Send(updater::ChunkRequest(2, "data/x.bin"));
     Send(updater::ChunkRequest(3, "data/x.bin"));
     auto const replies = Replies();
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0].size(), 21u + 946u);
-    EXPECT_EQ(replies[1].size(), 21u);
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[1].size(), 21u + 946u);
+    EXPECT_EQ(replies[2].size(), 21u);
+}
+
+// Its chunks would mix two versions; the updater would only find out at the end.
+TEST_F(ConversationTest, AFileRewrittenSinceTheScanIsNotServed) {
+    OpenList("data.ini");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later modification time
+    test::WriteFile(dir_.path() / "rel/data/x.bin", chunkFile_);
+    EXPECT_EQ(Send(updater::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
+    EXPECT_TRUE(Replies().empty());
+    EXPECT_TRUE(Logged("cannot read 'data/x.bin': the file changed since the release was scanned"));
 }
 
 TEST_F(ConversationTest, RequestsForFilesOutsideTheCatalogHangUp) {
@@ -297,6 +341,121 @@ TEST_F(ConversationTest, AFileThatVanishedFromDiskHangsUp) {
     fs::remove(dir_.path() / "rel/data/x.bin");
     EXPECT_EQ(Send(updater::ChunkRequest(0, "data/x.bin")), Verdict::HangUp);
     EXPECT_TRUE(Logged("cannot read 'data/x.bin'"));
+}
+
+// ---- The fast path -----------------------------------------------------------------------------
+
+// The entries of a list, as the tests' oracle reads them: action, checksum, size, local path.
+struct ReadEntry {
+    std::uint8_t action;
+    std::uint32_t crc;
+    std::uint32_t size;
+    std::string localPath;
+    bool operator==(ReadEntry const&) const = default;
+};
+std::vector<ReadEntry> EntriesIn(Frame const& frame) {
+    std::vector<ReadEntry> entries;
+    std::size_t at = 23;
+    for (std::uint16_t i = 0; i < test::Read16(frame, 19); ++i) {
+        std::size_t const path = frame[at + 9];
+        std::size_t const name = test::Read16(frame, at + 10 + path);
+        entries.push_back(
+            {frame[at], Read32(frame, at + 1), Read32(frame, at + 5),
+             std::string(frame.begin() + static_cast<std::ptrdiff_t>(at + 10),
+                         frame.begin() + static_cast<std::ptrdiff_t>(at + 10 + path))});
+        at += 12 + path + name + 1 + frame[at + 12 + path + name];
+    }
+    EXPECT_EQ(at, frame.size());
+    return entries;
+}
+
+// Entries are answered with exactly the entries asked for, the list's end last and marked; a
+// request past the end gets nothing; the walk is logged as walked, not skipped.
+TEST_F(ConversationTest, EntriesAreTheListsDescriptionsInOrderWithItsEndLast) {
+    OpenList("quillmesh.ini");
+    FileList const& root = List("quillmesh.ini");
+    Send(updater::EntriesRequest("quillmesh.ini", 1, 2));
+    Send(updater::EntriesRequest("quillmesh.ini", 3, 256));
+    Send(updater::EntriesRequest("quillmesh.ini", 256, 256));
+    EXPECT_EQ(conversation_->Produce(1 << 20), Verdict::Continue);
+    auto const replies = Replies();
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0][11], kind::ListEntries);
+    EXPECT_EQ(Read32(replies[0], 15), 1u);
+    EXPECT_EQ(replies[0][21], 0);
+    EXPECT_EQ(EntriesIn(replies[0]),
+              (std::vector<ReadEntry>{{action::CheckFile, root.files[1].checksum, 4, "b.txt"},
+                                      {action::DeleteFile, 0, 0, "old.txt"}}));
+    EXPECT_EQ(Read32(replies[1], 15), 3u);
+    EXPECT_EQ(replies[1][21], 1);
+    EXPECT_EQ(EntriesIn(replies[1]),
+              (std::vector<ReadEntry>{{action::SwitchList, root.checksum, 0, "data.ini"}}));
+    EXPECT_FALSE(conversation_->HasMoreToSend());
+    Send(updater::ListRequest("data.ini"));
+    EXPECT_TRUE(Logged("list quillmesh.ini walked (2 files, 1 deletion) by entries"));
+    EXPECT_FALSE(Logged("list quillmesh.ini skipped"));
+}
+
+// A stream is the file's size, its chunks from the first asked for, and the empty chunk, written
+// only as the connection has room; streams follow each other in the order asked for.
+TEST_F(ConversationTest, AStreamIsWrittenAsTheConnectionHasRoom) {
+    OpenList("data.ini");
+    Send(updater::StreamRequest(1, "data/x.bin"));
+    Send(updater::StreamRequest(0, "data/x.bin"));
+    EXPECT_TRUE(Replies().empty()) << "nothing before the connection has room";
+    conversation_->Produce(3000);
+    auto first = Replies();
+    ASSERT_EQ(first.size(), 3u) << "the size, then chunks until the bound is reached";
+    EXPECT_EQ(Read32(first[0], 615), 5000u);
+    EXPECT_EQ(Read32(first[1], 15), 1u);
+    EXPECT_EQ(Read32(first[2], 15), 2u);
+    conversation_->Produce(1 << 20);
+    auto rest = Replies();
+    ASSERT_EQ(rest.size(), 6u);
+    EXPECT_EQ(test::Read16(rest[0], 19), 0u) << "the first stream's end";
+    EXPECT_EQ(rest[1][11], kind::FileSize);
+    std::string second;
+    for (std::size_t i = 2; i < 6; ++i) {
+        EXPECT_EQ(Read32(rest[i], 15), i - 2);
+        second.append(rest[i].begin() + 21, rest[i].end());
+    }
+    EXPECT_EQ(second, chunkFile_);
+    EXPECT_FALSE(conversation_->HasMoreToSend());
+    EXPECT_TRUE(Logged("sent data/x.bin (5000 bytes) as a stream"));
+}
+
+TEST_F(ConversationTest, WhatBreaksTheRulesOfTheFastPathHangsUp) {
+    struct Case {
+        char const* name;
+        std::vector<Frame> frames;
+        std::string logged;
+    };
+    std::vector<Frame> tooMany;
+    for (std::size_t i = 0; i <= update::kMostWaitingStreams; ++i) {
+        tooMany.push_back(updater::StreamRequest(0, "data/x.bin"));
+    }
+    Case const cases[] = {
+        {"no entries asked for", {updater::EntriesRequest("data.ini", 0, 0)}, "for 0 entries"},
+        {"too many entries", {updater::EntriesRequest("data.ini", 0, 1025)}, "for 1025 entries"},
+        {"an unknown list", {updater::EntriesRequest("no.ini", 0, 1)}, "unknown list 'no.ini'"},
+        {"an unknown file", {updater::StreamRequest(0, "old.txt")}, "unknown file 'old.txt'"},
+        {"too many streams waiting", tooMany, "more than 256 stream requests waiting"},
+        {"another request while a stream is waiting",
+         {updater::StreamRequest(0, "data/x.bin"), updater::ChunkRequest(0, "data/x.bin")},
+         "while entries or streams are under way"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientConversation fresh(kReplies, *shelf_, clientLog_, outbox_);
+        fresh.Handle(updater::Login("FENWARDIX"));
+        fresh.Handle(updater::ListRequest("data.ini"));
+        Verdict last = Verdict::Continue;
+        for (Frame const& frame : c.frames) {
+            last = fresh.Handle(frame);
+        }
+        EXPECT_EQ(last, Verdict::HangUp);
+        EXPECT_TRUE(Logged(c.logged)) << log_.text();
+    }
 }
 
 }  // namespace

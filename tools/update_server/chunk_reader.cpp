@@ -1,24 +1,36 @@
 #include "update_server/chunk_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+
+#include "update_server/release_scan.h"
 
 namespace qm::server {
 
-bool ChunkReader::Open(std::filesystem::path const& root, ReleaseFile const& file) {
+std::optional<std::string> ChunkReader::Open(std::filesystem::path const& root,
+                                             ReleaseFile const& file) {
     if (fd_.valid() && openPath_ == file.path) {
-        return true;
+        return std::nullopt;
     }
     Close();
-    fd_ = base::UniqueFd(::open((root / file.path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd_.valid()) {
-        return false;
+    base::UniqueFd opened(::open((root / file.path).c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!opened.valid() || ::fstat(opened.get(), &status) != 0) {
+        return std::string(std::strerror(errno));
     }
+    // Its chunks would mix two versions of the file; a release is published into a new
+    // directory instead.
+    if (file.identity.inode != 0 && !(IdentityOf(status) == file.identity)) {
+        return std::string("the file changed since the release was scanned");
+    }
+    fd_ = std::move(opened);
     openPath_ = file.path;
-    return true;
+    return std::nullopt;
 }
 
 void ChunkReader::Close() {
@@ -26,15 +38,16 @@ void ChunkReader::Close() {
     openPath_.clear();
 }
 
-std::optional<std::span<const std::uint8_t>> ChunkReader::Read(std::filesystem::path const& root,
-                                                               ReleaseFile const& file,
-                                                               std::uint32_t index) {
+Outcome<std::span<const std::uint8_t>> ChunkReader::Read(std::filesystem::path const& root,
+                                                         ReleaseFile const& file,
+                                                         std::uint32_t index) {
+    using Result = Outcome<std::span<const std::uint8_t>>;
     std::uint64_t const offset = std::uint64_t{index} * update::kChunkDataMax;
     if (offset >= file.size) {
-        return std::span<const std::uint8_t>();
+        return Result::Success({});
     }
-    if (!Open(root, file)) {
-        return std::nullopt;
+    if (auto problem = Open(root, file)) {
+        return Result::Failure(*problem);
     }
     auto const wanted = static_cast<std::size_t>(
         std::min<std::uint64_t>(file.size - offset, update::kChunkDataMax));
@@ -46,14 +59,14 @@ std::optional<std::span<const std::uint8_t>> ChunkReader::Read(std::filesystem::
             continue;
         }
         if (count < 0) {
-            return std::nullopt;
+            return Result::Failure(std::strerror(errno));
         }
         if (count == 0) {
             break;  // the file shrank since the scan; the updater's checksum check will tell
         }
         got += static_cast<std::size_t>(count);
     }
-    return std::span<const std::uint8_t>(buffer_.data(), got);
+    return Result::Success(std::span<const std::uint8_t>(buffer_.data(), got));
 }
 
 }  // namespace qm::server

@@ -12,6 +12,7 @@
 #include "base/aligned_buffer.h"
 #include "base/unix/unique_fd.h"
 #include "update/messages.h"
+#include "update_server/outcome.h"
 #include "update_server/release_catalog.h"
 
 namespace qm::server {
@@ -19,16 +20,17 @@ namespace qm::server {
 class ChunkReader {
   public:
     // The bytes of chunk `index` of `file` (below `root`): from index * 2027 on, at most 2027,
-    // never past the size the file had when it was scanned; empty past the end. Nothing when the
-    // file cannot be opened or read (errno tells why). The view is valid until the next call.
-    std::optional<std::span<const std::uint8_t>> Read(std::filesystem::path const& root,
-                                                      ReleaseFile const& file, std::uint32_t index);
+    // never past the size the file had when it was scanned; empty past the end. A failure says
+    // why: the file cannot be opened or read, or it is no longer the file that was scanned (it
+    // was replaced or written to since). The view is valid until the next call.
+    Outcome<std::span<const std::uint8_t>> Read(std::filesystem::path const& root,
+                                                ReleaseFile const& file, std::uint32_t index);
 
     // Closes the open file, if any.
     void Close();
 
   private:
-    bool Open(std::filesystem::path const& root, ReleaseFile const& file);
+    std::optional<std::string> Open(std::filesystem::path const& root, ReleaseFile const& file);
 
     base::UniqueFd fd_;
     std::string openPath_;

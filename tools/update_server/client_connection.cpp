@@ -15,11 +15,12 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 ClientConnection::ClientConnection(net::SocketHandle socket, Addressing replies,
-                                   CatalogShelf const& shelf, ServerLog& log)
+                                   CatalogShelf const& shelf, ServerLog& log,
+                                   std::string const& peer, bool quiet, std::uint32_t capabilities)
     : socket_(socket),
       openedAt_(std::chrono::steady_clock::now()),
-      log_(log, replies.destinationId, PeerOf(socket)),
-      conversation_(replies, shelf, log_, outbox_) {}
+      log_(log, replies.destinationId, peer, quiet),
+      conversation_(replies, shelf, log_, outbox_, capabilities) {}
 
 void ClientConnection::Open() {
     log_.Note("connected");
@@ -33,8 +34,16 @@ void ClientConnection::Receive(std::span<const std::uint8_t> bytes) {
 }
 
 void ClientConnection::LogClose(std::string_view how) {
-    log_.Note("closed (" + std::string(how) + ") after " +
-              Seconds(std::chrono::steady_clock::now() - openedAt_));
+    log_.Note(ClosedText(how));
+}
+
+std::string ClientConnection::CloseLine(std::string_view how) const {
+    return log_.label() + ClosedText(how);
+}
+
+std::string ClientConnection::ClosedText(std::string_view how) const {
+    return "closed (" + std::string(how) + ") after " +
+           Seconds(std::chrono::steady_clock::now() - openedAt_);
 }
 
 void ClientConnection::OnFrame(net::ClientLink& /*link*/, std::span<const std::uint8_t> frame) {
@@ -42,6 +51,11 @@ void ClientConnection::OnFrame(net::ClientLink& /*link*/, std::span<const std::u
         return;
     }
     hungUp_ = conversation_.Handle(frame) == ClientConversation::Verdict::HangUp;
+}
+
+bool ClientConnection::Produce(std::size_t bound) {
+    hungUp_ = hungUp_ || conversation_.Produce(bound) == ClientConversation::Verdict::HangUp;
+    return !hungUp_;
 }
 
 void ClientConnection::OnFrameError(net::ClientLink& /*link*/, unsigned length) {

@@ -19,12 +19,22 @@ namespace qm::server {
 
 inline constexpr char kFirstListName[] = "quillmesh.ini";
 
+// Which file on disk was scanned: a file replaced or rewritten since has another identity.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;  // 0: not known
+    std::int64_t modifiedNs = 0;
+
+    bool operator==(FileIdentity const&) const = default;
+};
+
 // One file of the release; `path` is relative to the release directory, with '/' separators, and
 // serves as both local path and remote name.
 struct ReleaseFile {
     std::string path;
     std::uint32_t checksum = 0;
     std::uint64_t size = 0;
+    FileIdentity identity{};
 };
 
 struct FileList {

@@ -21,12 +21,19 @@ Outcome<std::shared_ptr<ReleaseCatalog const>> ReleaseLoader::Load() const {
         }
         deletions = std::move(read.value());
     }
-    Outcome<std::vector<ReleaseFile>> scanned = ScanRelease(root_);
+    // The catalog names the directory the root leads to now: when the root is a link that the
+    // next release swaps, connections served this catalog go on reading this release.
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::canonical(root_, error);
+    if (error) {
+        resolved = root_;  // the scan says what is wrong with it
+    }
+    Outcome<std::vector<ReleaseFile>> scanned = ScanRelease(resolved);
     if (!scanned.ok()) {
         return Result::Failure(scanned.reason());
     }
     Outcome<ReleaseCatalog> built =
-        ReleaseCatalog::Build(root_, std::move(scanned.value()), std::move(deletions));
+        ReleaseCatalog::Build(resolved, std::move(scanned.value()), std::move(deletions));
     if (!built.ok()) {
         return Result::Failure(built.reason());
     }

@@ -15,7 +15,8 @@ class ReleaseLoader {
   public:
     ReleaseLoader(std::filesystem::path root, std::optional<std::filesystem::path> deletionFile);
 
-    // Scans the directory and reads the deletion list afresh.
+    // Scans the directory and reads the deletion list afresh. The catalog's root is the directory
+    // that `root` leads to (through symbolic links) at the time of the scan.
     Outcome<std::shared_ptr<ReleaseCatalog const>> Load() const;
 
     std::filesystem::path const& root() const { return root_; }

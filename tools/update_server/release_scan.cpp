@@ -1,6 +1,7 @@
 #include "update_server/release_scan.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,33 +17,37 @@ namespace {
 
 using Files = std::vector<ReleaseFile>;
 
-// FileCrc32 cannot tell an unreadable file from an empty one, so readability is checked first.
-std::optional<std::string> ReadProblem(std::filesystem::path const& path) {
+// The size and identity of the file, from the file itself (FileCrc32 cannot tell an unreadable
+// file from an empty one, so readability is checked first); or why it cannot be read.
+Outcome<ReleaseFile> StatFile(std::filesystem::path const& path) {
     base::UniqueFd const file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
-        return std::string(std::strerror(errno));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0) {
+        return Outcome<ReleaseFile>::Failure("cannot read " + Quoted(path.string()) + ": " +
+                                             std::strerror(errno));
     }
-    return std::nullopt;
+    return Outcome<ReleaseFile>::Success(
+        ReleaseFile{{}, 0, static_cast<std::uint64_t>(status.st_size), IdentityOf(status)});
 }
 
 Outcome<ReleaseFile> ScanFile(std::filesystem::path const& root,
                               std::filesystem::directory_entry const& entry) {
     std::filesystem::path const& path = entry.path();
-    if (auto problem = ReadProblem(path)) {
-        return Outcome<ReleaseFile>::Failure("cannot read " + Quoted(path.string()) + ": " +
-                                             *problem);
+    Outcome<ReleaseFile> file = StatFile(path);
+    if (file.ok()) {
+        file.value().path = path.lexically_relative(root).generic_string();
+        file.value().checksum = checksum::FileCrc32(path.string());
     }
-    std::error_code error;
-    std::uintmax_t const size = std::filesystem::file_size(path, error);
-    if (error) {
-        return Outcome<ReleaseFile>::Failure("cannot read " + Quoted(path.string()) + ": " +
-                                             error.message());
-    }
-    return Outcome<ReleaseFile>::Success(ReleaseFile{path.lexically_relative(root).generic_string(),
-                                                     checksum::FileCrc32(path.string()), size});
+    return file;
 }
 
 }  // namespace
+
+FileIdentity IdentityOf(struct stat const& status) {
+    return FileIdentity{
+        static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+        std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
+}
 
 Outcome<Files> ScanRelease(std::filesystem::path const& root) {
     std::error_code error;

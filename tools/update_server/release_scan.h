@@ -2,6 +2,8 @@
 // each file read once.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <vector>
 
@@ -14,5 +16,8 @@ namespace qm::server {
 // entered), with paths relative to `root`. Refused: a root that is missing or no directory, and a
 // file that cannot be read.
 Outcome<std::vector<ReleaseFile>> ScanRelease(std::filesystem::path const& root);
+
+// The identity of the file `status` describes.
+FileIdentity IdentityOf(struct stat const& status);
 
 }  // namespace qm::server

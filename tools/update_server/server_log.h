@@ -8,12 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/socket_handle.h"
-
 namespace qm::server {
-
-// The address and port of the peer of a connected socket, as the log names it.
-std::string PeerOf(net::SocketHandle socket);
 
 class ServerLog {
   public:
@@ -28,16 +23,21 @@ class ServerLog {
     std::FILE* out_;
 };
 
-// The log as one connection writes to it: every line names the client.
+// The log as one connection writes to it: every line names the client. A quiet one (a load
+// balancer's health check) writes nothing.
 class ClientLog {
   public:
-    ClientLog(ServerLog& log, std::uint32_t clientId, std::string peer);
+    ClientLog(ServerLog& log, std::uint32_t clientId, std::string const& peer, bool quiet = false);
 
     void Note(std::string_view text);
+    // "client ID (PEER): "
+    std::string const& label() const { return label_; }
+    bool quiet() const { return quiet_; }
 
   private:
     ServerLog& log_;
     std::string label_;
+    bool quiet_;
 };
 
 }  // namespace qm::server

@@ -1,5 +1,7 @@
 #include "update_server/server_program.h"
 
+#include <sys/resource.h>
+
 #include <csignal>
 #include <string>
 
@@ -15,7 +17,7 @@
 namespace qm::server {
 namespace {
 
-std::string Describe(ReleaseCatalog const& catalog) {
+std::string Describe(ReleaseCatalog const& catalog, std::filesystem::path const& root) {
     std::size_t deletions = 0;
     std::size_t emptyFiles = 0;
     for (FileList const& list : catalog.lists()) {
@@ -26,7 +28,10 @@ std::string Describe(ReleaseCatalog const& catalog) {
     }
     std::string text = Counted(catalog.FileCount(), "file") + " and " +
                        Counted(deletions, "deletion") + " in " +
-                       Counted(catalog.lists().size(), "list") + " from " + catalog.root().string();
+                       Counted(catalog.lists().size(), "list") + " from " + root.string();
+    if (catalog.root() != root) {
+        text += " (" + catalog.root().string() + ")";
+    }
     if (emptyFiles > 0) {
         // An empty file has the checksum of a missing one, so an updater never creates it.
         text += " (" + Counted(emptyFiles, "empty file") +
@@ -35,12 +40,38 @@ std::string Describe(ReleaseCatalog const& catalog) {
     return text;
 }
 
-// Handles the control signals between two events of the loop.
+std::string DescribeLimits(ServerLimits const& limits, bool proxyProtocol) {
+    return "at most " + Counted(limits.maxClients, "client") + " at once, " +
+           std::to_string(limits.maxPerAddress) + " from one address; login within " +
+           std::to_string(limits.loginLimit.count()) + " s; idle limit " +
+           std::to_string(limits.idleLimit.count()) + " s; drain limit " +
+           std::to_string(limits.drainLimit.count()) + " s" +
+           (proxyProtocol ? "; client addresses from PROXY protocol headers" : "");
+}
+
+// The limits as given, the number of clients derived from the descriptor limit unless given.
+ServerLimits EffectiveLimits(ServerLimits limits) {
+    if (limits.maxClients == 0) {
+        rlimit descriptors{};
+        ::getrlimit(RLIMIT_NOFILE, &descriptors);
+        limits.maxClients = MaxClientsFor(descriptors.rlim_cur);
+    }
+    return limits;
+}
+
+// Handles the control signals between two events of the loop: SIGHUP rescans the release, a
+// first SIGTERM drains the server, SIGINT or a second SIGTERM stops it at once.
 class SignalHandling {
   public:
     SignalHandling(base::SignalPipe& signals, net::EventLoop& loop, ReleaseLoader const& loader,
-                   CatalogShelf& shelf, ServerLog& log)
-        : signals_(signals), loop_(loop), loader_(loader), shelf_(shelf), log_(log) {
+                   CatalogShelf& shelf, UpdateServer& server, Seconds drainLimit, ServerLog& log)
+        : signals_(signals),
+          loop_(loop),
+          loader_(loader),
+          shelf_(shelf),
+          server_(server),
+          drainLimit_(drainLimit),
+          log_(log) {
         loop_.Watch(net::SocketHandle(signals_.fd()), net::EventLoop::Interest::Readable,
                     [this] { OnSignal(); });
     }
@@ -52,9 +83,16 @@ class SignalHandling {
     // A stop wins over a rescan that arrived with it.
     void OnSignal() {
         base::SignalSet const arrived = signals_.Drain();
-        if (arrived.Contains(SIGINT) || arrived.Contains(SIGTERM)) {
+        if (arrived.Contains(SIGINT) || (arrived.Contains(SIGTERM) && draining_)) {
             log_.Note("stopping");
             loop_.Stop();
+        } else if (arrived.Contains(SIGTERM)) {
+            draining_ = true;
+            log_.Note("stopping: no new connections");
+            server_.Drain(drainLimit_, [this] {
+                log_.Note("stopping");
+                loop_.Stop();
+            });
         } else if (arrived.Contains(SIGHUP)) {
             Rescan();
         }
@@ -67,14 +105,17 @@ class SignalHandling {
             return;
         }
         shelf_.Replace(loaded.value());
-        log_.Note("rescanned: " + Describe(*loaded.value()));
+        log_.Note("rescanned: " + Describe(*loaded.value(), loader_.root()));
     }
 
     base::SignalPipe& signals_;
     net::EventLoop& loop_;
     ReleaseLoader const& loader_;
     CatalogShelf& shelf_;
+    UpdateServer& server_;
+    Seconds drainLimit_;
     ServerLog& log_;
+    bool draining_ = false;
 };
 
 }  // namespace
@@ -90,10 +131,12 @@ int RunServer(ServerOptions const& options, std::FILE* logStream) {
         return kExitCannotServe;
     }
     CatalogShelf shelf(loaded.value());
-    log.Note("serving " + Describe(*loaded.value()));
+    log.Note("serving " + Describe(*loaded.value(), loader.root()));
 
     net::PollEventLoop loop;
-    UpdateServer server(loop, shelf, log);
+    ServerLimits const limits = EffectiveLimits(options.limits);
+    UpdateServer server(loop, shelf, log, limits,
+                        {.proxyProtocol = options.proxyProtocol, .fastPath = !options.noFastPath});
     if (options.tlsKey) {
         std::string problem;
         std::shared_ptr<net::SecureChannelFactory> tls =
@@ -107,11 +150,14 @@ int RunServer(ServerOptions const& options, std::FILE* logStream) {
         server.UseTls(std::move(tls));
         log.Note("TLS with the key whose pin is " + net::FormatKeyPin(*pin));
     }
-    if (auto problem = server.Listen(options.listenAddress)) {
-        log.Fatal(*problem, stderr);
-        return kExitCannotServe;
+    log.Note("limits: " + DescribeLimits(limits, options.proxyProtocol));
+    for (std::string const& address : options.listenAddresses) {
+        if (auto problem = server.Listen(address)) {
+            log.Fatal(*problem, stderr);
+            return kExitCannotServe;
+        }
     }
-    SignalHandling handling(signals, loop, loader, shelf, log);
+    SignalHandling handling(signals, loop, loader, shelf, server, limits.drainLimit, log);
     loop.Run();
     return kExitStopped;
 }

@@ -60,6 +60,10 @@ bool Interrupted(int error) {
     return error == EINTR;
 }
 
+bool OutOfResources(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
 bool Startup() {
     return true;
 }
@@ -98,8 +102,10 @@ int ConnectOutcome(SocketHandle socket) {
 SocketHandle Listen(Endpoint const& endpoint) {
     int const fd =
         ::socket(endpoint.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    int const reuse = 1;
-    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+    int const on = 1;
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        (endpoint.family() == AF_INET6 &&
+         ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) ||
         ::bind(fd, Address(endpoint), endpoint.length) != 0 || ::listen(fd, SOMAXCONN) != 0) {
         if (fd >= 0) {
             ::close(fd);

@@ -71,6 +71,10 @@ bool Interrupted(int error) {
     return error == WSAEINTR;
 }
 
+bool OutOfResources(int error) {
+    return error == WSAEMFILE || error == WSAENOBUFS;
+}
+
 bool Startup() {
     // Windows Sockets 2.2, started once for the life of the process.
     static bool const started = [] {
@@ -125,6 +129,15 @@ SocketHandle Listen(Endpoint const& endpoint) {
     BOOL const exclusive = TRUE;
     ::setsockopt(Native(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                  reinterpret_cast<char const*>(&exclusive), sizeof exclusive);
+    // IPv6 alone (the default here, made explicit), so that "::" and "0.0.0.0" can both be
+    // listened on.
+    DWORD const v6Only = 1;
+    if (endpoint.family() == AF_INET6 &&
+        ::setsockopt(Native(socket), IPPROTO_IPV6, IPV6_V6ONLY,
+                     reinterpret_cast<char const*>(&v6Only), sizeof v6Only) != 0) {
+        ::closesocket(Native(socket));
+        return kNoSocket;
+    }
     if (::bind(Native(socket), Address(endpoint), Length(endpoint)) != 0 ||
         ::listen(Native(socket), SOMAXCONN) != 0) {
         ::closesocket(Native(socket));
