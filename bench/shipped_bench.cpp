@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "base/unix/unique_fd.h"
 #include "frame_clock.h"
 #include "problem.h"
 #include "random_file.h"

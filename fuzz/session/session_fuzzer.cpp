@@ -27,7 +27,7 @@
 #include <string>
 
 #include "net/frame.h"
-#include "net/poll_event_loop.h"
+#include "net/unix/poll_event_loop.h"
 #include "net/welcome.h"
 #include "session/client_fixture.h"
 #include "session/recording_window.h"

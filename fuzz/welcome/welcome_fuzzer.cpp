@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "net/frame.h"
-#include "net/poll_event_loop.h"
+#include "net/unix/poll_event_loop.h"
 #include "net/welcome.h"
 #include "support/input_reader.h"
 #include "support/read_sizes.h"

@@ -6,7 +6,7 @@
 
 #include "app/update_app.h"
 #ifdef QM_WITH_WINDOW
-#include "app/window_plugin.h"
+#include "app/unix/window_plugin.h"
 #endif
 
 namespace {

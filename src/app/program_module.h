@@ -7,6 +7,9 @@
 
 namespace qm::app {
 
+// The file name of the module `stem`: "<stem>.so" on POSIX systems, "<stem>.dll" on Windows.
+std::string ModuleFileName(std::string_view stem);
+
 // The path of the module `fileName` beside the running program.
 std::string ProgramModulePath(std::string_view fileName);
 

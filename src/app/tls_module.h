@@ -10,7 +10,8 @@
 
 namespace qm::app {
 
-inline constexpr char kTlsModuleFile[] = "quillmesh-updater-tls.so";
+// The module's file is ModuleFileName(kTlsModuleName) (program_module.h).
+inline constexpr char kTlsModuleName[] = "quillmesh-updater-tls";
 
 // Channels that accept only a server whose key matches one of `pins`; nothing when the module
 // cannot be loaded, which is said in one line on `notes`.

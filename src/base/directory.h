@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/unique_fd.h"
+#include "base/native_handle.h"
 
 namespace qm::base {
 
@@ -16,8 +16,6 @@ class Directory {
   public:
     // Nothing when `path` cannot be opened as a directory.
     static std::optional<Directory> Open(std::string const& path);
-
-    int fd() const { return fd_.get(); }
 
     // Flushes the directory's entries to disk, so that a rename in it survives a power cut.
     bool Sync() const;
@@ -31,9 +29,11 @@ class Directory {
     int RemoveFilesIf(std::function<bool(std::string_view name)> const& unwanted) const;
 
   private:
-    explicit Directory(UniqueFd fd) : fd_(std::move(fd)) {}
+    Directory(NativeHandle handle, std::string path)
+        : handle_(std::move(handle)), path_(std::move(path)) {}
 
-    UniqueFd fd_;
+    NativeHandle handle_;
+    std::string path_;
 };
 
 // The directory part of `path`: "." for a bare name, "/" for a name at the root.

@@ -1,14 +1,18 @@
-// An exclusive lock on a directory, held for as long as the object lives. It is the kernel's
-// (flock on the directory itself), so nothing is written into the directory and a process that is
-// killed gives the lock up with its descriptors.
+// An exclusive lock on a directory, held for as long as the object lives. It is the system's, so
+// a process that is killed gives it up with its handles: on POSIX systems flock on the directory
+// itself, so nothing is written into the directory; on Windows a hidden lock file in it
+// (kRunLockFileName), opened for this process alone and removed when it is closed.
 #pragma once
 
 #include <string>
 #include <variant>
 
-#include "base/unique_fd.h"
+#include "base/native_handle.h"
 
 namespace qm::base {
+
+// The lock file of the Windows lock, which a server may never name.
+inline constexpr char kRunLockFileName[] = ".quillmesh-lock";
 
 class DirectoryLock {
   public:
@@ -23,9 +27,9 @@ class DirectoryLock {
     static Attempt TryLock(std::string const& path);
 
   private:
-    explicit DirectoryLock(UniqueFd fd) : fd_(std::move(fd)) {}
+    explicit DirectoryLock(NativeHandle handle) : handle_(std::move(handle)) {}
 
-    UniqueFd fd_;
+    NativeHandle handle_;
 };
 
 }  // namespace qm::base

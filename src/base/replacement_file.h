@@ -2,22 +2,33 @@
 // step once it is complete and on disk. Until then the old file is untouched; a replacement that
 // is dropped before it was committed removes its temporary file. Profile files and downloads
 // both reach the disk this way.
+//
+// On Windows a rename that meets a sharing violation (a virus scanner holding the new file) is
+// tried again for up to kSharingRetryLimit; a target in use that can be renamed (a running
+// program) is renamed aside under kSetAsidePrefix and the new file put in its place, and what
+// was set aside is removed by a later run. POSIX systems never need either.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
-#include "base/unique_fd.h"
+#include "base/native_handle.h"
 
 namespace qm::base {
 
 // Length of the random part that follows a temporary file's prefix.
 inline constexpr std::size_t kTemporarySuffixLength = 6;
+
+// Targets in use that were renamed aside (Windows): the prefix and kTemporarySuffixLength more
+// characters.
+inline constexpr char kSetAsidePrefix[] = ".quillmesh-replaced-";
+inline constexpr std::chrono::milliseconds kSharingRetryLimit{2000};
 
 class ReplacementFile {
   public:
@@ -58,19 +69,23 @@ class ReplacementFile {
     // Cuts the file to its first `length` bytes and goes on writing from there.
     bool Truncate(std::uint64_t length);
 
-    // For reading back what is there.
-    int fd() const { return fd_.get(); }
+    // Reads back what is there from `offset` on into the front of `buffer`: the bytes read, 0 at
+    // the end or on a read error (errno says which).
+    std::size_t ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const;
+
+    // The size of the file as it is now; nothing when it cannot be told.
+    std::optional<std::uint64_t> Size() const;
 
     std::string const& temporaryPath() const { return temporaryPath_; }
     std::string const& targetPath() const { return targetPath_; }
 
   private:
-    ReplacementFile(UniqueFd fd, std::string target, std::string temporary);
+    ReplacementFile(NativeHandle file, std::string target, std::string temporary);
 
     // Written bytes after which the disk is asked to start writing what is dirty.
     static constexpr std::uint64_t kWriteBackStep = std::uint64_t{4} << 20;
 
-    UniqueFd fd_;
+    NativeHandle file_;
     std::string targetPath_;
     std::string temporaryPath_;    // empty once renamed or removed
     std::uint64_t unflushed_ = 0;  // written since the last start of write-back

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "base/unique_fd.h"
+#include "base/native_handle.h"
 
 namespace qm::checksum {
 
@@ -17,7 +17,7 @@ class ReadOnlyFile {
     ReadOnlyFile(ReadOnlyFile const&) = delete;
     ReadOnlyFile& operator=(ReadOnlyFile const&) = delete;
 
-    bool IsOpen() const { return fd_.valid(); }
+    bool IsOpen() const { return file_.valid(); }
 
     // The size of a regular file as it is now; none for anything else (a pipe, a directory).
     std::optional<std::uint64_t> RegularFileSize() const;
@@ -35,7 +35,7 @@ class ReadOnlyFile {
     bool SeekTo(std::uint64_t offset) const;
 
   private:
-    base::UniqueFd fd_;
+    base::NativeHandle file_;
 };
 
 }  // namespace qm::checksum

@@ -4,10 +4,10 @@ namespace qm::net {
 
 int ResetLink(ClientLink& link, SocketLayer& layer) {
     // Only a connected link owns its socket; a refused one merely forgets it.
-    if (link.connected && link.socket != -1) {
+    if (link.connected && link.socket.valid()) {
         layer.CloseSocket(link.socket);
     }
-    link.socket = -1;
+    link.socket = kNoSocket;
     link.from_me = 0;
     link.peerId = 0;
     link.connected = false;

@@ -18,7 +18,7 @@ struct ClientLink {
     std::uint32_t peerId = 0;         // id of the WELCOME's sender
     std::uint32_t bytesReceived = 0;  // bytes consumed by the frame reassembly
     std::time_t lastReceiveTime = 0;  // when frame bytes were last stored
-    int socket = -1;                  // -1 when there is none
+    SocketHandle socket;              // none until the WELCOME handshake binds one
     std::array<char, 263> hostName{};
     int recvState = -2;      // -2 first length byte next, -1 second, n >= 0: n bytes still missing
     int recvCount = 0;       // bytes of the current frame stored after its length bytes

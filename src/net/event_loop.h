@@ -1,15 +1,17 @@
-// The single-threaded event loop that drives a run: file descriptor watches, one-shot timers,
-// a hold for modal boxes, and a way to stop. Every handler runs on the loop's thread, one at a
-// time.
+// The single-threaded event loop that drives a run: socket watches, one-shot timers, a hold for
+// modal boxes, and a way to stop. Every handler runs on the loop's thread, one at a time.
 //
-// Front ends may bring their own implementation (a toolkit's loop); the poll(2) one is in
-// poll_event_loop.h. Code outside the loops uses Timer (timer.h) and ModalHold (below) rather
+// Front ends may bring their own implementation (a toolkit's loop); on POSIX systems the poll(2)
+// one is in unix/poll_event_loop.h, on Windows the window's message loop in
+// win/message_loop.h. Code outside the loops uses Timer (timer.h) and ModalHold (below) rather
 // than the raw timer and hold calls.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+
+#include "net/socket_handle.h"
 
 namespace qm::net {
 
@@ -22,15 +24,16 @@ class EventLoop {
 
     virtual ~EventLoop() = default;
 
-    // Calls `handler` whenever `fd` is ready for `interest`, until Unwatch. Watching the same fd
-    // and interest again replaces the handler. Error and hang-up conditions count as readable and
-    // as writable, so the handler sees them through its own read or write.
-    virtual void Watch(int fd, Interest interest, Handler handler) = 0;
-    virtual void Unwatch(int fd, Interest interest) = 0;
-    // Unwatch both interests; called before an fd is closed.
-    void Forget(int fd) {
-        Unwatch(fd, Interest::Readable);
-        Unwatch(fd, Interest::Writable);
+    // Calls `handler` whenever `socket` is ready for `interest`, until Unwatch. Watching the same
+    // socket and interest again replaces the handler. Error and hang-up conditions count as
+    // readable and as writable, so the handler sees them through its own read or write; so do a
+    // finished connect (writable) and a connection to accept (readable).
+    virtual void Watch(SocketHandle socket, Interest interest, Handler handler) = 0;
+    virtual void Unwatch(SocketHandle socket, Interest interest) = 0;
+    // Unwatch both interests; called before a socket is closed.
+    void Forget(SocketHandle socket) {
+        Unwatch(socket, Interest::Readable);
+        Unwatch(socket, Interest::Writable);
     }
 
     // A one-shot timer: `handler` runs once, `delay` from now. Returns the timer's id, never 0.

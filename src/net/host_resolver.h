@@ -1,6 +1,7 @@
 // Name lookups that do not hold up the event loop: the lookup runs on a thread of its own and its
-// answer arrives as an ordinary readable descriptor, so the cancel command, signals and timers
-// keep working during a slow lookup. A lookup that is no longer wanted is simply forgotten: its
+// answer reaches the loop as an event of its own (a readable descriptor on POSIX systems, a
+// short timer on Windows), so the cancel command, signals and timers keep working during a slow
+// lookup. A lookup that is no longer wanted is simply forgotten: its
 // thread finishes on its own and its answer goes nowhere.
 #pragma once
 
@@ -22,9 +23,8 @@ class HostResolver {
         std::function<std::vector<Endpoint>(std::string const& host, std::uint16_t port)>;
 
     // `lookup` runs on the lookup's thread; the system's resolver unless a test brings its own.
-    explicit HostResolver(EventLoop& loop, Lookup lookup = LookUpEndpoints)
-        : loop_(loop), lookup_(std::move(lookup)) {}
-    ~HostResolver() { Forget(); }
+    explicit HostResolver(EventLoop& loop, Lookup lookup = LookUpEndpoints);
+    ~HostResolver();
     HostResolver(HostResolver const&) = delete;
     HostResolver& operator=(HostResolver const&) = delete;
 
@@ -35,12 +35,16 @@ class HostResolver {
     void Forget();
 
   private:
-    struct Pending;
+    // Windows: the loop looks for the answer again a little later.
+    void LookForAnswer();
+
+    struct Pending;  // what the lookup's thread and the loop share
+    struct Answer;   // how the loop hears of the answer
 
     EventLoop& loop_;
     Lookup lookup_;
     std::shared_ptr<Pending> pending_;
-    int answerFd_ = -1;
+    std::unique_ptr<Answer> answer_;
 };
 
 }  // namespace qm::net

@@ -4,7 +4,7 @@
 
 namespace qm::net {
 
-Outbox::Flush Outbox::SendTo(SocketLayer& layer, int socket) {
+Outbox::Flush Outbox::SendTo(SocketLayer& layer, SocketHandle socket) {
     while (pending() > 0) {
         long const sent = layer.SendSome(socket, {bytes_.data() + sent_, pending()});
         if (sent < 0) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "base/aligned_buffer.h"
+#include "net/socket_handle.h"
 
 namespace qm::net {
 
@@ -21,7 +22,7 @@ class Outbox {
 
     // Sends what is waiting on `socket` until it is all gone or the socket would block; the layer
     // then reports the socket's writability again. Failed: the peer is gone or the socket broke.
-    Flush SendTo(SocketLayer& layer, int socket);
+    Flush SendTo(SocketLayer& layer, SocketHandle socket);
 
     std::size_t pending() const { return bytes_.size() - sent_; }
     void Clear();

@@ -21,20 +21,9 @@
 // listening socket for kAcceptRest.
 #include "net/portwell.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <optional>
 #include <utility>
 
-#include "base/unique_fd.h"
-#include "net/host_address.h"
+#include "net/socket_calls.h"
 
 namespace qm::net {
 
@@ -51,64 +40,6 @@ constexpr std::uint32_t ErrorCode(std::uint32_t parameter) {
     return parameter >> 16;
 }
 
-bool WouldBlock(int error) {
-    return error == EAGAIN || error == EWOULDBLOCK;
-}
-
-// Every frame goes out as soon as it is sent. Otherwise a frame smaller than a segment waits for
-// the acknowledgement of the one before whenever one is still in flight, up to the peer's
-// delayed-acknowledgement time (40 ms on Linux): pipelined chunk requests and the chunks that
-// answer them would take turns with that timer.
-void SendFramesAtOnce(int fd) {
-    int const on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-sockaddr_in Ipv4Endpoint(in_addr address, std::uint16_t port) {
-    sockaddr_in endpoint{};
-    endpoint.sin_family = AF_INET;
-    endpoint.sin_port = htons(port);
-    endpoint.sin_addr = address;
-    return endpoint;
-}
-
-bool BindTo(int fd, sockaddr_in const& endpoint) {
-    return ::bind(fd, reinterpret_cast<sockaddr const*>(&endpoint), sizeof endpoint) == 0;
-}
-
-// The wildcard address of the family, port 0: the system picks both.
-bool BindToWildcard(int fd, int family) {
-    if (family == AF_INET6) {
-        sockaddr_in6 any{};
-        any.sin6_family = AF_INET6;
-        any.sin6_addr = in6addr_any;
-        return ::bind(fd, reinterpret_cast<sockaddr const*>(&any), sizeof any) == 0;
-    }
-    return BindTo(fd, Ipv4Endpoint(in_addr{INADDR_ANY}, 0));
-}
-
-// 0 when the connect finished at once or goes on in the background, else the error.
-int StartConnect(int fd, Endpoint const& endpoint) {
-    if (::connect(fd, reinterpret_cast<sockaddr const*>(&endpoint.address), endpoint.length) == 0) {
-        return 0;
-    }
-    // An interrupted non-blocking connect also carries on by itself.
-    return (errno == EINPROGRESS || errno == EINTR) ? 0 : errno;
-}
-
-int PendingError(int fd) {
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-        return errno;
-    }
-    return error;
-}
-
-bool IsOpen(int fd) {
-    return fd >= 0 && ::fcntl(fd, F_GETFD) != -1;
-}
-
 }  // namespace
 
 SocketLayer::SocketLayer(EventLoop& loop) : loop_(loop) {}
@@ -121,42 +52,37 @@ SocketLayer::~SocketLayer() {
 }
 
 int SocketLayer::SocketStartup() {
+    if (!sockets::Startup()) {
+        return -1;
+    }
     table_.readMessageId = kFirstMessageId + 1;
     table_.acceptMessageId = kFirstMessageId + 2;
     table_.connectMessageId = kFirstMessageId + 3;
     return 0;
 }
 
-int SocketLayer::AsyncConnect(std::string const& host, std::uint16_t port) {
-    std::optional<in_addr> const address = ResolveHostAddress(host);
-    if (!address) {
-        return -1;
-    }
-    sockaddr_in const remote = Ipv4Endpoint(*address, port);
-    Endpoint endpoint;
-    std::memcpy(&endpoint.address, &remote, sizeof remote);
-    endpoint.length = sizeof remote;
-    return AsyncConnectTo(endpoint);
+SocketHandle SocketLayer::AsyncConnect(std::string const& host, std::uint16_t port) {
+    std::optional<Endpoint> const endpoint = FirstIpv4Endpoint(host, port);
+    return endpoint ? AsyncConnectTo(*endpoint) : kNoSocket;
 }
 
-int SocketLayer::AsyncConnectTo(Endpoint const& endpoint) {
-    base::UniqueFd socket(
-        ::socket(endpoint.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
-    if (!socket.valid() || !BindToWildcard(socket.get(), endpoint.family())) {
-        return -1;
+SocketHandle SocketLayer::AsyncConnectTo(Endpoint const& endpoint) {
+    SocketHandle const socket = sockets::OpenConnecting(endpoint);
+    if (!socket.valid()) {
+        return kNoSocket;
     }
-    SendFramesAtOnce(socket.get());
     // Watch before connecting, so that the end of the connect cannot be missed.
-    SelectConnect(socket.get());
-    if (StartConnect(socket.get(), endpoint) != 0) {
-        Deselect(socket.get());
-        return -1;
+    SelectConnect(socket);
+    if (sockets::StartConnect(socket, endpoint) != 0) {
+        Deselect(socket);
+        sockets::Close(socket);
+        return kNoSocket;
     }
-    return socket.Release();
+    return socket;
 }
 
-int SocketLayer::AsyncReceive(int socket) {
-    if (!IsOpen(socket)) {
+int SocketLayer::AsyncReceive(SocketHandle socket) {
+    if (!sockets::IsOpen(socket)) {
         CloseSocket(socket);
         return -1;
     }
@@ -169,35 +95,20 @@ int SocketLayer::AsyncReceive(int socket) {
     return 0;
 }
 
-int SocketLayer::AsyncListen(std::string const& address, std::uint16_t port) {
+SocketHandle SocketLayer::AsyncListen(std::string const& address, std::uint16_t port) {
     std::optional<Endpoint> local = LiteralEndpoint(address, port);
     if (!local) {
-        std::optional<in_addr> const named = ResolveHostAddress(address);
-        if (!named) {
-            return -1;
-        }
-        sockaddr_in const endpoint = Ipv4Endpoint(*named, port);
-        local = Endpoint{};
-        std::memcpy(&local->address, &endpoint, sizeof endpoint);
-        local->length = sizeof endpoint;
+        local = FirstIpv4Endpoint(address, port);
     }
-    base::UniqueFd socket(
-        ::socket(local->family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
-    int const on = 1;
-    if (!socket.valid() ||
-        ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        (local->family() == AF_INET6 &&
-         ::setsockopt(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) ||
-        ::bind(socket.get(), reinterpret_cast<sockaddr const*>(&local->address), local->length) !=
-            0 ||
-        ::listen(socket.get(), SOMAXCONN) != 0) {
-        return -1;
+    SocketHandle const socket = local ? sockets::Listen(*local) : kNoSocket;
+    if (socket.valid()) {
+        SelectAccept(socket);
     }
-    SelectAccept(socket.get());
-    return socket.Release();
+    return socket;
 }
 
-int SocketLayer::DispatchSocketEvent(std::uint32_t message, int socket, std::uint32_t parameter) {
+int SocketLayer::DispatchSocketEvent(std::uint32_t message, SocketHandle socket,
+                                     std::uint32_t parameter) {
     std::uint32_t const event = EventCode(parameter);
     int const error = static_cast<int>(ErrorCode(parameter));
     if (message == 0) {
@@ -244,7 +155,7 @@ int SocketLayer::DispatchSocketEvent(std::uint32_t message, int socket, std::uin
     }
 }
 
-int SocketLayer::SendAll(int socket, std::span<const std::uint8_t> bytes) {
+int SocketLayer::SendAll(SocketHandle socket, std::span<const std::uint8_t> bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         long const result = SendSome(socket, bytes.subspan(sent));
@@ -259,7 +170,7 @@ int SocketLayer::SendAll(int socket, std::span<const std::uint8_t> bytes) {
     return 0;
 }
 
-long SocketLayer::SendSome(int socket, std::span<const std::uint8_t> bytes) {
+long SocketLayer::SendSome(SocketHandle socket, std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) {
         return 0;
     }
@@ -282,14 +193,15 @@ long SocketLayer::SendSome(int socket, std::span<const std::uint8_t> bytes) {
         return 0;
     }
     for (;;) {
-        ssize_t const result = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        long const result = sockets::Send(socket, bytes);
         if (result > 0) {
-            return static_cast<long>(result);
+            return result;
         }
-        if (result < 0 && errno == EINTR) {
+        int const error = result < 0 ? sockets::LastError() : 0;
+        if (sockets::Interrupted(error)) {
             continue;
         }
-        if (result == 0 || !WouldBlock(errno)) {
+        if (result == 0 || !sockets::WouldBlock(error)) {
             return -1;
         }
         // The owner hears of the socket's writability again once it has room.
@@ -301,7 +213,7 @@ long SocketLayer::SendSome(int socket, std::span<const std::uint8_t> bytes) {
     }
 }
 
-void SocketLayer::HoldReads(int socket, bool held) {
+void SocketLayer::HoldReads(SocketHandle socket, bool held) {
     auto const found = selections_.find(socket);
     if (found == selections_.end() || found->second != Selection::Read) {
         return;
@@ -313,11 +225,11 @@ void SocketLayer::HoldReads(int socket, bool held) {
     }
 }
 
-int SocketLayer::CloseSocket(int socket) {
+int SocketLayer::CloseSocket(SocketHandle socket) {
     Deselect(socket);
     protected_.erase(socket);
     resting_.erase(socket);
-    return ::close(socket);
+    return sockets::Close(socket);
 }
 
 void SocketLayer::UseTls(std::shared_ptr<SecureChannelFactory> factory, std::string serverName) {
@@ -325,15 +237,15 @@ void SocketLayer::UseTls(std::shared_ptr<SecureChannelFactory> factory, std::str
     tlsServerName_ = std::move(serverName);
 }
 
-SecureChannel* SocketLayer::ChannelOf(int socket) {
+SecureChannel* SocketLayer::ChannelOf(SocketHandle socket) {
     auto const found = protected_.find(socket);
     return found == protected_.end() || !found->second.handshaken ? nullptr
                                                                   : found->second.channel.get();
 }
 
-void SocketLayer::StartHandshake(int socket, int listening) {
+void SocketLayer::StartHandshake(SocketHandle socket, SocketHandle listening) {
     Protected& state = protected_[socket];
-    state.channel = tls_->Open(socket, listening == -1 ? tlsServerName_ : std::string());
+    state.channel = tls_->Open(socket, listening.valid() ? std::string() : tlsServerName_);
     state.listening = listening;
     state.handshakeLimit = std::make_unique<Timer>(loop_);
     state.bufferedRead = std::make_unique<Timer>(loop_);
@@ -345,7 +257,7 @@ void SocketLayer::StartHandshake(int socket, int listening) {
     DriveHandshake(socket);
 }
 
-void SocketLayer::DriveHandshake(int socket) {
+void SocketLayer::DriveHandshake(SocketHandle socket) {
     auto const found = protected_.find(socket);
     if (found == protected_.end()) {
         return;
@@ -370,22 +282,22 @@ void SocketLayer::DriveHandshake(int socket) {
 
 // A connection made is reported to its owner as connected, or as failed with kServerNotVerified;
 // an accepted one is handed to its owner, or closed.
-void SocketLayer::EndHandshake(int socket, bool done) {
+void SocketLayer::EndHandshake(SocketHandle socket, bool done) {
     Protected& state = protected_[socket];
     state.handshakeLimit->Stop();
-    int const listening = state.listening;
+    SocketHandle const listening = state.listening;
     Deselect(socket);
     if (done) {
         state.handshaken = true;
     } else {
         protected_.erase(socket);
     }
-    if (listening != -1) {
+    if (listening.valid()) {
         if (!done) {
             if (table_.onHandshakeFailed) {
                 table_.onHandshakeFailed(socket);
             }
-            ::close(socket);
+            sockets::Close(socket);
         } else if (table_.onAccept) {
             table_.onAccept(socket, listening);
         } else {
@@ -400,18 +312,18 @@ void SocketLayer::EndHandshake(int socket, bool done) {
     DispatchSocketEvent(table_.connectMessageId, socket, MakeEventParameter(FD_CONNECT, error));
 }
 
-void SocketLayer::SelectConnect(int socket) {
+void SocketLayer::SelectConnect(SocketHandle socket) {
     selections_[socket] = Selection::Connect;
     loop_.Watch(socket, EventLoop::Interest::Writable, [this, socket] { OnConnectReady(socket); });
 }
 
-void SocketLayer::SelectRead(int socket) {
+void SocketLayer::SelectRead(SocketHandle socket) {
     selections_[socket] = Selection::Read;
     loop_.Watch(socket, EventLoop::Interest::Readable, [this, socket] { OnReadable(socket); });
     WatchWritableOnce(socket);
 }
 
-void SocketLayer::WatchWritableOnce(int socket) {
+void SocketLayer::WatchWritableOnce(SocketHandle socket) {
     // Writability is reported once; write interest left on would wake every turn.
     loop_.Watch(socket, EventLoop::Interest::Writable, [this, socket] {
         loop_.Unwatch(socket, EventLoop::Interest::Writable);
@@ -419,38 +331,38 @@ void SocketLayer::WatchWritableOnce(int socket) {
     });
 }
 
-void SocketLayer::SelectAccept(int socket) {
+void SocketLayer::SelectAccept(SocketHandle socket) {
     selections_[socket] = Selection::Accept;
     loop_.Watch(socket, EventLoop::Interest::Readable, [this, socket] {
         DispatchSocketEvent(table_.acceptMessageId, socket, MakeEventParameter(FD_ACCEPT, 0));
     });
 }
 
-void SocketLayer::Deselect(int socket) {
+void SocketLayer::Deselect(SocketHandle socket) {
     selections_.erase(socket);
     loop_.Forget(socket);
 }
 
-void SocketLayer::OnConnectReady(int socket) {
+void SocketLayer::OnConnectReady(SocketHandle socket) {
     // A connected socket stays writable; the connect is reported once.
     loop_.Unwatch(socket, EventLoop::Interest::Writable);
-    auto const error = static_cast<std::uint32_t>(PendingError(socket));
+    auto const error = static_cast<std::uint32_t>(sockets::ConnectOutcome(socket));
     if (error == 0 && tls_) {
         if (table_.onSecuring) {
             table_.onSecuring(socket);
         }
-        return StartHandshake(socket, -1);
+        return StartHandshake(socket, kNoSocket);
     }
     DispatchSocketEvent(table_.connectMessageId, socket, MakeEventParameter(FD_CONNECT, error));
 }
 
-void SocketLayer::OnReadable(int socket) {
+void SocketLayer::OnReadable(SocketHandle socket) {
     // Level-triggered: while unread data remains the socket stays readable and the next turn
     // brings the next notification.
     DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_READ, 0));
 }
 
-void SocketLayer::ReadOnce(int socket) {
+void SocketLayer::ReadOnce(SocketHandle socket) {
     if (SecureChannel* channel = ChannelOf(socket)) {
         return ReadProtected(socket, *channel);
     }
@@ -478,7 +390,7 @@ std::size_t SocketLayer::ReadRecords(SecureChannel& channel,
     }
 }
 
-void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
+void SocketLayer::ReadProtected(SocketHandle socket, SecureChannel& channel) {
     std::optional<SecureChannel::Progress> stopped;
     std::size_t const filled = ReadRecords(channel, stopped);
     if (filled > 0) {
@@ -505,7 +417,7 @@ void SocketLayer::ReadProtected(int socket, SecureChannel& channel) {
     DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_CLOSE, 0));
 }
 
-void SocketLayer::ReadBufferedSoon(int socket) {
+void SocketLayer::ReadBufferedSoon(SocketHandle socket) {
     protected_[socket].bufferedRead->Start(std::chrono::milliseconds(0), [this, socket] {
         if (selections_.contains(socket)) {
             ReadOnce(socket);
@@ -513,15 +425,15 @@ void SocketLayer::ReadBufferedSoon(int socket) {
     });
 }
 
-void SocketLayer::ResumeWriteAfterRead(int socket) {
+void SocketLayer::ResumeWriteAfterRead(SocketHandle socket) {
     auto const found = protected_.find(socket);
     if (found != protected_.end() && std::exchange(found->second.writeAwaitsRead, false)) {
         DispatchSocketEvent(table_.readMessageId, socket, MakeEventParameter(FD_WRITE, 0));
     }
 }
 
-void SocketLayer::ReadPlain(int socket) {
-    ssize_t const count = ::recv(socket, readBuffer_.data(), readBuffer_.size(), 0);
+void SocketLayer::ReadPlain(SocketHandle socket) {
+    long const count = sockets::Receive(socket, readBuffer_);
     if (count > 0) {
         if (table_.onRead) {
             table_.onRead(socket, std::span<const std::uint8_t>(readBuffer_.data(),
@@ -529,8 +441,8 @@ void SocketLayer::ReadPlain(int socket) {
         }
         return;
     }
-    int const error = count == 0 ? 0 : errno;
-    if (WouldBlock(error) || error == EINTR) {
+    int const error = count == 0 ? 0 : sockets::LastError();
+    if (sockets::WouldBlock(error) || sockets::Interrupted(error)) {
         return;
     }
     // The peer shut down or the socket failed: one close notification, then silence.
@@ -539,28 +451,27 @@ void SocketLayer::ReadPlain(int socket) {
                         MakeEventParameter(FD_CLOSE, static_cast<std::uint32_t>(error)));
 }
 
-void SocketLayer::Accept(int socket) {
-    int const accepted = ::accept4(socket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (accepted == -1) {
-        int const error = errno;
+void SocketLayer::Accept(SocketHandle socket) {
+    SocketHandle const accepted = sockets::Accept(socket);
+    if (!accepted.valid()) {
+        int const error = sockets::LastError();
         // The connection stays queued, so the socket stays readable: without a rest every turn of
         // the loop would try again and fail again.
-        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+        if (sockets::OutOfResources(error)) {
             RestListening(socket);
             if (screen_) {
-                screen_(-1, socket, error);
+                screen_(kNoSocket, socket, error);
             }
         }
         return;
     }
-    SendFramesAtOnce(accepted);
     if (screen_) {
         return screen_(accepted, socket, 0);
     }
     Admit(accepted, socket);
 }
 
-void SocketLayer::Admit(int socket, int listening) {
+void SocketLayer::Admit(SocketHandle socket, SocketHandle listening) {
     if (tls_) {
         return StartHandshake(socket, listening);
     }
@@ -569,11 +480,11 @@ void SocketLayer::Admit(int socket, int listening) {
     } else if (table_.onClose) {
         table_.onClose(socket);
     } else {
-        ::close(socket);
+        sockets::Close(socket);
     }
 }
 
-void SocketLayer::RestListening(int socket) {
+void SocketLayer::RestListening(SocketHandle socket) {
     loop_.Unwatch(socket, EventLoop::Interest::Readable);
     std::unique_ptr<Timer>& rest = resting_[socket];
     rest = std::make_unique<Timer>(loop_);

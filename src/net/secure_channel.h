@@ -4,12 +4,13 @@
 #pragma once
 
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
+
+#include "net/socket_handle.h"
 
 namespace qm::net {
 
@@ -18,7 +19,8 @@ using KeyPin = std::array<std::uint8_t, 32>;
 
 // The error a connect ends with when the TLS handshake failed, was not finished in time, or the
 // server's key matched no pin.
-inline constexpr int kServerNotVerified = EKEYREJECTED;
+// Its number is Linux's EKEYREJECTED, which no connect of either platform ends with otherwise.
+inline constexpr int kServerNotVerified = 129;
 
 // A handshake must be finished within this time, whatever else the run allows.
 inline constexpr std::chrono::seconds kHandshakeLimit{10};
@@ -51,7 +53,8 @@ class SecureChannelFactory {
     virtual ~SecureChannelFactory() = default;
     // A channel on `socket`, client or server as the factory was made; `serverName` is the name
     // the client connected to (empty for an address).
-    virtual std::unique_ptr<SecureChannel> Open(int socket, std::string const& serverName) = 0;
+    virtual std::unique_ptr<SecureChannel> Open(SocketHandle socket,
+                                                std::string const& serverName) = 0;
 };
 
 // What the updater's TLS module (a library of its own, loaded only for a run with pins) exports,

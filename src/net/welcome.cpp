@@ -35,16 +35,16 @@ void AppendWelcome(base::ByteBuffer& out, std::uint32_t senderId, std::uint32_t 
     base::WriteBigEndian32(frame, kAssignedIdOffset, assignedId);
 }
 
-int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_view /*host*/,
-                  std::uint16_t /*port*/) {
+int HandleWelcome(ClientLink& link, SocketLayer& layer, SocketHandle socket,
+                  std::string_view /*host*/, std::uint16_t /*port*/) {
     link.from_me = 0;
     link.peerId = 0;
     link.connected = false;
-    link.socket = -1;
+    link.socket = kNoSocket;
     link.bytesReceived = 0;
     link.recvState = -2;
     link.socket = socket;
-    if (socket == -1) {
+    if (!socket.valid()) {
         link.awaitingWelcome = false;
         ResetLink(link, layer);
         return -1;

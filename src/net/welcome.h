@@ -21,9 +21,9 @@ void AppendWelcome(base::ByteBuffer& out, std::uint32_t senderId, std::uint32_t 
 
 // Begins the handshake on `socket`: clears the record (ids 0, connected 0, bytesReceived 0,
 // recvState -2), stores the socket, and marks the link as awaiting its WELCOME, which is the
-// first whole frame that the reassembly delivers. Returns -1 (link reset) when socket is -1,
+// first whole frame that the reassembly delivers. Returns -1 (link reset) when there is no socket,
 // else 0. `port` is not used.
-int HandleWelcome(ClientLink& link, SocketLayer& layer, int socket, std::string_view host,
+int HandleWelcome(ClientLink& link, SocketLayer& layer, SocketHandle socket, std::string_view host,
                   std::uint16_t port);
 
 // Checks the first whole frame of the connection. Valid when its type byte is 0 and its length is

@@ -1,9 +1,8 @@
 #include "store/directory_chain.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "base/file_system.h"
 
 namespace qm::store {
 namespace {
@@ -34,7 +33,7 @@ std::string CreateDirectoryChain(std::string_view path) {
     ForEachDirectoryPrefix(normalised, [](std::string const& directory) {
         // An existing directory or a refused one is passed over; a failure that matters shows
         // up when the file itself is written.
-        ::mkdir(directory.c_str(), 0777);
+        base::MakeDirectory(directory);
     });
     return normalised;
 }
@@ -42,7 +41,7 @@ std::string CreateDirectoryChain(std::string_view path) {
 void RemoveDirectoryChain(std::string_view path) {
     ForEachDirectoryPrefix(NormalisePath(path), [](std::string const& directory) {
         // Only an empty directory goes; anything else stays without a word.
-        ::rmdir(directory.c_str());
+        base::RemoveEmptyDirectory(directory);
     });
 }
 

@@ -1,26 +1,21 @@
 #include "store/profile_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <filesystem>
 #include <vector>
 
-#include "base/aligned_buffer.h"
 #include "base/bytes.h"
 #include "base/directory.h"
+#include "base/file_system.h"
 #include "base/replacement_file.h"
-#include "base/unique_fd.h"
 
 namespace qm::store {
 namespace {
 
+using base::FileContents;
+
 constexpr std::string_view kBlanks = " \t\r\v\f";
-constexpr mode_t kNewFileMode = 0644;
 
 std::string_view Trim(std::string_view text) {
     std::size_t const first = text.find_first_not_of(kBlanks);
@@ -258,45 +253,6 @@ class ProfileDocument {
     std::vector<ProfileLine> lines_;
 };
 
-// The text and mode of a file, or why there are none.
-struct FileContents {
-    enum class Outcome { kRead, kMissing, kFailed };
-    Outcome outcome = Outcome::kFailed;
-    std::string text;
-    mode_t mode = kNewFileMode;
-};
-
-FileContents ReadWholeFile(std::string const& path) {
-    FileContents contents;
-    base::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
-        contents.outcome =
-            errno == ENOENT ? FileContents::Outcome::kMissing : FileContents::Outcome::kFailed;
-        return contents;
-    }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0) {
-        return contents;
-    }
-    contents.mode = status.st_mode & 07777;
-    alignas(base::kPageSize) char block[16 * 1024];
-    for (;;) {
-        ssize_t const got = ::read(file.get(), block, sizeof block);
-        if (got == 0) {
-            break;
-        }
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return contents;
-        }
-        contents.text.append(block, static_cast<std::size_t>(got));
-    }
-    contents.outcome = FileContents::Outcome::kRead;
-    return contents;
-}
-
 // Temporary files of a profile write are named "." + the file's name + "." + six characters.
 std::string TemporaryPrefix(std::string_view path) {
     std::string prefix = ".";
@@ -320,7 +276,7 @@ bool IsProfileKey(std::string_view key) {
 
 std::optional<std::string> ReadProfileValue(std::string_view fileName, std::string_view section,
                                             std::string_view key) {
-    FileContents const contents = ReadWholeFile(std::string(fileName));
+    FileContents const contents = base::ReadFileContents(std::string(fileName));
     if (contents.outcome != FileContents::Outcome::kRead) {
         return std::nullopt;
     }
@@ -352,7 +308,7 @@ bool WriteProfileValue(std::string_view fileName, std::string_view section, std:
         value = quoted;
     }
     std::string const path(fileName);
-    FileContents const contents = ReadWholeFile(path);
+    FileContents const contents = base::ReadFileContents(path);
     if (contents.outcome == FileContents::Outcome::kFailed) {
         return false;
     }
@@ -362,7 +318,7 @@ bool WriteProfileValue(std::string_view fileName, std::string_view section, std:
 
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(std::string_view fileName,
                                                                     std::string_view section) {
-    FileContents const contents = ReadWholeFile(std::string(fileName));
+    FileContents const contents = base::ReadFileContents(std::string(fileName));
     std::vector<std::pair<std::string, std::string>> entries;
     if (contents.outcome != FileContents::Outcome::kRead) {
         return entries;
@@ -375,7 +331,7 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(std::string_
 
 bool RemoveProfileValue(std::string_view fileName, std::string_view section, std::string_view key) {
     std::string const path(fileName);
-    FileContents const contents = ReadWholeFile(path);
+    FileContents const contents = base::ReadFileContents(path);
     if (contents.outcome == FileContents::Outcome::kMissing) {
         return true;
     }
@@ -385,8 +341,7 @@ bool RemoveProfileValue(std::string_view fileName, std::string_view section, std
     std::optional<std::string> const text = ProfileDocument(contents.text).WithoutKey(section, key);
     if (text && text->empty()) {
         // Nothing left to keep: the file goes, as if it had never been written.
-        std::error_code error;
-        return std::filesystem::remove(path, error) || !error;
+        return base::RemoveFile(path);
     }
     return !text || ReplaceFile(path, *text, contents.mode);
 }

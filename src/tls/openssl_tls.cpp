@@ -130,13 +130,14 @@ class OpenSslChannel final : public net::SecureChannel {
 };
 
 // A channel on `socket` in `context`, as a client (connecting) or as a server (accepting).
-std::unique_ptr<OpenSslChannel> NewChannel(SSL_CTX* context, int socket, bool connecting) {
+std::unique_ptr<OpenSslChannel> NewChannel(SSL_CTX* context, net::SocketHandle socket,
+                                           bool connecting) {
     SSL* const ssl = context != nullptr ? ::SSL_new(context) : nullptr;
     if (ssl == nullptr) {
         return nullptr;
     }
     auto channel = std::make_unique<OpenSslChannel>(ssl);
-    if (::SSL_set_fd(ssl, socket) != 1) {
+    if (::SSL_set_fd(ssl, static_cast<int>(socket.native())) != 1) {
         return nullptr;
     }
     if (connecting) {
@@ -158,7 +159,8 @@ class PinnedClientFactory final : public net::SecureChannelFactory {
         }
     }
 
-    std::unique_ptr<net::SecureChannel> Open(int socket, std::string const& serverName) override {
+    std::unique_ptr<net::SecureChannel> Open(net::SocketHandle socket,
+                                             std::string const& serverName) override {
         std::unique_ptr<OpenSslChannel> channel = NewChannel(context_.get(), socket, true);
         if (channel && !serverName.empty()) {
             ::SSL_set_tlsext_host_name(channel->ssl(), serverName.c_str());
@@ -186,7 +188,8 @@ class ServerFactory final : public net::SecureChannelFactory {
   public:
     explicit ServerFactory(Context context) : context_(std::move(context)) {}
 
-    std::unique_ptr<net::SecureChannel> Open(int socket, std::string const& /*name*/) override {
+    std::unique_ptr<net::SecureChannel> Open(net::SocketHandle socket,
+                                             std::string const& /*name*/) override {
         return NewChannel(context_.get(), socket, false);
     }
 

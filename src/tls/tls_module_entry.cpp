@@ -12,7 +12,8 @@ net::SecureChannelFactory* MakePinnedClient(net::KeyPin const* pins, std::size_t
     // The factory is handed over to the program, which owns it from now on.
     struct Owned final : net::SecureChannelFactory {
         std::shared_ptr<net::SecureChannelFactory> inner;
-        std::unique_ptr<net::SecureChannel> Open(int socket, std::string const& name) override {
+        std::unique_ptr<net::SecureChannel> Open(net::SocketHandle socket,
+                                                 std::string const& name) override {
             return inner->Open(socket, name);
         }
     };

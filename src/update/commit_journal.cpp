@@ -1,7 +1,5 @@
 #include "update/commit_journal.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <fstream>
@@ -13,6 +11,7 @@
 #include "base/bytes.h"
 #include "base/directory.h"
 #include "base/file_moves.h"
+#include "base/file_system.h"
 #include "base/replacement_file.h"
 #include "checksum/checksum.h"
 #include "store/directory_chain.h"
@@ -169,7 +168,7 @@ bool CarryOut(RunPlan const& plan, std::string& problem) {
         }
     }
     for (std::string const& path : plan.deletions()) {
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        if (!base::RemoveFile(path)) {
             problem = "Cannot delete the file: " + path + " ...";
             return false;
         }
@@ -190,7 +189,7 @@ bool CarryOut(RunPlan const& plan, std::string& problem) {
 }
 
 bool RemoveJournal(std::string& problem) {
-    if (::unlink(kJournalPath) != 0 && errno != ENOENT) {
+    if (!base::RemoveFile(kJournalPath)) {
         problem = std::string("Cannot delete the file: ") + kJournalPath + " ...";
         return false;
     }

@@ -1,20 +1,27 @@
 #include "update/download.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "base/directory.h"
+#include "base/file_names.h"
 #include "checksum/checksum.h"
 
 namespace qm::update {
 
 int Download::RemoveLeftovers(std::string const& directory) {
     std::optional<base::Directory> const opened = base::Directory::Open(directory);
-    return opened ? opened->RemoveLeftovers(kDownloadPrefix, base::kTemporarySuffixLength) : 0;
+    if (!opened) {
+        return 0;
+    }
+    int removed = opened->RemoveLeftovers(kDownloadPrefix, base::kTemporarySuffixLength);
+    // What the platform's own replacements left (on Windows, targets in use set aside); one that
+    // is still in use stays for a later run.
+    for (std::string_view const prefix : base::PlatformWorkingNames()) {
+        removed += opened->RemoveLeftovers(prefix, base::kTemporarySuffixLength);
+    }
+    return removed;
 }
 
 std::optional<Download> Download::Begin(std::string const& targetPath) {
@@ -34,11 +41,11 @@ std::optional<Download> Download::Resume(std::string const& targetPath,
         return std::nullopt;
     }
     Download download(std::move(*file), true);
-    struct stat status {};
-    if (::fstat(download.file_.fd(), &status) != 0) {
+    std::optional<std::uint64_t> const size = download.file_.Size();
+    if (!size) {
         return std::nullopt;
     }
-    std::uint64_t const there = static_cast<std::uint64_t>(status.st_size);
+    std::uint64_t const there = *size;
     if (!download.file_.Truncate(there < keptBytes ? 0 : keptBytes) ||
         !download.TakeKept(there < keptBytes ? 0 : keptBytes)) {
         download.Discard();
@@ -55,17 +62,12 @@ bool Download::TakeKept(std::uint64_t length) {
     while (bytesWritten_ < length) {
         std::size_t const wanted = static_cast<std::size_t>(
             std::min<std::uint64_t>(buffer.size(), length - bytesWritten_));
-        ssize_t const got =
-            ::pread(file_.fd(), buffer.data(), wanted, static_cast<off_t>(bytesWritten_));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
+        std::size_t const got = file_.ReadAt(buffer.span().first(wanted), bytesWritten_);
+        if (got == 0) {
             return false;
         }
-        crcState_ =
-            checksum::Crc32Update(crcState_, buffer.span().first(static_cast<std::size_t>(got)));
-        bytesWritten_ += static_cast<std::uint64_t>(got);
+        crcState_ = checksum::Crc32Update(crcState_, buffer.span().first(got));
+        bytesWritten_ += got;
     }
     return true;
 }

@@ -64,7 +64,8 @@ class Download {
     void Discard();
 
     // Removes the temporary files that a killed run left in `directory`: regular files whose
-    // names are kDownloadPrefix and six more characters. Returns how many were removed.
+    // names are kDownloadPrefix and six more characters, and on Windows the targets that an
+    // earlier run set aside (kSetAsidePrefix and six more). Returns how many were removed.
     static int RemoveLeftovers(std::string const& directory);
 
     bool resumable() const { return resumable_; }

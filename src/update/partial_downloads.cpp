@@ -1,12 +1,12 @@
 #include "update/partial_downloads.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
+#include <algorithm>
 #include <set>
 
 #include "base/directory.h"
+#include "base/file_names.h"
+#include "base/file_system.h"
+#include "store/directory_chain.h"
 #include "store/profile_file.h"
 #include "update/checksum_record.h"
 #include "update/commit_journal.h"
@@ -14,25 +14,10 @@
 #include "update/staged_files.h"
 
 namespace qm::update {
-namespace {
-
-bool IsRegularFile(std::string const& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
-void RemoveRegularFile(std::string const& path) {
-    if (IsRegularFile(path)) {
-        ::unlink(path.c_str());
-    }
-}
-
-}  // namespace
-
 std::optional<std::string> PartialPathOf(std::string const& targetPath) {
     std::string_view const name = base::BaseName(targetPath);
     std::string_view const prefix = kPartialPrefix;
-    if (name.empty() || name.size() + prefix.size() > NAME_MAX ||
+    if (name.empty() || name.size() + prefix.size() > base::kLongestFileName ||
         !store::IsProfileKey(targetPath)) {
         return std::nullopt;
     }
@@ -40,11 +25,21 @@ std::optional<std::string> PartialPathOf(std::string const& targetPath) {
 }
 
 bool NamesWorkingFile(std::string_view localPath) {
+    auto const isWorking = [](std::string_view name) {
+        std::span<const std::string_view> const own = base::PlatformWorkingNames();
+        return base::NameStartsWith(name, kPartialPrefix) ||
+               base::NameStartsWith(name, kDownloadPrefix) ||
+               base::NameStartsWith(name, kStagedPrefix) ||
+               base::NameStartsWith(name, kJournalPrefix) ||
+               std::any_of(own.begin(), own.end(), [&](std::string_view prefix) {
+                   return base::NameStartsWith(name, prefix);
+               });
+    };
     std::size_t const separator = localPath.find_last_of("/\\");
     std::string_view const name =
         separator == std::string_view::npos ? localPath : localPath.substr(separator + 1);
-    return name.starts_with(kPartialPrefix) || name.starts_with(kDownloadPrefix) ||
-           name.starts_with(kStagedPrefix) || name.starts_with(kJournalPrefix);
+    return isWorking(name) ||
+           base::IsAliasOfWorkingFile(store::NormalisePath(localPath), isWorking);
 }
 
 std::optional<std::uint32_t> RecordedPartial(std::string const& targetPath) {
@@ -68,7 +63,7 @@ bool ForgetPartial(std::string const& targetPath) {
 void RemoveAllPartials() {
     for (auto const& [target, crc] : store::ReadProfileSection(kChecksumFile, kPartialSection)) {
         if (std::optional<std::string> const partial = PartialPathOf(target)) {
-            RemoveRegularFile(*partial);
+            base::RemoveRegularFile(*partial);
         }
         ForgetPartial(target);
     }

@@ -1,11 +1,7 @@
 #include "update/staged_files.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
-
 #include "base/directory.h"
+#include "base/file_system.h"
 #include "checksum/checksum.h"
 
 namespace qm::update {
@@ -13,7 +9,7 @@ namespace qm::update {
 std::optional<std::string> StagedPathOf(std::string const& targetPath) {
     std::string_view const name = base::BaseName(targetPath);
     std::string_view const prefix = kStagedPrefix;
-    if (name.empty() || name.size() + prefix.size() > NAME_MAX) {
+    if (name.empty() || name.size() + prefix.size() > base::kLongestFileName) {
         return std::nullopt;
     }
     return base::DirectoryOf(targetPath) + "/" + std::string(prefix) + std::string(name);
@@ -21,8 +17,7 @@ std::optional<std::string> StagedPathOf(std::string const& targetPath) {
 
 std::optional<std::uint32_t> StagedChecksum(std::string const& targetPath) {
     std::optional<std::string> const staged = StagedPathOf(targetPath);
-    struct stat status {};
-    if (!staged || ::lstat(staged->c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (!staged || !base::RegularFileSize(*staged)) {
         return std::nullopt;
     }
     return checksum::FileCrc32(*staged);
@@ -30,10 +25,7 @@ std::optional<std::uint32_t> StagedChecksum(std::string const& targetPath) {
 
 void DiscardStaged(std::string const& targetPath) {
     if (std::optional<std::string> const staged = StagedPathOf(targetPath)) {
-        struct stat status {};
-        if (::lstat(staged->c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-            ::unlink(staged->c_str());
-        }
+        base::RemoveRegularFile(*staged);
     }
 }
 

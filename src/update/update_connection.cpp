@@ -18,13 +18,15 @@ UpdateConnection::UpdateConnection(net::EventLoop& loop, net::SocketLayer& layer
 
 void UpdateConnection::InstallHandlers() {
     net::SocketEventTable& table = layer_.table();
-    table.onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
+    table.onRead = [this](net::SocketHandle socket, std::span<const std::uint8_t> bytes) {
         OnSocketRead(socket, bytes);
     };
-    table.onWrite = [this](int socket) { OnSocketWritable(socket); };
-    table.onClose = [this](int socket) { OnSocketClosed(socket); };
-    table.onConnect = [this](int socket, int error) { OnSocketConnected(socket, error); };
-    table.onSecuring = [this](int socket) { OnSocketSecuring(socket); };
+    table.onWrite = [this](net::SocketHandle socket) { OnSocketWritable(socket); };
+    table.onClose = [this](net::SocketHandle socket) { OnSocketClosed(socket); };
+    table.onConnect = [this](net::SocketHandle socket, int error) {
+        OnSocketConnected(socket, error);
+    };
+    table.onSecuring = [this](net::SocketHandle socket) { OnSocketSecuring(socket); };
 }
 
 int UpdateConnection::Connect(std::string const& host) {
@@ -51,7 +53,7 @@ void UpdateConnection::OnResolved(std::vector<net::Endpoint> endpoints) {
 bool UpdateConnection::ConnectToNextAddress() {
     while (nextAddress_ < addresses_.size()) {
         pendingSocket_ = layer_.AsyncConnectTo(addresses_[nextAddress_++]);
-        if (pendingSocket_ == -1) {
+        if (!pendingSocket_.valid()) {
             continue;
         }
         // An address that does not answer must not keep the others from being tried.
@@ -65,7 +67,7 @@ bool UpdateConnection::ConnectToNextAddress() {
 
 void UpdateConnection::GiveUpAttempt() {
     layer_.CloseSocket(pendingSocket_);
-    pendingSocket_ = -1;
+    pendingSocket_ = net::kNoSocket;
     if (!ConnectToNextAddress()) {
         session_.OnConnectFailed();
     }
@@ -77,22 +79,22 @@ void UpdateConnection::ResetLink() {
 
 void UpdateConnection::Disconnect() {
     ResetLink();
-    if (pendingSocket_ != -1) {
-        layer_.CloseSocket(std::exchange(pendingSocket_, -1));
+    if (pendingSocket_.valid()) {
+        layer_.CloseSocket(std::exchange(pendingSocket_, net::kNoSocket));
     }
     attemptLimit_.Stop();
     stallClock_.Stop();
     lostWhileHandling_ = false;
 }
 
-void UpdateConnection::OnSocketSecuring(int socket) {
+void UpdateConnection::OnSocketSecuring(net::SocketHandle socket) {
     // The handshake has a limit of its own; the stall clock starts again once it has ended.
     if (socket == pendingSocket_) {
         stallClock_.Stop();
     }
 }
 
-void UpdateConnection::OnSocketConnected(int socket, int error) {
+void UpdateConnection::OnSocketConnected(net::SocketHandle socket, int error) {
     if (socket != pendingSocket_) {
         return;
     }
@@ -103,12 +105,12 @@ void UpdateConnection::OnSocketConnected(int socket, int error) {
     if (error == net::kServerNotVerified) {
         // Never on to another address: whoever answered there did not prove to be the server.
         layer_.CloseSocket(socket);
-        pendingSocket_ = -1;
+        pendingSocket_ = net::kNoSocket;
         return session_.OnServerNotVerified();
     }
     if (error != 0) {
         layer_.CloseSocket(socket);
-        pendingSocket_ = -1;
+        pendingSocket_ = net::kNoSocket;
         if (!ConnectToNextAddress()) {
             session_.OnConnectFailed();
         }
@@ -116,28 +118,28 @@ void UpdateConnection::OnSocketConnected(int socket, int error) {
     }
     session_.OnConnected();
     if (layer_.AsyncReceive(socket) != 0) {
-        pendingSocket_ = -1;
+        pendingSocket_ = net::kNoSocket;
         session_.OnReceiveFailed();
     }
 }
 
-void UpdateConnection::OnSocketRead(int socket, std::span<const std::uint8_t> bytes) {
+void UpdateConnection::OnSocketRead(net::SocketHandle socket, std::span<const std::uint8_t> bytes) {
     RestartStallClock();
-    if (socket != -1 && socket == pendingSocket_) {
-        pendingSocket_ = -1;
+    if (socket.valid() && socket == pendingSocket_) {
+        pendingSocket_ = net::kNoSocket;
         if (net::HandleWelcome(link_, layer_, socket, host_, kServerPort) != 0) {
             session_.OnDialUpFailed();
         } else {
             session_.OnHandshakeBegun();
         }
     }
-    if (socket != -1 && socket == link_.socket) {
+    if (socket.valid() && socket == link_.socket) {
         net::Windows_Client_ManageDatas(link_, *this, bytes);
     }
 }
 
-void UpdateConnection::OnSocketWritable(int socket) {
-    if (socket != -1 && socket == link_.socket && link_.outbox.pending() > 0) {
+void UpdateConnection::OnSocketWritable(net::SocketHandle socket) {
+    if (socket.valid() && socket == link_.socket && link_.outbox.pending() > 0) {
         std::size_t const owed = link_.outbox.pending();
         if (net::FlushLink(link_, layer_) == -1) {
             return session_.OnLinkLost();
@@ -149,13 +151,13 @@ void UpdateConnection::OnSocketWritable(int socket) {
     }
 }
 
-void UpdateConnection::OnSocketClosed(int socket) {
-    if (socket != -1 && socket == link_.socket) {
+void UpdateConnection::OnSocketClosed(net::SocketHandle socket) {
+    if (socket.valid() && socket == link_.socket) {
         ResetLink();
-    } else if (socket != -1 && socket == pendingSocket_) {
+    } else if (socket.valid() && socket == pendingSocket_) {
         // Closed after the connect but before any data: without an ending the window would wait
         // on "connection succesfull" for ever.
-        pendingSocket_ = -1;
+        pendingSocket_ = net::kNoSocket;
         layer_.CloseSocket(socket);
     } else {
         return;

@@ -55,11 +55,11 @@ class UpdateConnection final : public net::FrameSink {
     // that Connect can start afresh.
     void Disconnect();
 
-    void OnSocketSecuring(int socket);
-    void OnSocketConnected(int socket, int error);
-    void OnSocketRead(int socket, std::span<const std::uint8_t> bytes);
-    void OnSocketWritable(int socket);
-    void OnSocketClosed(int socket);
+    void OnSocketSecuring(net::SocketHandle socket);
+    void OnSocketConnected(net::SocketHandle socket, int error);
+    void OnSocketRead(net::SocketHandle socket, std::span<const std::uint8_t> bytes);
+    void OnSocketWritable(net::SocketHandle socket);
+    void OnSocketClosed(net::SocketHandle socket);
 
     // Frames from the reassembly: the first one of a connection is its WELCOME.
     void OnFrame(net::ClientLink& link, std::span<const std::uint8_t> frame) override;
@@ -82,7 +82,7 @@ class UpdateConnection final : public net::FrameSink {
     UpdateSession& session_;
     net::ClientLink link_;
     std::string host_;
-    int pendingSocket_ = -1;  // the connect under way, until its first read
+    net::SocketHandle pendingSocket_;  // the connect under way, until its first read
     bool lostWhileHandling_ = false;
     net::HostResolver resolver_;
     std::vector<net::Endpoint> addresses_;  // of the server, tried in turn

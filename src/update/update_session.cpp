@@ -1,9 +1,5 @@
 #include "update/update_session.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -12,6 +8,7 @@
 #include <string>
 
 #include "base/directory.h"
+#include "base/file_system.h"
 #include "checksum/checksum.h"
 #include "store/directory_chain.h"
 #include "store/path_check.h"
@@ -334,14 +331,12 @@ std::uint32_t UpdateSession::ChunksKeptFor(std::string const& target,
         return 0;
     }
     std::optional<std::uint32_t> const recorded = RecordedPartial(target);
-    struct stat status {};
-    bool const there = ::lstat(partialPath->c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    std::optional<std::uint64_t> const there = base::RegularFileSize(*partialPath);
     if (recorded == crc && there) {
-        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(status.st_size) /
-                                          kChunkDataMax);
+        return static_cast<std::uint32_t>(*there / kChunkDataMax);
     }
     if (there) {
-        ::unlink(partialPath->c_str());
+        base::RemoveFile(*partialPath);
     }
     if (recorded) {
         ForgetPartial(target);
@@ -399,8 +394,7 @@ bool UpdateSession::DeleteLocalFile(std::string_view localPath) {
     std::string const path = store::NormalisePath(localPath);
     if (plan_) {
         // Checked now, so that the commit does not meet what the walk could have seen.
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        if (base::IsDirectory(path)) {
             Fail(endings::DiskAccessError(
                 DisplayLine("Cannot delete the file: ", localPath, " ...")));
             return false;
@@ -409,7 +403,7 @@ bool UpdateSession::DeleteLocalFile(std::string_view localPath) {
         return true;
     }
     // A file that is already gone is what the server asked for.
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    if (!base::RemoveFile(path)) {
         Fail(endings::DiskAccessError(DisplayLine("Cannot delete the file: ", localPath, " ...")));
     }
     store::RemoveDirectoryChain(path);
@@ -596,7 +590,7 @@ void UpdateSession::DiscardDownload() {
 
 void UpdateSession::ForgetKeptChunks() {
     if (partialPath_) {
-        ::unlink(partialPath_->c_str());
+        base::RemoveFile(*partialPath_);
         ForgetPartial(targetPath_);
     }
     resumeIndex_ = 0;
@@ -605,11 +599,9 @@ void UpdateSession::ForgetKeptChunks() {
 }
 
 bool UpdateSession::RoomOnDiskFor(std::uint64_t bytes) const {
-    struct statvfs disk {};
-    if (::statvfs(base::DirectoryOf(targetPath_).c_str(), &disk) != 0) {
-        return true;  // nobody can tell; the writes will
-    }
-    return std::uint64_t{disk.f_bavail} * disk.f_frsize >= bytes;
+    std::optional<std::uint64_t> const free = base::FreeSpace(base::DirectoryOf(targetPath_));
+    // When nobody can tell, the writes will.
+    return !free || *free >= bytes;
 }
 
 // ---- Sizes and lists ---------------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // The terminal window on a real pseudo-terminal.
-#include "app/terminal_view.h"
+#include "app/unix/terminal_view.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <chrono>
 #include <string>
 
-#include "net/poll_event_loop.h"
+#include "net/unix/poll_event_loop.h"
 
 namespace qm::app {
 namespace {

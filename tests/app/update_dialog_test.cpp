@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_fd.h"
-#include "net/poll_event_loop.h"
+#include "base/unix/unique_fd.h"
 #include "net/socket_helpers.h"
+#include "net/unix/poll_event_loop.h"
 #include "support/lines.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -64,10 +64,12 @@ class TestLoop final : public net::EventLoop {
   public:
     explicit TestLoop(net::PollEventLoop::TimeSource now) : poll_(std::move(now)) {}
 
-    void Watch(int fd, Interest interest, Handler handler) override {
-        poll_.Watch(fd, interest, std::move(handler));
+    void Watch(net::SocketHandle socket, Interest interest, Handler handler) override {
+        poll_.Watch(socket, interest, std::move(handler));
     }
-    void Unwatch(int fd, Interest interest) override { poll_.Unwatch(fd, interest); }
+    void Unwatch(net::SocketHandle socket, Interest interest) override {
+        poll_.Unwatch(socket, interest);
+    }
     TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override {
         return poll_.StartTimer(delay, std::move(handler));
     }

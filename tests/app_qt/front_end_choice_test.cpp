@@ -6,8 +6,8 @@
 #include <atomic>
 #include <filesystem>
 
-#include "app/window_plugin.h"
-#include "base/unique_fd.h"
+#include "app/unix/window_plugin.h"
+#include "base/unix/unique_fd.h"
 #include "event_wait.h"
 #include "support/conversation.h"
 #include "support/process.h"

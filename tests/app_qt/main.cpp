@@ -16,7 +16,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/window_plugin.h"
+#include "app/unix/window_plugin.h"
 
 namespace {
 

@@ -66,7 +66,7 @@ class QtEventLoopTest : public ::testing::Test {
     std::function<void()> LastHandler(std::string what, int fd) {
         return [this, what, fd] {
             ran.push_back(what);
-            loop.Forget(fd);
+            loop.Forget(net::SocketHandle(fd));
             loop.Stop();
         };
     }
@@ -75,9 +75,9 @@ class QtEventLoopTest : public ::testing::Test {
 TEST_F(QtEventLoopTest, AReadableWatchRunsUntilItUnwatchesItself) {
     Pipe pipe;
     pipe.Put();
-    loop.Watch(pipe.readEnd(), Interest::Readable, [&] {
+    loop.Watch(net::SocketHandle(pipe.readEnd()), Interest::Readable, [&] {
         ran.push_back("readable");
-        loop.Unwatch(pipe.readEnd(), Interest::Readable);
+        loop.Unwatch(net::SocketHandle(pipe.readEnd()), Interest::Readable);
         stopper.Start(50ms, [&] { loop.Stop(); });
     });
     RunBounded();
@@ -89,7 +89,8 @@ TEST_F(QtEventLoopTest, AReadableWatchRunsUntilItUnwatchesItself) {
 TEST_F(QtEventLoopTest, AWritableWatchSeesAConnectedSocket) {
     int sockets[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
-    loop.Watch(sockets[0], Interest::Writable, LastHandler("writable", sockets[0]));
+    loop.Watch(net::SocketHandle(sockets[0]), Interest::Writable,
+               LastHandler("writable", sockets[0]));
     RunBounded();
     EXPECT_EQ(ran, std::vector<std::string>{"writable"});
     close(sockets[0]);
@@ -99,8 +100,10 @@ TEST_F(QtEventLoopTest, AWritableWatchSeesAConnectedSocket) {
 TEST_F(QtEventLoopTest, WatchingAgainReplacesTheHandler) {
     Pipe pipe;
     pipe.Put();
-    loop.Watch(pipe.readEnd(), Interest::Readable, [&] { ran.push_back("first"); });
-    loop.Watch(pipe.readEnd(), Interest::Readable, LastHandler("second", pipe.readEnd()));
+    loop.Watch(net::SocketHandle(pipe.readEnd()), Interest::Readable,
+               [&] { ran.push_back("first"); });
+    loop.Watch(net::SocketHandle(pipe.readEnd()), Interest::Readable,
+               LastHandler("second", pipe.readEnd()));
     RunBounded();
     EXPECT_EQ(ran, std::vector<std::string>{"second"});
 }
@@ -151,7 +154,7 @@ TEST_F(QtEventLoopTest, ATimerHandlerMayStartItsOwnTimerAgain) {
 
 TEST_F(QtEventLoopTest, WhileHeldANestedLoopDeliversNothingAndAllFollowsTheRelease) {
     Pipe pipe;
-    loop.Watch(pipe.readEnd(), Interest::Readable, [&] {
+    loop.Watch(net::SocketHandle(pipe.readEnd()), Interest::Readable, [&] {
         ran.push_back("readable");
         pipe.Drain();
     });
@@ -180,14 +183,15 @@ TEST_F(QtEventLoopTest, WhileHeldANestedLoopDeliversNothingAndAllFollowsTheRelea
                  [](std::string const& what) { return what != "readable"; });
     EXPECT_EQ(timers, (std::vector<std::string>{"timer 1", "timer 2"}));
     EXPECT_EQ(std::count(ran.begin(), ran.end(), "readable"), 1);
-    loop.Forget(pipe.readEnd());
+    loop.Forget(net::SocketHandle(pipe.readEnd()));
 }
 
 TEST_F(QtEventLoopTest, AWatchAddedWhileHeldWaitsForTheRelease) {
     Pipe pipe;
     pipe.Put();
     auto hold = std::make_unique<net::ModalHold>(loop);
-    loop.Watch(pipe.readEnd(), Interest::Readable, LastHandler("readable", pipe.readEnd()));
+    loop.Watch(net::SocketHandle(pipe.readEnd()), Interest::Readable,
+               LastHandler("readable", pipe.readEnd()));
     SpinFor(100ms);
     EXPECT_TRUE(ran.empty());
     hold.reset();
@@ -203,11 +207,12 @@ TEST_F(QtEventLoopTest, StopEndsTheRunAndNothingRunsAfterIt) {
         loop.Stop();
     });
     two.Start(0ms, [&] { ran.push_back("after stop"); });
-    loop.Watch(pipe.readEnd(), Interest::Readable, [&] { ran.push_back("readable"); });
+    loop.Watch(net::SocketHandle(pipe.readEnd()), Interest::Readable,
+               [&] { ran.push_back("readable"); });
     RunBounded();
     SpinFor(50ms);
     EXPECT_EQ(ran, std::vector<std::string>{"stopping"});
-    loop.Forget(pipe.readEnd());
+    loop.Forget(net::SocketHandle(pipe.readEnd()));
 }
 
 TEST_F(QtEventLoopTest, RunAfterStopReturnsAtOnce) {

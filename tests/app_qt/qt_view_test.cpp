@@ -99,9 +99,9 @@ TEST_F(QtViewTest, NothingOfTheRunHappensWhileTheBoxIsOpen) {
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
     std::vector<std::string> ran;
-    loop.Watch(ends[0], net::EventLoop::Interest::Readable, [&] {
+    loop.Watch(net::SocketHandle(ends[0]), net::EventLoop::Interest::Readable, [&] {
         ran.push_back("readable");
-        loop.Forget(ends[0]);
+        loop.Forget(net::SocketHandle(ends[0]));
     });
     net::Timer timer(loop);
     timer.Start(10ms, [&] { ran.push_back("timer"); });

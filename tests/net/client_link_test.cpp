@@ -16,7 +16,7 @@ class ResetLinkTest : public ::testing::Test {
     ClientLink link;
 
     void Hold(int socket, bool connected) {
-        link.socket = socket;
+        link.socket = testing::Socket(socket);
         link.connected = connected;
         link.from_me = 0x01020300;
         link.peerId = 42;
@@ -29,7 +29,7 @@ class ResetLinkTest : public ::testing::Test {
     }
 
     void ExpectIdleWithReassemblyKept() {
-        EXPECT_EQ(link.socket, -1);
+        EXPECT_EQ(link.socket, kNoSocket);
         EXPECT_FALSE(link.connected);
         EXPECT_EQ(link.from_me, 0u);
         EXPECT_EQ(link.peerId, 0u);
@@ -45,7 +45,7 @@ class ResetLinkTest : public ::testing::Test {
 TEST_F(ResetLinkTest, ClosesAConnectedSocketExactlyOnce) {
     SocketPair first;
     Hold(first.near.get(), true);
-    ASSERT_EQ(layer.AsyncReceive(first.near.get()), 0);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(first.near)), 0);
     EXPECT_EQ(ResetLink(link, layer), 0);
     EXPECT_FALSE(IsOpen(first.near.get()));
     int const closedNumber = first.near.Release();

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "net/idle_timer.h"
-#include "net/poll_event_loop.h"
 #include "net/timer.h"
+#include "net/unix/poll_event_loop.h"
 #include "socket_helpers.h"
 
 namespace qm::net {
@@ -114,7 +114,7 @@ TEST_F(ManualLoopTest, HoldKeepsBackTimersAndWatchesUntilRelease) {
     SocketPair pair;
     ASSERT_EQ(::send(pair.far.get(), "x", 1, 0), 1);
     int readable = 0;
-    loop.Watch(pair.near.get(), Interest::Readable, [&] { ++readable; });
+    loop.Watch(testing::Socket(pair.near), Interest::Readable, [&] { ++readable; });
     Start(one, 10ms, "timer");
 
     {
@@ -169,7 +169,7 @@ class PollEventLoopTest : public ::testing::Test {
 
 TEST_F(PollEventLoopTest, StopFromAWatchHandlerEndsRun) {
     int calls = 0;
-    loop.Watch(pair.near.get(), Interest::Writable, [&] {
+    loop.Watch(testing::Socket(pair.near), Interest::Writable, [&] {
         ++calls;
         loop.Stop();
     });
@@ -192,11 +192,11 @@ TEST_F(PollEventLoopTest, UnwatchFromAnotherHandlerPreventsItsCall) {
     // forgets the other end, whose two handlers must then stay silent.
     std::vector<int> called;
     auto watchBoth = [&](int fd, int other) {
-        loop.Watch(fd, Interest::Readable, [this, &called, fd, other] {
+        loop.Watch(SocketHandle(fd), Interest::Readable, [this, &called, fd, other] {
             called.push_back(fd);
-            loop.Forget(other);
+            loop.Forget(SocketHandle(other));
         });
-        loop.Watch(fd, Interest::Writable, [&called, fd] { called.push_back(-fd); });
+        loop.Watch(SocketHandle(fd), Interest::Writable, [&called, fd] { called.push_back(-fd); });
     };
     watchBoth(pair.near.get(), pair.far.get());
     watchBoth(pair.far.get(), pair.near.get());
@@ -209,9 +209,9 @@ TEST_F(PollEventLoopTest, UnwatchFromAnotherHandlerPreventsItsCall) {
 TEST_F(PollEventLoopTest, HandlerMayUnwatchItselfAndNothingSpins) {
     int const fd = pair.near.get();
     int calls = 0;
-    loop.Watch(fd, Interest::Writable, [&] {
+    loop.Watch(SocketHandle(fd), Interest::Writable, [&] {
         ++calls;
-        loop.Unwatch(fd, Interest::Writable);
+        loop.Unwatch(SocketHandle(fd), Interest::Writable);
     });
     EXPECT_EQ(loop.RunOnce(100ms), 1);
     EXPECT_EQ(loop.WatchCount(), 0u);
@@ -223,8 +223,8 @@ TEST_F(PollEventLoopTest, HandlerMayUnwatchItselfAndNothingSpins) {
 
 TEST_F(PollEventLoopTest, WatchingAgainReplacesTheHandler) {
     std::vector<std::string> called;
-    loop.Watch(pair.near.get(), Interest::Writable, [&] { called.push_back("old"); });
-    loop.Watch(pair.near.get(), Interest::Writable, [&] { called.push_back("new"); });
+    loop.Watch(testing::Socket(pair.near), Interest::Writable, [&] { called.push_back("old"); });
+    loop.Watch(testing::Socket(pair.near), Interest::Writable, [&] { called.push_back("new"); });
     EXPECT_EQ(loop.WatchCount(), 1u);
     loop.RunOnce(100ms);
     EXPECT_EQ(called, std::vector<std::string>{"new"});
@@ -240,20 +240,20 @@ TEST_F(PollEventLoopTest, ErrorsAndHangUpsWakeBothInterests) {
     testing::UniqueFd writeEnd(fds[1]);
     int writeEndWoken = 0;
     int readEndWoken = 0;
-    loop.Watch(writeEnd.get(), Interest::Readable, [&] { ++writeEndWoken; });
-    loop.Watch(readEnd.get(), Interest::Writable, [&] { ++readEndWoken; });
+    loop.Watch(testing::Socket(writeEnd), Interest::Readable, [&] { ++writeEndWoken; });
+    loop.Watch(testing::Socket(readEnd), Interest::Writable, [&] { ++readEndWoken; });
     EXPECT_EQ(loop.RunOnce(0ms), 0);
 
     readEnd.Reset();
-    loop.Unwatch(fds[0], Interest::Writable);
+    loop.Unwatch(SocketHandle(fds[0]), Interest::Writable);
     EXPECT_EQ(loop.RunOnce(100ms), 1);
     EXPECT_EQ(writeEndWoken, 1);
 
     ASSERT_EQ(::pipe(fds), 0);
     readEnd = testing::UniqueFd(fds[0]);
     testing::UniqueFd secondWriter(fds[1]);
-    loop.Forget(writeEnd.get());
-    loop.Watch(readEnd.get(), Interest::Writable, [&] { ++readEndWoken; });
+    loop.Forget(testing::Socket(writeEnd));
+    loop.Watch(testing::Socket(readEnd), Interest::Writable, [&] { ++readEndWoken; });
     EXPECT_EQ(loop.RunOnce(0ms), 0);
     secondWriter.Reset();
     EXPECT_EQ(loop.RunOnce(100ms), 1);

@@ -202,7 +202,7 @@ TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
         for (std::size_t i = 3; i < frame.size(); ++i) {
             frame[i] = static_cast<std::uint8_t>(i ^ 0x55);
         }
-        ASSERT_EQ(layer.SendAll(pair.near.get(), frame), 0);
+        ASSERT_EQ(layer.SendAll(testing::Socket(pair.near), frame), 0);
         Bytes const received = testing::ReadExactly(pair.far.get(), frame.size());
         ASSERT_EQ(received.size(), frame.size());
         EXPECT_EQ(Bytes(received.begin(), received.begin() + 3), c.header);
@@ -214,9 +214,9 @@ TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
 TEST_F(SendFrameTest, PassesTheSendResultOn) {
     std::span<std::uint8_t> const frame = AppendFrame(frames, 4, 13);
     testing::FillSendBuffer(pair.near.get());
-    EXPECT_EQ(layer.SendAll(pair.near.get(), frame), -2);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), frame), -2);
     pair.far.Reset();
-    EXPECT_EQ(layer.SendAll(pair.near.get(), frame), -1);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), frame), -1);
 }
 
 }  // namespace

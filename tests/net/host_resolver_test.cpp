@@ -7,8 +7,8 @@
 #include <atomic>
 #include <thread>
 
-#include "net/poll_event_loop.h"
 #include "net/timer.h"
+#include "net/unix/poll_event_loop.h"
 #include "socket_helpers.h"
 
 namespace qm::net {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "net/host_address.h"
 #include "net/portwell.h"
+#include "net/unix/host_address.h"
 #include "socket_helpers.h"
 #include "support/process.h"
 #include "support/random_bytes.h"
@@ -40,14 +40,14 @@ class SocketLayerTest : public ::testing::Test {
     void SetUp() override {
         layer.SocketStartup();
         SocketEventTable& table = layer.table();
-        table.onRead = [this](int, std::span<const std::uint8_t> bytes) {
+        table.onRead = [this](SocketHandle, std::span<const std::uint8_t> bytes) {
             calls.push_back("read");
             reads.emplace_back(bytes.begin(), bytes.end());
             readAddresses.push_back(reinterpret_cast<std::uintptr_t>(bytes.data()));
         };
-        table.onWrite = [this](int) { calls.push_back("write"); };
-        table.onClose = [this](int) { calls.push_back("close"); };
-        table.onConnect = [this](int, int error) {
+        table.onWrite = [this](SocketHandle) { calls.push_back("write"); };
+        table.onClose = [this](SocketHandle) { calls.push_back("close"); };
+        table.onConnect = [this](SocketHandle, int error) {
             calls.push_back("connect " + std::to_string(error));
             connectErrors.push_back(error);
         };
@@ -82,7 +82,7 @@ TEST_F(SocketLayerTest, FiveThousandBytesComeAsThreeReadsOnePerTurn) {
     SocketPair pair;
     std::vector<std::uint8_t> const sent = test::PatternBytes(5000, 7);
     ASSERT_EQ(::send(pair.far.get(), sent.data(), sent.size(), 0), 5000);
-    ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
 
     std::vector<std::uint8_t> received;
     for (int turn = 0; turn < 50 && received.size() < sent.size(); ++turn) {
@@ -106,7 +106,7 @@ TEST_F(SocketLayerTest, FiveThousandBytesComeAsThreeReadsOnePerTurn) {
 
 TEST_F(SocketLayerTest, PeerShutdownGivesExactlyOneClose) {
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
     ASSERT_EQ(::send(pair.far.get(), "bye", 3, 0), 3);
     pair.far.Reset();
     ASSERT_TRUE(RunUntilCall("close"));
@@ -121,7 +121,7 @@ TEST_F(SocketLayerTest, PeerShutdownGivesExactlyOneClose) {
 TEST_F(SocketLayerTest, PeerShutdownWithoutCloseHandlerClosesTheSocket) {
     layer.table().onClose = nullptr;
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
     pair.far.Reset();
     ASSERT_TRUE(testing::RunUntil(loop, [&] { return !IsOpen(pair.near.get()); }));
     pair.near.Release();
@@ -130,12 +130,12 @@ TEST_F(SocketLayerTest, PeerShutdownWithoutCloseHandlerClosesTheSocket) {
 
 TEST_F(SocketLayerTest, WritabilityIsReportedOnceAndAgainOnlyAfterAWouldBlockSend) {
     SocketPair pair;
-    int const socket = pair.near.get();
+    SocketHandle const socket = testing::Socket(pair.near);
     ASSERT_EQ(layer.AsyncReceive(socket), 0);
     ASSERT_TRUE(RunUntilCall("write"));
     EXPECT_EQ(Turns(5), 0) << "write interest left on";
 
-    ASSERT_GT(testing::FillSendBuffer(socket), 0u);
+    ASSERT_GT(testing::FillSendBuffer(pair.near.get()), 0u);
     std::vector<std::uint8_t> const block = test::PatternBytes(100, 7);
     ASSERT_EQ(layer.SendAll(socket, block), -2);
     EXPECT_EQ(Turns(3), 0) << "still full, nothing to report";
@@ -149,20 +149,20 @@ TEST_F(SocketLayerTest, WritabilityIsReportedOnceAndAgainOnlyAfterAWouldBlockSen
 TEST_F(SocketLayerTest, SendAllSendsEverything) {
     SocketPair pair;
     std::vector<std::uint8_t> const block = test::PatternBytes(3000, 7);
-    EXPECT_EQ(layer.SendAll(pair.near.get(), block), 0);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), 0);
     EXPECT_EQ(testing::ReadExactly(pair.far.get(), 3000), block);
 }
 
 TEST_F(SocketLayerTest, SendAllOfNothingCallsNoSend) {
     // A send on -1 would fail; an empty block must not get that far.
-    EXPECT_EQ(layer.SendAll(-1, {}), 0);
+    EXPECT_EQ(layer.SendAll(kNoSocket, {}), 0);
 }
 
 TEST_F(SocketLayerTest, SendAllIntoAFullSocketSendsNothingAndSaysSo) {
     SocketPair pair;
     std::size_t const filled = testing::FillSendBuffer(pair.near.get());
     std::vector<std::uint8_t> const block = test::PatternBytes(100, 7);
-    EXPECT_EQ(layer.SendAll(pair.near.get(), block), -2);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), -2);
     EXPECT_EQ(testing::DrainAll(pair.far.get()).size(), filled);
 }
 
@@ -171,7 +171,7 @@ TEST_F(SocketLayerTest, SendAllCutOffAfterPartOfTheBlockFails) {
     int const small = 4096;
     ASSERT_EQ(::setsockopt(pair.near.get(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
     std::vector<std::uint8_t> const block = test::PatternBytes(1 << 20, 7);
-    EXPECT_EQ(layer.SendAll(pair.near.get(), block), -1);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), -1);
     std::size_t const arrived = testing::DrainAll(pair.far.get()).size();
     EXPECT_GT(arrived, 0u);
     EXPECT_LT(arrived, block.size());
@@ -182,13 +182,13 @@ TEST_F(SocketLayerTest, SendAllToAClosedPeerFailsWithoutSignal) {
     SocketPair pair;
     pair.far.Reset();
     std::vector<std::uint8_t> const block = test::PatternBytes(10, 7);
-    EXPECT_EQ(layer.SendAll(pair.near.get(), block), -1);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), -1);
     EXPECT_TRUE(IsOpen(pair.near.get()));
 }
 
 TEST_F(SocketLayerTest, RefusedConnectReachesOnConnectWithItsError) {
     testing::ClosedPort nobody;
-    UniqueFd socket(layer.AsyncConnect("127.0.0.1", nobody.port()));
+    UniqueFd socket(testing::Fd(layer.AsyncConnect("127.0.0.1", nobody.port())));
     ASSERT_NE(socket.get(), -1);
     EXPECT_TRUE(calls.empty()) << "the end of a connect comes through the loop";
     ASSERT_TRUE(testing::RunUntil(loop, [&] { return !connectErrors.empty(); }));
@@ -200,14 +200,14 @@ TEST_F(SocketLayerTest, RefusedConnectReachesOnConnectWithItsError) {
 
 TEST_F(SocketLayerTest, ConnectInProgressEndsLaterAndCarriesData) {
     testing::Listener listener;
-    UniqueFd socket(layer.AsyncConnect("127.0.0.1", listener.port()));
+    UniqueFd socket(testing::Fd(layer.AsyncConnect("127.0.0.1", listener.port())));
     ASSERT_NE(socket.get(), -1);
     EXPECT_TRUE(calls.empty());
     ASSERT_TRUE(RunUntilCall("connect 0"));
     EXPECT_EQ(Turns(3), 0) << "the connect is reported once";
 
     // The owner's next step: select reading, then hear the server.
-    ASSERT_EQ(layer.AsyncReceive(socket.get()), 0);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(socket)), 0);
     UniqueFd server = listener.AcceptOne();
     ASSERT_NE(server.get(), -1);
     ASSERT_EQ(::send(server.get(), "hello", 5, 0), 5);
@@ -218,7 +218,7 @@ TEST_F(SocketLayerTest, ConnectInProgressEndsLaterAndCarriesData) {
 
 TEST_F(SocketLayerTest, DottedAddressIsConnectedToAsWritten) {
     testing::Listener listener("127.0.0.10", 34005);
-    UniqueFd socket(layer.AsyncConnect("127.0.0.10", 34005));
+    UniqueFd socket(testing::Fd(layer.AsyncConnect("127.0.0.10", 34005)));
     ASSERT_NE(socket.get(), -1);
     EXPECT_NE(::fcntl(socket.get(), F_GETFD) & FD_CLOEXEC, 0);
     EXPECT_NE(::fcntl(socket.get(), F_GETFL) & O_NONBLOCK, 0);
@@ -234,7 +234,7 @@ TEST_F(SocketLayerTest, DottedAddressIsConnectedToAsWritten) {
 
 TEST_F(SocketLayerTest, UnresolvableHostLeavesNoSocket) {
     int const before = test::OpenDescriptorCount(::getpid());
-    EXPECT_EQ(layer.AsyncConnect("no-such-host.invalid", 34005), -1);
+    EXPECT_EQ(layer.AsyncConnect("no-such-host.invalid", 34005), kNoSocket);
     EXPECT_EQ(test::OpenDescriptorCount(::getpid()), before);
     EXPECT_EQ(layer.SelectedCount(), 0u);
 }
@@ -270,17 +270,17 @@ TEST(HostAddressTest, ResolverAnswersForNames) {
 }
 
 TEST_F(SocketLayerTest, AcceptedConnectionGoesToOnAccept) {
-    int listening = layer.AsyncListen("127.0.0.1", 0);
-    ASSERT_NE(listening, -1);
-    UniqueFd listenerOwner(listening);
-    std::vector<std::pair<int, int>> acceptedPairs;
-    layer.table().onAccept = [&](int newSocket, int listeningSocket) {
+    SocketHandle const listening = layer.AsyncListen("127.0.0.1", 0);
+    ASSERT_TRUE(listening.valid());
+    UniqueFd listenerOwner(testing::Fd(listening));
+    std::vector<std::pair<SocketHandle, SocketHandle>> acceptedPairs;
+    layer.table().onAccept = [&](SocketHandle newSocket, SocketHandle listeningSocket) {
         acceptedPairs.emplace_back(newSocket, listeningSocket);
     };
-    UniqueFd client(test::ConnectTo("127.0.0.1", testing::BoundPort(listening)));
+    UniqueFd client(test::ConnectTo("127.0.0.1", testing::BoundPort(listenerOwner.get())));
     ASSERT_NE(client.get(), -1);
     ASSERT_TRUE(testing::RunUntil(loop, [&] { return !acceptedPairs.empty(); }));
-    UniqueFd server(acceptedPairs[0].first);
+    UniqueFd server(testing::Fd(acceptedPairs[0].first));
     EXPECT_EQ(acceptedPairs[0].second, listening);
     EXPECT_NE(::fcntl(server.get(), F_GETFL) & O_NONBLOCK, 0);
     EXPECT_TRUE(SendsAtOnce(server.get())) << "small frames must not wait for acknowledgements";
@@ -292,19 +292,19 @@ TEST_F(SocketLayerTest, AcceptedConnectionGoesToOnAccept) {
 TEST_F(SocketLayerTest, AcceptWithoutOnAcceptGoesToOnCloseOrIsClosed) {
     for (bool const withClose : {true, false}) {
         SCOPED_TRACE(withClose ? "onClose installed" : "no slot");
-        std::vector<int> closed;
+        std::vector<SocketHandle> closed;
         layer.table().onClose = nullptr;
         if (withClose) {
-            layer.table().onClose = [&](int socket) { closed.push_back(socket); };
+            layer.table().onClose = [&](SocketHandle socket) { closed.push_back(socket); };
         }
-        UniqueFd listening(layer.AsyncListen("127.0.0.1", 0));
+        UniqueFd listening(testing::Fd(layer.AsyncListen("127.0.0.1", 0)));
         ASSERT_NE(listening.get(), -1);
         UniqueFd client(test::ConnectTo("127.0.0.1", testing::BoundPort(listening.get())));
         ASSERT_NE(client.get(), -1);
 
         if (withClose) {
             ASSERT_TRUE(testing::RunUntil(loop, [&] { return !closed.empty(); }));
-            UniqueFd server(closed[0]);
+            UniqueFd server(testing::Fd(closed[0]));
             EXPECT_TRUE(IsOpen(server.get()));
         } else {
             // The layer closes the connection itself: the client reads the end of the stream.
@@ -315,7 +315,7 @@ TEST_F(SocketLayerTest, AcceptWithoutOnAcceptGoesToOnCloseOrIsClosed) {
             char byte = 0;
             EXPECT_EQ(::recv(client.get(), &byte, 1, MSG_DONTWAIT), 0);
         }
-        layer.CloseSocket(listening.Release());
+        layer.CloseSocket(testing::Socket(listening.Release()));
     }
 }
 
@@ -325,15 +325,15 @@ TEST_F(SocketLayerTest, AsyncReceiveOnADescriptorThatIsNotOpenFails) {
         SocketPair pair;
         fd = pair.near.get();
     }
-    EXPECT_EQ(layer.AsyncReceive(fd), -1);
+    EXPECT_EQ(layer.AsyncReceive(testing::Socket(fd)), -1);
     EXPECT_EQ(layer.SelectedCount(), 0u);
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
 
 TEST_F(SocketLayerTest, CloseSocketForgetsAndCloses) {
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
-    EXPECT_EQ(layer.CloseSocket(pair.near.Release()), 0);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
+    EXPECT_EQ(layer.CloseSocket(testing::Socket(pair.near.Release())), 0);
     EXPECT_EQ(layer.SelectedCount(), 0u);
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
@@ -344,7 +344,7 @@ TEST(SocketLayerLifetimeTest, DestructorUnwatchesButClosesNothing) {
     {
         SocketLayer layer(loop);
         layer.SocketStartup();
-        ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
+        ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
         EXPECT_EQ(loop.WatchCount(), 2u);
     }
     EXPECT_EQ(loop.WatchCount(), 0u);
@@ -392,8 +392,8 @@ class DispatchTableTest : public SocketLayerTest,
 TEST_P(DispatchTableTest, HandlesAsTheTableSays) {
     DispatchCase const& c = GetParam();
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(pair.near.get()), 0);
-    EXPECT_EQ(layer.DispatchSocketEvent(Message(c.kind), pair.near.get(),
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
+    EXPECT_EQ(layer.DispatchSocketEvent(Message(c.kind), testing::Socket(pair.near),
                                         MakeEventParameter(c.event, c.error)),
               c.result);
     EXPECT_EQ(calls, c.calls);
@@ -427,7 +427,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SocketLayerTest, CloseEventWithoutHandlerClosesTheSocket) {
     layer.table().onClose = nullptr;
     SocketPair pair;
-    EXPECT_EQ(layer.DispatchSocketEvent(layer.table().readMessageId, pair.near.get(),
+    EXPECT_EQ(layer.DispatchSocketEvent(layer.table().readMessageId, testing::Socket(pair.near),
                                         MakeEventParameter(FD_CLOSE, 0)),
               1);
     EXPECT_FALSE(IsOpen(pair.near.get()));
@@ -436,7 +436,7 @@ TEST_F(SocketLayerTest, CloseEventWithoutHandlerClosesTheSocket) {
 
 TEST_F(SocketLayerTest, FailedReceiveIsReportedAsClose) {
     UniqueFd unconnected(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    EXPECT_EQ(layer.DispatchSocketEvent(layer.table().readMessageId, unconnected.get(),
+    EXPECT_EQ(layer.DispatchSocketEvent(layer.table().readMessageId, testing::Socket(unconnected),
                                         MakeEventParameter(FD_READ, 0)),
               1);
     EXPECT_EQ(calls, std::vector<std::string>{"close"});

@@ -13,13 +13,26 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_fd.h"
-#include "net/poll_event_loop.h"
+#include "base/unix/unique_fd.h"
+#include "net/socket_handle.h"
+#include "net/unix/poll_event_loop.h"
 #include "support/local_sockets.h"
 
 namespace qm::net::testing {
 
 using base::UniqueFd;
+
+// The socket of an owned descriptor, as the socket layer and the loop take it.
+inline SocketHandle Socket(UniqueFd const& fd) {
+    return SocketHandle(fd.get());
+}
+inline SocketHandle Socket(int fd) {
+    return SocketHandle(fd);
+}
+// The descriptor of a socket the layer handed out.
+inline int Fd(SocketHandle socket) {
+    return static_cast<int>(socket.native());
+}
 
 // Both ends non-blocking.
 struct SocketPair {

@@ -63,7 +63,8 @@ class WelcomeTest : public ::testing::Test {
         link.peerId = 9;
         link.bytesReceived = 99;
         link.recvState = 40;
-        ASSERT_EQ(HandleWelcome(link, layer, pair.near.get(), "updates.example", 34005), 0);
+        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.near), "updates.example", 34005),
+                  0);
     }
     void Feed(std::span<const std::uint8_t> bytes) {
         Windows_Client_ManageDatas(link, sink, bytes);
@@ -71,7 +72,7 @@ class WelcomeTest : public ::testing::Test {
 };
 
 TEST_F(WelcomeTest, HandshakeStartsOnACleanRecord) {
-    EXPECT_EQ(link.socket, pair.near.get());
+    EXPECT_EQ(link.socket, testing::Socket(pair.near));
     EXPECT_TRUE(link.awaitingWelcome);
     EXPECT_FALSE(link.connected);
     EXPECT_EQ(link.from_me, 0u);
@@ -87,7 +88,7 @@ TEST_F(WelcomeTest, ValidWelcomeConnectsTheLink) {
     EXPECT_FALSE(link.awaitingWelcome);
     EXPECT_EQ(link.peerId, 42u);
     EXPECT_EQ(link.from_me, 0x01020300u);
-    EXPECT_EQ(link.socket, pair.near.get());
+    EXPECT_EQ(link.socket, testing::Socket(pair.near));
     EXPECT_STREQ(link.hostName.data(), "updates.example");
     EXPECT_TRUE(sink.frames.empty());
 }
@@ -101,12 +102,13 @@ TEST_F(WelcomeTest, InvalidFirstFramesAreRefusedWithoutClosing) {
                           Case{"152 bytes", Welcome(0, 152)}}) {
         SCOPED_TRACE(c.what);
         sink.welcomes.clear();
-        ASSERT_EQ(HandleWelcome(link, layer, pair.near.get(), "updates.example", 34005), 0);
+        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.near), "updates.example", 34005),
+                  0);
         Feed(c.frame);
         EXPECT_EQ(sink.welcomes, std::vector<bool>{false});
         EXPECT_FALSE(link.connected);
         EXPECT_FALSE(link.awaitingWelcome);
-        EXPECT_EQ(link.socket, -1);
+        EXPECT_EQ(link.socket, kNoSocket);
         EXPECT_EQ(link.peerId, 0u);
         EXPECT_TRUE(IsOpen(pair.near.get()));
         EXPECT_TRUE(sink.frames.empty());
@@ -141,8 +143,8 @@ TEST(HandleWelcomeTest, NoSocketIsAFailure) {
     SocketLayer layer(loop);
     ClientLink link;
     link.connected = true;
-    EXPECT_EQ(HandleWelcome(link, layer, -1, "updates.example", 34005), -1);
-    EXPECT_EQ(link.socket, -1);
+    EXPECT_EQ(HandleWelcome(link, layer, kNoSocket, "updates.example", 34005), -1);
+    EXPECT_EQ(link.socket, kNoSocket);
     EXPECT_FALSE(link.connected);
     EXPECT_FALSE(link.awaitingWelcome);
 }
@@ -163,13 +165,14 @@ class LinkSendTest : public ::testing::Test {
     }();
 
     void Connect() {
-        ASSERT_EQ(HandleWelcome(link, layer, pair.near.get(), "updates.example", 34005), 0);
+        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.near), "updates.example", 34005),
+                  0);
         ASSERT_TRUE(AcceptWelcome(link, layer, Welcome(0, 151), "updates.example"));
     }
 };
 
 TEST_F(LinkSendTest, IdleLinkSendsNothing) {
-    link.socket = pair.near.get();  // held but not connected: a refused handshake
+    link.socket = testing::Socket(pair.near);  // held but not connected: a refused handshake
     EXPECT_EQ(LinkSend(link, layer, frame), 0);
     EXPECT_TRUE(testing::DrainAll(pair.far.get()).empty());
 }
@@ -188,7 +191,7 @@ TEST_F(LinkSendTest, WouldBlockKeepsTheLink) {
     testing::FillSendBuffer(pair.near.get());
     EXPECT_EQ(LinkSend(link, layer, frame), -2);
     EXPECT_TRUE(link.connected);
-    EXPECT_EQ(link.socket, pair.near.get());
+    EXPECT_EQ(link.socket, testing::Socket(pair.near));
 }
 
 // The caller learns of the failure, so that it can end the run as on a lost connection; later
@@ -198,7 +201,7 @@ TEST_F(LinkSendTest, FailedSendResetsTheLinkClosesTheSocketAndSaysSo) {
     pair.far.Reset();
     EXPECT_EQ(LinkSend(link, layer, frame), -1);
     EXPECT_FALSE(link.connected);
-    EXPECT_EQ(link.socket, -1);
+    EXPECT_EQ(link.socket, kNoSocket);
     EXPECT_FALSE(IsOpen(pair.near.get()));
     pair.near.Release();
     EXPECT_EQ(LinkSend(link, layer, frame), 0);

@@ -188,6 +188,14 @@ enum class TestAddress : int {
     SoakScaleCheckServer1,
     SoakScaleCheckServer2,
     SoakScaleCheckServer3,  // 127.0.5.247
+    // The Windows program under wine (scripts/cross-check windows) and the Windows tests
+    // (tests/win) in 127.0.6.N.
+    WindowsPlainRun = 6 * 256 + 1,  // whole updates with plain lines
+    WindowsWindowRun,               // whole updates in the window, on an X server of their own
+    WindowsSilentServer,            // a server that accepts and says nothing: the window's picture
+    WindowsMessageLoop,             // the message loop's socket notifications
+    WindowsHeldEvents,              // socket events held while a box is open
+    WindowsSocketLayer,             // the socket layer on the message loop
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client

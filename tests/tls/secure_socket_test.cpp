@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "base/unix/unique_fd.h"
 #include "net/key_pin.h"
-#include "net/poll_event_loop.h"
 #include "net/portwell.h"
 #include "net/socket_helpers.h"
+#include "net/unix/poll_event_loop.h"
 #include "support/addresses.h"
 #include "support/local_sockets.h"
 #include "support/temp_dir.h"
@@ -89,7 +89,7 @@ class SecureSockets : public ::testing::Test {
     net::SocketLayer server{loop};
     net::SocketLayer client{loop};
     std::vector<int> connectErrors;
-    std::vector<int> accepted;
+    std::vector<net::SocketHandle> accepted;
     int handshakesFailed = 0;
     std::string heard;
     std::vector<std::size_t> serverReads;  // the size of each read event's bytes
@@ -97,22 +97,25 @@ class SecureSockets : public ::testing::Test {
     void SetUp() override {
         server.SocketStartup();
         client.SocketStartup();
-        server.table().onAccept = [this](int socket, int) {
+        server.table().onAccept = [this](net::SocketHandle socket, net::SocketHandle) {
             accepted.push_back(socket);
             server.AsyncReceive(socket);
         };
-        server.table().onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
+        server.table().onRead = [this](net::SocketHandle socket,
+                                       std::span<const std::uint8_t> bytes) {
             serverReads.push_back(bytes.size());
             server.SendAll(socket, bytes);
         };
-        server.table().onHandshakeFailed = [this](int) { ++handshakesFailed; };
-        client.table().onConnect = [this](int, int error) { connectErrors.push_back(error); };
-        client.table().onRead = [this](int, std::span<const std::uint8_t> bytes) {
+        server.table().onHandshakeFailed = [this](net::SocketHandle) { ++handshakesFailed; };
+        client.table().onConnect = [this](net::SocketHandle, int error) {
+            connectErrors.push_back(error);
+        };
+        client.table().onRead = [this](net::SocketHandle, std::span<const std::uint8_t> bytes) {
             heard.append(bytes.begin(), bytes.end());
         };
     }
     void TearDown() override {
-        for (int socket : accepted) {
+        for (net::SocketHandle const socket : accepted) {
             server.CloseSocket(socket);
         }
     }
@@ -124,8 +127,8 @@ class SecureSockets : public ::testing::Test {
     // Serves on `address` with `key` (plain TCP without one) and connects with `pins`: the
     // listening and the connected socket, and the connect's error.
     struct Opened {
-        int listening = -1;
-        int socket = -1;
+        net::SocketHandle listening;
+        net::SocketHandle socket;
         int error = -1;
     };
     Opened Open(std::string const& address, ServerKey const* key,
@@ -138,10 +141,10 @@ class SecureSockets : public ::testing::Test {
         }
         Opened opened;
         opened.listening = server.AsyncListen(address, test::kPort);
-        EXPECT_NE(opened.listening, -1);
+        EXPECT_TRUE(opened.listening.valid());
         client.UseTls(MakePinnedClientFactory(pins));
         opened.socket = client.AsyncConnect(address, test::kPort);
-        EXPECT_NE(opened.socket, -1);
+        EXPECT_TRUE(opened.socket.valid());
         EXPECT_TRUE(RunUntil([&] { return !connectErrors.empty(); }));
         opened.error = connectErrors.empty() ? -1 : connectErrors.front();
         return opened;
@@ -265,8 +268,8 @@ TEST_F(SecureSockets, BytesThatCameWithTheServersLastFlightReachTheClient) {
         }
     });
     client.UseTls(MakePinnedClientFactory(std::vector<net::KeyPin>{key.pin}));
-    int const socket = client.AsyncConnect(address, test::kPort);
-    ASSERT_NE(socket, -1);
+    net::SocketHandle const socket = client.AsyncConnect(address, test::kPort);
+    ASSERT_TRUE(socket.valid());
     ASSERT_TRUE(RunUntil([&] { return !connectErrors.empty(); }));
     ASSERT_EQ(connectErrors.front(), 0);
     ASSERT_EQ(client.AsyncReceive(socket), 0);
@@ -281,8 +284,8 @@ TEST_F(SecureSockets, BytesThatCameWithTheClientsLastFlightReachTheServer) {
     std::string const address = LoopbackAddress(TestAddress::TlsReadAheadToServerLayer);
     std::string problem;
     server.UseTls(MakeServerFactory(key.key(), key.certificate(), problem));
-    int const listening = server.AsyncListen(address, test::kPort);
-    ASSERT_NE(listening, -1) << problem;
+    net::SocketHandle const listening = server.AsyncListen(address, test::kPort);
+    ASSERT_TRUE(listening.valid()) << problem;
     PeerThread const peer([&] {
         base::UniqueFd const socket(test::ConnectTo(address));
         test::TlsPeer tls(socket.get(), {.server = false, .version = "TLS1.3"});
@@ -293,7 +296,7 @@ TEST_F(SecureSockets, BytesThatCameWithTheClientsLastFlightReachTheServer) {
     EXPECT_TRUE(RunUntil([&] { return !serverReads.empty(); }))
         << "the server never heard the bytes that came with the client's Finished";
     EXPECT_EQ(std::reduce(serverReads.begin(), serverReads.end()), kFirstBytes.size());
-    for (int socket : std::exchange(accepted, {})) {
+    for (net::SocketHandle const socket : std::exchange(accepted, {})) {
         server.CloseSocket(socket);
     }
     server.CloseSocket(listening);

@@ -10,6 +10,10 @@ namespace {
 
 using Verdict = ClientCensus::Room::Verdict;
 
+net::SocketHandle Socket(int number) {
+    return net::SocketHandle(number);
+}
+
 // What happens to each connection that arrives, after those before it: the room it finds among
 // all connections and among those from its address.
 struct Arrival {
@@ -27,25 +31,25 @@ void Play(std::vector<Arrival> const& arrivals, std::size_t most = 3) {
     for (std::size_t i = 0; i < arrivals.size(); ++i) {
         SCOPED_TRACE("arrival " + std::to_string(i));
         Arrival const& arrival = arrivals[i];
-        int const socket = static_cast<int>(i) + 10;
+        net::SocketHandle const socket = Socket(static_cast<int>(i) + 10);
         ClientCensus::Room const all = census.ForConnection();
         EXPECT_EQ(all.verdict, arrival.all);
-        EXPECT_EQ(all.victim, arrival.allVictim);
+        EXPECT_EQ(all.victim.native(), arrival.allVictim);
         if (all.verdict == Verdict::None) {
             continue;
         }
-        if (all.victim != -1) {
+        if (all.victim.valid()) {
             census.Remove(all.victim);
         }
         census.Add(socket);
         ClientCensus::Room const near = census.ForAddress(arrival.host, socket);
         EXPECT_EQ(near.verdict, arrival.fromAddress);
-        EXPECT_EQ(near.victim, arrival.addressVictim);
+        EXPECT_EQ(near.victim.native(), arrival.addressVictim);
         if (near.verdict == Verdict::None) {
             census.Remove(socket);
             continue;
         }
-        if (near.victim != -1) {
+        if (near.victim.valid()) {
             census.Remove(near.victim);
         }
         census.SetAddress(socket, arrival.host);
@@ -103,32 +107,32 @@ TEST(ClientCensus, OneAddressMakesRoomAmongItsOwnOnly) {
 
 TEST(ClientCensus, CountsFollowRemovalsAndLogins) {
     ClientCensus census(10, 2);
-    census.Add(1);
-    census.Add(2);
-    census.SetAddress(1, "x");
-    census.SetAddress(2, "x");
+    census.Add(Socket(1));
+    census.Add(Socket(2));
+    census.SetAddress(Socket(1), "x");
+    census.SetAddress(Socket(2), "x");
     EXPECT_EQ(census.size(), 2u);
     EXPECT_EQ(census.Waiting(), 2u);
-    EXPECT_EQ(census.OldestWaiting(), 1);
-    census.LoggedIn(1);
-    census.LoggedIn(1);
+    EXPECT_EQ(census.OldestWaiting(), Socket(1));
+    census.LoggedIn(Socket(1));
+    census.LoggedIn(Socket(1));
     EXPECT_EQ(census.Waiting(), 1u);
-    EXPECT_EQ(census.OldestWaiting(), 2);
-    census.Add(3);
-    EXPECT_EQ(census.ForAddress("x", 3).verdict, Verdict::MadeByClosing);
-    census.Remove(2);
-    census.Remove(2);
-    EXPECT_EQ(census.ForAddress("x", 3).verdict, Verdict::Free);
-    census.SetAddress(3, "x");
-    census.SetAddress(3, "y");  // an address is set once
-    EXPECT_EQ(census.ForAddress("x", 4).victim, 3);
-    census.LoggedIn(3);
-    EXPECT_EQ(census.ForAddress("x", 4).verdict, Verdict::None);
-    EXPECT_EQ(census.ForAddress("y", 4).verdict, Verdict::Free);
-    census.Remove(1);
-    census.Remove(3);
+    EXPECT_EQ(census.OldestWaiting(), Socket(2));
+    census.Add(Socket(3));
+    EXPECT_EQ(census.ForAddress("x", Socket(3)).verdict, Verdict::MadeByClosing);
+    census.Remove(Socket(2));
+    census.Remove(Socket(2));
+    EXPECT_EQ(census.ForAddress("x", Socket(3)).verdict, Verdict::Free);
+    census.SetAddress(Socket(3), "x");
+    census.SetAddress(Socket(3), "y");  // an address is set once
+    EXPECT_EQ(census.ForAddress("x", Socket(4)).victim, Socket(3));
+    census.LoggedIn(Socket(3));
+    EXPECT_EQ(census.ForAddress("x", Socket(4)).verdict, Verdict::None);
+    EXPECT_EQ(census.ForAddress("y", Socket(4)).verdict, Verdict::Free);
+    census.Remove(Socket(1));
+    census.Remove(Socket(3));
     EXPECT_EQ(census.size(), 0u);
-    EXPECT_EQ(census.OldestWaiting(), -1);
+    EXPECT_EQ(census.OldestWaiting(), net::kNoSocket);
 }
 
 }  // namespace

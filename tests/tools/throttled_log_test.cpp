@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "net/poll_event_loop.h"
+#include "net/unix/poll_event_loop.h"
 #include "support/captured_stream.h"
 #include "support/process.h"
 

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include "base/unique_fd.h"
-#include "net/poll_event_loop.h"
+#include "base/unix/unique_fd.h"
 #include "net/socket_helpers.h"
+#include "net/unix/poll_event_loop.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "update/recording_window.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/aligned_buffer.h"
-#include "base/unique_fd.h"
+#include "base/unix/unique_fd.h"
 #include "update/messages.h"
 #include "update_server/outcome.h"
 #include "update_server/release_catalog.h"

@@ -5,9 +5,9 @@ namespace {
 
 using Room = ClientCensus::Room;
 
-Room RoomBy(int victim) {
-    return victim == -1 ? Room{Room::Verdict::None, -1}
-                        : Room{Room::Verdict::MadeByClosing, victim};
+Room RoomBy(net::SocketHandle victim) {
+    return victim.valid() ? Room{Room::Verdict::MadeByClosing, victim}
+                          : Room{Room::Verdict::None, net::kNoSocket};
 }
 
 }  // namespace
@@ -19,7 +19,7 @@ Room ClientCensus::ForConnection() const {
     return RoomBy(OldestWaiting());
 }
 
-Room ClientCensus::ForAddress(std::string const& host, int newcomer) const {
+Room ClientCensus::ForAddress(std::string const& host, net::SocketHandle newcomer) const {
     auto const found = perHost_.find(host);
     if (found == perHost_.end() || found->second < maxPerAddress_) {
         return Room{};
@@ -27,23 +27,24 @@ Room ClientCensus::ForAddress(std::string const& host, int newcomer) const {
     return RoomBy(OldestWaitingFrom(host, newcomer));
 }
 
-int ClientCensus::OldestWaitingFrom(std::string const& host, int except) const {
+net::SocketHandle ClientCensus::OldestWaitingFrom(std::string const& host,
+                                                  net::SocketHandle except) const {
     for (auto const& [order, socket] : waiting_) {
         if (socket != except && entries_.at(socket).host == host) {
             return socket;
         }
     }
-    return -1;
+    return net::kNoSocket;
 }
 
-void ClientCensus::Add(int socket) {
+void ClientCensus::Add(net::SocketHandle socket) {
     Remove(socket);
     std::uint64_t const order = nextOrder_++;
     entries_[socket] = Entry{order, {}, false};
     waiting_.emplace(order, socket);
 }
 
-void ClientCensus::SetAddress(int socket, std::string const& host) {
+void ClientCensus::SetAddress(net::SocketHandle socket, std::string const& host) {
     auto const found = entries_.find(socket);
     if (found == entries_.end() || !found->second.host.empty()) {
         return;
@@ -52,7 +53,7 @@ void ClientCensus::SetAddress(int socket, std::string const& host) {
     ++perHost_[host];
 }
 
-void ClientCensus::LoggedIn(int socket) {
+void ClientCensus::LoggedIn(net::SocketHandle socket) {
     auto const found = entries_.find(socket);
     if (found != entries_.end() && !found->second.loggedIn) {
         found->second.loggedIn = true;
@@ -60,7 +61,7 @@ void ClientCensus::LoggedIn(int socket) {
     }
 }
 
-void ClientCensus::Remove(int socket) {
+void ClientCensus::Remove(net::SocketHandle socket) {
     auto const found = entries_.find(socket);
     if (found == entries_.end()) {
         return;

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "net/socket_handle.h"
+
 namespace qm::server {
 
 class ClientCensus {
@@ -20,25 +22,27 @@ class ClientCensus {
     struct Room {
         enum class Verdict { Free, MadeByClosing, None };
         Verdict verdict = Verdict::Free;
-        int victim = -1;  // the connection to close first, for MadeByClosing
+        net::SocketHandle victim;  // the connection to close first, for MadeByClosing
     };
 
     // Room for one more connection.
     Room ForConnection() const;
     // Room for connection `newcomer` (counted, its address not yet set) among those from `host`.
-    Room ForAddress(std::string const& host, int newcomer) const;
+    Room ForAddress(std::string const& host, net::SocketHandle newcomer) const;
 
-    void Add(int socket);
-    void SetAddress(int socket, std::string const& host);
-    void LoggedIn(int socket);
-    void Remove(int socket);
+    void Add(net::SocketHandle socket);
+    void SetAddress(net::SocketHandle socket, std::string const& host);
+    void LoggedIn(net::SocketHandle socket);
+    void Remove(net::SocketHandle socket);
 
     std::size_t size() const { return entries_.size(); }
     std::size_t maxClients() const { return maxClients_; }
     std::size_t maxPerAddress() const { return maxPerAddress_; }
     // Connections that have not logged in, oldest first (for draining).
     std::size_t Waiting() const { return waiting_.size(); }
-    int OldestWaiting() const { return waiting_.empty() ? -1 : waiting_.begin()->second; }
+    net::SocketHandle OldestWaiting() const {
+        return waiting_.empty() ? net::kNoSocket : waiting_.begin()->second;
+    }
 
   private:
     struct Entry {
@@ -46,13 +50,14 @@ class ClientCensus {
         std::string host;  // empty until known
         bool loggedIn = false;
     };
-    int OldestWaitingFrom(std::string const& host, int except) const;
+    net::SocketHandle OldestWaitingFrom(std::string const& host, net::SocketHandle except) const;
 
     std::size_t maxClients_;
     std::size_t maxPerAddress_;
     std::uint64_t nextOrder_ = 0;
-    std::map<int, Entry> entries_;
-    std::set<std::pair<std::uint64_t, int>> waiting_;  // (order, socket), not logged in
+    std::map<net::SocketHandle, Entry> entries_;
+    std::set<std::pair<std::uint64_t, net::SocketHandle>>
+        waiting_;  // (order, socket), not logged in
     std::map<std::string, std::size_t> perHost_;
 };
 

@@ -14,9 +14,9 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
 
 }  // namespace
 
-ClientConnection::ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf,
-                                   ServerLog& log, std::string const& peer, bool quiet,
-                                   std::uint32_t capabilities)
+ClientConnection::ClientConnection(net::SocketHandle socket, Addressing replies,
+                                   CatalogShelf const& shelf, ServerLog& log,
+                                   std::string const& peer, bool quiet, std::uint32_t capabilities)
     : socket_(socket),
       openedAt_(std::chrono::steady_clock::now()),
       log_(log, replies.destinationId, peer, quiet),

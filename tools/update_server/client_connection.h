@@ -20,10 +20,11 @@ class ClientConnection final : public net::FrameSink {
   public:
     // `peer` names the client in the log; a quiet connection (a health check) logs nothing.
     // `capabilities` are those the server announces (update::capability).
-    ClientConnection(int socket, Addressing replies, CatalogShelf const& shelf, ServerLog& log,
-                     std::string const& peer, bool quiet, std::uint32_t capabilities);
+    ClientConnection(net::SocketHandle socket, Addressing replies, CatalogShelf const& shelf,
+                     ServerLog& log, std::string const& peer, bool quiet,
+                     std::uint32_t capabilities);
 
-    int socket() const { return socket_; }
+    net::SocketHandle socket() const { return socket_; }
     net::Outbox& outbox() { return outbox_; }
     // Set once the conversation decided to end; later frames are not looked at.
     bool hungUp() const { return hungUp_; }
@@ -52,7 +53,7 @@ class ClientConnection final : public net::FrameSink {
   private:
     std::string ClosedText(std::string_view how) const;
 
-    int socket_;
+    net::SocketHandle socket_;
     std::chrono::steady_clock::time_point openedAt_;
     ClientLog log_;
     net::Outbox outbox_;

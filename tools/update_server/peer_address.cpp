@@ -35,16 +35,17 @@ std::optional<PeerAddress> PeerAddressOf(sockaddr_storage const& address) {
     return PeerAddress{text.data(), ntohs(v6.sin6_port)};
 }
 
-std::optional<PeerAddress> SocketPeer(int socket) {
+std::optional<PeerAddress> SocketPeer(net::SocketHandle socket) {
     sockaddr_storage peer{};
     socklen_t size = sizeof peer;
-    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
+    if (::getpeername(static_cast<int>(socket.native()), reinterpret_cast<sockaddr*>(&peer),
+                      &size) != 0) {
         return std::nullopt;
     }
     return PeerAddressOf(peer);
 }
 
-std::string PeerOf(int socket) {
+std::string PeerOf(net::SocketHandle socket) {
     std::optional<PeerAddress> const peer = SocketPeer(socket);
     return peer ? peer->Describe() : "unknown peer";
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "net/socket_handle.h"
+
 namespace qm::server {
 
 struct PeerAddress {
@@ -24,9 +26,9 @@ struct PeerAddress {
 std::optional<PeerAddress> PeerAddressOf(sockaddr_storage const& address);
 
 // The peer of a connected socket; nothing when the socket has none (or no IP address).
-std::optional<PeerAddress> SocketPeer(int socket);
+std::optional<PeerAddress> SocketPeer(net::SocketHandle socket);
 
 // The peer of a connected socket as the log names it, "unknown peer" when it has none.
-std::string PeerOf(int socket);
+std::string PeerOf(net::SocketHandle socket);
 
 }  // namespace qm::server

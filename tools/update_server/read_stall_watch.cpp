@@ -23,7 +23,7 @@ void ReadStallWatch::Sent(std::size_t taken) {
 // The outbox, and what the socket holds unsent or unacknowledged.
 std::size_t ReadStallWatch::Owed() const {
     int queued = 0;
-    if (::ioctl(socket_, SIOCOUTQ, &queued) != 0 || queued < 0) {
+    if (::ioctl(static_cast<int>(socket_.native()), SIOCOUTQ, &queued) != 0 || queued < 0) {
         queued = 0;
     }
     return outbox_.pending() + static_cast<std::size_t>(queued);

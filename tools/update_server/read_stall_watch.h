@@ -16,7 +16,7 @@ namespace qm::server {
 
 class ReadStallWatch {
   public:
-    ReadStallWatch(net::EventLoop& loop, int socket, net::Outbox const& outbox,
+    ReadStallWatch(net::EventLoop& loop, net::SocketHandle socket, net::Outbox const& outbox,
                    std::chrono::seconds limit, std::function<void()> onStall)
         : loop_(loop),
           socket_(socket),
@@ -34,7 +34,7 @@ class ReadStallWatch {
     std::size_t Owed() const;
 
     net::EventLoop& loop_;
-    int socket_;
+    net::SocketHandle socket_;
     net::Outbox const& outbox_;
     std::chrono::seconds limit_;
     std::function<void()> onStall_;

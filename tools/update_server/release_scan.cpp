@@ -8,7 +8,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "base/unique_fd.h"
+#include "base/unix/unique_fd.h"
 #include "checksum/checksum.h"
 #include "update_server/wording.h"
 

@@ -5,10 +5,10 @@
 #include <csignal>
 #include <string>
 
-#include "base/signal_pipe.h"
+#include "base/unix/signal_pipe.h"
 
 #include "net/key_pin.h"
-#include "net/poll_event_loop.h"
+#include "net/unix/poll_event_loop.h"
 #include "tls/openssl_tls.h"
 #include "update_server/release_loader.h"
 #include "update_server/update_server.h"
@@ -72,9 +72,10 @@ class SignalHandling {
           server_(server),
           drainLimit_(drainLimit),
           log_(log) {
-        loop_.Watch(signals_.fd(), net::EventLoop::Interest::Readable, [this] { OnSignal(); });
+        loop_.Watch(net::SocketHandle(signals_.fd()), net::EventLoop::Interest::Readable,
+                    [this] { OnSignal(); });
     }
-    ~SignalHandling() { loop_.Forget(signals_.fd()); }
+    ~SignalHandling() { loop_.Forget(net::SocketHandle(signals_.fd())); }
     SignalHandling(SignalHandling const&) = delete;
     SignalHandling& operator=(SignalHandling const&) = delete;
 

@@ -1,12 +1,11 @@
 #include "update_server/update_server.h"
 
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "net/endpoint.h"
-#include "net/host_address.h"
+#include "net/socket_calls.h"
+#include "net/unix/host_address.h"
 #include "update_server/proxy_header.h"
 #include "update_server/wording.h"
 
@@ -32,15 +31,18 @@ UpdateServer::UpdateServer(net::EventLoop& loop, CatalogShelf const& shelf, Serv
       drainLimit_(loop) {
     layer_.SocketStartup();
     net::SocketEventTable& table = layer_.table();
-    table.onAccept = [this](int socket, int /*listening*/) { OnAccept(socket); };
-    table.onRead = [this](int socket, std::span<const std::uint8_t> bytes) {
+    table.onAccept = [this](net::SocketHandle socket, net::SocketHandle /*listening*/) {
+        OnAccept(socket);
+    };
+    table.onRead = [this](net::SocketHandle socket, std::span<const std::uint8_t> bytes) {
         OnRead(socket, bytes);
     };
-    table.onWrite = [this](int socket) { OnWrite(socket); };
-    table.onClose = [this](int socket) { OnClose(socket); };
-    table.onHandshakeFailed = [this](int socket) { OnHandshakeFailed(socket); };
-    layer_.ScreenAccepts(
-        [this](int socket, int listening, int error) { OnAccepted(socket, listening, error); });
+    table.onWrite = [this](net::SocketHandle socket) { OnWrite(socket); };
+    table.onClose = [this](net::SocketHandle socket) { OnClose(socket); };
+    table.onHandshakeFailed = [this](net::SocketHandle socket) { OnHandshakeFailed(socket); };
+    layer_.ScreenAccepts([this](net::SocketHandle socket, net::SocketHandle listening, int error) {
+        OnAccepted(socket, listening, error);
+    });
 }
 
 UpdateServer::~UpdateServer() {
@@ -50,7 +52,7 @@ UpdateServer::~UpdateServer() {
         }
         layer_.CloseSocket(socket);
     }
-    for (int listening : listening_) {
+    for (net::SocketHandle listening : listening_) {
         layer_.CloseSocket(listening);
     }
 }
@@ -63,8 +65,8 @@ std::optional<std::string> UpdateServer::Listen(std::string const& address) {
         return "cannot listen on " + where + ": not an IPv4 or IPv6 address or known host name";
     }
     errno = 0;
-    int const listening = layer_.AsyncListen(address, kServerPort);
-    if (listening == -1) {
+    net::SocketHandle const listening = layer_.AsyncListen(address, kServerPort);
+    if (!listening.valid()) {
         return "cannot listen on " + where + ": " +
                (errno != 0 ? std::strerror(errno) : "unknown error");
     }
@@ -75,17 +77,17 @@ std::optional<std::string> UpdateServer::Listen(std::string const& address) {
 
 void UpdateServer::Drain(std::chrono::seconds limit, std::function<void()> finished) {
     draining_ = true;
-    for (int listening : listening_) {
+    for (net::SocketHandle listening : listening_) {
         layer_.CloseSocket(listening);
     }
     listening_.clear();
-    std::vector<int> waiting;
+    std::vector<net::SocketHandle> waiting;
     for (auto const& [socket, client] : clients_) {
         if (!client.connection || !client.connection->loggedIn()) {
             waiting.push_back(socket);
         }
     }
-    for (int socket : waiting) {
+    for (net::SocketHandle socket : waiting) {
         Close(socket, "the server is stopping", true);
     }
     if (clients_.empty()) {
@@ -101,8 +103,8 @@ void UpdateServer::Drain(std::chrono::seconds limit, std::function<void()> finis
     });
 }
 
-void UpdateServer::OnAccepted(int socket, int listening, int error) {
-    if (socket == -1) {
+void UpdateServer::OnAccepted(net::SocketHandle socket, net::SocketHandle listening, int error) {
+    if (!socket.valid()) {
         limitLog_.Note("cannot accept connections: " + std::string(std::strerror(error)) +
                        "; listening again in " + std::to_string(net::kAcceptRest.count()) + " ms");
         return;
@@ -134,7 +136,7 @@ void UpdateServer::OnAccepted(int socket, int listening, int error) {
 
 // Reads the header, and nothing past it: what follows belongs to the TLS handshake or the
 // conversation.
-void UpdateServer::ReadProxyHeader(int socket) {
+void UpdateServer::ReadProxyHeader(net::SocketHandle socket) {
     Client* client = Find(socket);
     if (client == nullptr) {
         return;
@@ -154,10 +156,11 @@ void UpdateServer::ReadProxyHeader(int socket) {
         }
         std::size_t const before = header.size();
         header.resize(wanted);
-        ssize_t const got = ::recv(socket, header.data() + before, wanted - before, 0);
-        int const error = got < 0 ? errno : 0;
-        header.resize(before + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+        long const got =
+            net::sockets::Receive(socket, std::span(header).subspan(before, wanted - before));
+        int const error = got < 0 ? net::sockets::LastError() : 0;
+        header.resize(before + static_cast<std::size_t>(std::max(got, 0L)));
+        if (net::sockets::WouldBlock(error) || net::sockets::Interrupted(error)) {
             return;  // the rest comes later
         }
         if (got <= 0) {
@@ -181,7 +184,7 @@ void UpdateServer::ReadProxyHeader(int socket) {
 
 // A client on this machine (a local balancer's health check, the publisher's own tests) is not
 // limited per address: it could take the machine's resources without the server anyway.
-void UpdateServer::Place(int socket, PeerAddress const& peer) {
+void UpdateServer::Place(net::SocketHandle socket, PeerAddress const& peer) {
     Client& client = clients_.at(socket);
     client.peer = peer;
     if (peer.IsLoopback()) {
@@ -214,7 +217,7 @@ bool UpdateServer::MakeRoom(ClientCensus::Room const& room, std::string const& r
     return false;
 }
 
-void UpdateServer::OnAccept(int socket) {
+void UpdateServer::OnAccept(net::SocketHandle socket) {
     Client* client = Find(socket);
     if (client == nullptr) {
         layer_.CloseSocket(socket);
@@ -236,7 +239,7 @@ void UpdateServer::OnAccept(int socket) {
     Flush(*client);
 }
 
-void UpdateServer::OnRead(int socket, std::span<const std::uint8_t> bytes) {
+void UpdateServer::OnRead(net::SocketHandle socket, std::span<const std::uint8_t> bytes) {
     Client* client = Find(socket);
     if (client == nullptr || !client->connection) {
         return;
@@ -253,17 +256,17 @@ void UpdateServer::OnRead(int socket, std::span<const std::uint8_t> bytes) {
     Flush(*client);
 }
 
-void UpdateServer::OnWrite(int socket) {
+void UpdateServer::OnWrite(net::SocketHandle socket) {
     if (Client* client = Find(socket); client != nullptr && client->connection) {
         Flush(*client);
     }
 }
 
-void UpdateServer::OnClose(int socket) {
+void UpdateServer::OnClose(net::SocketHandle socket) {
     Close(socket, "by the client", false);
 }
 
-void UpdateServer::OnHandshakeFailed(int socket) {
+void UpdateServer::OnHandshakeFailed(net::SocketHandle socket) {
     if (Client* client = Find(socket)) {
         limitLog_.Note("TLS handshake with " + PeerText(socket, *client) +
                        " failed; connection closed");
@@ -276,7 +279,7 @@ void UpdateServer::OnHandshakeFailed(int socket) {
 // idle limit is closed.
 void UpdateServer::Flush(Client& client) {
     ClientConnection& connection = *client.connection;
-    int const socket = connection.socket();
+    net::SocketHandle const socket = connection.socket();
     net::Outbox& outbox = connection.outbox();
     // Long answers are written as the socket takes them: produced up to the bound, sent, and
     // produced again while the socket takes everything; else the socket's next writability
@@ -304,7 +307,7 @@ void UpdateServer::Flush(Client& client) {
     }
 }
 
-void UpdateServer::Close(int socket, std::string_view how, bool limitEvent) {
+void UpdateServer::Close(net::SocketHandle socket, std::string_view how, bool limitEvent) {
     Client* client = Find(socket);
     if (client == nullptr) {
         return;
@@ -323,7 +326,7 @@ void UpdateServer::Close(int socket, std::string_view how, bool limitEvent) {
     Forget(socket);
 }
 
-void UpdateServer::Forget(int socket) {
+void UpdateServer::Forget(net::SocketHandle socket) {
     census_.Remove(socket);
     clients_.erase(socket);
     if (drained_ && clients_.empty()) {
@@ -333,15 +336,15 @@ void UpdateServer::Forget(int socket) {
     }
 }
 
-std::string UpdateServer::PeerText(int socket, Client const& client) const {
+std::string UpdateServer::PeerText(net::SocketHandle socket, Client const& client) const {
     return client.peer ? client.peer->Describe() : PeerOf(socket);
 }
 
-std::string UpdateServer::Describe(int socket, Client const& client) const {
+std::string UpdateServer::Describe(net::SocketHandle socket, Client const& client) const {
     return "connection from " + PeerText(socket, client);
 }
 
-UpdateServer::Client* UpdateServer::Find(int socket) {
+UpdateServer::Client* UpdateServer::Find(net::SocketHandle socket) {
     auto const found = clients_.find(socket);
     return found == clients_.end() ? nullptr : &found->second;
 }

@@ -72,9 +72,9 @@ class UpdateServer {
 
   private:
     struct Client {
-        Client(net::EventLoop& loop, int listeningSocket)
+        Client(net::EventLoop& loop, net::SocketHandle listeningSocket)
             : listening(listeningSocket), login(loop) {}
-        int listening;
+        net::SocketHandle listening;
         std::optional<PeerAddress> peer;   // known once its PROXY header is read, if one comes
         bool healthCheck = false;          // a load balancer's own connection (LOCAL)
         net::Timer login;                  // runs until the client logs in
@@ -83,28 +83,28 @@ class UpdateServer {
         std::unique_ptr<ReadStallWatch> stall;
     };
 
-    void OnAccepted(int socket, int listening, int error);
-    void ReadProxyHeader(int socket);
-    void Place(int socket, PeerAddress const& peer);
-    void OnAccept(int socket);
-    void OnRead(int socket, std::span<const std::uint8_t> bytes);
-    void OnWrite(int socket);
-    void OnClose(int socket);
-    void OnHandshakeFailed(int socket);
+    void OnAccepted(net::SocketHandle socket, net::SocketHandle listening, int error);
+    void ReadProxyHeader(net::SocketHandle socket);
+    void Place(net::SocketHandle socket, PeerAddress const& peer);
+    void OnAccept(net::SocketHandle socket);
+    void OnRead(net::SocketHandle socket, std::span<const std::uint8_t> bytes);
+    void OnWrite(net::SocketHandle socket);
+    void OnClose(net::SocketHandle socket);
+    void OnHandshakeFailed(net::SocketHandle socket);
     void Flush(Client& client);
     // Closes a connection and logs how: limit events through the throttled log, and nothing for
     // a health check.
-    void Close(int socket, std::string_view how, bool limitEvent);
-    void Forget(int socket);
+    void Close(net::SocketHandle socket, std::string_view how, bool limitEvent);
+    void Forget(net::SocketHandle socket);
     // True when there is room, made by closing the victim if need be (`eviction` says why);
     // else logs `refusal`.
     bool MakeRoom(ClientCensus::Room const& room, std::string const& refusal,
                   std::string const& eviction);
     // The client's address and port: from its PROXY header, else the socket's peer.
-    std::string PeerText(int socket, Client const& client) const;
+    std::string PeerText(net::SocketHandle socket, Client const& client) const;
     // "connection from ADDRESS:PORT", for one that has no conversation yet.
-    std::string Describe(int socket, Client const& client) const;
-    Client* Find(int socket);
+    std::string Describe(net::SocketHandle socket, Client const& client) const;
+    Client* Find(net::SocketHandle socket);
 
     net::EventLoop& loop_;
     CatalogShelf const& shelf_;
@@ -113,10 +113,10 @@ class UpdateServer {
     ServerLimits limits_;
     ServingRules rules_;
     net::SocketLayer layer_;
-    std::vector<int> listening_;
+    std::vector<net::SocketHandle> listening_;
     std::uint32_t nextClientId_ = kFirstClientId;
     ClientCensus census_;
-    std::map<int, Client> clients_;
+    std::map<net::SocketHandle, Client> clients_;
     bool draining_ = false;
     std::function<void()> drained_;  // runs once the drain is over
     net::Timer drainLimit_;

@@ -27,7 +27,8 @@ QtEventLoop::QtEventLoop() : owner_(std::make_unique<QObject>()) {}
 
 QtEventLoop::~QtEventLoop() = default;
 
-void QtEventLoop::Watch(int fd, Interest interest, Handler handler) {
+void QtEventLoop::Watch(net::SocketHandle socket, Interest interest, Handler handler) {
+    int const fd = static_cast<int>(socket.native());
     if (fd < 0) {
         return;
     }
@@ -45,8 +46,8 @@ void QtEventLoop::Watch(int fd, Interest interest, Handler handler) {
     watcher.notifier->setEnabled(holds_ == 0);
 }
 
-void QtEventLoop::Unwatch(int fd, Interest interest) {
-    auto const found = watchers_.find(WatchKey{fd, interest});
+void QtEventLoop::Unwatch(net::SocketHandle socket, Interest interest) {
+    auto const found = watchers_.find(WatchKey{static_cast<int>(socket.native()), interest});
     if (found == watchers_.end()) {
         return;
     }

@@ -28,8 +28,8 @@ class QtEventLoop final : public net::EventLoop {
     QtEventLoop(QtEventLoop const&) = delete;
     QtEventLoop& operator=(QtEventLoop const&) = delete;
 
-    void Watch(int fd, Interest interest, Handler handler) override;
-    void Unwatch(int fd, Interest interest) override;
+    void Watch(net::SocketHandle socket, Interest interest, Handler handler) override;
+    void Unwatch(net::SocketHandle socket, Interest interest) override;
     TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override;
     void StopTimer(TimerId id) override;
     void Run() override;

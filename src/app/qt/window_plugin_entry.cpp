@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/qt/qt_front_end.h"
-#include "app/window_plugin.h"
+#include "app/unix/window_plugin.h"
 
 namespace qm::app::qt {
 namespace {

@@ -1,0 +1,96 @@
+// The event loop of Windows: the thread's window message loop. Sockets report to a window of the
+// loop's own (a message-only window) through WSAAsyncSelect, one window message per socket
+// registration, so that a message that was posted for a socket since closed (whose handle a new
+// socket may have got) is recognised and dropped. Timers are one window timer, set for the
+// earliest due. While the loop is held (a message box runs its own message loop over this one),
+// socket messages and due timers wait and are delivered after the last release.
+//
+// The update window, when there is one, is a modeless dialog run by this loop (SetDialog), so
+// that Tab, Enter and Escape work in it as in any dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "net/event_loop.h"
+#include "net/timer_queue.h"
+
+namespace qm::net {
+
+class MessageLoop final : public EventLoop {
+  public:
+    MessageLoop();
+    ~MessageLoop() override;
+    MessageLoop(MessageLoop const&) = delete;
+    MessageLoop& operator=(MessageLoop const&) = delete;
+
+    void Watch(SocketHandle socket, Interest interest, Handler handler) override;
+    void Unwatch(SocketHandle socket, Interest interest) override;
+    TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override;
+    void StopTimer(TimerId id) override;
+    void Run() override;
+    void Stop() override;
+    bool Stopped() const override { return stopped_; }
+
+    // The dialog whose keyboard messages the loop hands to IsDialogMessage; none with nullptr.
+    void SetDialog(HWND dialog) { dialog_ = dialog; }
+
+    // Runs `handler` on the loop's thread, soon; the one call that may come from any thread (a
+    // console's Ctrl-C arrives on a thread of its own). Held like the rest while a box is open.
+    void Post(Handler handler);
+
+    // The window that receives the loop's messages.
+    HWND window() const { return window_; }
+
+    // Handles every message that is waiting, without waiting for more; for tests. Returns the
+    // number of handlers run.
+    int RunPending();
+
+  protected:
+    void Hold() override { ++holds_; }
+    void Release() override;
+
+  private:
+    struct Registration {
+        UINT message = 0;
+        Handler readable;
+        Handler writable;
+    };
+    struct Deferred {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+
+    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnSocketMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnTimerMessage();
+    void RunPosted();
+    bool Held() const { return holds_ > 0 || stopped_; }
+    void Select(SocketHandle socket, Registration const& registration);
+    UINT NextSocketMessage();
+    void ArmTimer();
+    void Dispatch(MSG const& message);
+
+    HWND window_ = nullptr;
+    HWND dialog_ = nullptr;
+    std::map<SocketHandle, Registration> sockets_;
+    std::map<UINT, SocketHandle> byMessage_;
+    UINT lastSocketMessage_ = 0;
+    TimerQueue timers_;
+    std::vector<Deferred> deferred_;
+    std::mutex postedLock_;
+    std::deque<Handler> posted_;  // guarded by postedLock_
+    int holds_ = 0;
+    int ran_ = 0;
+    bool stopped_ = false;
+};
+
+}  // namespace qm::net
