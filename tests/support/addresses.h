@@ -188,6 +188,24 @@ enum class TestAddress : int {
     SoakScaleCheckServer1,
     SoakScaleCheckServer2,
     SoakScaleCheckServer3,  // 127.0.5.247
+    // Kills and power cuts at every step of whole runs (tests/faults, tests/soak) and the
+    // benchmarks of dropped links and of the commit (bench/) in 127.0.7.N.
+    CrashKillOld = 7 * 256 + 1,  // serves the old release, for the client's starting tree
+    CrashKillNew,                // serves the new one
+    CrashKillUnreachable,        // nothing listens: the runs that must complete a journal
+    CrashCutOld,
+    CrashCutNew,
+    CrashCutUnreachable,
+    SoakCrashKillOld,
+    SoakCrashKillNew,
+    SoakCrashKillUnreachable,
+    SoakCrashCutOld,
+    SoakCrashCutNew,
+    SoakCrashCutUnreachable,
+    BenchDroppedServer,
+    BenchDroppedLink,  // the link emulator that cuts and silences the connection
+    BenchCommitServer,
+    BenchCommitLink,  // 127.0.7.16, the link that times the completion
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client
