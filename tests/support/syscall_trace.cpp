@@ -1,5 +1,6 @@
 #include "support/syscall_trace.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <sstream>
@@ -224,7 +225,9 @@ std::vector<TracedCall> ReadSyscallTrace(std::string const& log) {
             std::from_chars(line.data(), line.data() + blank, pid).ec != std::errc()) {
             throw std::runtime_error("trace line without a process id: " + line.substr(0, 200));
         }
-        std::string_view text = std::string_view(line).substr(blank + 1);
+        // strace pads the process id to a width of its own.
+        std::string_view text = std::string_view(line).substr(blank);
+        text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
         if (text.starts_with("---") || text.starts_with("+++")) {
             continue;
         }
