@@ -205,7 +205,9 @@ enum class TestAddress : int {
     BenchDroppedServer,
     BenchDroppedLink,  // the link emulator that cuts and silences the connection
     BenchCommitServer,
-    BenchCommitLink,  // 127.0.7.16, the link that times the completion
+    BenchCommitLink,    // the link that times the completion
+    SupportLinkServer,  // the link emulator's own test (tests/e2e)
+    SupportLink,        // 127.0.7.18
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client
