@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <iostream>
@@ -131,6 +132,12 @@ ProcessOptions Traced(fs::path const& directory, std::vector<std::string> const&
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.insert(argv.end(), options.argv.begin(), options.argv.end());
     options.argv = std::move(argv);
+    // In a sanitizer build the leak check at exit stops the program with ptrace, which strace
+    // holds already: it is left to the runs without strace.
+    char const* const sanitizer = std::getenv("ASAN_OPTIONS");
+    options.environment["ASAN_OPTIONS"] =
+        (sanitizer != nullptr && *sanitizer != '\0' ? std::string(sanitizer) + ":" : "") +
+        "detect_leaks=0";
     return options;
 }
 
