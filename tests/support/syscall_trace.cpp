@@ -35,11 +35,14 @@ std::string Unescaped(std::string_view text) {
     return out;
 }
 
-// The index just past the bracket that closes the one at `open`, skipping quoted strings.
-std::size_t Closing(std::string_view text, std::size_t open) {
+// Walks `text` from `from`, passing over quoted strings, and calls `at(index, character, depth)`
+// for each character outside them, with the depth of brackets after it, until `at` returns true:
+// the index where it did, or npos.
+template <typename At>
+std::size_t Scan(std::string_view text, std::size_t from, At at) {
     int depth = 0;
     bool quoted = false;
-    for (std::size_t i = open; i < text.size(); ++i) {
+    for (std::size_t i = from; i < text.size(); ++i) {
         char const c = text[i];
         if (quoted) {
             if (c == '\\') {
@@ -47,44 +50,41 @@ std::size_t Closing(std::string_view text, std::size_t open) {
             } else if (c == '"') {
                 quoted = false;
             }
-        } else if (c == '"') {
+            continue;
+        }
+        if (c == '"') {
             quoted = true;
-        } else if (c == '(' || c == '[' || c == '{') {
+            continue;
+        }
+        if (c == '(' || c == '[' || c == '{') {
             ++depth;
-        } else if ((c == ')' || c == ']' || c == '}') && --depth == 0) {
-            return i + 1;
+        } else if (c == ')' || c == ']' || c == '}') {
+            --depth;
+        }
+        if (at(i, c, depth)) {
+            return i;
         }
     }
     return std::string_view::npos;
 }
 
+// The index just past the bracket that closes the one at `open`.
+std::size_t Closing(std::string_view text, std::size_t open) {
+    std::size_t const close =
+        Scan(text, open, [](std::size_t, char, int depth) { return depth == 0; });
+    return close == std::string_view::npos ? close : close + 1;
+}
+
 std::vector<std::string> SplitArguments(std::string_view text) {
     std::vector<std::string> arguments;
-    int depth = 0;
-    bool quoted = false;
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char const c = text[i];
-        if (quoted) {
-            if (c == '\\') {
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == '(' || c == '[' || c == '{') {
-            ++depth;
-        } else if (c == ')' || c == ']' || c == '}') {
-            --depth;
-        } else if (c == ',' && depth == 0) {
+    Scan(text, 0, [&](std::size_t i, char c, int depth) {
+        if (c == ',' && depth == 0) {
             arguments.emplace_back(text.substr(start, i - start));
-            start = i + 1;
-            while (start < text.size() && text[start] == ' ') {
-                ++start;
-            }
+            start = std::min(text.find_first_not_of(' ', i + 1), text.size());
         }
-    }
+        return false;
+    });
     if (start < text.size()) {
         arguments.emplace_back(text.substr(start));
     }
