@@ -1,7 +1,7 @@
 // The times of the frames that bound what a user waits for, seen on the link between the updater
 // and the server (as a LinkEmulator's tap): the description of the file to check, the first
-// chunk request, the empty chunk that ends a download, and the acknowledgements that follow the
-// description and the empty chunk.
+// chunk request, the empty chunk that ends a download, the acknowledgements that follow the
+// description and the empty chunk, and the summary that reports the whole run complete.
 #pragma once
 
 #include <mutex>
@@ -24,6 +24,7 @@ class FrameClock {
         Time lastByte;        // the last bytes from the server so far
         Time emptyChunk;      // the DataChunk of no data
         Time emptyChunkAck;   // the Ack that follows it
+        Time completion;      // the ListSummary that reports the whole run complete
     };
 
     auto Tap() {
@@ -59,6 +60,8 @@ class FrameClock {
             times_.description = at;
         } else if (test::Kind(frame) == 3 && frame.size() >= 21 && test::Read16(frame, 19) == 0) {
             times_.emptyChunk = at;
+        } else if (test::Kind(frame) == 7 && frame.size() >= 148 && frame[147] == 1) {
+            times_.completion = at;
         }
     }
     void FromClient(std::span<const std::uint8_t> frame, Clock::time_point at) {

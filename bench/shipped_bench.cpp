@@ -9,7 +9,12 @@
 //  - memory and start-up: peak resident memory of plain-mode runs (1 MiB, 1 GiB) and of a window
 //    run on Xvfb, spawn to first connection in both modes;
 //  - links: WINDOW 1 to 256 over 20 and 50 ms round trips against the link's limit; a download
-//    killed at half way and resumed; the stall limit; TLS against plain TCP.
+//    killed at half way and resumed; the stall limit; TLS against plain TCP;
+//  - dropped: 64 MiB over a 50 ms round trip whose connection is cut every 8 MiB and silent for
+//    20 s once, with RETRIES: the time against a clean run plus the waits, the data received twice
+//    against one window per drop;
+//  - commit: APPLY=run, 1,000 staged files of 4 KiB in 10 directories, from the completion to the
+//    start of the client program, against 1 s.
 //
 // The frames are timed on a LinkEmulator between the updater and the server (bench/frame_clock.h).
 #include <arpa/inet.h>
@@ -27,6 +32,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,14 +73,20 @@ std::string const kLink = LoopbackAddress(TestAddress::BenchLink);
 std::string const kListener = LoopbackAddress(TestAddress::BenchStartup);
 std::string const kTlsServer = LoopbackAddress(TestAddress::BenchTlsServer);
 std::string const kStream = LoopbackAddress(TestAddress::BenchStream);
+std::string const kDroppedServer = LoopbackAddress(TestAddress::BenchDroppedServer);
+std::string const kDroppedLink = LoopbackAddress(TestAddress::BenchDroppedLink);
+std::string const kCommitServer = LoopbackAddress(TestAddress::BenchCommitServer);
+std::string const kCommitLink = LoopbackAddress(TestAddress::BenchCommitLink);
 
 struct Options {
     std::string updater;
     std::string server;
     std::string probe;
     std::string minimalProgram;
+    std::string startStamp;
     int repetitions = 5;
-    std::string scenarios = "checksum,download,memory,startup,links,resume,stall,tls";
+    std::string scenarios =
+        "checksum,download,memory,startup,links,resume,stall,tls,dropped,commit";
     bool Wants(std::string const& name) const {
         return ("," + scenarios + ",").find("," + name + ",") != std::string::npos;
     }
@@ -609,6 +621,230 @@ void MeasureTls(Options const& options, fs::path const& scratch, RatioTable& tab
     }
 }
 
+// ---- A dropped link, and the commit of a whole run --------------------------------------------
+
+// What the link delivered to the updater, connection by connection: the bytes, and the chunk data
+// it received more than once (whole frames only: the part of a frame that a cut leaves is never
+// a chunk to the updater).
+class DeliveredChunks {
+  public:
+    auto Callback() {
+        return [this](std::size_t connection, qm::test::LinkDirection direction,
+                      std::span<const std::uint8_t> bytes) { Take(connection, direction, bytes); };
+    }
+    std::uint64_t twice() const {
+        std::lock_guard lock(mutex_);
+        return twice_;
+    }
+    // The most that one connection brought again of what an earlier one had brought.
+    std::uint64_t MostTwiceInOneConnection() const {
+        std::lock_guard lock(mutex_);
+        std::uint64_t most = 0;
+        for (auto const& [connection, bytes] : twiceOf_) {
+            most = std::max(most, bytes);
+        }
+        return most;
+    }
+    // Connections that carried exactly `bytes` towards the updater: those the link cut.
+    std::size_t CarryingExactly(std::uint64_t bytes) const {
+        std::lock_guard lock(mutex_);
+        return static_cast<std::size_t>(
+            std::count_if(carried_.begin(), carried_.end(),
+                          [&](auto const& entry) { return entry.second == bytes; }));
+    }
+
+  private:
+    void Take(std::size_t connection, qm::test::LinkDirection direction,
+              std::span<const std::uint8_t> bytes) {
+        if (direction != qm::test::LinkDirection::ToClient) {
+            return;
+        }
+        std::lock_guard lock(mutex_);
+        carried_[connection] += bytes.size();
+        qm::test::Bytes& pending = streams_[connection];
+        pending.insert(pending.end(), bytes.begin(), bytes.end());
+        std::size_t used = 0;
+        for (std::span<const std::uint8_t> frame : qm::test::SplitFrames(pending).frames) {
+            if (qm::test::FrameType(frame) == qm::test::kUpdateType && qm::test::Kind(frame) == 3 &&
+                frame.size() >= 21 && !seen_.insert(qm::test::Read32(frame, 15)).second) {
+                twice_ += qm::test::Read16(frame, 19);
+                twiceOf_[connection] += qm::test::Read16(frame, 19);
+            }
+            used += frame.size();
+        }
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(used));
+    }
+
+    mutable std::mutex mutex_;
+    std::map<std::size_t, qm::test::Bytes> streams_;
+    std::map<std::size_t, std::uint64_t> carried_;
+    std::set<std::uint32_t> seen_;
+    std::uint64_t twice_ = 0;
+    std::map<std::size_t, std::uint64_t> twiceOf_;
+};
+
+// The seconds the updater waited to connect again: from the first "reconnecting in" line of each
+// wait to the "connecting..." line that ends it.
+std::pair<double, int> ReconnectWaits(UpdaterRun const& run) {
+    double waited = 0;
+    int waits = 0;
+    bool waiting = false;
+    Clock::time_point since{};
+    for (qm::test::TimedLine const& line : run.lines) {
+        if (line.text.starts_with("status: reconnecting in ") && !waiting) {
+            waiting = true;
+            since = line.at;
+        } else if (line.text == "status: connecting..." && waiting) {
+            waited += Seconds(line.at - since);
+            ++waits;
+            waiting = false;
+        }
+    }
+    return {waited, waits};
+}
+
+void MeasureDroppedLink(Options const& options, fs::path const& scratch, RatioTable& table) {
+    constexpr std::uint64_t kSize = 64 * kMiB;
+    constexpr std::uint64_t kCutEvery = 8 * kMiB;
+    constexpr int kWindow = 64;
+    constexpr double kStallLimit = 5;
+    auto const oneWay = std::chrono::microseconds(25'000);
+    fs::path const root = Release(scratch / "release-dropped", "dropped.bin", kSize);
+    auto const server = StartServer(options, root, kDroppedServer);
+    std::string const settings = "WINDOW=64\nRETRIES=5\nTIMEOUT=5\n";
+    fs::path const client = scratch / "client-dropped";
+    Pairs times;
+    std::vector<double> twice, window, mostInOne;
+    for (int i = 0; i < std::min(options.repetitions, 3); ++i) {
+        FrameClock cleanClock;
+        UpdaterRun clean;
+        {
+            LinkEmulator const link({kDroppedLink, kDroppedServer, oneWay, 0, cleanClock.Tap()});
+            clean = RunUpdater(options, ClientDirectory(client, kDroppedLink, settings));
+        }
+        Figure const cleanTook =
+            Between(cleanClock.times().firstRequest, cleanClock.times().emptyChunkAck);
+        Require(clean.status == 0 && cleanTook, Failed("clean run through the link", clean));
+        FrameClock clock;
+        DeliveredChunks chunks;
+        qm::test::LinkOptions faulty{kDroppedLink, kDroppedServer, oneWay, 0, clock.Tap()};
+        faulty.cutEveryToClient = kCutEvery;
+        faulty.silentAfter = 4 * kCutEvery + 3 * kMiB;
+        faulty.silence = std::chrono::seconds(20);
+        faulty.delivered = chunks.Callback();
+        UpdaterRun dropped;
+        {
+            LinkEmulator const link(faulty);
+            dropped = RunUpdater(options, ClientDirectory(client, kDroppedLink, settings));
+        }
+        Figure const took = Between(clock.times().firstRequest, clock.times().emptyChunkAck);
+        Require(dropped.status == 0 && took && fs::file_size(client / "dropped.bin") == kSize &&
+                    qm::test::ReadFile(client / "dropped.bin") ==
+                        qm::test::ReadFile(root / "dropped.bin"),
+                Failed("the run through the dropped link", dropped));
+        auto const [waited, waits] = ReconnectWaits(dropped);
+        // A connection made while the link is silent carries nothing: the updater's own count.
+        auto const connections = static_cast<std::size_t>(
+            std::count_if(dropped.lines.begin(), dropped.lines.end(),
+                          [](auto const& line) { return line.text == "status: connecting..."; }));
+        std::size_t const drops = connections - 1;
+        std::size_t const cuts = chunks.CarryingExactly(kCutEvery);
+        std::size_t const stalls = drops - cuts;
+        double const limit = *cleanTook + waited + kStallLimit * static_cast<double>(stalls);
+        twice.push_back(static_cast<double>(chunks.twice()));
+        mostInOne.push_back(static_cast<double>(chunks.MostTwiceInOneConnection()));
+        window.push_back(static_cast<double>(drops * kWindow * 2027));
+        Report(
+            "dropped link %d: %.1f s in %zu connections (%zu cut, %zu stalled, %d waits of "
+            "%.1f s in all); clean run %.1f s; limit %.1f s, ratio %.3f; %llu bytes twice, "
+            "at most %llu after one drop; one window per drop %zu bytes",
+            i + 1, *took, drops + 1, cuts, stalls, waits, waited, *cleanTook, limit,
+            times.Add(*took, limit, *took / limit), static_cast<unsigned long long>(chunks.twice()),
+            static_cast<unsigned long long>(chunks.MostTwiceInOneConnection()),
+            drops * kWindow * 2027);
+    }
+    table.Add(
+        "64 MiB over 50 ms, WINDOW=64, cut every 8 MiB and silent 20 s once, RETRIES=5 "
+        "TIMEOUT=5: one invocation, exit 0 (first request to the last Ack)",
+        Median(times.measured), "a clean run through the same link plus the waits",
+        Median(times.limit), "s", 1, Goal::Informational, 0);
+    table.Add("the same, median of paired ratios", Median(times.ratios), "1", 1.0, "", 1,
+              Goal::Informational, 0);
+    table.Add("the same: chunk data received twice (most of the runs)",
+              *std::max_element(twice.begin(), twice.end()),
+              "one window per drop (64 chunks of 2027 bytes)",
+              *std::min_element(window.begin(), window.end()), "KiB", 1024, Goal::AtMost, 1.0);
+    table.Add("the same: received again after one drop (the most of all drops)",
+              *std::max_element(mostInOne.begin(), mostInOne.end()), "one window", kWindow * 2027.0,
+              "KiB", 1024, Goal::AtMost, 1.0);
+}
+
+// A client directory behind `release` (4 KiB files): every file there, with other bytes.
+void Outdate(fs::path const& client, fs::path const& release, std::mt19937_64& random) {
+    for (auto const& entry : fs::recursive_directory_iterator(release)) {
+        if (entry.is_regular_file()) {
+            fs::path const target = client / entry.path().lexically_relative(release);
+            fs::create_directories(target.parent_path());
+            qm::bench::WriteRandomFile(target.string(), entry.file_size(), random);
+        }
+    }
+}
+
+void MeasureCommit(Options const& options, fs::path const& scratch, RatioTable& table) {
+    constexpr int kDirectories = 10;
+    constexpr int kFilesEach = 100;
+    fs::path const root = scratch / "release-commit";
+    std::mt19937_64 random(4096);
+    for (int d = 0; d < kDirectories; ++d) {
+        for (int f = 0; f < kFilesEach; ++f) {
+            fs::path const file = root / ("d" + std::to_string(d)) / ("f" + std::to_string(f));
+            fs::create_directories(file.parent_path());
+            qm::bench::WriteRandomFile(file.string(), 4096, random);
+        }
+    }
+    auto const server = StartServer(options, root, kCommitServer);
+    fs::path const stamp = scratch / "commit.stamp";
+    // From the completion on the link to the moment the client program noted its start.
+    auto const completionToStart = [&](std::string const& apply) {
+        fs::path const client = ClientDirectory(
+            scratch / "client-commit", kCommitLink,
+            "APPLY=" + apply + "\nEXE=" + options.startStamp + " " + stamp.string() + "\n");
+        Outdate(client, root, random);
+        fs::remove(stamp);
+        FrameClock clock;
+        UpdaterRun run;
+        {
+            LinkEmulator const link({kCommitLink, kCommitServer, {}, 0, clock.Tap()});
+            run = RunUpdater(options, client);
+        }
+        for (int i = 0; i < 500 && !fs::exists(stamp); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        long long started = 0;
+        std::ifstream(stamp) >> started;
+        Require(run.status == 0 && started > 0 && clock.times().completion,
+                Failed("the commit run, APPLY=" + apply, run));
+        Clock::time_point const start{std::chrono::nanoseconds(started)};
+        return Seconds(start - *clock.times().completion);
+    };
+    Pairs pairs;
+    for (int i = 0; i < options.repetitions; ++i) {
+        double const whole = completionToStart("run");
+        double const single = completionToStart("file");
+        pairs.Add(whole, single, whole / single);
+        Report(
+            "commit %d: 1000 staged files, completion to the program's start %.1f ms "
+            "(APPLY=file: %.1f ms)",
+            i + 1, whole * 1e3, single * 1e3);
+    }
+    table.Add(
+        "APPLY=run, 1,000 staged files of 4 KiB in 10 directories: the completion to the "
+        "program's start (commit, flushes included)",
+        Median(pairs.measured), "1 s", 1.0, "ms", 1e-3, Goal::AtMost, 1.0);
+    table.Add("the same run with APPLY=file (nothing left to commit)", Median(pairs.limit),
+              "APPLY=run", Median(pairs.measured), "ms", 1e-3, Goal::Informational, 0);
+}
+
 Options ReadOptions(int argc, char** argv) {
     auto const environment = [](char const* name, char const* fallback) {
         char const* value = std::getenv(name);
@@ -616,7 +852,7 @@ Options ReadOptions(int argc, char** argv) {
     };
     Options options{environment("QM_UPDATER_BINARY", QM_UPDATER_PATH),
                     environment("QM_SERVER_BINARY", QM_SERVER_PATH), QM_PEAK_PROBE_PATH,
-                    QM_MINIMAL_PROGRAM_PATH};
+                    QM_MINIMAL_PROGRAM_PATH, QM_START_STAMP_PATH};
     for (int i = 1; i < argc; ++i) {
         std::string const argument = argv[i];
         if (argument.starts_with("--repetitions=")) {
@@ -649,7 +885,8 @@ int main(int argc, char** argv) try {
         {"checksum", MeasureChecksum, shipped}, {"download", MeasureDownload, shipped},
         {"memory", MeasureMemory, shipped},     {"startup", MeasureStartup, shipped},
         {"links", MeasureLinks, links},         {"resume", MeasureResume, links},
-        {"stall", MeasureStall, links},         {"tls", MeasureTls, links}};
+        {"stall", MeasureStall, links},         {"tls", MeasureTls, links},
+        {"dropped", MeasureDroppedLink, links}, {"commit", MeasureCommit, shipped}};
     bool failed = false;
     for (auto const& [name, measure, table] : scenarios) {
         try {

@@ -157,6 +157,21 @@ std::set<std::string> DirectoriesOf(RunPlan const& plan) {
     return directories;
 }
 
+// Flushes `directory`, or, when it went with its last file, the nearest directory above it that is
+// still there: the one whose entry for it was removed. Without that flush a power cut could bring
+// the removed directory back, with the files deleted in it.
+void SyncNearestDirectory(std::string directory) {
+    for (;; directory = base::DirectoryOf(directory)) {
+        if (std::optional<base::Directory> const opened = base::Directory::Open(directory)) {
+            opened->Sync();
+            return;
+        }
+        if (directory == "." || directory == "/") {
+            return;
+        }
+    }
+}
+
 // Each step of a journal, carried out so that doing it again changes nothing.
 bool CarryOut(RunPlan const& plan, std::string& problem) {
     for (std::string const& target : plan.installs()) {
@@ -181,9 +196,7 @@ bool CarryOut(RunPlan const& plan, std::string& problem) {
         }
     }
     for (std::string const& directory : DirectoriesOf(plan)) {
-        if (std::optional<base::Directory> const opened = base::Directory::Open(directory)) {
-            opened->Sync();
-        }
+        SyncNearestDirectory(directory);
     }
     return true;
 }

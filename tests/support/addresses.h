@@ -196,6 +196,26 @@ enum class TestAddress : int {
     WindowsMessageLoop,             // the message loop's socket notifications
     WindowsHeldEvents,              // socket events held while a box is open
     WindowsSocketLayer,             // the socket layer on the message loop
+    // Kills and power cuts at every step of whole runs (tests/faults, tests/soak) and the
+    // benchmarks of dropped links and of the commit (bench/) in 127.0.7.N.
+    CrashKillOld = 7 * 256 + 1,  // serves the old release, for the client's starting tree
+    CrashKillNew,                // serves the new one
+    CrashKillUnreachable,        // nothing listens: the runs that must complete a journal
+    CrashCutOld,
+    CrashCutNew,
+    CrashCutUnreachable,
+    SoakCrashKillOld,
+    SoakCrashKillNew,
+    SoakCrashKillUnreachable,
+    SoakCrashCutOld,
+    SoakCrashCutNew,
+    SoakCrashCutUnreachable,
+    BenchDroppedServer,
+    BenchDroppedLink,  // the link emulator that cuts and silences the connection
+    BenchCommitServer,
+    BenchCommitLink,    // the link that times the completion
+    SupportLinkServer,  // the link emulator's own test (tests/e2e)
+    SupportLink,        // 127.0.7.18
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 
 #include "support/local_sockets.h"
@@ -32,8 +33,9 @@ void NoDelay(int fd) {
 // writer that sends each block when it is due.
 class LinkEmulator::Connection {
   public:
-    Connection(LinkOptions const& options, int client, int server)
-        : options_(options), client_(client), server_(server) {
+    Connection(LinkOptions const& options, Shared& shared, std::size_t number, int client,
+               int server)
+        : options_(options), shared_(shared), number_(number), client_(client), server_(server) {
         NoDelay(client_);
         NoDelay(server_);
         Start(toServer_, LinkDirection::ToServer, client_, server_);
@@ -81,7 +83,7 @@ class LinkEmulator::Connection {
         flow.reader =
             std::thread([this, &flow, direction, from, to] { Read(flow, direction, from, to); });
         if (Paced()) {
-            flow.writer = std::thread([this, &flow, to] { Write(flow, to); });
+            flow.writer = std::thread([this, &flow, direction, to] { Write(flow, direction, to); });
         }
     }
 
@@ -95,7 +97,7 @@ class LinkEmulator::Connection {
                 options_.tap(direction, bytes, at);
             }
             if (!Paced()) {
-                if (got <= 0 || !SendAll(to, bytes)) {
+                if (got <= 0 || !Forward(direction, to, bytes)) {
                     ::shutdown(to, SHUT_WR);
                     return;
                 }
@@ -112,7 +114,7 @@ class LinkEmulator::Connection {
         }
     }
 
-    void Write(Flow& flow, int to) {
+    void Write(Flow& flow, LinkDirection direction, int to) {
         Clock::time_point free = Clock::now();  // when the rate limit lets the next block go
         std::unique_lock lock(flow.mutex);
         for (;;) {
@@ -129,7 +131,7 @@ class LinkEmulator::Connection {
             flow.queued -= block.bytes.size();
             flow.changed.notify_all();
             lock.unlock();
-            if (block.bytes.empty() || !SendAll(to, block.bytes)) {
+            if (block.bytes.empty() || !Forward(direction, to, block.bytes)) {
                 ::shutdown(to, SHUT_WR);
                 return;
             }
@@ -143,7 +145,71 @@ class LinkEmulator::Connection {
         }
     }
 
+    // Sends `bytes` on: what the silence holds after it is over, and up to the cut if this
+    // connection reaches it. False when the connection is cut or a send failed.
+    bool Forward(LinkDirection direction, int to, std::span<const std::uint8_t> bytes) {
+        bool const toClient = direction == LinkDirection::ToClient;
+        while (!bytes.empty()) {
+            WaitOutSilence();
+            std::size_t piece =
+                toClient ? std::min(bytes.size(), BytesBeforeSilence()) : bytes.size();
+            bool cut = false;
+            if (toClient && options_.cutEveryToClient > 0) {
+                std::uint64_t const left = options_.cutEveryToClient - carriedToClient_;
+                cut = piece >= left;
+                piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, left));
+            }
+            if (!SendAll(to, bytes.first(piece))) {
+                return false;
+            }
+            if (options_.delivered) {
+                options_.delivered(number_, direction, bytes.first(piece));
+            }
+            if (toClient) {
+                carriedToClient_ += piece;
+                NoteCarried(piece);
+            }
+            if (cut) {
+                ::shutdown(client_, SHUT_RDWR);
+                ::shutdown(server_, SHUT_RDWR);
+                return false;
+            }
+            bytes = bytes.subspan(piece);
+        }
+        return true;
+    }
+
+    // Bytes the link carries towards the client before its silence begins (as many as there are
+    // when it has begun or never will).
+    std::size_t BytesBeforeSilence() {
+        std::lock_guard lock(shared_.mutex);
+        if (options_.silentAfter == 0 || shared_.silentUntil) {
+            return SIZE_MAX;
+        }
+        return static_cast<std::size_t>(options_.silentAfter - shared_.toClient);
+    }
+
+    void WaitOutSilence() {
+        std::unique_lock lock(shared_.mutex);
+        if (shared_.silentUntil) {
+            shared_.changed.wait_until(lock, *shared_.silentUntil,
+                                       [&] { return shared_.stopping; });
+        }
+    }
+
+    void NoteCarried(std::size_t count) {
+        std::lock_guard lock(shared_.mutex);
+        shared_.toClient += count;
+        if (options_.silentAfter > 0 && !shared_.silentUntil &&
+            shared_.toClient >= options_.silentAfter) {
+            shared_.silentUntil = Clock::now() + options_.silence;
+        }
+    }
+
     LinkOptions const& options_;
+    Shared& shared_;
+    std::size_t number_;
+    std::uint64_t carriedToClient_ = 0;  // written by the one thread that sends towards the client
     int client_;
     int server_;
     Flow toServer_;
@@ -154,11 +220,17 @@ LinkEmulator::LinkEmulator(LinkOptions options)
     : options_(std::move(options)),
       acceptor_(options_.listenAddress, options_.serverAddress, [this](int client, int server) {
           std::lock_guard lock(mutex_);
-          connections_.push_back(std::make_unique<Connection>(options_, client, server));
+          connections_.push_back(
+              std::make_unique<Connection>(options_, shared_, connections_.size(), client, server));
       }) {}
 
 LinkEmulator::~LinkEmulator() {
     acceptor_.Stop();
+    {
+        std::lock_guard lock(shared_.mutex);
+        shared_.stopping = true;
+    }
+    shared_.changed.notify_all();
     connections_.clear();
 }
 

@@ -8,6 +8,14 @@
 namespace qm::test {
 namespace fs = std::filesystem;
 
+namespace {
+
+std::string ObsoleteContent(std::string const& path) {
+    return "an obsolete file: " + path + "\n";
+}
+
+}  // namespace
+
 std::string Pattern(std::size_t size, unsigned seed) {
     std::vector<std::uint8_t> const bytes = PatternBytes(size, 2166136261u ^ seed);
     return {bytes.begin(), bytes.end()};
@@ -119,6 +127,17 @@ void Release::WriteServed(fs::path const& root, fs::path const& deletions) const
     WriteFile(deletions, list);
 }
 
+void Release::WriteOldServed(fs::path const& root) const {
+    for (ReleaseFile const& file : files) {
+        if (!file.oldContent.empty()) {
+            WriteFile(root / file.path, file.oldContent);
+        }
+    }
+    for (std::string const& path : obsolete) {
+        WriteFile(root / path, ObsoleteContent(path));
+    }
+}
+
 void Release::MakeOutdated(fs::path const& client) const {
     for (ReleaseFile const& file : files) {
         std::error_code ignored;
@@ -129,7 +148,7 @@ void Release::MakeOutdated(fs::path const& client) const {
         }
     }
     for (std::string const& path : obsolete) {
-        WriteFile(client / path, "an obsolete file: " + path + "\n");
+        WriteFile(client / path, ObsoleteContent(path));
     }
     std::error_code ignored;
     fs::remove(client / "crc.ini", ignored);
@@ -189,6 +208,48 @@ Release SmallRelease() {
                                  std::string("file") + std::to_string(i) + ".bin";
         std::size_t const size = 1 + (i * 3571u) % 40000;
         release.files.push_back({path, Pattern(size / 2 + 1, i), Pattern(size, 100 + i)});
+    }
+    return release;
+}
+
+Release TwoHundredFileRelease() {
+    Release release;
+    char const* const directories[] = {"",
+                                       "data/",
+                                       "data/maps/",
+                                       "data/text/",
+                                       "gfx/icons/small/",
+                                       "gfx/icons/large/",
+                                       "gfx/added/",
+                                       "data/maps/added/"};
+    for (unsigned i = 0; i < 200; ++i) {
+        // The two directories named "added" hold only new files: the client lacks them.
+        unsigned const directory = i % 10 == 0 ? 6 + (i / 10) % 2 : i % 6;
+        std::size_t size = 1 + (i * 7919u) % 9000u;
+        if (i % 50 == 17) {
+            size = 100'000 + i;  // kept as a partial download when cut off
+        } else if (i == 111) {
+            size = std::size_t{1} << 20;
+        }
+        std::string const path = std::string(directories[directory]) + "file" + std::to_string(i) +
+                                 (i % 3 == 0 ? ".pak" : ".dat");
+        bool const added = i % 10 == 0;
+        bool const unchanged = i % 10 == 5;
+        std::string const next = Pattern(size, 5000 + i);
+        release.files.push_back({path,
+                                 added       ? ""
+                                 : unchanged ? next
+                                             : Pattern(size / 2 + i % 7 + 1, 9000 + i),
+                                 next});
+    }
+    for (unsigned i = 0; i < 20; ++i) {
+        // Five go with their directories (data/old/, data/old/deeper/, gfx/retired/).
+        char const* const where = i < 5    ? (i < 3 ? "data/old/deeper/" : "data/old/")
+                                  : i < 7  ? "gfx/retired/"
+                                  : i < 12 ? ""
+                                  : i < 16 ? "data/maps/"
+                                           : "gfx/icons/small/";
+        release.obsolete.push_back(std::string(where) + "obsolete" + std::to_string(i) + ".old");
     }
     return release;
 }

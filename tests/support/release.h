@@ -52,6 +52,9 @@ struct Release {
     // The served release: the new files below `root`, and the deletion list in `deletions`.
     void WriteServed(std::filesystem::path const& root,
                      std::filesystem::path const& deletions) const;
+    // The old release as a server would have served it: the old files and the obsolete ones, so
+    // that a complete run against it leaves a client directory wholly old, crc.ini included.
+    void WriteOldServed(std::filesystem::path const& root) const;
     // Puts a client directory back to the old state: old files, obsolete files, no crc.ini.
     void MakeOutdated(std::filesystem::path const& client) const;
     // Where the client differs from the new release ("differs X", "missing X", "still has X").
@@ -67,5 +70,10 @@ std::string Pattern(std::size_t size, unsigned seed);
 Release MixedRelease();
 // A small release for many runs: a dozen files up to 40 KiB.
 Release SmallRelease();
+// An update of 200 files in quillmesh.ini, data.ini and gfx.ini: 160 changed, 20 new (some in
+// directories the client lacks), 20 unchanged, from 1 byte to 1 MiB (a few above the 64 KiB of
+// a resumable download); and 20 obsolete files, some of them the last files of their
+// directories, so that deleting them removes the directories too.
+Release TwoHundredFileRelease();
 
 }  // namespace qm::test
