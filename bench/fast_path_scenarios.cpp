@@ -89,6 +89,14 @@ Walk WalkLists(Options const& options, ListSetup const& setup, std::string const
     return {*took, run.peakKiB, std::move(run.sent)};
 }
 
+// The peak memory of a run that ends at once (no SERVER, "Configuration error"): what the
+// program and the pages of its libraries take before it does anything.
+long AloneKiB(Options const& options, fs::path const& scratch) {
+    UpdaterRun const run = RunUpdater(options, ClientDirectory(scratch / "client-alone", ""));
+    Require(run.status == 2, Failed("run without a server", run));
+    return run.peakKiB;
+}
+
 }  // namespace
 
 void MeasureLists(Options const& options, fs::path const& scratch, RatioTable& table) {
@@ -100,18 +108,21 @@ void MeasureLists(Options const& options, fs::path const& scratch, RatioTable& t
         int const oldRuns = count > 1000 ? 1 : std::min(options.repetitions, 3);
         for (int const roundTrip : kRoundTrips) {
             LinkRun const link{.oneWay = OneWay(roundTrip)};
-            std::vector<double> fastTimes, oldTimes, peaks;
+            std::vector<double> fastTimes, oldTimes, peaks, alone;
             for (int i = 0; i < options.repetitions; ++i) {
                 Walk const quick = WalkLists(options, setup, kServer, link);
                 fastTimes.push_back(quick.seconds);
                 peaks.push_back(static_cast<double>(quick.peakKiB));
+                alone.push_back(static_cast<double>(AloneKiB(options, scratch)));
                 if (i < oldRuns) {
                     oldTimes.push_back(
                         WalkLists(options, setup, kOldPathServer, link, kOldWindow).seconds);
                 }
-                Report("list of %zu, %d ms, run %d: fast path %.3f s (peak %ld KiB), old walk %s",
-                       count, roundTrip, i + 1, quick.seconds, quick.peakKiB,
-                       i < oldRuns ? (std::to_string(oldTimes.back()) + " s").c_str() : "-");
+                Report(
+                    "list of %zu, %d ms, run %d: fast path %.3f s (peak %ld KiB; ending at once "
+                    "%.0f KiB), old walk %.3f s",
+                    count, roundTrip, i + 1, quick.seconds, quick.peakKiB, alone.back(),
+                    i < oldRuns ? oldTimes.back() : 0.0);
             }
             std::string const what = "list of " + std::to_string(count) +
                                      " files, one 1 MiB file changed, " + RoundTripText(roundTrip) +
@@ -123,6 +134,9 @@ void MeasureLists(Options const& options, fs::path const& scratch, RatioTable& t
                           Goal::AtMost, 1.0);
                 table.Add("peak resident memory, plain mode, the list of 10,000 files, fast path",
                           Median(peaks), "4 MiB", 4096, "KiB", 1, Goal::AtMost, 1.0);
+                table.Add("the same", Median(peaks),
+                          "a run that ends at once (no SERVER): the program and its libraries",
+                          Median(alone), "KiB", 1, Goal::Informational, 0);
             }
         }
     }
