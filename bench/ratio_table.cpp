@@ -25,6 +25,9 @@ void RatioTable::Add(std::string what, std::optional<double> figure, std::string
 }
 
 bool RatioTable::Print() const {
+    if (rows_.empty()) {
+        return true;  // none of its scenarios ran
+    }
     bool allMet = true;
     std::printf("\n### %s\n\n", title_.c_str());
     std::printf("| Figure | Measured | Limit | Limit measured | Ratio | Target | Met |\n");

@@ -19,7 +19,8 @@ class RatioTable {
     void Add(std::string what, std::optional<double> figure, std::string limitName,
              std::optional<double> limit, std::string unit, double scale, Goal goal, double target);
 
-    // Prints the table to standard output; true when every row met its target.
+    // Prints the table to standard output (nothing when it has no rows); true when every row met
+    // its target.
     bool Print() const;
 
   private:

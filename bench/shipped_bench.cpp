@@ -14,7 +14,12 @@
 //    20 s once, with RETRIES: the time against a clean run plus the waits, the data received twice
 //    against one window per drop;
 //  - commit: APPLY=run, 1,000 staged files of 4 KiB in 10 directories, from the completion to the
-//    start of the client program, against 1 s.
+//    start of the client program, against 1 s;
+//  - lists, streams, previous: the fast path through the link (bench/fast_path_scenarios.h).
+//
+// The checksum, download, links and TLS scenarios measure the old walk (the server started with
+// --no-fast-path): a FileDescription per file, WINDOW chunks per round trip. Memory, resume and
+// stall run against the server as it ships, which announces the fast path.
 //
 // The frames are timed on a LinkEmulator between the updater and the server (bench/frame_clock.h).
 #include <arpa/inet.h>
@@ -30,6 +35,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <set>
@@ -38,225 +45,35 @@
 #include <vector>
 
 #include "base/unix/unique_fd.h"
-#include "frame_clock.h"
+#include "fast_path_scenarios.h"
 #include "problem.h"
 #include "random_file.h"
 #include "ratio_table.h"
+#include "shipped_runs.h"
 #include "stop_and_wait_client.h"
-#include "support/addresses.h"
-#include "support/link_emulator.h"
 #include "support/local_sockets.h"
-#include "support/process.h"
-#include "support/reference_server.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using qm::bench::FrameClock;
-using qm::bench::Problem;
-using qm::bench::RatioTable;
-using qm::bench::Require;
+using namespace qm::bench;  // shipped_runs.h
 using qm::test::Clock;
 using qm::test::LinkEmulator;
 using qm::test::LoopbackAddress;
 using qm::test::Process;
-using qm::test::ReferenceServer;
 using qm::test::TestAddress;
-using Goal = RatioTable::Goal;
-using Figure = std::optional<double>;
 
-constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 constexpr std::uint64_t kBigSize = 256 * kMiB;
-std::string const kServer = LoopbackAddress(TestAddress::BenchServer);
-std::string const kLink = LoopbackAddress(TestAddress::BenchLink);
 std::string const kListener = LoopbackAddress(TestAddress::BenchStartup);
 std::string const kTlsServer = LoopbackAddress(TestAddress::BenchTlsServer);
-std::string const kStream = LoopbackAddress(TestAddress::BenchStream);
 std::string const kDroppedServer = LoopbackAddress(TestAddress::BenchDroppedServer);
 std::string const kDroppedLink = LoopbackAddress(TestAddress::BenchDroppedLink);
 std::string const kCommitServer = LoopbackAddress(TestAddress::BenchCommitServer);
 std::string const kCommitLink = LoopbackAddress(TestAddress::BenchCommitLink);
 
-struct Options {
-    std::string updater;
-    std::string server;
-    std::string probe;
-    std::string minimalProgram;
-    std::string startStamp;
-    int repetitions = 5;
-    std::string scenarios =
-        "checksum,download,memory,startup,links,resume,stall,tls,dropped,commit";
-    bool Wants(std::string const& name) const {
-        return ("," + scenarios + ",").find("," + name + ",") != std::string::npos;
-    }
-};
-
-double Seconds(Clock::duration duration) {
-    return std::chrono::duration<double>(duration).count();
-}
-
-Figure Median(std::vector<double> values) {
-    if (values.empty()) {
-        return std::nullopt;
-    }
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-Figure Between(FrameClock::Time from, FrameClock::Time to) {
-    return from && to ? Figure(Seconds(*to - *from)) : std::nullopt;
-}
-
-// A figure and its limit from neighbouring runs, pair by pair; the table gets the medians and the
-// median of the pairs' ratios.
-struct Pairs {
-    std::vector<double> measured, limit, ratios;
-    // Records one pair; returns its ratio, for the run's report line.
-    double Add(double figure, double bound, double ratio) {
-        measured.push_back(figure);
-        limit.push_back(bound);
-        ratios.push_back(ratio);
-        return ratio;
-    }
-    void Rows(RatioTable& table, std::string const& what, std::string const& limitName,
-              std::string const& unit, double scale, Goal goal, double target) const {
-        table.Add(what, Median(measured), limitName, Median(limit), unit, scale, goal, target);
-        table.Add("the same, median of paired ratios", Median(ratios), "1", 1.0, "", 1, goal,
-                  target);
-    }
-};
-
-std::string Load() {
-    std::ifstream in("/proc/loadavg");
-    std::string one;
-    in >> one;
-    return one;
-}
-
-// A client directory with upd.ini for `address` and the given extra lines; `keep` names a file
-// that stays (the rest of the directory is emptied).
-fs::path ClientDirectory(fs::path const& path, std::string const& address,
-                         std::string const& extra = "", std::string const& keep = "") {
-    fs::create_directories(path);
-    for (auto const& entry : fs::directory_iterator(path)) {
-        if (entry.path().filename() != keep) {
-            fs::remove_all(entry.path());
-        }
-    }
-    Require(qm::test::WriteFile(path / "upd.ini", "[GENERAL]\nSERVER=" + address + "\n" + extra),
-            "cannot write upd.ini");
-    return path;
-}
-
-// A release directory with one file of random bytes.
-fs::path Release(fs::path const& root, std::string const& name, std::uint64_t size) {
-    static std::mt19937_64 random(2027);
-    fs::create_directories(root);
-    if (!fs::exists(root / name)) {
-        qm::bench::WriteRandomFile((root / name).string(), size, random);
-    }
-    return root;
-}
-
-std::unique_ptr<ReferenceServer> StartServer(Options const& options, fs::path const& root,
-                                             std::string const& address,
-                                             std::vector<std::string> const& extra = {}) {
-    auto server = std::make_unique<ReferenceServer>(address, root, extra, options.server);
-    Require(server->Ready(std::chrono::seconds(60)), "the server did not listen: " + server->Log());
-    return server;
-}
-
-struct UpdaterRun {
-    int status = -1;
-    long peakKiB = 0;
-    std::vector<qm::test::TimedLine> lines;
-    FrameClock::Times times;  // of its frames, when it ran through a link
-};
-
-// One updater run in `directory` through the peak memory probe (bench/peak_rss_probe.cpp).
-// `during` is called once it has started, `environment` adds to its own.
-UpdaterRun RunUpdater(Options const& options, fs::path const& directory,
-                      std::map<std::string, std::optional<std::string>> environment = {},
-                      std::function<void(Process&)> const& during = {}) {
-    fs::path const report = directory / ".peak-kib";
-    Process updater({.argv = {options.probe, report.string(), options.updater},
-                     .directory = directory,
-                     .environment = std::move(environment)});
-    if (during) {
-        during(updater);
-    }
-    auto const ending = updater.WaitForExit(std::chrono::seconds(900));
-    Require(ending.has_value(), "the updater did not end in time");
-    UpdaterRun run{ending->status, 0, updater.TimedLines(), {}};
-    std::ifstream(report) >> run.peakKiB;
-    return run;
-}
-
-// What a failed run said last, for the message of a scenario that cannot go on.
-std::string Failed(std::string const& what, UpdaterRun const& run) {
-    return what + ": status " + std::to_string(run.status) +
-           (run.lines.empty() ? "" : ", last line: " + run.lines.back().text);
-}
-
-// The updater's run through a fresh link to `server`, with the times of its frames.
-UpdaterRun RunThroughLink(Options const& options, fs::path const& directory,
-                          std::string const& server, std::chrono::microseconds oneWay = {},
-                          std::function<void(Process&)> const& during = {}) {
-    FrameClock clock;
-    LinkEmulator const link({kLink, server, oneWay, 0, clock.Tap()});
-    Require(link.listening(), "the link cannot listen on " + kLink);
-    UpdaterRun run = RunUpdater(options, directory, {}, during);
-    run.times = clock.times();
-    return run;
-}
-
 // How the minimal client waits for the server's answer: in recv itself, or, as an event-driven
 // program does, in poll before the recv.
 enum class Waiting { InRecv, InPoll };
-
-// Where the minimal client puts what it receives: nowhere, or every byte into a file, in 64 KiB
-// writes made after the next request went out, flushed to the disk before the clock stops: what
-// keeping the data on this disk costs a program that does nothing else.
-class Sink {
-  public:
-    explicit Sink(fs::path const& file) {
-        if (!file.empty()) {
-            fd_ = qm::base::UniqueFd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-            Require(fd_.valid(), "cannot create " + file.string());
-            block_.reserve(kBlock);
-        }
-    }
-    void Take(std::span<const std::uint8_t> bytes) {
-        if (fd_.valid()) {
-            block_.insert(block_.end(), bytes.begin(), bytes.end());
-            if (block_.size() >= kBlock) {
-                Flush();
-            }
-        }
-    }
-    // Writes what is left and waits for the disk: when that was done (`received` when nothing
-    // is kept).
-    Clock::time_point Finish(Clock::time_point received) {
-        if (!fd_.valid()) {
-            return received;
-        }
-        Flush();
-        Require(::fsync(fd_.get()) == 0, "fsync failed");
-        return Clock::now();
-    }
-
-  private:
-    static constexpr std::size_t kBlock = std::size_t{1} << 16;
-    void Flush() {
-        Require(
-            ::write(fd_.get(), block_.data(), block_.size()) == static_cast<ssize_t>(block_.size()),
-            "write failed");
-        block_.clear();
-    }
-    qm::base::UniqueFd fd_;
-    std::vector<std::uint8_t> block_;
-};
 
 // The minimal client (bench/stop_and_wait_client.h) with recv and send, nothing else: the seconds
 // from the arrival of the file's size to the arrival of the empty chunk (and, when it keeps the
@@ -291,29 +108,6 @@ Figure RawClient(std::string const& server, std::string const& file, std::uint64
     return Seconds(sink.Finish(client.finishedAt()) - client.sizeArrivedAt());
 }
 
-// The line that follows the arrival of the file's size (the first ChunkRequest went out just
-// before), and the one that follows the Ack after the empty chunk (two short exchanges later).
-constexpr std::string_view kSizeLine = "status: file:";
-constexpr std::string_view kCompleteLine = "status: Operation complete...";
-
-// From the updater's first line starting with `from` to the next one starting with `to`, in a run
-// that succeeded; `what` names the run when it did not, or lacks the lines.
-double LineInterval(UpdaterRun const& run, std::string const& what,
-                    std::string_view from = kSizeLine, std::string_view to = kCompleteLine) {
-    auto const start = std::find_if(run.lines.begin(), run.lines.end(),
-                                    [&](auto const& line) { return line.text.starts_with(from); });
-    auto const end = std::find_if(start, run.lines.end(),
-                                  [&](auto const& line) { return line.text.starts_with(to); });
-    Require(run.status == 0 && end != run.lines.end(), Failed(what, run));
-    return Seconds(end->at - start->at);
-}
-
-void Report(char const* format, auto... values) {
-    std::printf(format, values...);
-    std::printf(" (load %s)\n", Load().c_str());
-    std::fflush(stdout);
-}
-
 // ---- Checksum and download on loopback ------------------------------------------------------
 
 // Seconds that a fresh `dd` takes to read `file` in 256 KiB blocks, as dd reports it.
@@ -327,7 +121,7 @@ Figure ReadWithDd(fs::path const& file) {
 
 void MeasureChecksum(Options const& options, fs::path const& scratch, RatioTable& table) {
     fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
-    auto const server = StartServer(options, root, kServer);
+    auto const server = StartServer(options, root, kServer, {kNoFastPath});  // descriptions
     fs::path const client = ClientDirectory(scratch / "client-checksum", kLink, "", "big.bin");
     fs::copy_file(root / "big.bin", client / "big.bin", fs::copy_options::skip_existing);
     ReadWithDd(client / "big.bin");  // into the page cache
@@ -348,7 +142,7 @@ void MeasureChecksum(Options const& options, fs::path const& scratch, RatioTable
 
 void MeasureDownload(Options const& options, fs::path const& scratch, RatioTable& table) {
     fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
-    auto const server = StartServer(options, root, kServer);
+    auto const server = StartServer(options, root, kServer, {kNoFastPath});  // stop and wait
     Pairs pairs;
     Pairs polling;  // what waiting in poll costs the minimal client
     Pairs keeping;  // what keeping the data on the same disk costs it
@@ -398,7 +192,8 @@ void MeasureMemory(Options const& options, fs::path const& scratch, RatioTable& 
             RunUpdater(options, ClientDirectory(scratch / "client-memory", kServer));
         Require(run.status == 0, Failed("memory run", run));
         peaks[size] = static_cast<double>(run.peakKiB);
-        Report("memory: %llu MiB download, peak %ld KiB", size / kMiB, run.peakKiB);
+        Report("memory: %llu MiB download, peak %ld KiB",
+               static_cast<unsigned long long>(size / kMiB), run.peakKiB);
     }
     table.Add("peak resident memory, plain mode, 1 MiB download", peaks[kMiB], "4 MiB", 4096, "KiB",
               1, Goal::AtMost, 1.0);
@@ -477,34 +272,6 @@ void MeasureStartup(Options const& options, fs::path const& scratch, RatioTable&
 // ---- Links
 // ---------------------------------------------------------------------------------------
 
-// Bytes per second of one TCP stream of `size` bytes through a link of this one-way delay.
-Figure StreamThroughLink(std::chrono::microseconds oneWay, std::uint64_t size) {
-    int const listener = qm::test::ListenOn(kStream, 16);
-    Require(listener >= 0, "cannot listen on " + kStream);
-    std::thread source([&] {
-        int const peer = ::accept(listener, nullptr, nullptr);
-        std::vector<std::uint8_t> const block(1 << 16, 0x5A);
-        for (std::uint64_t sent = 0; peer >= 0 && sent < size && qm::test::SendAll(peer, block);) {
-            sent += block.size();
-        }
-        ::close(peer);
-    });
-    LinkEmulator const link({kLink, kStream, oneWay});
-    int const sink = qm::test::ConnectTo(kLink);
-    auto const startedAt = Clock::now();
-    std::vector<std::uint8_t> buffer(1 << 16);
-    std::uint64_t received = 0;
-    for (ssize_t count = 1; sink >= 0 && count > 0; received += count > 0 ? count : 0) {
-        count = ::recv(sink, buffer.data(), buffer.size(), 0);
-    }
-    double const took = Seconds(Clock::now() - startedAt);
-    ::close(sink);
-    ::shutdown(listener, SHUT_RDWR);
-    source.join();
-    ::close(listener);
-    return received >= size ? Figure(static_cast<double>(received) / took) : std::nullopt;
-}
-
 void MeasureLinks(Options const& options, fs::path const& scratch, RatioTable& table) {
     struct Window {
         int chunks;
@@ -517,10 +284,10 @@ void MeasureLinks(Options const& options, fs::path const& scratch, RatioTable& t
                                     Window{256, 128 * kMiB}}) {
             std::string const name = "w" + std::to_string(window.chunks) + ".bin";
             fs::path const root = Release(scratch / ("release-" + name), name, window.size);
-            auto const server = StartServer(options, root, kServer);
+            auto const server = StartServer(options, root, kServer, {kNoFastPath});
             fs::path const client = ClientDirectory(
                 scratch / "client-links", kLink, "WINDOW=" + std::to_string(window.chunks) + "\n");
-            UpdaterRun const run = RunThroughLink(options, client, kServer, oneWay);
+            UpdaterRun const run = RunThroughLink(options, client, kServer, {.oneWay = oneWay});
             Figure const took = Between(run.times.firstRequest, run.times.emptyChunkAck);
             Require(run.status == 0 && took && stream, Failed("download over the link", run));
             double const chunksPerRoundTrip = window.chunks * 2027.0 / (roundTrip * 1e-3);
@@ -568,7 +335,8 @@ void MeasureResume(Options const& options, fs::path const& scratch, RatioTable& 
         Report("resume run %d: whole %.2f s, resumed at half way %.2f s, ratio %.3f", i + 1,
                fullTook, restTook, pairs.Add(restTook, fullTook, restTook / fullTook));
     }
-    pairs.Rows(table, "256 MiB download resumed at half way (FileDescription to Ack)",
+    pairs.Rows(table,
+               "256 MiB download resumed at half way (Checking big.bin to Operation complete)",
                "the whole download", "s", 1, Goal::AtMost, 0.55);
 }
 
@@ -576,10 +344,11 @@ void MeasureStall(Options const& options, fs::path const& scratch, RatioTable& t
     fs::path const root = Release(scratch / "release", "big.bin", kBigSize);
     auto const server = StartServer(options, root, kServer);
     fs::path const client = ClientDirectory(scratch / "client-stall", kLink, "TIMEOUT=2\n");
-    UpdaterRun const run = RunThroughLink(options, client, kServer, {}, [&](Process& updater) {
-        updater.WaitForLine("progress: 10", std::chrono::seconds(120));
-        ::kill(server->pid(), SIGSTOP);
-    });
+    UpdaterRun const run =
+        RunThroughLink(options, client, kServer, {.during = [&](Process& updater) {
+                           updater.WaitForLine("progress: 10", std::chrono::seconds(120));
+                           ::kill(server->pid(), SIGSTOP);
+                       }});
     ::kill(server->pid(), SIGCONT);
     Require(run.status == 3 && run.times.lastByte && !run.lines.empty(),
             Failed("the stalled run", run));
@@ -597,10 +366,11 @@ void MeasureTls(Options const& options, fs::path const& scratch, RatioTable& tab
                             "--tls-certificate", certificate.string()}});
     Require(maker.ExitStatus() == 0 && !maker.Lines().empty(), "cannot make a TLS key");
     std::string const pin = maker.Lines().front();
-    auto const plain = StartServer(options, root, kServer);
-    auto const tls =
-        StartServer(options, root, kTlsServer,
-                    {"--tls-key", key.string(), "--tls-certificate", certificate.string()});
+    // The old walk, where WINDOW counts.
+    auto const plain = StartServer(options, root, kServer, {kNoFastPath});
+    auto const tls = StartServer(
+        options, root, kTlsServer,
+        {kNoFastPath, "--tls-key", key.string(), "--tls-certificate", certificate.string()});
     auto const download = [&](std::string const& address, std::string const& extra) {
         return LineInterval(
             RunUpdater(options, ClientDirectory(scratch / "client-tls", address, extra)),
@@ -852,7 +622,8 @@ Options ReadOptions(int argc, char** argv) {
     };
     Options options{environment("QM_UPDATER_BINARY", QM_UPDATER_PATH),
                     environment("QM_SERVER_BINARY", QM_SERVER_PATH), QM_PEAK_PROBE_PATH,
-                    QM_MINIMAL_PROGRAM_PATH, QM_START_STAMP_PATH};
+                    QM_MINIMAL_PROGRAM_PATH, QM_START_STAMP_PATH,
+                    environment("QM_PREVIOUS_UPDATER_BINARY", "")};
     for (int i = 1; i < argc; ++i) {
         std::string const argument = argv[i];
         if (argument.starts_with("--repetitions=")) {
@@ -876,6 +647,8 @@ int main(int argc, char** argv) try {
             "less than 4 GiB free in " + scratch.path().string());
     RatioTable shipped("The installed programs, fresh processes");
     RatioTable links("Links, resumed downloads, the stall limit, TLS");
+    RatioTable fast("The fast path through the link emulator");
+    RatioTable previous("Against a server that announces nothing: this build and the previous");
     struct Scenario {
         std::string name;
         void (*measure)(Options const&, fs::path const&, RatioTable&);
@@ -886,7 +659,9 @@ int main(int argc, char** argv) try {
         {"memory", MeasureMemory, shipped},     {"startup", MeasureStartup, shipped},
         {"links", MeasureLinks, links},         {"resume", MeasureResume, links},
         {"stall", MeasureStall, links},         {"tls", MeasureTls, links},
-        {"dropped", MeasureDroppedLink, links}, {"commit", MeasureCommit, shipped}};
+        {"dropped", MeasureDroppedLink, links}, {"commit", MeasureCommit, shipped},
+        {"lists", MeasureLists, fast},          {"streams", MeasureStreams, fast},
+        {"previous", MeasurePrevious, previous}};
     bool failed = false;
     for (auto const& [name, measure, table] : scenarios) {
         try {
@@ -900,7 +675,9 @@ int main(int argc, char** argv) try {
     }
     bool const shippedMet = shipped.Print();
     bool const linksMet = links.Print();
-    bool const met = shippedMet && linksMet;
+    bool const fastMet = fast.Print();
+    bool const previousMet = previous.Print();
+    bool const met = shippedMet && linksMet && fastMet && previousMet;
     return failed ? 1 : met ? 0 : 2;
 } catch (std::exception const& problem) {
     std::fprintf(stderr, "shipped_bench: %s\n", problem.what());

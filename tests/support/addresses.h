@@ -119,7 +119,8 @@ enum class TestAddress : int {
     BenchLink,  // the link emulator in front of it
     BenchStartup,
     BenchTlsServer,
-    BenchStream,  // a plain TCP stream through the link
+    BenchStream,         // a plain TCP stream through the link
+    BenchOldPathServer,  // 176, the reference server with --no-fast-path, beside BenchServer
     // Fault tests (tests/faults) in 127.0.2.N.
     KilledDownloads = 2 * 256 + 1,
     StopSignals,
