@@ -184,15 +184,18 @@ class SchannelChannel final : public net::SecureChannel {
     // Sends what `outgoing_` holds: Done when all went out, WantWrite when the socket is full,
     // Failed.
     Progress Flush();
-    // One step of the handshake on what `incoming_` holds (nothing the first time).
-    SECURITY_STATUS Initialize();
+    // One call of InitializeSecurityContextW on `given` (nothing the first time): what it answers
+    // goes to outgoing_; `left` says how many of the given bytes it did not take.
+    SECURITY_STATUS Initialize(std::span<std::uint8_t> given, std::size_t& left);
+    // One step of the handshake on what `incoming_` holds.
+    SECURITY_STATUS Negotiate();
     // The server's key matches a pin and the connection follows the rules (schannel_settings.h).
     bool Verified();
     // Decrypts the record at the front of `incoming_` into `plain_`.
     SECURITY_STATUS Decrypt();
     // A handshake message after the handshake: TLS 1.3's tickets and key updates are handed to
     // Schannel; TLS 1.2's request for a renegotiation is declined.
-    bool AfterHandshake(std::span<const std::uint8_t> message);
+    bool AfterHandshake(std::vector<std::uint8_t> message);
     long TakePlain(std::span<std::uint8_t> into);
 
     std::shared_ptr<Credentials> credentials_;
@@ -251,11 +254,11 @@ Progress SchannelChannel::Flush() {
     return Progress::Done;
 }
 
-SECURITY_STATUS SchannelChannel::Initialize() {
+SECURITY_STATUS SchannelChannel::Initialize(std::span<std::uint8_t> given, std::size_t& left) {
     SecBuffer input[2]{};
     input[0].BufferType = SECBUFFER_TOKEN;
-    input[0].pvBuffer = incoming_.data().data();
-    input[0].cbBuffer = static_cast<ULONG>(incoming_.size());
+    input[0].pvBuffer = given.data();
+    input[0].cbBuffer = static_cast<ULONG>(given.size());
     input[1].BufferType = SECBUFFER_EMPTY;
     SecBufferDesc inputs{SECBUFFER_VERSION, 2, input};
     SecBuffer output[2]{};
@@ -274,17 +277,23 @@ SECURITY_STATUS SchannelChannel::Initialize() {
     if (!haveContext_ && status >= 0) {
         haveContext_ = true;  // made by this first call
     }
-    if (status == SEC_E_INCOMPLETE_MESSAGE) {
-        return status;  // nothing was taken
+    left = input[1].BufferType == SECBUFFER_EXTRA
+               ? std::min<std::size_t>(input[1].cbBuffer, given.size())
+               : 0;
+    if ((status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) && token &&
+        output[0].cbBuffer > 0) {
+        outgoing_.Append(output[0].pvBuffer, output[0].cbBuffer);
     }
+    return status;
+}
+
+SECURITY_STATUS SchannelChannel::Negotiate() {
+    std::size_t left = 0;
+    SECURITY_STATUS const status = Initialize(incoming_.data(), left);
     if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
         // What Schannel did not take is the start of the next message (or, once the handshake
         // is complete, the first records of the server's application data).
-        std::size_t const extra = input[1].BufferType == SECBUFFER_EXTRA ? input[1].cbBuffer : 0;
-        incoming_.Consume(incoming_.size() - std::min<std::size_t>(extra, incoming_.size()));
-        if (token && output[0].cbBuffer > 0) {
-            outgoing_.Append(output[0].pvBuffer, output[0].cbBuffer);
-        }
+        incoming_.Consume(incoming_.size() - left);
     }
     return status;
 }
@@ -345,7 +354,7 @@ Progress SchannelChannel::Handshake() {
         if (!MayBeRecord(incoming_.data())) {
             return Progress::Failed;
         }
-        switch (Initialize()) {
+        switch (Negotiate()) {
             case SEC_E_OK:
                 // The server is checked before anything more goes to it, and before any of its
                 // application bytes (left in incoming_) is decrypted.
@@ -394,50 +403,27 @@ SECURITY_STATUS SchannelChannel::Decrypt() {
     std::size_t const used = incoming_.size() - std::min(extra, incoming_.size());
     if (status == SEC_I_RENEGOTIATE) {
         // The record held a handshake message, not application data.
-        std::vector<std::uint8_t> const message(data.begin(), data.end());
+        std::vector<std::uint8_t> message(data.begin(), data.end());
         incoming_.Consume(used);
-        return AfterHandshake(message) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
+        return AfterHandshake(std::move(message)) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
     }
     plain_.Append(data.data(), data.size());
     incoming_.Consume(used);
     return status;
 }
 
-bool SchannelChannel::AfterHandshake(std::span<const std::uint8_t> message) {
+bool SchannelChannel::AfterHandshake(std::vector<std::uint8_t> message) {
     if (protocol_ != SP_PROT_TLS1_3_CLIENT) {
-        // TLS 1.2's HelloRequest: declined by not answering (RFC 5246, 7.4.1.1), as Linux
-        // declines it. Nothing is sent; the connection goes on with the keys it has, or ends if
-        // the server will not go on without a new handshake.
+        // TLS 1.2's HelloRequest, declined as on Linux, here by leaving it unanswered (RFC 5246,
+        // 7.4.1.1 lets a client): the connection goes on with the keys it has, or ends if the
+        // server will not go on without a new handshake.
         return true;
     }
     // TLS 1.3 has no renegotiation: a NewSessionTicket or a KeyUpdate, which Schannel takes
     // back through InitializeSecurityContextW. A KeyUpdate's answer goes out before the next
     // record the caller sends.
-    SecBuffer input[2]{};
-    input[0].BufferType = SECBUFFER_TOKEN;
-    input[0].pvBuffer = const_cast<std::uint8_t*>(message.data());
-    input[0].cbBuffer = static_cast<ULONG>(message.size());
-    input[1].BufferType = SECBUFFER_EMPTY;
-    SecBufferDesc inputs{SECBUFFER_VERSION, 2, input};
-    SecBuffer output[2]{};
-    output[0].BufferType = SECBUFFER_TOKEN;
-    output[1].BufferType = SECBUFFER_ALERT;
-    SecBufferDesc outputs{SECBUFFER_VERSION, 2, output};
-    ULONG attributes = 0;
-    TimeStamp expiry{};
-    SECURITY_STATUS const status = ::InitializeSecurityContextW(
-        credentials_->handle(), &context_,
-        target_.empty() ? nullptr : const_cast<SEC_WCHAR*>(target_.c_str()),
-        win::kContextRequirements, 0, 0, &inputs, 0, nullptr, &outputs, &attributes, &expiry);
-    ContextBuffer const token(output[0].pvBuffer);
-    ContextBuffer const alert(output[1].pvBuffer);
-    if (status != SEC_E_OK) {
-        return false;
-    }
-    if (token && output[0].cbBuffer > 0) {
-        outgoing_.Append(output[0].pvBuffer, output[0].cbBuffer);
-    }
-    return true;
+    std::size_t left = 0;
+    return Initialize(message, left) == SEC_E_OK;
 }
 
 long SchannelChannel::TakePlain(std::span<std::uint8_t> into) {
