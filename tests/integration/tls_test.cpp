@@ -104,11 +104,11 @@ class PinnedClient : public ::testing::Test {
     // the client directory, made and deleted by every run: there the directory's own time is
     // left out.
     TreeSnapshot ClientTree() const {
-        TreeSnapshot tree = SnapshotTree(client.root(), {.withTimes = true});
+        TreeSnapshot snapshot = SnapshotTree(client.root(), {.withTimes = true});
         if (UnderWine()) {
-            tree[client.path().filename().string()].modifiedNs = 0;
+            snapshot[client.path().filename().string()].modifiedNs = 0;
         }
-        return tree;
+        return snapshot;
     }
 
     Addresses const& at = ServerAddresses();
