@@ -111,6 +111,23 @@ TEST(SchannelCredentials, TheOlderFormAllowsTls12Alone) {
     ExpectPinnedClientFlags(older.dwFlags);
 }
 
+// Both forms as the system's Schannel takes them (here wine's, which takes both).
+TEST(SchannelCredentials, EachFormIsTakenBySchannel) {
+    for (auto const form : {ClientCredentials::Form::Current, ClientCredentials::Form::Older}) {
+        ClientCredentials credentials(form);
+        CredHandle handle{};
+        TimeStamp expiry{};
+        SECURITY_STATUS const status = ::AcquireCredentialsHandleW(
+            nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
+            credentials.AuthData(), nullptr, nullptr, &handle, &expiry);
+        EXPECT_EQ(status, SEC_E_OK)
+            << (form == ClientCredentials::Form::Current ? "current" : "older");
+        if (status == SEC_E_OK) {
+            ::FreeCredentialsHandle(&handle);
+        }
+    }
+}
+
 TEST(SchannelCredentials, TheContextIsAStreamWhoseCertificateTheProgramChecks) {
     ULONG const required = ISC_REQ_MANUAL_CRED_VALIDATION | ISC_REQ_STREAM |
                            ISC_REQ_CONFIDENTIALITY | ISC_REQ_SEQUENCE_DETECT |
