@@ -300,4 +300,6 @@ if ((failed)); then
     fail "the end-to-end or hostile-server tests failed against the .exe"
 fi
 
+source "$repo/scripts/lib/cross-check-windows-tls.bash"
+
 echo "cross-check windows: the .exe built, its tests passed under wine, it completed the updates"

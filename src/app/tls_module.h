@@ -1,5 +1,6 @@
-// TLS for a run whose upd.ini pins the server's key: the channels come from the program's TLS
-// module, loaded only then.
+// TLS for a run whose upd.ini pins the server's key. On Linux the channels come from the
+// program's TLS module (OpenSSL), loaded only then (unix/tls_module.cpp); on Windows from
+// Schannel, the system's, linked into the program (win/tls_module.cpp).
 #pragma once
 
 #include <cstdio>
@@ -10,11 +11,12 @@
 
 namespace qm::app {
 
-// The module's file is ModuleFileName(kTlsModuleName) (program_module.h).
+// The module's file on Linux is ModuleFileName(kTlsModuleName) (program_module.h).
 inline constexpr char kTlsModuleName[] = "quillmesh-updater-tls";
 
 // Channels that accept only a server whose key matches one of `pins`; nothing when the module
-// cannot be loaded, which is said in one line on `notes`.
+// cannot be loaded (Linux) or Schannel takes no credentials (Windows), which is said in one line
+// on `notes`.
 std::shared_ptr<net::SecureChannelFactory> LoadPinnedTls(std::span<const net::KeyPin> pins,
                                                          std::FILE* notes);
 

@@ -217,6 +217,28 @@ enum class TestAddress : int {
     BenchCommitLink,    // the link that times the completion
     SupportLinkServer,  // the link emulator's own test (tests/e2e)
     SupportLink,        // 127.0.7.18
+    // Pinned TLS: the Windows program through Schannel (tests/win; tests/integration's TLS runs
+    // against the .exe under wine, scripts/lib/cross-check-windows-tls.bash), and the servers
+    // whose ciphers the updaters of both platforms refuse, in 127.0.8.N.
+    WindowsTlsPlainPeer = 8 * 256 + 1,  // tests/win: a peer that answers in plain bytes
+    WindowsTlsGarbagePeer,              // tests/win: a peer that answers with a broken record
+    WineTlsRightPin,                    // tests/integration under wine, as the Tls* entries above
+    WineTlsSecondPin,
+    WineTlsOtherKey,
+    WineTlsPlainServer,
+    WineTlsHandshakeStall,
+    WineTlsWelcomeFrontEnd,
+    WineTlsWelcomeBehind,
+    WineTlsRenegotiatingFrontEnd,
+    WineTlsRenegotiatingBehind,
+    WineTlsPlainFrontEnd,
+    WineTlsPlainBehind,
+    TlsCbcFrontEnd,  // a TLS front end that offers a cipher in CBC mode alone
+    TlsCbcBehind,
+    WineTlsCbcFrontEnd,
+    WineTlsCbcBehind,
+    WineTlsThroughputPlain,  // the throughput of the .exe under wine, plain TCP and TLS
+    WineTlsThroughputTls,    // 127.0.8.20
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client

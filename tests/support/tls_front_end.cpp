@@ -63,6 +63,7 @@ TlsFrontEnd::~TlsFrontEnd() {
 void TlsFrontEnd::Serve(int client, int server) {
     TlsPeer peer(client, {.server = true,
                           .version = options_.version,
+                          .priorities = options_.priorities,
                           .key = options_.key,
                           .certificate = options_.certificate});
     std::vector<std::uint8_t> const welcome = options_.welcomeWithLastFlight

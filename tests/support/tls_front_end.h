@@ -25,6 +25,7 @@ struct TlsFrontEndOptions {
     std::filesystem::path key{};
     std::filesystem::path certificate{};
     std::string version = "TLS1.2";
+    std::string priorities{};  // TlsPeerOptions::priorities
     // The server's WELCOME is read before the handshake ends and leaves with its last flight.
     bool welcomeWithLastFlight = false;
     // Once this many bytes went to the client, a renegotiation is asked for (0: never).

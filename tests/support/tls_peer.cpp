@@ -28,7 +28,7 @@ struct TlsPeer::Session {
 TlsPeer::TlsPeer(int fd, TlsPeerOptions const& options)
     : fd_(fd), session_(std::make_unique<Session>()) {
     Session& s = *session_;
-    std::string const priority = "NORMAL:-VERS-ALL:+VERS-" + options.version;
+    std::string const priority = "NORMAL:-VERS-ALL:+VERS-" + options.version + options.priorities;
     bool ready =
         gnutls_certificate_allocate_credentials(&s.credentials) == GNUTLS_E_SUCCESS &&
         gnutls_init(&s.tls, options.server ? GNUTLS_SERVER : GNUTLS_CLIENT) == GNUTLS_E_SUCCESS;

@@ -18,7 +18,9 @@ namespace qm::test {
 struct TlsPeerOptions {
     bool server = true;
     std::string version = "TLS1.2";  // the only protocol version offered: TLS1.2 or TLS1.3
-    std::filesystem::path key{};     // a server's key and certificate (PEM)
+    // Added to GnuTLS's priorities ("NORMAL" and the version), e.g. ":-CIPHER-ALL:+AES-128-CBC".
+    std::string priorities{};
+    std::filesystem::path key{};  // a server's key and certificate (PEM)
     std::filesystem::path certificate{};
 };
 

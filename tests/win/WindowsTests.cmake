@@ -10,7 +10,7 @@
 # Not built for Windows: net (socket pairs and the poll loop; the message loop's own tests are in
 # tests/win), app (the plain view writes to a memory stream, the terminal view needs a terminal,
 # the dialog tests run on the poll loop with socket pairs, the settings and launch tests on POSIX
-# scratch directories and execute bits), tls (OpenSSL: TLS on Windows is still to come), tools
+# scratch directories and execute bits), tls (OpenSSL at both ends; Schannel's in tests/win), tools
 # and integration (the reference server is a POSIX program), app_qt (Qt). The end-to-end and
 # hostile-server tests run on Linux with the .exe under wine as their program (scripts/cross-check
 # windows).

@@ -13,6 +13,7 @@
 #include "net/portwell.h"
 #include "net/timer.h"
 #include "support/addresses.h"
+#include "tls/win/schannel_tls.h"
 #include "win/loopback_peer.h"
 
 namespace qm::net {
@@ -83,6 +84,17 @@ TEST_F(MessageLoopTest, TimersFireOnceInTheOrderTheyComeDue) {
     EXPECT_EQ(fired.size(), 2u);
 }
 
+// A timer due now runs in the next turn, as a socket event does, not a window timer's 10 ms later:
+// the socket layer reads what a TLS channel holds that way, a record after another.
+TEST_F(MessageLoopTest, ATimerDueNowRunsInTheNextTurn) {
+    int fired = 0;
+    Timer now(loop);
+    now.Start(0ms, [&] { ++fired; });
+    EXPECT_EQ(fired, 0);
+    loop.RunPending();
+    EXPECT_EQ(fired, 1);
+}
+
 TEST_F(MessageLoopTest, AConnectReadsOnePerNotificationAndOneCloseAtTheEnd) {
     test::win::LoopbackPeer peer(test::TestAddress::WindowsMessageLoop);
     ASSERT_TRUE(peer.listening());
@@ -115,6 +127,41 @@ TEST_F(MessageLoopTest, ARefusedConnectEndsWithItsError) {
     EXPECT_NE(calls.front(), "connect 0");
     EXPECT_EQ(calls.front().rfind("connect ", 0), 0u);
     layer.CloseSocket(socket);
+}
+
+// With pins (Schannel), a connect is reported only once the handshake has ended: a peer that
+// answers in plain bytes or with a broken record is refused, never taken for a plain server.
+TEST_F(MessageLoopTest, APinnedConnectToAPeerWithoutTlsEndsUnverified) {
+    struct Case {
+        test::TestAddress address;
+        std::string answer;
+    };
+    Case const cases[] = {
+        // A plain server's first frame.
+        {test::TestAddress::WindowsTlsPlainPeer,
+         std::string("\x00\x97\x00", 3) + std::string(148, 'w')},
+        // A whole ServerHello too short to hold its fields.
+        {test::TestAddress::WindowsTlsGarbagePeer,
+         std::string("\x16\x03\x03\x00\x06\x02\x00\x00\x02\x03\x03", 11)},
+    };
+    std::string problem;
+    KeyPin const pin{};
+    layer.UseTls(tls::MakePinnedClientFactory(std::span(&pin, 1), problem));
+    ASSERT_EQ(problem, "");
+    for (Case const& c : cases) {
+        SCOPED_TRACE(test::LoopbackAddress(c.address));
+        calls.clear();
+        test::win::LoopbackPeer peer(c.address);
+        ASSERT_TRUE(peer.listening());
+        SocketHandle const socket =
+            layer.AsyncConnect(test::LoopbackAddress(c.address), test::kPort);
+        ASSERT_TRUE(socket.valid());
+        ASSERT_TRUE(peer.Accept());
+        peer.Send(c.answer);  // and the connection stays open
+        ASSERT_TRUE(RunUntil(loop, [&] { return !calls.empty(); }));
+        EXPECT_EQ(calls, std::vector<std::string>{"connect " + std::to_string(kServerNotVerified)});
+        layer.CloseSocket(socket);
+    }
 }
 
 TEST_F(MessageLoopTest, WhileHeldNeitherSocketEventsNorTimersRun) {

@@ -12,6 +12,8 @@ constexpr wchar_t kWindowClass[] = L"QuillmeshUpdaterEventLoop";
 // Messages of the loop's window: handlers posted from any thread, and socket notifications, one
 // message number per socket registration out of a range that nothing else uses.
 constexpr UINT kPostedMessage = WM_APP + 1;
+// A timer that is due already: a window timer would wait USER_TIMER_MINIMUM (10 ms) first.
+constexpr UINT kTimerDueMessage = WM_APP + 2;
 constexpr UINT kFirstSocketMessage = WM_APP + 0x100;
 constexpr UINT kLastSocketMessage = 0xBFFF;
 constexpr UINT_PTR kTimerId = 1;
@@ -83,6 +85,10 @@ LRESULT MessageLoop::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kPostedMessage:
             RunPosted();
+            return 0;
+        case kTimerDueMessage:
+            duePosted_ = false;
+            OnTimerMessage();
             return 0;
         default:
             return ::DefWindowProcW(window_, message, wParam, lParam);
@@ -189,6 +195,15 @@ void MessageLoop::ArmTimer() {
         return;
     }
     auto const wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Now());
+    if (wait.count() <= 0) {
+        // Due now (the socket layer reads what a TLS channel holds in the next turn): a message
+        // of its own, behind those already waiting.
+        ::KillTimer(window_, kTimerId);
+        if (!std::exchange(duePosted_, true)) {
+            ::PostMessageW(window_, kTimerDueMessage, 0, 0);
+        }
+        return;
+    }
     auto const delay = std::clamp<long long>(wait.count(), USER_TIMER_MINIMUM, 0x7FFFFFFF);
     ::SetTimer(window_, kTimerId, static_cast<UINT>(delay), nullptr);
 }

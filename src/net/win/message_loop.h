@@ -2,8 +2,9 @@
 // loop's own (a message-only window) through WSAAsyncSelect, one window message per socket
 // registration, so that a message that was posted for a socket since closed (whose handle a new
 // socket may have got) is recognised and dropped. Timers are one window timer, set for the
-// earliest due. While the loop is held (a message box runs its own message loop over this one),
-// socket messages and due timers wait and are delivered after the last release.
+// earliest due; one that is due already comes with a message of its own in the next turn. While the
+// loop is held (a message box runs its own message loop over this one), socket messages and due
+// timers wait and are delivered after the last release.
 //
 // The update window, when there is one, is a modeless dialog run by this loop (SetDialog), so
 // that Tab, Enter and Escape work in it as in any dialog.
@@ -88,6 +89,7 @@ class MessageLoop final : public EventLoop {
     std::vector<Deferred> deferred_;
     std::mutex postedLock_;
     std::deque<Handler> posted_;  // guarded by postedLock_
+    bool duePosted_ = false;      // a kTimerDueMessage is on its way
     int holds_ = 0;
     int ran_ = 0;
     bool stopped_ = false;
