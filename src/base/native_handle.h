@@ -3,13 +3,22 @@
 // also the value of INVALID_HANDLE_VALUE). Closed when the owner goes, unless it was released.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <utility>
 
 namespace qm::base {
 
 // Closes a handle of the system; false when that failed. One definition per platform.
 bool CloseNativeHandle(std::intptr_t handle);
+
+// Reads up to buffer.size() bytes of an open file from `offset` on (at most 1 GiB at once): the
+// number read, 0 at the end of the file or when the read failed (errno tells which). On Windows
+// the file position of a synchronous handle moves; on POSIX systems it stays. One definition per
+// platform.
+std::size_t ReadNativeAt(std::intptr_t handle, std::span<std::uint8_t> buffer,
+                         std::uint64_t offset);
 
 class NativeHandle {
   public:

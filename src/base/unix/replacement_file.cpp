@@ -107,16 +107,7 @@ ReplacementFile::Outcome ReplacementFile::Commit(mode_t mode, std::string const&
 }
 
 std::size_t ReplacementFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
-    for (;;) {
-        ssize_t const got =
-            ::pread(Descriptor(file_), buffer.data(), buffer.size(), static_cast<off_t>(offset));
-        if (got >= 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (errno != EINTR) {
-            return 0;
-        }
-    }
+    return ReadNativeAt(file_.get(), buffer, offset);
 }
 
 std::optional<std::uint64_t> ReplacementFile::Size() const {

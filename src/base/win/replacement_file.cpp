@@ -39,22 +39,6 @@ bool Unhide(HANDLE file) {
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
-std::size_t ReadAtMoving(HANDLE file, std::span<std::uint8_t> buffer, std::uint64_t offset) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0;
-    auto const size = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
-    if (!::ReadFile(file, buffer.data(), size, &got, &at)) {
-        DWORD const error = ::GetLastError();
-        if (error != ERROR_HANDLE_EOF) {
-            errno = win::ErrnoOf(error);
-        }
-        return 0;
-    }
-    return got;
-}
-
 }  // namespace
 
 std::optional<ReplacementFile> ReplacementFile::Create(std::string target,
@@ -166,7 +150,7 @@ std::size_t ReplacementFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_
         win::FailWithLastError();
         return 0;
     }
-    std::size_t const got = ReadAtMoving(file, buffer, offset);
+    std::size_t const got = ReadNativeAt(file_.get(), buffer, offset);
     ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
     return got;
 }

@@ -45,16 +45,7 @@ std::size_t ReadOnlyFile::ReadSome(std::span<std::uint8_t> buffer) const {
 }
 
 std::size_t ReadOnlyFile::ReadSomeAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
-    for (;;) {
-        ssize_t const got =
-            ::pread(Descriptor(file_), buffer.data(), buffer.size(), static_cast<off_t>(offset));
-        if (got >= 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (errno != EINTR) {
-            return 0;
-        }
-    }
+    return base::ReadNativeAt(file_.get(), buffer, offset);
 }
 
 bool ReadOnlyFile::SeekTo(std::uint64_t offset) const {

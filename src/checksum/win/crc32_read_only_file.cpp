@@ -43,14 +43,7 @@ std::size_t ReadOnlyFile::ReadSome(std::span<std::uint8_t> buffer) const {
 // Several threads read at offsets of their own. On a synchronous handle a read at an offset
 // also moves the file position, which only ReadSome uses, and no pass mixes the two at once.
 std::size_t ReadOnlyFile::ReadSomeAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0;
-    if (!::ReadFile(base::win::AsHandle(file_), buffer.data(), ReadSize(buffer), &got, &at)) {
-        return 0;
-    }
-    return got;
+    return base::ReadNativeAt(file_.get(), buffer, offset);
 }
 
 bool ReadOnlyFile::SeekTo(std::uint64_t offset) const {
