@@ -1,20 +1,35 @@
 # The cross check for Windows, sourced by scripts/cross-check: builds the updater and its tests
-# for 64-bit Windows with mingw-w64 in build-windows/, checks that the .exe imports only system
-# DLLs, runs the tests under wine (one wine process per test program, one wine server for the
-# whole check), then has the .exe, under wine, bring client directories up to date from the Linux
-# reference server on loopback: with plain lines, in its window on an X server of its own
-# (screenshots in build-windows/screenshots/), and through the end-to-end and hostile-server
-# tests that the Linux build runs against its own binary.
+# for Windows with mingw-w64 in build-windows/ (64-bit) or build-windows-x86/ (32-bit), checks
+# that the .exe imports only system DLLs, runs the tests under wine (one wine process per test
+# program, one wine server for the whole check), then has the .exe, under wine, bring client
+# directories up to date from the Linux reference server on loopback: with plain lines, in its
+# window on an X server of its own (screenshots in the build directory's screenshots/), and
+# through the end-to-end and hostile-server tests that the Linux build runs against its own
+# binary. The 32-bit check stops after the plain lines unless asked for all of it.
 #
-# Uses from scripts/cross-check: repo, jobs, warnings_as_errors, step, fail.
+# Uses from scripts/cross-check: repo, arch (windows or windows-x86), parts, triplet, machine,
+# jobs, warnings_as_errors, step, fail.
 
-build="$repo/build-windows"
-toolchain="$repo/cmake/x86_64-w64-mingw32.cmake"
+build="$repo/build-$arch"
+toolchain="$repo/cmake/$triplet.cmake"
 # The Linux build whose server and test programs drive the .exe; CI's scripts/test made it.
 host_build="${QM_HOST_BUILD:-$repo/build}"
-address=127.0.6.1          # tests/support/addresses.h: WindowsPlainRun
-window_address=127.0.6.2   # WindowsWindowRun
-silent_address=127.0.6.3   # WindowsSilentServer
+# Addresses of tests/support/addresses.h, one block for each word size, so that both checks can
+# run at the same time.
+case "$arch" in
+    windows)
+        address=127.0.6.1         # WindowsPlainRun
+        window_address=127.0.6.2  # WindowsWindowRun
+        silent_address=127.0.6.3  # WindowsSilentServer
+        wine_arch=win64
+        ;;
+    windows-x86)
+        address=127.0.9.1         # WindowsX86PlainRun
+        window_address=127.0.9.2  # WindowsX86WindowRun
+        silent_address=127.0.9.3  # WindowsX86SilentServer
+        wine_arch=win32
+        ;;
+esac
 screenshots="$build/screenshots"
 
 # ---- Wine: one prefix for the check, one server kept up between its programs ----------------
@@ -23,7 +38,7 @@ export WINEPREFIX="$build/wine"
 export WINEDEBUG=-all
 # No menu entries or file associations in $HOME; no Mono or Gecko installer prompts.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
-export WINEARCH=win64
+export WINEARCH=$wine_arch
 unset DISPLAY WAYLAND_DISPLAY
 
 start_wine() {
@@ -93,16 +108,16 @@ server="$host_build/tools/quillmesh-update-server"
 
 step "the .exe: a Windows program of the GUI subsystem importing only system DLLs"
 file -b "$exe"
-[[ $(file -b "$exe") == *"PE32+ executable (GUI) x86-64"* ]] || fail "not a 64-bit GUI program"
+[[ $(file -b "$exe") == *"$machine"* ]] || fail "not a GUI program of the target ($machine)"
 start_wine
 system32="$WINEPREFIX/drive_c/windows/system32"
-imports="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')"
+imports="$($triplet-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')"
 echo "$imports" | sed 's/^/  imports /'
 while read -r dll; do
     [[ -n $(find "$system32" -maxdepth 1 -iname "$dll" -print -quit) ]] ||
         fail "$dll is no system DLL"
 done <<<"$imports"
-x86_64-w64-mingw32-windres --input-format=coff --output-format=rc -i "$exe" 2>/dev/null |
+$triplet-windres --input-format=coff --output-format=rc -i "$exe" 2>/dev/null |
     sed -n '/^LANGUAGE/p;/DIALOG\|ICON\|VERSIONINFO\|MANIFEST\|^[0-9]* 24/p' | sed 's/^/  /' || true
 
 # ---- Tests under wine --------------------------------------------------------------------------
@@ -190,6 +205,12 @@ for kind in outdated empty; do
     sed 's/^/  crc.ini: /' "$client/crc.ini"
 done
 stop_sample_server
+
+if [[ $arch == windows-x86 && $parts != all ]]; then
+    echo "cross-check $arch: the .exe built, its tests passed under wine, it completed the updates"
+    echo "(the window and the end-to-end tests against it: scripts/cross-check $arch all)"
+    return 0
+fi
 
 # ---- The window, on an X server of its own ------------------------------------------------------
 
@@ -300,4 +321,4 @@ if ((failed)); then
     fail "the end-to-end or hostile-server tests failed against the .exe"
 fi
 
-echo "cross-check windows: the .exe built, its tests passed under wine, it completed the updates"
+echo "cross-check $arch: the .exe built, its tests passed under wine, it completed the updates"

@@ -216,6 +216,13 @@ enum class TestAddress : int {
     BenchCommitLink,    // the link that times the completion
     SupportLinkServer,  // the link emulator's own test (tests/e2e)
     SupportLink,        // 127.0.7.18
+    // The 32-bit Windows program under the 32-bit wine (scripts/cross-check windows-x86) and the
+    // Windows downloads unpacked and run (scripts/package windows) in 127.0.9.N.
+    WindowsX86PlainRun = 9 * 256 + 1,  // whole updates with plain lines
+    WindowsX86WindowRun,               // whole updates in the window, on an X server of their own
+    WindowsX86SilentServer,            // a server that accepts and says nothing
+    WindowsPackageRun,                 // the 64-bit zip, unpacked and run under the 64-bit wine
+    WindowsX86PackageRun,              // the 32-bit zip under the 32-bit wine: 127.0.9.5
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client
