@@ -34,28 +34,8 @@ screenshots="$build/screenshots"
 
 # ---- Wine: one prefix for the check, one server kept up between its programs ----------------
 
-export WINEPREFIX="$build/wine"
-export WINEDEBUG=-all
-# No menu entries or file associations in $HOME; no Mono or Gecko installer prompts.
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
-export WINEARCH=$wine_arch
-unset DISPLAY WAYLAND_DISPLAY
-
-start_wine() {
-    if [[ ! -f $WINEPREFIX/system.reg ]]; then
-        timeout 300 wineboot -i >/dev/null 2>&1 || fail "wine could not make its prefix"
-    fi
-    # Kept up between programs; one may be running already (wineboot leaves its own).
-    wineserver -p 2>/dev/null || true
-    # Without a window manager wine draws the title bars itself, so that a screenshot of the X
-    # screen shows them.
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 ||
-        true
-}
-
-stop_wine() {
-    wineserver -k 2>/dev/null || true
-}
+source "$repo/scripts/lib/wine.bash"
+use_wine "$build/wine" "$wine_arch"
 
 # The updater under wine, as the Linux tests start a program: a script that runs the .exe.
 make_wine_launcher() {
