@@ -4,11 +4,14 @@
 #   quillmesh-updater-<version>-windows-x86.zip      (32-bit build)
 #
 # Unpacked into the client program's directory, it puts there, side by side:
-#   quillmesh-updater.exe   stripped, and signed (Authenticode) when cpack is given a certificate
-#   upd.ini.example         the settings to copy to upd.ini
-#   README.txt              the README's section on Windows
-#   copyright.txt           the copyright file of the Debian packages
-# The text files get Windows line ends (CRLF).
+#   quillmesh-updater.exe            stripped, and signed (Authenticode) when cpack is given a
+#                                    certificate
+#   upd.ini.example                  the settings to copy to upd.ini
+#   quillmesh-updater-readme.txt     the README's section on Windows
+#   quillmesh-updater-copyright.txt  the copyright file of the Debian packages
+# The text files get Windows line ends (CRLF). Their names are the updater's own, so that they
+# meet none of the client program's files (a readme.txt of a release would replace a README.txt:
+# Windows does not tell the two apart).
 #
 # Signing: cpack -D CPACK_QM_SIGNING_CERTIFICATE=<certificates, PEM> -D CPACK_QM_SIGNING_KEY=<key,
 # PEM> [-D CPACK_QM_SIGNING_TIMESTAMP=<RFC 3161 time-stamping URL>] has osslsigncode sign the
@@ -27,7 +30,7 @@ endfunction()
 file(READ ${CMAKE_SOURCE_DIR}/packaging/windows/upd.ini.example QM_TEXT)
 qm_install_windows_text(upd.ini.example "${QM_TEXT}")
 file(READ ${CMAKE_SOURCE_DIR}/packaging/debian/copyright QM_TEXT)
-qm_install_windows_text(copyright.txt "${QM_TEXT}")
+qm_install_windows_text(quillmesh-updater-copyright.txt "${QM_TEXT}")
 
 # The README's "## Windows" section, up to the next section of its level.
 file(READ ${CMAKE_SOURCE_DIR}/README.md QM_TEXT)
@@ -39,7 +42,7 @@ math(EXPR QM_START "${QM_START} + 1")
 string(SUBSTRING "${QM_TEXT}" ${QM_START} -1 QM_TEXT)
 string(FIND "${QM_TEXT}" "\n## " QM_END)
 string(SUBSTRING "${QM_TEXT}" 0 ${QM_END} QM_TEXT)
-qm_install_windows_text(README.txt "quillmesh-updater ${PROJECT_VERSION}\n\n${QM_TEXT}\n")
+qm_install_windows_text(quillmesh-updater-readme.txt "quillmesh-updater ${PROJECT_VERSION}\n\n${QM_TEXT}\n")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/README.md
     ${CMAKE_SOURCE_DIR}/packaging/windows/upd.ini.example
     ${CMAKE_SOURCE_DIR}/packaging/debian/copyright)

@@ -1,13 +1,14 @@
 # The downloads for Windows, sourced by scripts/package windows: builds the updater for 64-bit and
-# for 32-bit Windows (Release, no tests) in build-package-windows/<architecture>/, makes a
-# throwaway certificate authority and a code-signing certificate issued by it, has cpack make
+# for 32-bit Windows (Release; in the cross check's build directory when there is one, else
+# without tests in build-package-windows/<architecture>/), makes a throwaway certificate authority
+# and a code-signing certificate issued by it, has cpack make
 # quillmesh-updater-<version>-windows-x86_64.zip and -windows-x86.zip with the .exe signed by
 # osslsigncode (cmake/WindowsPackaging.cmake), and checks each download: the files it holds, the
 # program's kind, its signature (osslsigncode verify with that authority; refused with another
-# authority and once a byte of the program is changed), and a whole update: unpacked into an empty
-# directory with an upd.ini, its .exe under wine (the 32-bit one under the 32-bit wine) brings the
-# directory up to date from the Linux reference server on 127.0.9.4 and 127.0.9.5. The zips are
-# left in build-package-windows/.
+# authority and once a byte of the program is changed), and a whole update: unpacked into an
+# empty directory with an upd.ini, its .exe under wine (the 32-bit one under the 32-bit wine)
+# brings the directory up to date from the Linux reference server on 127.0.9.4 and 127.0.9.5.
+# The zips are left in build-package-windows/.
 #
 # A publisher signs with a certificate of their own instead (see the README): QM_SIGNING_CERTIFICATE
 # and QM_SIGNING_KEY (PEM files), QM_SIGNING_CA (the authority that verifies them; default: the
@@ -19,7 +20,7 @@ output="$repo/build-package-windows"
 host_build="${QM_HOST_BUILD:-$repo/build}"
 version="$(sed -n 's/^project(quillmesh-updater VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")"
 # The files of each download, as `cmake -E tar tf` lists them.
-contents="README.txt copyright.txt quillmesh-updater.exe upd.ini.example"
+contents="quillmesh-updater-copyright.txt quillmesh-updater-readme.txt quillmesh-updater.exe upd.ini.example"
 mkdir -p "$output"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/quillmesh-package-windows.XXXXXX")"
@@ -75,33 +76,39 @@ timestamp="${QM_SIGNING_TIMESTAMP:-}"
 # ---- The downloads ----------------------------------------------------------------------------
 
 # Builds the updater for ARCHITECTURE (x86_64, x86) with TOOLCHAIN and makes its signed zip in
-# $output.
+# $output. The build is the cross check's (CROSS_BUILD) when there is one, so that CI, which ran
+# the cross check just before, builds each program once; else one of its own, without tests.
 make_download() {
-    local architecture="$1" toolchain="$2"
-    local build="$output/$architecture" generator=()
-    section "Building the updater for Windows $architecture (Release, $build)"
-    if [[ ! -f $build/CMakeCache.txt ]] && command -v ninja >/dev/null; then
-        generator=(-G Ninja)
+    local architecture="$1" toolchain="$2" build="$3" generator=()
+    if [[ -f $build/CMakeCache.txt ]]; then
+        section "Building the updater for Windows $architecture (the cross check's, $build)"
+    else
+        build="$output/$architecture"
+        section "Building the updater for Windows $architecture (Release, $build)"
+        if [[ ! -f $build/CMakeCache.txt ]] && command -v ninja >/dev/null; then
+            generator=(-G Ninja)
+        fi
+        cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+            -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQM_BENCHMARKS=OFF \
+            >"$build.configure.log" 2>&1 || fail "cmake failed: $(cat "$build.configure.log")"
     fi
-    cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQM_BENCHMARKS=OFF \
-        >"$build.configure.log" 2>&1 || fail "cmake failed: $(cat "$build.configure.log")"
-    cmake --build "$build" -j "$jobs" --target quillmesh-updater >"$build.build.log" 2>&1 ||
-        fail "the build failed: $(tail -50 "$build.build.log")"
+    local log="$output/$architecture"
+    cmake --build "$build" -j "$jobs" --target quillmesh-updater >"$log.build.log" 2>&1 ||
+        fail "the build failed: $(tail -50 "$log.build.log")"
     section "quillmesh-updater-$version-windows-$architecture.zip (cpack, signed by osslsigncode)"
     rm -f "$build"/*.zip
     (cd "$build" && cpack -G ZIP -D CPACK_QM_SIGNING_CERTIFICATE="$certificate" \
         -D CPACK_QM_SIGNING_KEY="$key" -D CPACK_QM_SIGNING_TIMESTAMP="$timestamp" \
-        >"$build.cpack.log" 2>&1) || fail "cpack failed: $(cat "$build.cpack.log")"
-    grep -q "signed .*quillmesh-updater.exe" "$build.cpack.log" ||
-        fail "cpack did not sign the program: $(cat "$build.cpack.log")"
+        >"$log.cpack.log" 2>&1) || fail "cpack failed: $(cat "$log.cpack.log")"
+    grep -q "signed .*quillmesh-updater.exe" "$log.cpack.log" ||
+        fail "cpack did not sign the program: $(cat "$log.cpack.log")"
     mv "$build/quillmesh-updater-$version-windows-$architecture.zip" "$output/" ||
         fail "cpack made no quillmesh-updater-$version-windows-$architecture.zip"
 }
 
 rm -f "$output"/*.zip
-make_download x86_64 "$repo/cmake/x86_64-w64-mingw32.cmake"
-make_download x86 "$repo/cmake/i686-w64-mingw32.cmake"
+make_download x86_64 "$repo/cmake/x86_64-w64-mingw32.cmake" "$repo/build-windows"
+make_download x86 "$repo/cmake/i686-w64-mingw32.cmake" "$repo/build-windows-x86"
 
 # ---- Each download: contents and signature ------------------------------------------------------
 
@@ -148,7 +155,7 @@ for architecture in x86_64 x86; do
     [[ $(file -b "$program") == *"${machines[$architecture]}"* ]] ||
         fail "the program of $(basename "$zip") is not ${machines[$architecture]}"
     check_signature "$program"
-    for text in README.txt copyright.txt upd.ini.example; do
+    for text in quillmesh-updater-copyright.txt quillmesh-updater-readme.txt upd.ini.example; do
         [[ $(head -1 "$scratch/contents-$architecture/$text") == *$'\r' ]] ||
             fail "$text of $(basename "$zip") has no Windows line ends"
     done
@@ -190,8 +197,8 @@ for architecture in x86_64 x86; do
     for entry in $contents; do
         [[ -f $client/$entry ]] || fail "the update removed $entry of the download"
     done
-    diff -r -x upd.ini -x crc.ini -x README.txt -x copyright.txt -x quillmesh-updater.exe \
-        -x upd.ini.example "$release" "$client" >&2 ||
+    diff -r -x upd.ini -x crc.ini -x 'quillmesh-updater*' -x upd.ini.example "$release" \
+        "$client" >&2 ||
         fail "the directory of $(basename "$zip") was not brought up to date"
     echo "  the directory holds the release, beside the download's files"
     stop_sample_server
