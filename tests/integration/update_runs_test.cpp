@@ -187,5 +187,31 @@ TEST(UpdaterWithServer, OutdatedFilesAreReplacedAndObsoleteOnesDeleted) {
     EXPECT_NE(log.find("list legacy.ini walked (0 files, 1 deletion)"), std::string::npos);
 }
 
+// An obsolete file that the client never had, in a directory that only the release has: the
+// directory made for the release's files there must still be there when they arrive, although
+// the deletion (which removes the directories it empties) was handled in between.
+TEST(UpdaterWithServer, AnEmptyClientGetsTheDirectoryOfAnObsoleteFileItNeverHad) {
+    for (bool const fastPath : {true, false}) {
+        SCOPED_TRACE(fastPath ? "fast path" : "no fast path");
+        TempDir scratch;
+        fs::path const deletions = scratch.path() / "obsolete.txt";
+        WriteFile(deletions, "data/maps/retired.map\n");
+        std::vector<std::string> arguments = {"--delete", deletions.string()};
+        if (!fastPath) {
+            arguments.push_back("--no-fast-path");
+        }
+        UpdateRun run(LoopbackAddress(TestAddress::EmptyClientObsoleteFile), SmallTree(),
+                      arguments);
+        ASSERT_TRUE(run.server().Ready()) << run.server().Log();
+
+        Process& result = run.Run();
+        EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
+        std::vector<std::string> differences =
+            ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
+        std::sort(differences.begin(), differences.end());
+        EXPECT_EQ(differences, run.ExpectedDifferences());
+    }
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -222,7 +222,8 @@ enum class TestAddress : int {
     WindowsX86WindowRun,               // whole updates in the window, on an X server of their own
     WindowsX86SilentServer,            // a server that accepts and says nothing
     WindowsPackageRun,                 // the 64-bit zip, unpacked and run under the 64-bit wine
-    WindowsX86PackageRun,              // the 32-bit zip under the 32-bit wine: 127.0.9.5
+    WindowsX86PackageRun,              // the 32-bit zip under the 32-bit wine
+    EmptyClientObsoleteFile,           // tests/integration: an obsolete file in a new directory
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client
