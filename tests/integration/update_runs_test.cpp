@@ -74,6 +74,15 @@ std::size_t NonEmptyCount(std::vector<TreeFile> const& tree) {
     return count;
 }
 
+// A run that ended well and left the client holding the release.
+void ExpectCompleteRun(UpdateRun const& run, Process& result) {
+    EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
+    std::vector<std::string> differences =
+        ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
+    std::sort(differences.begin(), differences.end());
+    EXPECT_EQ(differences, run.ExpectedDifferences());
+}
+
 // One run from an empty client directory, and what the server's log says of it.
 void BringEmptyClientToRelease(bool fastPath) {
     std::vector<std::string> const arguments =
@@ -82,11 +91,7 @@ void BringEmptyClientToRelease(bool fastPath) {
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
 
     Process& result = run.Run();
-    EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
-    std::vector<std::string> differences =
-        ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
-    std::sort(differences.begin(), differences.end());
-    EXPECT_EQ(differences, run.ExpectedDifferences());
+    ExpectCompleteRun(run, result);
     EXPECT_EQ(result.LinesStartingWith("status: file:").size(), NonEmptyCount(run.tree()));
     std::string const log = run.server().Log();
     EXPECT_EQ(Occurrences(log, ": sent "), NonEmptyCount(run.tree()));
@@ -204,12 +209,7 @@ TEST(UpdaterWithServer, AnEmptyClientGetsTheDirectoryOfAnObsoleteFileItNeverHad)
                       arguments);
         ASSERT_TRUE(run.server().Ready()) << run.server().Log();
 
-        Process& result = run.Run();
-        EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
-        std::vector<std::string> differences =
-            ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
-        std::sort(differences.begin(), differences.end());
-        EXPECT_EQ(differences, run.ExpectedDifferences());
+        ExpectCompleteRun(run, run.Run());
     }
 }
 
