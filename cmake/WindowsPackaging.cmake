@@ -42,7 +42,8 @@ math(EXPR QM_START "${QM_START} + 1")
 string(SUBSTRING "${QM_TEXT}" ${QM_START} -1 QM_TEXT)
 string(FIND "${QM_TEXT}" "\n## " QM_END)
 string(SUBSTRING "${QM_TEXT}" 0 ${QM_END} QM_TEXT)
-qm_install_windows_text(quillmesh-updater-readme.txt "quillmesh-updater ${PROJECT_VERSION}\n\n${QM_TEXT}\n")
+qm_install_windows_text(quillmesh-updater-readme.txt
+    "quillmesh-updater ${PROJECT_VERSION}\n\n${QM_TEXT}\n")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/README.md
     ${CMAKE_SOURCE_DIR}/packaging/windows/upd.ini.example
     ${CMAKE_SOURCE_DIR}/packaging/debian/copyright)

@@ -20,7 +20,8 @@ output="$repo/build-package-windows"
 host_build="${QM_HOST_BUILD:-$repo/build}"
 version="$(sed -n 's/^project(quillmesh-updater VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")"
 # The files of each download, as `cmake -E tar tf` lists them.
-contents="quillmesh-updater-copyright.txt quillmesh-updater-readme.txt quillmesh-updater.exe upd.ini.example"
+contents="quillmesh-updater-copyright.txt quillmesh-updater-readme.txt quillmesh-updater.exe"
+contents+=" upd.ini.example"
 mkdir -p "$output"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/quillmesh-package-windows.XXXXXX")"
@@ -124,7 +125,7 @@ check_signature() {
     local program="$1"
     osslsigncode verify -CAfile "$authority" -in "$program" >"$scratch/verify.log" 2>&1 ||
         fail "osslsigncode does not verify $program: $(cat "$scratch/verify.log")"
-    grep -E '^(Message digest algorithm|	*Subject|	*Issuer|Signature verification|Number of verified)' \
+    grep -E '^(Message digest algorithm|\s*Subject|\s*Issuer|Signature verification)' \
         "$scratch/verify.log" | sort -u | sed 's/^[[:space:]]*/  /'
     if osslsigncode verify -CAfile "$scratch/stranger/ca.crt" -in "$program" >/dev/null 2>&1; then
         fail "the signature of $program verifies with an authority that did not issue it"
@@ -178,7 +179,7 @@ declare -A addresses=([x86_64]=127.0.9.4 [x86]=127.0.9.5)  # WindowsPackageRun, 
 for architecture in x86_64 x86; do
     zip="$output/quillmesh-updater-$version-windows-$architecture.zip"
     address="${addresses[$architecture]}"
-    section "$(basename "$zip") unpacked into an empty directory, under the ${wines[$architecture]} wine"
+    section "$(basename "$zip") unpacked into an empty directory, under wine (${wines[$architecture]})"
     use_wine "$output/wine-${wines[$architecture]}" "${wines[$architecture]}"
     start_wine
     start_sample_server "$scratch/server-$architecture.log" "$release" "$scratch/obsolete.txt" \
