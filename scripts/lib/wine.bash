@@ -19,7 +19,11 @@ use_wine() {
 
 start_wine() {
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
-        timeout 300 wineboot -i >/dev/null 2>&1 || fail "wine could not make its prefix"
+        # A prefix left half made would be taken as made by the next run.
+        if ! timeout 300 wineboot -i >/dev/null 2>&1; then
+            rm -rf "$WINEPREFIX"
+            fail "wine could not make its prefix $WINEPREFIX"
+        fi
     fi
     # Kept up between programs; one may be running already (wineboot leaves its own).
     wineserver -p 2>/dev/null || true
