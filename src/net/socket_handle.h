@@ -1,6 +1,6 @@
-// A socket of the system: a descriptor on POSIX systems, a SOCKET (64 bits) on Windows. A type of
-// its own, so that a socket is never taken for a count or a file; held in an integer wide enough
-// for either, -1 standing for none (INVALID_SOCKET on Windows).
+// A socket of the system: a descriptor on POSIX systems, a SOCKET (as wide as a pointer: 64 or
+// 32 bits) on Windows. A type of its own, so that a socket is never taken for a count or a file;
+// held in an integer wide enough for either, -1 standing for none (INVALID_SOCKET on Windows).
 //
 // On POSIX systems the event loop watches any descriptor that poll(2) can watch (a pipe, a
 // terminal) given as a SocketHandle.

@@ -74,6 +74,15 @@ std::size_t NonEmptyCount(std::vector<TreeFile> const& tree) {
     return count;
 }
 
+// A run that ended well and left the client holding the release.
+void ExpectCompleteRun(UpdateRun const& run, Process& result) {
+    EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
+    std::vector<std::string> differences =
+        ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
+    std::sort(differences.begin(), differences.end());
+    EXPECT_EQ(differences, run.ExpectedDifferences());
+}
+
 // One run from an empty client directory, and what the server's log says of it.
 void BringEmptyClientToRelease(bool fastPath) {
     std::vector<std::string> const arguments =
@@ -82,11 +91,7 @@ void BringEmptyClientToRelease(bool fastPath) {
     ASSERT_TRUE(run.server().Ready()) << run.server().Log();
 
     Process& result = run.Run();
-    EXPECT_EQ(result.ExitStatus(), 0) << result.Transcript();
-    std::vector<std::string> differences =
-        ReleaseDifferences(run.release(), run.client(), kUpdaterFiles);
-    std::sort(differences.begin(), differences.end());
-    EXPECT_EQ(differences, run.ExpectedDifferences());
+    ExpectCompleteRun(run, result);
     EXPECT_EQ(result.LinesStartingWith("status: file:").size(), NonEmptyCount(run.tree()));
     std::string const log = run.server().Log();
     EXPECT_EQ(Occurrences(log, ": sent "), NonEmptyCount(run.tree()));
@@ -185,6 +190,27 @@ TEST(UpdaterWithServer, OutdatedFilesAreReplacedAndObsoleteOnesDeleted) {
     EXPECT_NE(log.find("list quillmesh.ini walked (2 files, 1 deletion)"), std::string::npos);
     EXPECT_NE(log.find("list data.ini walked (14 files, 1 deletion)"), std::string::npos);
     EXPECT_NE(log.find("list legacy.ini walked (0 files, 1 deletion)"), std::string::npos);
+}
+
+// An obsolete file that the client never had, in a directory that only the release has: the
+// directory made for the release's files there must still be there when they arrive, although
+// the deletion (which removes the directories it empties) was handled in between.
+TEST(UpdaterWithServer, AnEmptyClientGetsTheDirectoryOfAnObsoleteFileItNeverHad) {
+    for (bool const fastPath : {true, false}) {
+        SCOPED_TRACE(fastPath ? "fast path" : "no fast path");
+        TempDir scratch;
+        fs::path const deletions = scratch.path() / "obsolete.txt";
+        WriteFile(deletions, "data/maps/retired.map\n");
+        std::vector<std::string> arguments = {"--delete", deletions.string()};
+        if (!fastPath) {
+            arguments.push_back("--no-fast-path");
+        }
+        UpdateRun run(LoopbackAddress(TestAddress::EmptyClientObsoleteFile), SmallTree(),
+                      arguments);
+        ASSERT_TRUE(run.server().Ready()) << run.server().Log();
+
+        ExpectCompleteRun(run, run.Run());
+    }
 }
 
 }  // namespace

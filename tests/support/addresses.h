@@ -239,6 +239,14 @@ enum class TestAddress : int {
     WineTlsCbcBehind,
     WineTlsThroughputPlain,  // the throughput of the .exe under wine, plain TCP and TLS
     WineTlsThroughputTls,    // 127.0.8.20
+    // The 32-bit Windows program under the 32-bit wine (scripts/cross-check windows-x86) and the
+    // Windows downloads unpacked and run (scripts/package windows) in 127.0.9.N.
+    WindowsX86PlainRun = 9 * 256 + 1,  // whole updates with plain lines
+    WindowsX86WindowRun,               // whole updates in the window, on an X server of their own
+    WindowsX86SilentServer,            // a server that accepts and says nothing
+    WindowsPackageRun,                 // the 64-bit zip, unpacked and run under the 64-bit wine
+    WindowsX86PackageRun,              // the 32-bit zip under the 32-bit wine
+    EmptyClientObsoleteFile,           // tests/integration: an obsolete file in a new directory
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client

@@ -1,6 +1,11 @@
 #include "support/wire.h"
 
+// inet_pton: Winsock's on Windows, the C library's elsewhere.
+#if defined(_WIN32)
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <algorithm>
 #include <array>

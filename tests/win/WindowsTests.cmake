@@ -17,6 +17,7 @@
 add_library(qm_test_support_win STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/wire.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/support/crc32.cpp)
 target_include_directories(qm_test_support_win PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(qm_test_support_win PUBLIC ws2_32)
 
 function(qm_add_windows_test_program name)
     cmake_parse_arguments(PARSE_ARGV 1 QM "" "" "SOURCES;LIBRARIES")
