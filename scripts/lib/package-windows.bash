@@ -176,10 +176,15 @@ make_sample_release "$release" "$scratch/obsolete.txt" /dev/null
 
 declare -A wines=([x86_64]=win64 [x86]=win32)
 declare -A addresses=([x86_64]=127.0.9.4 [x86]=127.0.9.5)  # WindowsPackageRun, WindowsX86PackageRun
+not_run=()
 for architecture in x86_64 x86; do
     zip="$output/quillmesh-updater-$version-windows-$architecture.zip"
     address="${addresses[$architecture]}"
     section "$(basename "$zip") unpacked into an empty directory, under wine (${wines[$architecture]})"
+    if ! wine_runs "${wines[$architecture]}"; then
+        not_run+=("$architecture")
+        continue
+    fi
     use_wine "$output/wine-${wines[$architecture]}" "${wines[$architecture]}"
     start_wine
     start_sample_server "$scratch/server-$architecture.log" "$release" "$scratch/obsolete.txt" \
@@ -206,5 +211,9 @@ for architecture in x86_64 x86; do
     stop_wine
 done
 
-section "Done: both downloads signed and verified, each brought its directory up to date"
+if ((${#not_run[@]})); then
+    section "Done: both downloads signed and verified; the run under wine of ${not_run[*]} NOT RUN"
+else
+    section "Done: both downloads signed and verified, each brought its directory up to date"
+fi
 ls -l "$output"/*.zip | awk '{ print "  " $5, $9 }'

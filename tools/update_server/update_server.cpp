@@ -5,6 +5,7 @@
 
 #include "net/endpoint.h"
 #include "net/socket_calls.h"
+#include "net/unix/host_address.h"
 #include "update_server/proxy_header.h"
 #include "update_server/wording.h"
 
