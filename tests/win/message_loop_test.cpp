@@ -25,8 +25,7 @@ bool RunUntil(MessageLoop& loop, std::function<bool()> const& done,
               std::chrono::milliseconds limit = 10s) {
     auto const deadline = std::chrono::steady_clock::now() + limit;
     while (!done() && std::chrono::steady_clock::now() < deadline) {
-        loop.RunPending();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        loop.RunOnce(10ms);
     }
     return done();
 }

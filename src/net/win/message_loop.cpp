@@ -48,7 +48,8 @@ void RegisterWindowClass() {
 
 }  // namespace
 
-MessageLoop::MessageLoop() {
+MessageLoop::MessageLoop(TimeSource now)
+    : now_(now ? std::move(now) : TimeSource{[] { return Clock::now(); }}) {
     RegisterWindowClass();
     window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 ::GetModuleHandleW(nullptr), nullptr);
@@ -252,11 +253,22 @@ void MessageLoop::Stop() {
     ::PostMessageW(window_, WM_NULL, 0, 0);
 }
 
-int MessageLoop::RunPending() {
+int MessageLoop::RunOnce(std::chrono::milliseconds maxWait) {
     ran_ = 0;
+    auto wait = std::max(maxWait, std::chrono::milliseconds{0});
+    if (std::optional<Clock::time_point> const due = timers_.NextDue(); due && !Held()) {
+        wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*due - Now()),
+                          std::chrono::milliseconds{0}, wait);
+    }
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait.count()), QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
     MSG message{};
     while (!stopped_ && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         Dispatch(message);
+    }
+    if (!Held()) {
+        ran_ += timers_.FireDue(Now(), [this] { return !Held(); });
+        ArmTimer();
     }
     return ran_;
 }
