@@ -171,15 +171,16 @@ TEST_F(UpdateDialogTest, MissingServerAddressEndsBeforeAnyConnect) {
 // any other reason is a disk failure with the system's reason. Nothing is connected either way.
 TEST_F(UpdateDialogTest, ARunLockThatCannotBeTakenEndsBeforeAnyConnect) {
     struct Case {
-        base::DirectoryLock::Refusal refusal;
+        bool heldElsewhere;
+        std::string reason;
         std::string box;
         ExitStatus status;
     };
     Case const cases[] = {
-        {{.heldElsewhere = true, .reason = std::strerror(EWOULDBLOCK)},
+        {true, std::strerror(EWOULDBLOCK),
          "box: [Program exit] Another update is running in this directory.",
          ExitStatus::AlreadyRunning},
-        {{.reason = std::strerror(ENOLCK)},
+        {false, std::strerror(ENOLCK),
          "box: [Disk access error] Cannot lock the directory: " +
              std::string(std::strerror(ENOLCK)),
          ExitStatus::Disk},
@@ -190,7 +191,10 @@ TEST_F(UpdateDialogTest, ARunLockThatCannotBeTakenEndsBeforeAnyConnect) {
         PlatformLoop loop([this] { return now_; });
         net::SocketLayer layer(loop);
         RecordingView view;
-        UpdateDialog dialog(loop, layer, view, [&](std::string const&) { return c.refusal; });
+        UpdateDialog dialog(loop, layer, view, [&](std::string const&) {
+            return base::DirectoryLock::Attempt(
+                base::DirectoryLock::Refusal{.heldElsewhere = c.heldElsewhere, .reason = c.reason});
+        });
         dialog.OnOpen();
         EXPECT_TRUE(dialog.closeRequested());
         EXPECT_EQ(view.Boxes(), Lines{c.box});

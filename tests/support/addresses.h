@@ -216,6 +216,9 @@ enum class TestAddress : int {
     BenchCommitLink,    // the link that times the completion
     SupportLinkServer,  // the link emulator's own test (tests/e2e)
     SupportLink,        // 127.0.7.18
+    // The Linux suites built for Windows and run under wine (tests/win/WindowsTests.cmake), and
+    // the Windows program's stop requests, in 127.0.10.N.
+    WindowsSocketPair = 10 * 256 + 1,  // the two ends of a connected pair (test_socket.h)
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client

@@ -2,7 +2,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "platform_loop.h"
 
@@ -26,6 +31,36 @@ struct ManualClock {
         return [this] { return now; };
     }
     void Advance(std::chrono::milliseconds by) { now += by; }
+};
+
+// Ends the whole test program if the scope is not left within `seconds`: for calls such as
+// Run() that cannot be bounded otherwise.
+class Watchdog {
+  public:
+    explicit Watchdog(unsigned seconds)
+        : thread_([this, seconds] {
+              std::unique_lock lock(mutex_);
+              if (!left_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
+                  std::fputs("watchdog: the scope was not left in time\n", stderr);
+                  std::_Exit(124);
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard const lock(mutex_);
+            done_ = true;
+        }
+        left_.notify_one();
+        thread_.join();
+    }
+    Watchdog(Watchdog const&) = delete;
+    Watchdog& operator=(Watchdog const&) = delete;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable left_;
+    bool done_ = false;
+    std::thread thread_;  // last: started once the rest is there
 };
 
 }  // namespace qm::test

@@ -44,9 +44,9 @@ TestSocket OpenListener(std::string const& address, std::uint16_t port);
 // The connection waiting on `listener`, waiting for one at most `wait`; blocking. Not valid when
 // none came.
 TestSocket AcceptWithin(TestSocket const& listener, std::chrono::milliseconds wait);
-// Two ends of a TCP connection on `address` (127.0.0.N), both non-blocking; throws when none can
-// be made.
-std::pair<TestSocket, TestSocket> ConnectedPair(std::string const& address);
+// Two connected stream sockets, both non-blocking; throws when none can be made. A socketpair(2)
+// on POSIX systems; a TCP connection on its own loopback address on Windows, which has none.
+std::pair<TestSocket, TestSocket> ConnectedPair();
 
 void SetNonBlocking(TestSocket const& socket);
 // The local port the socket is bound to.

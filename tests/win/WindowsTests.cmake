@@ -12,6 +12,12 @@
 #   base/directory_lock_test.cpp     forks a holder and kills it (tests/win: the Windows lock)
 #   app/program_launch_test.cpp      POSIX shell scripts, sessions, /proc (tests/win: the launch)
 #   app/terminal_view_test.cpp       a POSIX terminal (termios); Windows has no terminal view
+#   net/poll_event_loop_test.cpp     the poll loop itself, with pipes (Windows runs the message
+#                                    loop, whose own tests are in tests/win)
+#   net/portwell_test.cpp            descriptor flags (fcntl), socket options and peers of raw
+#                                    descriptors, the POSIX name lookup; the socket layer on the
+#                                    message loop is tested in tests/win/message_loop_test.cpp
+#   net/posix_socket_helpers.cpp     the helpers of those two
 # Cases that skip themselves on Windows (the reason is in their output):
 #   checksum: FileCrc32Test.APipeIsReadToItsEnd, FilePassTest.InTurnTakesShortReadsFromAPipe
 #             (named pipes, mkfifo)
@@ -19,10 +25,14 @@
 #             .LinksThatStayInsideAreAccepted, .FinalComponentMayBeALinkToAnywhere (symbolic
 #             links; tests/win: reparse points), ProfileFileTest.FailedWriteKeepsTheOldFile (a
 #             file size limit)
+#   checksum: EachPassAndEngine.AReadErrorEndsThePassLikeTheEnd (6 cases: a directory opened as
+#             a file, which CreateFileW refuses before any read)
 #   update:   Download.NewFileGetsTheDefaultMode (permission bits, umask),
 #             Download.AWriteFailureIsReportedAndKeepsTheOldFile (a file size limit)
-# and the checks of permission bits and symbolic links inside other cases are made only where
-# the platform has them.
+#   app:      the "program starts" case of UpdateDialogTest.FinishRunEndings (a #! script as the
+#             client program; tests/win starts a Windows program)
+# and the checks of permission bits, symbolic links and ':' in names inside other cases are made
+# only where the platform has them.
 # Not built for Windows at all: tls (OpenSSL), tools and integration (the reference server is a
 # POSIX program), app_qt (Qt). The end-to-end and hostile-server tests run on Linux with the .exe
 # under wine as their program (scripts/cross-check windows).
@@ -51,6 +61,9 @@ qm_add_windows_test_program(test_update FOLDER update LIBRARIES qm_update)
 qm_add_windows_test_program(test_store FOLDER store LIBRARIES qm_store)
 qm_add_windows_test_program(test_base FOLDER base EXCLUDED directory_lock_test.cpp
     LIBRARIES qm_base)
+qm_add_windows_test_program(test_net FOLDER net
+    EXCLUDED portwell_test.cpp poll_event_loop_test.cpp posix_socket_helpers.cpp
+    LIBRARIES qm_net)
 qm_add_windows_test_program(test_app FOLDER app
     EXCLUDED program_launch_test.cpp terminal_view_test.cpp
     LIBRARIES qm_app)

@@ -13,6 +13,7 @@
 #include "net/portwell.h"
 #include "net/timer.h"
 #include "support/addresses.h"
+#include "support/loop_turns.h"
 #include "win/loopback_peer.h"
 
 namespace qm::net {
@@ -20,15 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Turns the loop until `done` or `limit`.
-bool RunUntil(MessageLoop& loop, std::function<bool()> const& done,
-              std::chrono::milliseconds limit = 10s) {
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        loop.RunOnce(10ms);
-    }
-    return done();
-}
+using test::RunUntil;
 
 class MessageLoopTest : public ::testing::Test {
   protected:

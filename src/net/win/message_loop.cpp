@@ -150,6 +150,11 @@ void MessageLoop::OnSocketMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     SocketHandle const socket = found->second;
     long const event = WSAGETSELECTEVENT(lParam);
+    // A read notification that another one served already is dropped: both the selection and
+    // Watch report data that was there before the watch began, and the first read may take it.
+    if (event == FD_READ && !ReadyNow(socket, Interest::Readable)) {
+        return;
+    }
     // Copies: a handler may unwatch itself.
     Handler const readable = sockets_[socket].readable;
     if ((event & kReadableEvents) != 0 && readable) {
@@ -271,6 +276,14 @@ int MessageLoop::RunOnce(std::chrono::milliseconds maxWait) {
         ArmTimer();
     }
     return ran_;
+}
+
+std::size_t MessageLoop::WatchCount() const {
+    std::size_t count = timers_.size();
+    for (auto const& [socket, registration] : sockets_) {
+        count += (registration.readable ? 1 : 0) + (registration.writable ? 1 : 0);
+    }
+    return count;
 }
 
 void MessageLoop::Dispatch(MSG const& message) {

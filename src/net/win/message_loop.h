@@ -48,6 +48,9 @@ class MessageLoop final : public EventLoop {
     // console's Ctrl-C arrives on a thread of its own). Held like the rest while a box is open.
     void Post(Handler handler);
 
+    // Number of watched (socket, interest) pairs and running timers; for tests.
+    std::size_t WatchCount() const;
+
     // The window that receives the loop's messages.
     HWND window() const { return window_; }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "support/addresses.h"
 #include "support/test_socket.h"
 
 namespace qm::test {
@@ -76,7 +77,8 @@ TestSocket AcceptWithin(TestSocket const& listener, std::chrono::milliseconds wa
     return TestSocket(static_cast<std::intptr_t>(accepted));
 }
 
-std::pair<TestSocket, TestSocket> ConnectedPair(std::string const& address) {
+std::pair<TestSocket, TestSocket> ConnectedPair() {
+    std::string const address = LoopbackAddress(TestAddress::WindowsSocketPair);
     TestSocket const listener = OpenListener(address, 0);
     TestSocket connecting = NewSocket();
     sockaddr_in const endpoint = LoopbackEndpoint(address, LocalPort(listener));
