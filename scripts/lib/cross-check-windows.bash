@@ -222,6 +222,13 @@ sleep 1
 export DISPLAY="$display"
 start_wine
 
+step "stop requests while a box is open, on the X server (tests/win/stop_request_test.cpp)"
+stop_log="$scratch/stop-requests.log"
+(cd "$build/tests" && timeout 300 wine ./test_windows.exe --gtest_brief=1 \
+    --gtest_filter='StopRequests.*') >"$stop_log" 2>&1 || { cat "$stop_log" >&2; fail "stop requests"; }
+grep -q '^\[  PASSED  \] 1 test' "$stop_log" || { cat "$stop_log" >&2; fail "no window for them"; }
+tail -1 "$stop_log" | sed 's/^/  /'
+
 # A server that accepts and says nothing: the window stays on "connection succesfull".
 python3 - "$silent_address" "$scratch/silent.ready" >/dev/null 2>&1 <<'SILENT' &
 import socket, sys, time

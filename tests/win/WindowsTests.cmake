@@ -81,3 +81,5 @@ qm_add_windows_test_program(test_windows
     SOURCES ${QM_WINDOWS_TEST_SOURCES}
     LIBRARIES qm_app shell32 ws2_32)
 add_dependencies(test_windows quillmesh-launch-recorder quillmesh-updater)
+# The program's resources (the update window's template), for the tests of the window itself.
+target_sources(test_windows PRIVATE ${PROJECT_BINARY_DIR}/src/app/quillmesh-updater.rc)
