@@ -1,8 +1,8 @@
-#include <arpa/inet.h>
+#include "support/address_text.h"
 
 #include <array>
 
-#include "support/address_text.h"
+#include "test_socket_system.h"
 
 namespace qm::test {
 
