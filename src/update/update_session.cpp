@@ -352,6 +352,9 @@ bool UpdateSession::WorthResuming(std::uint32_t size) {
 // The download's file, going on after the first `index` chunks: resumable when it is large
 // enough to be worth it and the record can say so, temporary otherwise.
 std::optional<Download> UpdateSession::OpenDownload(std::uint32_t index) {
+    // Made when the file was checked, but a deletion in the same directory since (the file's
+    // data comes behind the walk of the list) may have removed it again, empty.
+    store::CreateDirectoryChain(targetPath_);
     bool const worthResuming = partialPath_ && announcedSize_ && WorthResuming(*announcedSize_);
     if (worthResuming && (RecordedPartial(targetPath_) == expectedCrc_ ||
                           RecordPartial(targetPath_, expectedCrc_))) {
