@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include "base/bytes.h"
@@ -363,14 +364,16 @@ unsigned long ParseUnsignedValue(std::optional<std::string> const& value) {
     while (i < value->size() && std::isspace(static_cast<unsigned char>((*value)[i])) != 0) {
         ++i;
     }
-    unsigned long result = 0;
+    // Wider than the result: unsigned long has 32 bits on Windows, where result * 10 would wrap
+    // before the comparison could see it pass the largest value.
+    std::uint64_t result = 0;
     for (; i < value->size() && std::isdigit(static_cast<unsigned char>((*value)[i])) != 0; ++i) {
-        result = result * 10 + static_cast<unsigned long>((*value)[i] - '0');
+        result = result * 10 + static_cast<std::uint64_t>((*value)[i] - '0');
         if (result > kLargest) {
             return kLargest;
         }
     }
-    return result;
+    return static_cast<unsigned long>(result);
 }
 
 }  // namespace qm::store

@@ -11,11 +11,11 @@ using testing::SocketPair;
 
 class ResetLinkTest : public ::testing::Test {
   protected:
-    PollEventLoop loop;
+    testing::PlatformLoop loop;
     SocketLayer layer{loop};
     ClientLink link;
 
-    void Hold(int socket, bool connected) {
+    void Hold(std::intptr_t socket, bool connected) {
         link.socket = testing::Socket(socket);
         link.connected = connected;
         link.from_me = 0x01020300;
@@ -44,26 +44,26 @@ class ResetLinkTest : public ::testing::Test {
 
 TEST_F(ResetLinkTest, ClosesAConnectedSocketExactlyOnce) {
     SocketPair first;
-    Hold(first.near.get(), true);
-    ASSERT_EQ(layer.AsyncReceive(testing::Socket(first.near)), 0);
+    Hold(first.ours.get(), true);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(first.ours)), 0);
     EXPECT_EQ(ResetLink(link, layer), 0);
-    EXPECT_FALSE(IsOpen(first.near.get()));
-    int const closedNumber = first.near.Release();
+    EXPECT_FALSE(IsOpen(first.ours.get()));
+    std::intptr_t const closedNumber = first.ours.Release();
     EXPECT_EQ(layer.SelectedCount(), 0u);
     ExpectIdleWithReassemblyKept();
 
     // The freed number is handed out again; a second reset must not touch its new owner.
     SocketPair second;
-    ASSERT_EQ(second.near.get(), closedNumber);
+    ASSERT_EQ(second.ours.get(), closedNumber);
     EXPECT_EQ(ResetLink(link, layer), 0);
-    EXPECT_TRUE(IsOpen(second.near.get()));
+    EXPECT_TRUE(IsOpen(second.ours.get()));
 }
 
 TEST_F(ResetLinkTest, ForgetsTheSocketOfALinkThatIsNotConnected) {
     SocketPair pair;
-    Hold(pair.near.get(), false);
+    Hold(pair.ours.get(), false);
     EXPECT_EQ(ResetLink(link, layer), 0);
-    EXPECT_TRUE(IsOpen(pair.near.get()));
+    EXPECT_TRUE(IsOpen(pair.ours.get()));
     ExpectIdleWithReassemblyKept();
 }
 

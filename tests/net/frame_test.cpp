@@ -177,7 +177,7 @@ TEST(FrameHeaderTest, ReadsLengthAndType) {
 
 class SendFrameTest : public ::testing::Test {
   protected:
-    PollEventLoop loop;
+    testing::PlatformLoop loop;
     SocketLayer layer{loop};
     testing::SocketPair pair;
     base::ByteBuffer frames;
@@ -202,21 +202,22 @@ TEST_F(SendFrameTest, WritesTheHeaderAndSendsTheWholeFrame) {
         for (std::size_t i = 3; i < frame.size(); ++i) {
             frame[i] = static_cast<std::uint8_t>(i ^ 0x55);
         }
-        ASSERT_EQ(layer.SendAll(testing::Socket(pair.near), frame), 0);
-        Bytes const received = testing::ReadExactly(pair.far.get(), frame.size());
+        ASSERT_EQ(layer.SendAll(testing::Socket(pair.ours), frame), 0);
+        Bytes const received = testing::ReadExactly(pair.theirs.get(), frame.size());
         ASSERT_EQ(received.size(), frame.size());
         EXPECT_EQ(Bytes(received.begin(), received.begin() + 3), c.header);
         EXPECT_TRUE(std::equal(received.begin(), received.end(), frame.begin()));
-        EXPECT_TRUE(testing::DrainAll(pair.far.get()).empty()) << "more than one frame sent";
+        EXPECT_TRUE(testing::DrainAll(pair.theirs.get()).empty()) << "more than one frame sent";
     }
 }
 
 TEST_F(SendFrameTest, PassesTheSendResultOn) {
     std::span<std::uint8_t> const frame = AppendFrame(frames, 4, 13);
-    testing::FillSendBuffer(pair.near.get());
-    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), frame), -2);
-    pair.far.Reset();
-    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), frame), -1);
+    testing::FillSendBuffer(pair.ours.get());
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.ours), frame), -2);
+    qm::test::ResetOnClose(pair.theirs);  // gone, and says so to the next send at once
+    pair.theirs.Reset();
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.ours), frame), -1);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "net/timer.h"
-#include "net/unix/poll_event_loop.h"
 #include "socket_helpers.h"
 
 namespace qm::net {
@@ -28,7 +27,7 @@ HostResolver::Lookup SlowLookup(std::chrono::milliseconds delay, std::atomic<int
 }
 
 TEST(HostResolver, ASlowLookupLeavesTheLoopFreeAndAnswersInOrder) {
-    PollEventLoop loop;
+    testing::PlatformLoop loop;
     std::atomic<int> finished{0};
     HostResolver resolver(loop, SlowLookup(300ms, finished));
     std::vector<std::string> answer;
@@ -50,7 +49,7 @@ TEST(HostResolver, ASlowLookupLeavesTheLoopFreeAndAnswersInOrder) {
 }
 
 TEST(HostResolver, AForgottenLookupNeverAnswers) {
-    PollEventLoop loop;
+    testing::PlatformLoop loop;
     std::atomic<int> finished{0};
     bool answered = false;
     {

@@ -8,7 +8,8 @@
 
 #include "net/portwell.h"
 #include "net/unix/host_address.h"
-#include "socket_helpers.h"
+#include "net/unix/poll_event_loop.h"
+#include "posix_socket_helpers.h"
 #include "support/process.h"
 #include "support/random_bytes.h"
 #include "support/wire.h"
@@ -81,8 +82,8 @@ TEST_F(SocketLayerTest, NotificationKindsAreDistinctAndNumbered) {
 TEST_F(SocketLayerTest, FiveThousandBytesComeAsThreeReadsOnePerTurn) {
     SocketPair pair;
     std::vector<std::uint8_t> const sent = test::PatternBytes(5000, 7);
-    ASSERT_EQ(::send(pair.far.get(), sent.data(), sent.size(), 0), 5000);
-    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
+    ASSERT_EQ(::send(testing::Fd(pair.theirs), sent.data(), sent.size(), 0), 5000);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.ours)), 0);
 
     std::vector<std::uint8_t> received;
     for (int turn = 0; turn < 50 && received.size() < sent.size(); ++turn) {
@@ -106,41 +107,41 @@ TEST_F(SocketLayerTest, FiveThousandBytesComeAsThreeReadsOnePerTurn) {
 
 TEST_F(SocketLayerTest, PeerShutdownGivesExactlyOneClose) {
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
-    ASSERT_EQ(::send(pair.far.get(), "bye", 3, 0), 3);
-    pair.far.Reset();
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.ours)), 0);
+    ASSERT_EQ(::send(testing::Fd(pair.theirs), "bye", 3, 0), 3);
+    pair.theirs.Reset();
     ASSERT_TRUE(RunUntilCall("close"));
     Turns(10);
     EXPECT_EQ(Count("close"), 1);
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0], test::ToBytes("bye"));
     EXPECT_EQ(layer.SelectedCount(), 0u);
-    EXPECT_TRUE(IsOpen(pair.near.get())) << "the owner's close handler decides";
+    EXPECT_TRUE(IsOpen(pair.ours.get())) << "the owner's close handler decides";
 }
 
 TEST_F(SocketLayerTest, PeerShutdownWithoutCloseHandlerClosesTheSocket) {
     layer.table().onClose = nullptr;
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
-    pair.far.Reset();
-    ASSERT_TRUE(testing::RunUntil(loop, [&] { return !IsOpen(pair.near.get()); }));
-    pair.near.Release();
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.ours)), 0);
+    pair.theirs.Reset();
+    ASSERT_TRUE(testing::RunUntil(loop, [&] { return !IsOpen(pair.ours.get()); }));
+    pair.ours.Release();
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
 
 TEST_F(SocketLayerTest, WritabilityIsReportedOnceAndAgainOnlyAfterAWouldBlockSend) {
     SocketPair pair;
-    SocketHandle const socket = testing::Socket(pair.near);
+    SocketHandle const socket = testing::Socket(pair.ours);
     ASSERT_EQ(layer.AsyncReceive(socket), 0);
     ASSERT_TRUE(RunUntilCall("write"));
     EXPECT_EQ(Turns(5), 0) << "write interest left on";
 
-    ASSERT_GT(testing::FillSendBuffer(pair.near.get()), 0u);
+    ASSERT_GT(testing::FillSendBuffer(pair.ours.get()), 0u);
     std::vector<std::uint8_t> const block = test::PatternBytes(100, 7);
     ASSERT_EQ(layer.SendAll(socket, block), -2);
     EXPECT_EQ(Turns(3), 0) << "still full, nothing to report";
 
-    testing::DrainAll(pair.far.get());
+    testing::DrainAll(pair.theirs.get());
     ASSERT_TRUE(testing::RunUntil(loop, [&] { return Count("write") == 2; }));
     EXPECT_EQ(Turns(5), 0);
     EXPECT_EQ(Count("write"), 2);
@@ -149,8 +150,8 @@ TEST_F(SocketLayerTest, WritabilityIsReportedOnceAndAgainOnlyAfterAWouldBlockSen
 TEST_F(SocketLayerTest, SendAllSendsEverything) {
     SocketPair pair;
     std::vector<std::uint8_t> const block = test::PatternBytes(3000, 7);
-    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), 0);
-    EXPECT_EQ(testing::ReadExactly(pair.far.get(), 3000), block);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.ours), block), 0);
+    EXPECT_EQ(testing::ReadExactly(pair.theirs.get(), 3000), block);
 }
 
 TEST_F(SocketLayerTest, SendAllOfNothingCallsNoSend) {
@@ -160,30 +161,30 @@ TEST_F(SocketLayerTest, SendAllOfNothingCallsNoSend) {
 
 TEST_F(SocketLayerTest, SendAllIntoAFullSocketSendsNothingAndSaysSo) {
     SocketPair pair;
-    std::size_t const filled = testing::FillSendBuffer(pair.near.get());
+    std::size_t const filled = testing::FillSendBuffer(pair.ours.get());
     std::vector<std::uint8_t> const block = test::PatternBytes(100, 7);
-    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), -2);
-    EXPECT_EQ(testing::DrainAll(pair.far.get()).size(), filled);
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.ours), block), -2);
+    EXPECT_EQ(testing::DrainAll(pair.theirs.get()).size(), filled);
 }
 
 TEST_F(SocketLayerTest, SendAllCutOffAfterPartOfTheBlockFails) {
     SocketPair pair;
     int const small = 4096;
-    ASSERT_EQ(::setsockopt(pair.near.get(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    ASSERT_EQ(::setsockopt(testing::Fd(pair.ours), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
     std::vector<std::uint8_t> const block = test::PatternBytes(1 << 20, 7);
-    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), -1);
-    std::size_t const arrived = testing::DrainAll(pair.far.get()).size();
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.ours), block), -1);
+    std::size_t const arrived = testing::DrainAll(pair.theirs.get()).size();
     EXPECT_GT(arrived, 0u);
     EXPECT_LT(arrived, block.size());
-    EXPECT_TRUE(IsOpen(pair.near.get()));
+    EXPECT_TRUE(IsOpen(pair.ours.get()));
 }
 
 TEST_F(SocketLayerTest, SendAllToAClosedPeerFailsWithoutSignal) {
     SocketPair pair;
-    pair.far.Reset();
+    pair.theirs.Reset();
     std::vector<std::uint8_t> const block = test::PatternBytes(10, 7);
-    EXPECT_EQ(layer.SendAll(testing::Socket(pair.near), block), -1);
-    EXPECT_TRUE(IsOpen(pair.near.get()));
+    EXPECT_EQ(layer.SendAll(testing::Socket(pair.ours), block), -1);
+    EXPECT_TRUE(IsOpen(pair.ours.get()));
 }
 
 TEST_F(SocketLayerTest, RefusedConnectReachesOnConnectWithItsError) {
@@ -323,7 +324,7 @@ TEST_F(SocketLayerTest, AsyncReceiveOnADescriptorThatIsNotOpenFails) {
     int fd = -1;
     {
         SocketPair pair;
-        fd = pair.near.get();
+        fd = testing::Fd(pair.ours);
     }
     EXPECT_EQ(layer.AsyncReceive(testing::Socket(fd)), -1);
     EXPECT_EQ(layer.SelectedCount(), 0u);
@@ -332,8 +333,8 @@ TEST_F(SocketLayerTest, AsyncReceiveOnADescriptorThatIsNotOpenFails) {
 
 TEST_F(SocketLayerTest, CloseSocketForgetsAndCloses) {
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
-    EXPECT_EQ(layer.CloseSocket(testing::Socket(pair.near.Release())), 0);
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.ours)), 0);
+    EXPECT_EQ(layer.CloseSocket(testing::Socket(pair.ours.Release())), 0);
     EXPECT_EQ(layer.SelectedCount(), 0u);
     EXPECT_EQ(loop.WatchCount(), 0u);
 }
@@ -344,11 +345,11 @@ TEST(SocketLayerLifetimeTest, DestructorUnwatchesButClosesNothing) {
     {
         SocketLayer layer(loop);
         layer.SocketStartup();
-        ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
+        ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.ours)), 0);
         EXPECT_EQ(loop.WatchCount(), 2u);
     }
     EXPECT_EQ(loop.WatchCount(), 0u);
-    EXPECT_TRUE(IsOpen(pair.near.get()));
+    EXPECT_TRUE(IsOpen(pair.ours.get()));
 }
 
 // The dispatcher's table, message by message. Each case starts with the socket selected for
@@ -392,13 +393,13 @@ class DispatchTableTest : public SocketLayerTest,
 TEST_P(DispatchTableTest, HandlesAsTheTableSays) {
     DispatchCase const& c = GetParam();
     SocketPair pair;
-    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.near)), 0);
-    EXPECT_EQ(layer.DispatchSocketEvent(Message(c.kind), testing::Socket(pair.near),
+    ASSERT_EQ(layer.AsyncReceive(testing::Socket(pair.ours)), 0);
+    EXPECT_EQ(layer.DispatchSocketEvent(Message(c.kind), testing::Socket(pair.ours),
                                         MakeEventParameter(c.event, c.error)),
               c.result);
     EXPECT_EQ(calls, c.calls);
     EXPECT_EQ(layer.SelectedCount(), c.selectedAfter);
-    EXPECT_TRUE(IsOpen(pair.near.get()));
+    EXPECT_TRUE(IsOpen(pair.ours.get()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -427,11 +428,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SocketLayerTest, CloseEventWithoutHandlerClosesTheSocket) {
     layer.table().onClose = nullptr;
     SocketPair pair;
-    EXPECT_EQ(layer.DispatchSocketEvent(layer.table().readMessageId, testing::Socket(pair.near),
+    EXPECT_EQ(layer.DispatchSocketEvent(layer.table().readMessageId, testing::Socket(pair.ours),
                                         MakeEventParameter(FD_CLOSE, 0)),
               1);
-    EXPECT_FALSE(IsOpen(pair.near.get()));
-    pair.near.Release();
+    EXPECT_FALSE(IsOpen(pair.ours.get()));
+    pair.ours.Release();
 }
 
 TEST_F(SocketLayerTest, FailedReceiveIsReportedAsClose) {

@@ -1,53 +1,29 @@
 #include "socket_helpers.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-
 #include <algorithm>
-#include <stdexcept>
+#include <chrono>
+#include <thread>
+
+#include "net/socket_calls.h"
 
 namespace qm::net::testing {
 
-namespace {
-
-// `fd`, or an exception when it is -1.
-UniqueFd Checked(int fd, std::string const& address) {
-    if (fd < 0) {
-        throw std::runtime_error("cannot bind " + address);
-    }
-    return UniqueFd(fd);
-}
-
-bool WaitFor(int fd, short events, int milliseconds) {
-    pollfd one{fd, events, 0};
-    return ::poll(&one, 1, milliseconds) > 0;
-}
-
-}  // namespace
-
 SocketPair::SocketPair() {
-    auto const [nearEnd, farEnd] = qm::test::OpenSocketPair();
-    near = UniqueFd(nearEnd);
-    far = UniqueFd(farEnd);
+    auto [first, second] = qm::test::ConnectedPair();
+    ours = std::move(first);
+    theirs = std::move(second);
 }
 
-std::uint16_t BoundPort(int fd) {
-    sockaddr_in endpoint{};
-    socklen_t size = sizeof endpoint;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&endpoint), &size);
-    return ntohs(endpoint.sin_port);
+bool IsOpen(std::intptr_t native) {
+    return sockets::IsOpen(SocketHandle(native));
 }
 
-bool IsOpen(int fd) {
-    return ::fcntl(fd, F_GETFD) != -1;
-}
-
-std::size_t FillSendBuffer(int fd) {
+std::size_t FillSendBuffer(std::intptr_t native) {
     std::vector<std::uint8_t> const block(65536, 0x5A);
     std::size_t total = 0;
     std::size_t size = block.size();
     for (int attempt = 0; attempt < 100000 && size > 0; ++attempt) {
-        ssize_t const sent = ::send(fd, block.data(), size, MSG_NOSIGNAL);
+        long const sent = sockets::Send(SocketHandle(native), std::span(block.data(), size));
         if (sent > 0) {
             total += static_cast<std::size_t>(sent);
         } else {
@@ -57,33 +33,35 @@ std::size_t FillSendBuffer(int fd) {
     return total;
 }
 
-std::vector<std::uint8_t> ReadExactly(int fd, std::size_t count) {
+std::vector<std::uint8_t> DrainAll(std::intptr_t native) {
     std::vector<std::uint8_t> bytes;
-    for (int attempt = 0; attempt < 200 && bytes.size() < count; ++attempt) {
-        if (!WaitFor(fd, POLLIN, 20)) {
-            continue;
-        }
-        std::uint8_t chunk[4096];
-        ssize_t const got = ::recv(fd, chunk, std::min(sizeof chunk, count - bytes.size()), 0);
+    std::vector<std::uint8_t> chunk(65536);
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        long const got = sockets::Receive(SocketHandle(native), chunk);
         if (got <= 0) {
             break;
         }
-        bytes.insert(bytes.end(), chunk, chunk + got);
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
     }
     return bytes;
 }
 
-Listener::Listener(std::string const& address, std::uint16_t port)
-    : fd_(Checked(qm::test::ListenOn(address, 16, port), address)), port_(BoundPort(fd_.get())) {}
-
-UniqueFd Listener::AcceptOne() {
-    if (!WaitFor(fd_.get(), POLLIN, 5000)) {
-        return UniqueFd();
+std::vector<std::uint8_t> ReadExactly(std::intptr_t native, std::size_t count) {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> chunk(4096);
+    for (int attempt = 0; attempt < 250 && bytes.size() < count; ++attempt) {
+        std::size_t const wanted = std::min(chunk.size(), count - bytes.size());
+        long const got = sockets::Receive(SocketHandle(native), std::span(chunk.data(), wanted));
+        if (got == 0 || (got < 0 && !sockets::WouldBlock(sockets::LastError()))) {
+            break;
+        }
+        if (got < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
     }
-    return UniqueFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    return bytes;
 }
-
-ClosedPort::ClosedPort()
-    : fd_(Checked(qm::test::BoundTo("127.0.0.1", 0), "127.0.0.1")), port_(BoundPort(fd_.get())) {}
 
 }  // namespace qm::net::testing

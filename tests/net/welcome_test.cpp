@@ -51,7 +51,7 @@ Bytes Welcome(std::uint8_t type, std::size_t size) {
 
 class WelcomeTest : public ::testing::Test {
   protected:
-    PollEventLoop loop;
+    testing::PlatformLoop loop;
     SocketLayer layer{loop};
     ClientLink link;
     SessionLikeSink sink{layer, "updates.example"};
@@ -63,7 +63,7 @@ class WelcomeTest : public ::testing::Test {
         link.peerId = 9;
         link.bytesReceived = 99;
         link.recvState = 40;
-        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.near), "updates.example", 34005),
+        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.ours), "updates.example", 34005),
                   0);
     }
     void Feed(std::span<const std::uint8_t> bytes) {
@@ -72,7 +72,7 @@ class WelcomeTest : public ::testing::Test {
 };
 
 TEST_F(WelcomeTest, HandshakeStartsOnACleanRecord) {
-    EXPECT_EQ(link.socket, testing::Socket(pair.near));
+    EXPECT_EQ(link.socket, testing::Socket(pair.ours));
     EXPECT_TRUE(link.awaitingWelcome);
     EXPECT_FALSE(link.connected);
     EXPECT_EQ(link.from_me, 0u);
@@ -88,7 +88,7 @@ TEST_F(WelcomeTest, ValidWelcomeConnectsTheLink) {
     EXPECT_FALSE(link.awaitingWelcome);
     EXPECT_EQ(link.peerId, 42u);
     EXPECT_EQ(link.from_me, 0x01020300u);
-    EXPECT_EQ(link.socket, testing::Socket(pair.near));
+    EXPECT_EQ(link.socket, testing::Socket(pair.ours));
     EXPECT_STREQ(link.hostName.data(), "updates.example");
     EXPECT_TRUE(sink.frames.empty());
 }
@@ -102,7 +102,7 @@ TEST_F(WelcomeTest, InvalidFirstFramesAreRefusedWithoutClosing) {
                           Case{"152 bytes", Welcome(0, 152)}}) {
         SCOPED_TRACE(c.what);
         sink.welcomes.clear();
-        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.near), "updates.example", 34005),
+        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.ours), "updates.example", 34005),
                   0);
         Feed(c.frame);
         EXPECT_EQ(sink.welcomes, std::vector<bool>{false});
@@ -110,7 +110,7 @@ TEST_F(WelcomeTest, InvalidFirstFramesAreRefusedWithoutClosing) {
         EXPECT_FALSE(link.awaitingWelcome);
         EXPECT_EQ(link.socket, kNoSocket);
         EXPECT_EQ(link.peerId, 0u);
-        EXPECT_TRUE(IsOpen(pair.near.get()));
+        EXPECT_TRUE(IsOpen(pair.ours.get()));
         EXPECT_TRUE(sink.frames.empty());
     }
 }
@@ -139,7 +139,7 @@ TEST_F(WelcomeTest, LongHostNameIsCutToFit) {
 }
 
 TEST(HandleWelcomeTest, NoSocketIsAFailure) {
-    PollEventLoop loop;
+    testing::PlatformLoop loop;
     SocketLayer layer(loop);
     ClientLink link;
     link.connected = true;
@@ -151,7 +151,7 @@ TEST(HandleWelcomeTest, NoSocketIsAFailure) {
 
 class LinkSendTest : public ::testing::Test {
   protected:
-    PollEventLoop loop;
+    testing::PlatformLoop loop;
     SocketLayer layer{loop};
     ClientLink link;
     SocketPair pair;
@@ -165,16 +165,16 @@ class LinkSendTest : public ::testing::Test {
     }();
 
     void Connect() {
-        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.near), "updates.example", 34005),
+        ASSERT_EQ(HandleWelcome(link, layer, testing::Socket(pair.ours), "updates.example", 34005),
                   0);
         ASSERT_TRUE(AcceptWelcome(link, layer, Welcome(0, 151), "updates.example"));
     }
 };
 
 TEST_F(LinkSendTest, IdleLinkSendsNothing) {
-    link.socket = testing::Socket(pair.near);  // held but not connected: a refused handshake
+    link.socket = testing::Socket(pair.ours);  // held but not connected: a refused handshake
     EXPECT_EQ(LinkSend(link, layer, frame), 0);
-    EXPECT_TRUE(testing::DrainAll(pair.far.get()).empty());
+    EXPECT_TRUE(testing::DrainAll(pair.theirs.get()).empty());
 }
 
 TEST_F(LinkSendTest, ConnectedLinkSendsTheFrame) {
@@ -183,27 +183,28 @@ TEST_F(LinkSendTest, ConnectedLinkSendsTheFrame) {
     Bytes expected{0x00, 0x0F, 0x04, 0xAB};
     expected.resize(14, 0x00);
     expected.push_back(0xCD);
-    EXPECT_EQ(testing::ReadExactly(pair.far.get(), 15), expected);
+    EXPECT_EQ(testing::ReadExactly(pair.theirs.get(), 15), expected);
 }
 
 TEST_F(LinkSendTest, WouldBlockKeepsTheLink) {
     Connect();
-    testing::FillSendBuffer(pair.near.get());
+    testing::FillSendBuffer(pair.ours.get());
     EXPECT_EQ(LinkSend(link, layer, frame), -2);
     EXPECT_TRUE(link.connected);
-    EXPECT_EQ(link.socket, testing::Socket(pair.near));
+    EXPECT_EQ(link.socket, testing::Socket(pair.ours));
 }
 
 // The caller learns of the failure, so that it can end the run as on a lost connection; later
 // sends on the reset link go nowhere.
 TEST_F(LinkSendTest, FailedSendResetsTheLinkClosesTheSocketAndSaysSo) {
     Connect();
-    pair.far.Reset();
+    qm::test::ResetOnClose(pair.theirs);  // gone, and says so to the next send at once
+    pair.theirs.Reset();
     EXPECT_EQ(LinkSend(link, layer, frame), -1);
     EXPECT_FALSE(link.connected);
     EXPECT_EQ(link.socket, kNoSocket);
-    EXPECT_FALSE(IsOpen(pair.near.get()));
-    pair.near.Release();
+    EXPECT_FALSE(IsOpen(pair.ours.get()));
+    pair.ours.Release();
     EXPECT_EQ(LinkSend(link, layer, frame), 0);
 }
 

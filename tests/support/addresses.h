@@ -247,6 +247,11 @@ enum class TestAddress : int {
     WindowsPackageRun,                 // the 64-bit zip, unpacked and run under the 64-bit wine
     WindowsX86PackageRun,              // the 32-bit zip under the 32-bit wine
     EmptyClientObsoleteFile,           // tests/integration: an obsolete file in a new directory
+    // The Linux suites built for Windows and run under wine (tests/win/WindowsTests.cmake), and
+    // the Windows program's stop requests, in 127.0.10.N.
+    WindowsSocketPair = 10 * 256 + 1,  // the two ends of a connected pair (test_socket.h)
+    WindowsPlainStatusRefused,         // the .exe's plain run: nothing listens
+    WindowsPlainStatusSilent,          // the .exe's plain run: a server that says nothing
 };
 
 // Clients of the load benchmark each connect from an address of their own: 127.6.X.Y for client

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/test_socket.h"
+
 namespace qm::test {
 namespace {
 
@@ -31,11 +33,8 @@ int Socket(std::string const& address, std::uint16_t port, Step step) {
 }  // namespace
 
 std::pair<int, int> OpenSocketPair() {
-    int ends[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
-        throw std::runtime_error("socketpair failed");
-    }
-    return {ends[0], ends[1]};
+    auto [first, second] = ConnectedPair();
+    return {static_cast<int>(first.Release()), static_cast<int>(second.Release())};
 }
 
 std::vector<std::uint8_t> DrainAll(int fd) {

@@ -1,10 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <ftw.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -12,35 +7,12 @@
 #include "support/tree_snapshot.h"
 
 namespace qm::test {
-namespace {
 
 namespace fs = std::filesystem;
 
-int OpenUp(char const* path, struct stat const* status, int type, struct FTW*) {
-    if (type == FTW_D || type == FTW_DNR) {
-        ::chmod(path, (status->st_mode & 07777) | S_IRWXU);
-    }
-    return 0;
-}
-
-int RemoveOne(char const* path, struct stat const*, int type, struct FTW*) {
-    if (type == FTW_DP) {
-        ::rmdir(path);
-    } else {
-        ::unlink(path);
-    }
-    return 0;
-}
-
-}  // namespace
-
 TempDir::TempDir(TempDirOptions const& options) {
     fs::path const base = options.base.empty() ? fs::temp_directory_path() : options.base;
-    std::string pattern = (base / (options.prefix + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a directory like " + pattern);
-    }
-    root_ = fs::canonical(pattern);
+    root_ = fs::canonical(MakeUniqueDirectory(base, options.prefix));
     path_ = options.inner.empty() ? root_ : root_ / options.inner;
     fs::create_directories(path_);
     if (options.enter) {
@@ -62,7 +34,7 @@ void TempDir::Write(std::string_view relative, std::string_view content, mode_t 
     if (!WriteFile(target, content)) {
         throw std::runtime_error("cannot write " + target.string());
     }
-    ::chmod(target.c_str(), mode);
+    SetMode(target, mode);
 }
 
 void TempDir::Write(std::string_view relative, std::span<const std::uint8_t> content,
@@ -86,21 +58,8 @@ bool TempDir::Exists(std::string_view relative) const {
     return fs::exists(fs::symlink_status(path_ / relative, ignored));
 }
 
-mode_t TempDir::Mode(std::string_view relative) const {
-    struct stat info {};
-    return ::stat((path_ / relative).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
 std::vector<std::string> TempDir::List() const {
     return ListedPaths(SnapshotTree(path_));
-}
-
-std::uint64_t TempDir::FreeBytes() const {
-    struct statvfs status {};
-    if (::statvfs(path_.c_str(), &status) != 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
 }
 
 bool WriteFile(fs::path const& path, std::string_view contents) {
@@ -121,11 +80,6 @@ std::optional<std::string> ReadIfPresent(fs::path const& path) {
         return std::nullopt;
     }
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void RemoveTree(fs::path const& path) {
-    ::nftw(path.c_str(), OpenUp, 16, FTW_PHYS);
-    ::nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 }  // namespace qm::test

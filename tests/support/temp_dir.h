@@ -66,8 +66,14 @@ bool WriteFile(std::filesystem::path const& path, std::string_view contents);
 std::string ReadFile(std::filesystem::path const& path);
 // The file's bytes; nothing when it cannot be opened.
 std::optional<std::string> ReadIfPresent(std::filesystem::path const& path);
+// A new directory in `base` whose name starts with `prefix`, made by this call; throws when none
+// can be made.
+std::filesystem::path MakeUniqueDirectory(std::filesystem::path const& base,
+                                          std::string const& prefix);
+// Sets the permission bits of `path` where the platform has them.
+void SetMode(std::filesystem::path const& path, mode_t mode);
 // Removes `path` and everything below it, never following a symbolic link; directories without
-// permissions are opened up first.
+// permissions (read-only files on Windows) are opened up first.
 void RemoveTree(std::filesystem::path const& path);
 
 }  // namespace qm::test

@@ -1,9 +1,5 @@
 #include "support/tree_snapshot.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "support/temp_dir.h"
@@ -13,27 +9,6 @@ namespace {
 
 constexpr int kMaxDepth = 24;
 constexpr std::size_t kMaxEntries = 4096;
-
-std::string ReadFileBytes(std::string const& path, std::size_t limit) {
-    std::string bytes;
-    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        return "<unreadable>";
-    }
-    char block[8192];
-    ssize_t got = 0;
-    while (bytes.size() <= limit && (got = ::read(fd, block, sizeof block)) > 0) {
-        bytes.append(block, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return bytes;
-}
-
-std::string ReadLinkTarget(std::string const& path) {
-    std::error_code error;
-    std::filesystem::path const target = std::filesystem::read_symlink(path, error);
-    return error ? std::string("<unreadable>") : target.string();
-}
 
 // The first kMaxEntries names in the directory; none when it cannot be read.
 std::vector<std::string> DirectoryNames(std::string const& path) {
@@ -47,27 +22,6 @@ std::vector<std::string> DirectoryNames(std::string const& path) {
     return names;
 }
 
-TreeEntry EntryOf(std::string const& full, struct stat const& status,
-                  SnapshotOptions const& options) {
-    TreeEntry entry;
-    entry.mode = status.st_mode & 07777;
-    if (S_ISREG(status.st_mode)) {
-        entry.kind = TreeEntry::Kind::File;
-        entry.content = ReadFileBytes(full, options.maxFileBytes);
-    } else if (S_ISLNK(status.st_mode)) {
-        entry.kind = TreeEntry::Kind::Symlink;
-        entry.content = ReadLinkTarget(full);
-    } else if (S_ISDIR(status.st_mode)) {
-        entry.kind = TreeEntry::Kind::Directory;
-    }
-    if (options.withTimes) {
-        entry.inode = status.st_ino;
-        entry.modifiedNs =
-            static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-    }
-    return entry;
-}
-
 void Walk(std::string const& root, std::string const& relative, int depth,
           SnapshotOptions const& options, TreeSnapshot& into) {
     for (std::string const& name :
@@ -77,11 +31,11 @@ void Walk(std::string const& root, std::string const& relative, int depth,
         }
         std::string const entryPath = relative.empty() ? name : relative + "/" + name;
         std::string const full = root + "/" + entryPath;
-        struct stat status {};
-        if (::lstat(full.c_str(), &status) != 0 || into.size() >= kMaxEntries) {
+        std::optional<TreeEntry> read = ReadTreeEntry(full, options);
+        if (!read || into.size() >= kMaxEntries) {
             continue;
         }
-        TreeEntry const& entry = into[entryPath] = EntryOf(full, status, options);
+        TreeEntry const& entry = into[entryPath] = std::move(*read);
         if (entry.kind == TreeEntry::Kind::Directory && depth < kMaxDepth) {
             Walk(root, entryPath, depth + 1, options, into);
         }

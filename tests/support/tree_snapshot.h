@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ struct SnapshotOptions {
 };
 
 TreeSnapshot SnapshotTree(std::filesystem::path const& root, SnapshotOptions const& options = {});
+// One entry of the walk, never following a symbolic link; nothing when it cannot be looked at.
+// The platform's part of the snapshot.
+std::optional<TreeEntry> ReadTreeEntry(std::string const& path, SnapshotOptions const& options);
 
 // One line per difference, by path: "new X", "gone X", "changed X".
 std::vector<std::string> TreeDifferences(TreeSnapshot const& before, TreeSnapshot const& after);

@@ -1,11 +1,6 @@
 #include "support/wire.h"
 
-// inet_pton: Winsock's on Windows, the C library's elsewhere.
-#if defined(_WIN32)
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#endif
+#include "support/address_text.h"
 
 #include <algorithm>
 #include <array>
@@ -348,16 +343,6 @@ Bytes ProxyStart(std::uint8_t command, std::uint8_t family, std::size_t rest) {
     header.push_back(static_cast<std::uint8_t>(rest >> 8));
     header.push_back(static_cast<std::uint8_t>(rest));
     return header;
-}
-
-// The address in network order: 4 bytes for IPv4 text, 16 for IPv6 text.
-Bytes AddressBytes(std::string const& text) {
-    std::array<std::uint8_t, 16> address{};
-    if (::inet_pton(AF_INET, text.c_str(), address.data()) == 1) {
-        return Bytes(address.begin(), address.begin() + 4);
-    }
-    ::inet_pton(AF_INET6, text.c_str(), address.data());
-    return Bytes(address.begin(), address.end());
 }
 
 void AppendPort(Bytes& to, std::uint16_t port) {

@@ -2,15 +2,11 @@
 // a server that stays silent ended by the stall limit.
 #include "update/update_connection.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
-#include "base/unix/unique_fd.h"
-#include "net/socket_helpers.h"
-#include "net/unix/poll_event_loop.h"
-#include "support/scripted_server.h"
+#include "support/loop_turns.h"
 #include "support/temp_dir.h"
+#include "support/test_socket.h"
 #include "update/recording_window.h"
 
 namespace qm::update {
@@ -18,12 +14,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
+using test::TestSocket;
+
 // Listens on `address`:34005 and accepts when asked.
-base::UniqueFd ListenOn(char const* address) {
-    base::UniqueFd fd(test::ListenOn(address, 4, kServerPort));
-    EXPECT_TRUE(fd.valid()) << address;
-    ::fcntl(fd.get(), F_SETFL, O_NONBLOCK);
-    return fd;
+TestSocket ListenOn(char const* address) {
+    TestSocket listener = test::OpenListener(address, kServerPort);
+    EXPECT_TRUE(listener.valid()) << address;
+    return listener;
 }
 
 class UpdateConnectionTest : public ::testing::Test {
@@ -37,10 +34,10 @@ class UpdateConnectionTest : public ::testing::Test {
         layer.SocketStartup();
         connection->InstallHandlers();
     }
-    bool RunUntil(std::function<bool()> const& done) { return net::testing::RunUntil(loop, done); }
+    bool RunUntil(std::function<bool()> const& done) { return test::RunUntil(loop, done); }
 
     test::TempDir dir;
-    net::PollEventLoop loop;
+    test::PlatformLoop loop;
     net::SocketLayer layer{loop};
     RecordingWindow window;
     UpdateSession session{window};
@@ -48,13 +45,13 @@ class UpdateConnectionTest : public ::testing::Test {
 };
 
 TEST_F(UpdateConnectionTest, EveryAddressOfTheNameIsTriedInTurn) {
-    base::UniqueFd const listener = ListenOn("127.0.0.151");
+    TestSocket const listener = ListenOn("127.0.0.151");
     Resolve("127.0.0.151");
     ASSERT_EQ(connection->Connect("updates.example"), 0);
-    base::UniqueFd accepted;
+    TestSocket accepted;
     EXPECT_TRUE(RunUntil([&] {
         if (!accepted.valid()) {
-            accepted.Reset(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            accepted = test::AcceptWithin(listener, std::chrono::milliseconds(0));
         }
         return accepted.valid();
     }));
@@ -65,7 +62,7 @@ TEST_F(UpdateConnectionTest, EveryAddressOfTheNameIsTriedInTurn) {
 
 // Before the WELCOME no timer of the session runs: only the stall limit ends the wait.
 TEST_F(UpdateConnectionTest, ASilentServerMeetsTheStallLimit) {
-    base::UniqueFd const listener = ListenOn("127.0.0.152");
+    TestSocket const listener = ListenOn("127.0.0.152");
     Resolve("127.0.0.152");
     connection->SetStallLimit(1s);
     auto const started = std::chrono::steady_clock::now();

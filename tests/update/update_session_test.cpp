@@ -96,6 +96,27 @@ TEST_F(UpdateSessionTest, DownloadsAChangedFileAndFinishes) {
     EXPECT_TRUE(window.boxes.empty());
 }
 
+// A deletion in the same directory while a file waits for its data (the server's answers come
+// behind the walk of the list): the file already gone, its directory left empty, the download
+// still finds a directory to be written in.
+TEST_F(UpdateSessionTest, ADeletionBesideAWaitingDownloadLeavesItADirectory) {
+    Open();
+    std::string const content(3000, 'y');
+    Receive(FileDescription{kFromServer, action::CheckFile, 1, AsBytes("data/maps/a.map"),
+                            AsBytes("data/maps/a.map"), checksum::Crc32(AsBytes(content))});
+    ASSERT_EQ(Sent().size(), 2u);  // the file, and its chunk 0
+    Receive(FileDescription{kFromServer, action::DeleteFile, 2, AsBytes("data/maps/old.dat"),
+                            AsBytes("data/maps/old.dat"), 0});
+    Sent();
+    Receive(FileSize{kFromServer, AsBytes("data/maps/a.map"), 3000});
+    for (std::uint32_t index = 0; index < 2; ++index) {
+        Receive(DataChunk{kFromServer, index, test::ChunkOf(AsBytes(content), index)});
+    }
+    Receive(DataChunk{kFromServer, 2, {}});
+    ASSERT_TRUE(window.boxes.empty()) << window.boxes[0].text;
+    EXPECT_TRUE(test::ReadFile("data/maps/a.map") == content);
+}
+
 // The connection sends the next request before the chunk is written, so the writing overlaps the
 // server's answer; a write that fails still ends the run.
 TEST_F(UpdateSessionTest, TheNextChunkIsAskedForBeforeThisOneIsWritten) {

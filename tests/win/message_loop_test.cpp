@@ -13,6 +13,7 @@
 #include "net/portwell.h"
 #include "net/timer.h"
 #include "support/addresses.h"
+#include "support/loop_turns.h"
 #include "tls/win/schannel_tls.h"
 #include "win/loopback_peer.h"
 
@@ -21,16 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Turns the loop until `done` or `limit`.
-bool RunUntil(MessageLoop& loop, std::function<bool()> const& done,
-              std::chrono::milliseconds limit = 10s) {
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        loop.RunPending();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return done();
-}
+using test::RunUntil;
 
 class MessageLoopTest : public ::testing::Test {
   protected:
@@ -91,7 +83,7 @@ TEST_F(MessageLoopTest, ATimerDueNowRunsInTheNextTurn) {
     Timer now(loop);
     now.Start(0ms, [&] { ++fired; });
     EXPECT_EQ(fired, 0);
-    loop.RunPending();
+    loop.RunOnce(0ms);
     EXPECT_EQ(fired, 1);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/win/resource_ids.h"
+#include "app/win/stop_requests.h"
 #include "base/win/system_path.h"
 
 namespace qm::app {
@@ -63,9 +64,18 @@ INT_PTR CALLBACK DialogView::DialogProcedure(HWND dialog, UINT message, WPARAM w
             }
             return FALSE;
         case WM_QUERYENDSESSION:
-            // The user's session ends: the run ends as on Abort, and the session may go on.
-            view->loop_.Post([view] { view->Cancel(); });
+            // The user's session ends: the run ends as on Abort (an open box first ends as its
+            // OK button does), and the session may go on.
+            view->sessionEnding_ = true;
+            RequestStop(view->loop_, [view] { view->Cancel(); });
             ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // Told without the question before (a forced logoff), or the question was answered
+            // elsewhere: the same, once.
+            if (wParam != FALSE && !view->sessionEnding_) {
+                RequestStop(view->loop_, [view] { view->Cancel(); });
+            }
             return TRUE;
         default:
             return FALSE;

@@ -1,6 +1,7 @@
 // The update window of Windows: the dialog of template 1009 (resources/quillmesh-updater.rc.in),
 // run modeless by the loop's message loop, centred on the work area when it opens. The Abort
-// button, Escape and the close box give the cancel command; every box is a MessageBox with the
+// button, Escape, the close box and the end of the user's session (stop_requests.h) give the
+// cancel command; every box is a MessageBox with the
 // caption, the text, OK and no icon.
 #pragma once
 
@@ -37,6 +38,7 @@ class DialogView final : public UpdateView {
     net::MessageLoop& loop_;
     HWND dialog_ = nullptr;
     bool open_ = false;
+    bool sessionEnding_ = false;  // the end of the session was asked already
 };
 
 // Places `window` at the centre of the work area of its screen (the screen less the task bar).

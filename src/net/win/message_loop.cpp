@@ -50,7 +50,8 @@ void RegisterWindowClass() {
 
 }  // namespace
 
-MessageLoop::MessageLoop() {
+MessageLoop::MessageLoop(TimeSource now)
+    : now_(now ? std::move(now) : TimeSource{[] { return Clock::now(); }}) {
     RegisterWindowClass();
     window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 ::GetModuleHandleW(nullptr), nullptr);
@@ -155,6 +156,11 @@ void MessageLoop::OnSocketMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     SocketHandle const socket = found->second;
     long const event = WSAGETSELECTEVENT(lParam);
+    // A read notification that another one served already is dropped: both the selection and
+    // Watch report data that was there before the watch began, and the first read may take it.
+    if (event == FD_READ && !ReadyNow(socket, Interest::Readable)) {
+        return;
+    }
     // Copies: a handler may unwatch itself.
     Handler const readable = sockets_[socket].readable;
     if ((event & kReadableEvents) != 0 && readable) {
@@ -267,13 +273,32 @@ void MessageLoop::Stop() {
     ::PostMessageW(window_, WM_NULL, 0, 0);
 }
 
-int MessageLoop::RunPending() {
+int MessageLoop::RunOnce(std::chrono::milliseconds maxWait) {
     ran_ = 0;
+    auto wait = std::max(maxWait, std::chrono::milliseconds{0});
+    if (std::optional<Clock::time_point> const due = timers_.NextDue(); due && !Held()) {
+        wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*due - Now()),
+                          std::chrono::milliseconds{0}, wait);
+    }
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait.count()), QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
     MSG message{};
     while (!stopped_ && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         Dispatch(message);
     }
+    if (!Held()) {
+        ran_ += timers_.FireDue(Now(), [this] { return !Held(); });
+        ArmTimer();
+    }
     return ran_;
+}
+
+std::size_t MessageLoop::WatchCount() const {
+    std::size_t count = timers_.size();
+    for (auto const& [socket, registration] : sockets_) {
+        count += (registration.readable ? 1 : 0) + (registration.writable ? 1 : 0);
+    }
+    return count;
 }
 
 void MessageLoop::Dispatch(MSG const& message) {

@@ -25,7 +25,10 @@ namespace qm::net {
 
 class MessageLoop final : public EventLoop {
   public:
-    MessageLoop();
+    using TimeSource = std::function<Clock::time_point()>;
+
+    // `now`, the clock the timers run by, defaults to the steady clock; tests move their own.
+    explicit MessageLoop(TimeSource now = {});
     ~MessageLoop() override;
     MessageLoop(MessageLoop const&) = delete;
     MessageLoop& operator=(MessageLoop const&) = delete;
@@ -34,6 +37,7 @@ class MessageLoop final : public EventLoop {
     void Unwatch(SocketHandle socket, Interest interest) override;
     TimerId StartTimer(std::chrono::milliseconds delay, Handler handler) override;
     void StopTimer(TimerId id) override;
+    Clock::time_point Now() const override { return now_(); }
     void Run() override;
     void Stop() override;
     bool Stopped() const override { return stopped_; }
@@ -45,12 +49,17 @@ class MessageLoop final : public EventLoop {
     // console's Ctrl-C arrives on a thread of its own). Held like the rest while a box is open.
     void Post(Handler handler);
 
+    // Number of watched (socket, interest) pairs and running timers; for tests.
+    std::size_t WatchCount() const;
+
     // The window that receives the loop's messages.
     HWND window() const { return window_; }
 
-    // Handles every message that is waiting, without waiting for more; for tests. Returns the
-    // number of handlers run.
-    int RunPending();
+    // One turn of the loop, for tests: waits at most `maxWait` (less when a timer comes due
+    // earlier by the time source) for a message, handles every message that is waiting, then
+    // runs the timers that are due by the time source. Returns the number of handlers run. With
+    // a manual time source, RunOnce(0ms) after moving the clock fires the timers that are due.
+    int RunOnce(std::chrono::milliseconds maxWait);
 
   protected:
     void Hold() override { ++holds_; }
@@ -80,6 +89,7 @@ class MessageLoop final : public EventLoop {
     void ArmTimer();
     void Dispatch(MSG const& message);
 
+    TimeSource now_;
     HWND window_ = nullptr;
     HWND dialog_ = nullptr;
     std::map<SocketHandle, Registration> sockets_;
