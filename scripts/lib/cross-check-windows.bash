@@ -299,6 +299,11 @@ stop_sample_server
 unset DISPLAY
 kill "$xvfb_pid" 2>/dev/null || true
 xvfb_pid=""
+# Wine's processes of the window step keep the X display that is gone: a new server without one,
+# or the first programs of the tests below wait for it (10 s and more, "no connection").
+stop_wine
+wineserver -w 2>/dev/null || true
+start_wine
 
 # ---- The Linux end-to-end and hostile-server tests, against the .exe ---------------------------
 
