@@ -97,11 +97,12 @@ class WelcomeSink final : public net::FrameSink {
                 accepted_ ? "an invalid WELCOME was accepted" : "a valid WELCOME was refused");
         Require(link.connected == valid, "connected does not match the WELCOME's verdict");
         if (!valid) {
-            Require(link.socket == -1, "a refused link kept its socket");
+            Require(!link.socket.valid(), "a refused link kept its socket");
             Require(sockets_.ProductEndOpen(), "a refused WELCOME closed the socket");
             return;
         }
-        Require(link.socket == sockets_.productEnd(), "an accepted link lost its socket");
+        Require(link.socket == net::SocketHandle(sockets_.productEnd()),
+                "an accepted link lost its socket");
         Require(link.peerId == qm::fuzz::wire::Read32(frame, 3), "wrong peerId");
         Require(link.from_me == qm::fuzz::wire::Read32(frame, 7), "wrong from_me");
         std::string expected = host_.substr(0, link.hostName.size() - 1);
@@ -174,7 +175,8 @@ void CheckSend(net::ClientLink& link, net::SocketLayer& layer, qm::fuzz::SocketP
         Require(received.empty(), "a frame went out that should not have");
         Require(result == (wasConnected ? -1 : 0), "LinkSend gave the wrong result");
         if (wasConnected) {
-            Require(!link.connected && link.socket == -1, "a failed send did not reset the link");
+            Require(!link.connected && !link.socket.valid(),
+                    "a failed send did not reset the link");
             Require(!sockets.ProductEndOpen(), "a failed send did not close the socket");
         }
         return;
@@ -198,13 +200,15 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     net::ClientLink link;
     LeaveStaleState(link, input.flags);
 
-    int const socket = (input.flags & kNoSocket) != 0 ? -1 : sockets.productEnd();
+    net::SocketHandle const socket = (input.flags & kNoSocket) != 0
+                                         ? net::SocketHandle{}
+                                         : net::SocketHandle(sockets.productEnd());
     int const result = net::HandleWelcome(link, layer, socket, input.host, 34005);
     Require(link.from_me == 0 && link.peerId == 0 && !link.connected && link.bytesReceived == 0,
             "HandleWelcome left ids, connected or bytesReceived of an earlier connection");
-    if (socket == -1) {
+    if (!socket.valid()) {
         Require(result == -1, "HandleWelcome without a socket did not return -1");
-        Require(link.socket == -1 && !link.awaitingWelcome, "a link without socket awaits");
+        Require(!link.socket.valid() && !link.awaitingWelcome, "a link without socket awaits");
         return 0;
     }
     Require(result == 0 && link.socket == socket && link.awaitingWelcome && link.recvState == -2,
