@@ -621,8 +621,10 @@ Options ReadOptions(int argc, char** argv) {
         return std::string(value != nullptr && *value != '\0' ? value : fallback);
     };
     Options options{environment("QM_UPDATER_BINARY", QM_UPDATER_PATH),
-                    environment("QM_SERVER_BINARY", QM_SERVER_PATH), QM_PEAK_PROBE_PATH,
-                    QM_MINIMAL_PROGRAM_PATH, QM_START_STAMP_PATH,
+                    environment("QM_SERVER_BINARY", QM_SERVER_PATH),
+                    QM_PEAK_PROBE_PATH,
+                    QM_MINIMAL_PROGRAM_PATH,
+                    QM_START_STAMP_PATH,
                     environment("QM_PREVIOUS_UPDATER_BINARY", "")};
     for (int i = 1; i < argc; ++i) {
         std::string const argument = argv[i];
