@@ -24,6 +24,7 @@ namespace {
 
 using qm::test::Lines;
 using qm::test::PlatformLoop;
+using qm::test::TestAddress;
 using qm::test::TestSocket;
 
 using namespace std::chrono_literals;
@@ -102,6 +103,10 @@ class UpdateDialogTest : public ::testing::Test {
         : loop_([this] { return now_; }), layer_(loop_), dialog_(loop_, layer_, view_) {}
 
     void Configure(std::string const& contents) { WriteFile("upd.ini", contents); }
+    // The settings of a run against `server`'s address.
+    static std::string ServerAt(TestAddress server) {
+        return "[GENERAL]\nSERVER=" + qm::test::LoopbackAddress(server) + "\n";
+    }
     // Opens on upd.ini naming `server` (and `more` settings), and lets the one-second timer start
     // the connect.
     void OpenAndConnect(std::string const& server, std::string const& more = "") {
@@ -117,7 +122,8 @@ class UpdateDialogTest : public ::testing::Test {
 
     // Opens on `address`, where a server listens, and once the dialog reports the connection
     // accepts it: the server's end, not valid when the dialog did not connect.
-    TestSocket OpenAndAccept(char const* address, std::string const& more = "") {
+    TestSocket OpenAndAccept(TestAddress server, std::string const& more = "") {
+        std::string const address = qm::test::LoopbackAddress(server);
         TestSocket const listener = qm::test::OpenListener(address, qm::test::kPort);
         OpenAndConnect(address, more);
         if (!RunUntil([&] { return view_.Saw("status: connection succesfull"); })) {
@@ -187,7 +193,7 @@ TEST_F(UpdateDialogTest, ARunLockThatCannotBeTakenEndsBeforeAnyConnect) {
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.box);
-        WriteFile("upd.ini", "[GENERAL]\nSERVER=127.0.0.38\n");
+        WriteFile("upd.ini", ServerAt(TestAddress::DialogRunLock));
         PlatformLoop loop([this] { return now_; });
         net::SocketLayer layer(loop);
         RecordingView view;
@@ -204,7 +210,7 @@ TEST_F(UpdateDialogTest, ARunLockThatCannotBeTakenEndsBeforeAnyConnect) {
 }
 
 TEST_F(UpdateDialogTest, ConnectStartsOneSecondAfterOpening) {
-    Configure("[GENERAL]\nSERVER=127.0.0.30\n");
+    Configure(ServerAt(TestAddress::DialogConnectDelay));
     dialog_.OnOpen();
     EXPECT_FALSE(dialog_.closeRequested());
     EXPECT_EQ(view_.events, Lines{"progress: 0"});
@@ -216,7 +222,7 @@ TEST_F(UpdateDialogTest, ConnectStartsOneSecondAfterOpening) {
 }
 
 TEST_F(UpdateDialogTest, RefusedConnectEndsWithUnableToJoin) {
-    OpenAndConnect("127.0.0.31");
+    OpenAndConnect(qm::test::LoopbackAddress(TestAddress::DialogRefused));
     ASSERT_TRUE(RunUntil([&] { return dialog_.closeRequested(); }));
     EXPECT_EQ(view_.Boxes(), Lines{"box: [Network error] unable to join the server :-("});
     EXPECT_EQ(dialog_.exitStatus(), ExitStatus::Network);
@@ -238,7 +244,7 @@ TEST_F(UpdateDialogTest, UnresolvableHostFailsTheConnect) {
 }
 
 TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
-    TestSocket const peer = OpenAndAccept("127.0.0.32");
+    TestSocket const peer = OpenAndAccept(TestAddress::DialogAbort);
     ASSERT_TRUE(peer.valid());
     dialog_.Abort();
     EXPECT_EQ(view_.Boxes(), Lines{"box: [Program exit] The user has canceled the operation."});
@@ -250,7 +256,7 @@ TEST_F(UpdateDialogTest, AbortAfterConnectCancelsTheRun) {
 }
 
 TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
-    TestSocket const peer = OpenAndAccept("127.0.0.33");
+    TestSocket const peer = OpenAndAccept(TestAddress::DialogNoAnswer);
     ASSERT_TRUE(peer.valid());
     ASSERT_TRUE(Welcome(peer));
     Advance(4999ms);
@@ -261,7 +267,7 @@ TEST_F(UpdateDialogTest, NoAnswerAfterLoginEndsAfterFiveSeconds) {
 }
 
 TEST_F(UpdateDialogTest, TimersAreHeldWhileABoxIsOpen) {
-    Configure("[GENERAL]\nSERVER=127.0.0.34\n");
+    Configure(ServerAt(TestAddress::DialogTimersHeld));
     dialog_.OnOpen();
     bool timerRanInsideBox = false;
     view_.whileBoxOpen = [&] {
@@ -311,7 +317,7 @@ TEST_F(UpdateDialogTest, FinishRunEndings) {
         }
         WriteFile("client.sh", "#!/bin/sh\necho \"$@\" > started\n");
         test::SetMode("client.sh", 0755);
-        WriteFile("upd.ini", "[GENERAL]\nSERVER=127.0.0.35\n" +
+        WriteFile("upd.ini", ServerAt(TestAddress::DialogFinish) +
                                  (c.exe.empty() ? std::string() : "EXE=" + c.exe + "\n"));
         PlatformLoop loop([this] { return now_; });
         net::SocketLayer layer(loop);
@@ -336,7 +342,7 @@ TEST_F(UpdateDialogTest, FinishRunEndings) {
 }
 
 TEST_F(UpdateDialogTest, FirstEndingDecidesTheExitStatus) {
-    Configure("[GENERAL]\nSERVER=127.0.0.36\nEXE=./client.sh\n");
+    Configure(ServerAt(TestAddress::DialogFirstEnding) + "EXE=./client.sh\n");
     dialog_.OnOpen();
     dialog_.RaiseErrorCount();
     dialog_.EndWithMessage(update::endings::DiskAccessError("Cannot open the temporary file"));
@@ -356,7 +362,10 @@ class EndingThen : public UpdateDialogTest, public ::testing::WithParamInterface
 
 TEST_P(EndingThen, NothingElseEndsTheRun) {
     loop_.goesOnAfterStop = true;
-    TestSocket peer = OpenAndAccept("127.0.0.37", "TIMEOUT=3\n");
+    // Each case its own address: the cases run side by side.
+    auto const server = static_cast<TestAddress>(static_cast<int>(TestAddress::EndingThenLostLink) +
+                                                 static_cast<int>(GetParam()));
+    TestSocket peer = OpenAndAccept(server, "TIMEOUT=3\n");
     ASSERT_TRUE(peer.valid());
     ASSERT_TRUE(Welcome(peer));
     if (GetParam() != AfterTheEnding::ResponseTimer) {

@@ -13,8 +13,21 @@ inline constexpr int kPort = 34005;
 enum class TestAddress : int {
     // Unit tests of the socket layer and the update dialog (tests/net, tests/app).
     NetListener = 10,
-    DialogRefused = 32,
-    DialogAccepted,
+    ConnectionEveryAddress = 20,  // tests/update
+    ConnectionSilentServer,
+    EndingThenLostLink,  // one address for each case of the run's one ending
+    EndingThenFailedSend,
+    EndingThenResponseTimer,
+    EndingThenStallTimer,
+    EndingThenCancel,  // 26
+    DialogConnectDelay = 30,
+    DialogRefused,
+    DialogAbort,
+    DialogNoAnswer,
+    DialogTimersHeld,
+    DialogFinish,
+    DialogFirstEnding,
+    DialogRunLock = 38,  // 37 is no longer handed out: the ending's cases once shared it
     // End-to-end runs of the updater against scripted servers (tests/e2e).
     NothingListening = 40,
     AbortAfterAccept,

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "support/addresses.h"
 #include "support/loop_turns.h"
 #include "support/temp_dir.h"
 #include "support/test_socket.h"
@@ -17,7 +20,7 @@ using namespace std::chrono_literals;
 using test::TestSocket;
 
 // Listens on `address`:34005 and accepts when asked.
-TestSocket ListenOn(char const* address) {
+TestSocket ListenOn(std::string const& address) {
     TestSocket listener = test::OpenListener(address, kServerPort);
     EXPECT_TRUE(listener.valid()) << address;
     return listener;
@@ -26,7 +29,7 @@ TestSocket ListenOn(char const* address) {
 class UpdateConnectionTest : public ::testing::Test {
   protected:
     // A name that resolves to an address nobody listens on, then to `address`.
-    void Resolve(char const* address) {
+    void Resolve(std::string const& address) {
         connection.emplace(loop, layer, session, [address](std::string const&, std::uint16_t port) {
             return std::vector<net::Endpoint>{*net::LiteralEndpoint("127.0.0.1", 9),
                                               *net::LiteralEndpoint(address, port)};
@@ -45,8 +48,9 @@ class UpdateConnectionTest : public ::testing::Test {
 };
 
 TEST_F(UpdateConnectionTest, EveryAddressOfTheNameIsTriedInTurn) {
-    TestSocket const listener = ListenOn("127.0.0.151");
-    Resolve("127.0.0.151");
+    std::string const address = test::LoopbackAddress(test::TestAddress::ConnectionEveryAddress);
+    TestSocket const listener = ListenOn(address);
+    Resolve(address);
     ASSERT_EQ(connection->Connect("updates.example"), 0);
     TestSocket accepted;
     EXPECT_TRUE(RunUntil([&] {
@@ -62,8 +66,9 @@ TEST_F(UpdateConnectionTest, EveryAddressOfTheNameIsTriedInTurn) {
 
 // Before the WELCOME no timer of the session runs: only the stall limit ends the wait.
 TEST_F(UpdateConnectionTest, ASilentServerMeetsTheStallLimit) {
-    TestSocket const listener = ListenOn("127.0.0.152");
-    Resolve("127.0.0.152");
+    std::string const address = test::LoopbackAddress(test::TestAddress::ConnectionSilentServer);
+    TestSocket const listener = ListenOn(address);
+    Resolve(address);
     connection->SetStallLimit(1s);
     auto const started = std::chrono::steady_clock::now();
     ASSERT_EQ(connection->Connect("updates.example"), 0);
