@@ -313,6 +313,13 @@ xvfb_pid=""
 stop_wine
 wineserver -w 2>/dev/null || true
 start_wine
+# The new server's first program starts wine's own services; the four test programs below, each
+# starting updaters at once, met that start-up on a fresh machine (a first test saw no connection
+# within 10 s, every time). One run that ends at once (no upd.ini: exit 2) takes it first.
+mkdir -p "$scratch/first-program"
+status=0
+(cd "$scratch/first-program" && timeout 120 "$launcher" >/dev/null 2>&1) || status=$?
+((status == 2)) || fail "the .exe without upd.ini ended with exit status $status, not 2"
 
 # ---- The Linux end-to-end and hostile-server tests, against the .exe ---------------------------
 
