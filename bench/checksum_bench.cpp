@@ -40,6 +40,8 @@ using qm::checksum::ReadOnlyFile;
 constexpr std::uint64_t kLargeFileSize = std::uint64_t{1} << 30;
 constexpr std::size_t kSmallFileCount = 10000;
 constexpr std::size_t kSmallFileSize = 4096;
+constexpr std::size_t kMidFileCount = 100;  // read in turn, never split
+constexpr std::size_t kMidFileSize = std::size_t{1} << 20;
 constexpr std::size_t kMemoryBlockSize = 256 * 1024;  // stays in the level-2 cache
 constexpr std::size_t kBlockSize = 256 * 1024;        // that of FileCrc32, "256KiB" in names
 constexpr double kMinSeconds = 0.4;
@@ -154,6 +156,31 @@ void RegisterSmallFileBenchmarks(std::vector<std::string> const& paths) {
     });
 }
 
+// 100 files of 1 MiB: FileCrc32 (64 KiB blocks) against reading them in 64 KiB and in 256 KiB
+// blocks, the block size it used before.
+void RegisterMidSizedFileBenchmarks(std::vector<std::string> const& paths) {
+    std::uint64_t const bytes = paths.size() * kMidFileSize;
+    for (std::size_t blockSize : {std::size_t{64} << 10, std::size_t{256} << 10}) {
+        Register("mid_files/read_only/" + std::to_string(blockSize >> 10) + "KiB", bytes,
+                 [&paths, blockSize] {
+                     std::uint8_t sink = 0;
+                     for (std::string const& path : paths) {
+                         ReadInBlocks(path, blockSize, [&](std::span<const std::uint8_t> block) {
+                             sink = static_cast<std::uint8_t>(sink ^ block[0]);
+                         });
+                     }
+                     benchmark::DoNotOptimize(sink);
+                 });
+    }
+    Register("mid_files/FileCrc32", bytes, [&paths] {
+        std::uint32_t sink = 0;
+        for (std::string const& path : paths) {
+            sink ^= qm::checksum::FileCrc32(path);
+        }
+        benchmark::DoNotOptimize(sink);
+    });
+}
+
 // Every way of computing the large file's checksum must agree before any of them is timed.
 bool ChecksumsAgree(std::string const& path) {
     std::uint32_t const expected = qm::checksum::FileCrc32(path);
@@ -195,6 +222,12 @@ bool PrintRatios(qm::bench::MedianReporter const& medians) {
               cpu("read_only/256KiB"), "s", 1, Goal::Informational, 0);
     table.Add("CPU time per GiB, read then checksum in turn", cpu("in_turn/" + fastest + "/256KiB"),
               "the same, reading only", cpu("read_only/256KiB"), "s", 1, Goal::Informational, 0);
+    table.Add("100 files of 1 MiB: FileCrc32", rate("mid_files/FileCrc32"),
+              "read only, 256 KiB blocks", rate("mid_files/read_only/256KiB"), "GB/s", 1e9,
+              Goal::AtLeast, 0.90);
+    table.Add("100 files of 1 MiB: read only, 64 KiB blocks", rate("mid_files/read_only/64KiB"),
+              "read only, 256 KiB blocks", rate("mid_files/read_only/256KiB"), "GB/s", 1e9,
+              Goal::Informational, 0);
     table.Add("10,000 files of 4 KiB: FileCrc32 (time)", medians.Seconds("small_files/FileCrc32"),
               "open, read, close (time)", medians.Seconds("small_files/open_read"), "ms", 1e-3,
               Goal::AtMost, 1.10);
@@ -233,6 +266,12 @@ int main(int argc, char** argv) try {
         small.push_back((directory.path() / "small" / ("f" + std::to_string(i))).string());
         qm::bench::WriteRandomFile(small.back(), kSmallFileSize, random);
     }
+    std::filesystem::create_directory(directory.path() / "mid");
+    std::vector<std::string> mid;
+    for (std::size_t i = 0; i < kMidFileCount; ++i) {
+        mid.push_back((directory.path() / "mid" / ("f" + std::to_string(i))).string());
+        qm::bench::WriteRandomFile(mid.back(), kMidFileSize, random);
+    }
     if (!ChecksumsAgree(large)) {  // this also brings the file into the page cache
         throw std::runtime_error("the checksums of " + large + " disagree");
     }
@@ -244,6 +283,7 @@ int main(int argc, char** argv) try {
     RegisterLargeFileBenchmarks(large, kLargeFileSize);
     RegisterMemoryBenchmarks(memoryBlock);
     RegisterSmallFileBenchmarks(small);
+    RegisterMidSizedFileBenchmarks(mid);
     qm::bench::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

@@ -57,8 +57,10 @@ std::optional<Download> Download::Resume(std::string const& targetPath,
 Download::Download(base::ReplacementFile file, bool resumable)
     : file_(std::move(file)), resumable_(resumable), crcState_(checksum::kCrcInitial) {}
 
+// Reads through the write block, which holds nothing yet: a download that keeps nothing (the
+// start of every resumable one) allocates nothing more.
 bool Download::TakeKept(std::uint64_t length) {
-    base::AlignedBuffer const buffer(checksum::kFileReadBlockSize);
+    base::AlignedBuffer const& buffer = block_;
     while (bytesWritten_ < length) {
         std::size_t const wanted = static_cast<std::size_t>(
             std::min<std::uint64_t>(buffer.size(), length - bytesWritten_));

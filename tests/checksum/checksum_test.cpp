@@ -101,13 +101,15 @@ TEST_F(FileCrc32Test, FilesOnBothSidesOfTheSplitReading) {
     }
 }
 
-// Small files are read on the stack first; sizes around that first read and the read blocks.
+// Small files are read on the stack first, mid-sized ones on in 64 KiB blocks; sizes around that
+// first read and the read blocks.
 TEST_F(FileCrc32Test, FilesAroundTheFirstReadAndTheBlocks) {
     std::mt19937 random(13);
     std::vector<std::uint8_t> const bytes = RandomBytes(random, 3 * kFileReadBlockSize);
     for (std::size_t const size :
          {std::size_t{16383}, std::size_t{16384}, std::size_t{16385}, std::size_t{32768},
-          std::size_t{32769}, kFileReadBlockSize - 1, kFileReadBlockSize, kFileReadBlockSize + 1,
+          std::size_t{32769}, std::size_t{81919}, std::size_t{81920}, std::size_t{81921},
+          std::size_t{147457}, kFileReadBlockSize - 1, kFileReadBlockSize, kFileReadBlockSize + 1,
           kFileReadBlockSize + 16384, 3 * kFileReadBlockSize}) {
         std::span<const std::uint8_t> const file(bytes.data(), size);
         WriteFile("mid.bin", std::string(file.begin(), file.end()));

@@ -168,6 +168,29 @@ TEST(Download, ContentsSurviveGatheringForEveryChunkSize) {
     }
 }
 
+// A resumed download takes the kept part (read back through its write block) into its checksum,
+// then goes on gathering; a part that holds more than is kept is cut, one that holds less starts
+// over. Kept sizes on both sides of a block.
+TEST(Download, AResumedDownloadGoesOnFromWhatIsKept) {
+    std::string const contents = RandomBytes(3 * kDownloadWriteBlock + 777, 21);
+    for (std::size_t kept : {std::size_t{0}, std::size_t{1}, kDownloadWriteBlock,
+                             kDownloadWriteBlock + 1, 2 * kDownloadWriteBlock + 5000}) {
+        TempDir dir;
+        WriteFile("part.bin", contents.substr(0, kept + 100));  // 100 bytes past what is kept
+        auto download = Download::Resume("file.bin", "part.bin", kept);
+        ASSERT_TRUE(download) << kept;
+        EXPECT_EQ(download->bytesWritten(), kept);
+        ASSERT_TRUE(download->Append(AsBytes(contents.substr(kept))));
+        ASSERT_EQ(download->Install(CrcOf(contents)), Download::Result::Installed) << kept;
+        EXPECT_EQ(ReadFile("file.bin"), contents) << kept;
+    }
+    TempDir dir;
+    WriteFile("part.bin", contents.substr(0, 10));
+    auto download = Download::Resume("file.bin", "part.bin", 20);
+    ASSERT_TRUE(download);
+    EXPECT_EQ(download->bytesWritten(), 0u);
+}
+
 // Protocol-sized chunks reach the file in a few large writes, not one write each.
 TEST(Download, SmallChunksAreWrittenInBlocks) {
     TempDir dir;
