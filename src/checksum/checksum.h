@@ -25,7 +25,8 @@ inline std::uint32_t Crc32Final(std::uint32_t state) {
 }
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
 
-// Size of the blocks FileCrc32 reads a file in.
+// Size of the blocks FileCrc32 reads a file of 4 MiB or more (or of unknown size) in; smaller
+// files go in smaller blocks.
 inline constexpr std::size_t kFileReadBlockSize = 256 * 1024;
 
 // CRC-32 of a whole file, read in large blocks in constant memory; 0 when the file cannot be
