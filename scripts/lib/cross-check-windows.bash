@@ -308,10 +308,9 @@ stop_sample_server
 unset DISPLAY
 kill "$xvfb_pid" 2>/dev/null || true
 xvfb_pid=""
-# Wine's processes of the window step keep the X display that is gone: a new server without one,
-# or the first programs of the tests below wait for it (10 s and more, "no connection").
-stop_wine
-wineserver -w 2>/dev/null || true
+# Wine's processes of the window step keep the X display that is gone: a new server without one
+# (start_wine ends the one that is up), or the first programs of the tests below wait for it (10 s
+# and more, "no connection").
 start_wine
 # The new server's first program starts wine's own services; the four test programs below, each
 # starting updaters at once, met that start-up on a fresh machine (a first test saw no connection
